@@ -1,0 +1,96 @@
+#include "lumivox.h"
+
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QSerialPort>
+
+namespace {
+constexpr int kTickInterval = 100; // ms between two ticks of OnTimer()
+constexpr int kStartHeight = 200; // window height asked for at the first tick
+constexpr int kInfoHideExtra = 10; // shrink beyond the panel's own height when hiding it
+} // namespace
+
+Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags)
+    , contactIcon(QPixmap(QStringLiteral(":/Lumivox/Resources/connect.png")))
+    , noContactIcon(QPixmap(QStringLiteral(":/Lumivox/Resources/disconnect.png")))
+{
+    ui.setupUi(this);
+    connect(ui.actionAbout, &QAction::triggered, this, &Lumivox::OnAbout);
+
+    m_port.reset();
+    noContactCount = kNoContact;
+    lampOn = false;
+    pendingHeight = 0;
+
+    QString reason;
+    if (!openPort(QStringLiteral("COM1"), &reason))
+        logOpenFailure(tr("Failed to initialize Com port 1!\r"), reason);
+
+    connect(&timer, &QTimer::timeout, this, &Lumivox::OnTimer);
+    timer.setInterval(kTickInterval);
+    timer.start();
+
+    pendingHeight = kStartHeight;
+    ui.infoFrame->setVisible(false);
+}
+
+Lumivox::~Lumivox()
+{
+    closePort();
+}
+
+void Lumivox::log(const QString &text)
+{
+    ui.textEdit->insertPlainText(text);
+}
+
+void Lumivox::OnAbout()
+{
+    QMessageBox::information(this, tr("About"),
+                             tr("Lumivox\r\nWritten by the Lumivox developers\r\n"
+                                "https://lumivox.example"));
+}
+
+void Lumivox::on_clearLog_clicked()
+{
+    ui.textEdit->clear();
+}
+
+void Lumivox::on_info_clicked()
+{
+    if (ui.infoFrame->isVisible()) {
+        pendingHeight = height() - ui.infoFrame->height() - kInfoHideExtra;
+        ui.infoFrame->hide();
+    } else {
+        ui.infoFrame->show();
+    }
+}
+
+void Lumivox::keyPressEvent(QKeyEvent *event)
+{
+    QAbstractButton *button = nullptr;
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        button = ui.ok;
+        break;
+    case Qt::Key_Left:
+        button = ui.left;
+        break;
+    case Qt::Key_Up:
+        button = ui.up;
+        break;
+    case Qt::Key_Right:
+        button = ui.right;
+        break;
+    case Qt::Key_Down:
+        button = ui.down;
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    // Shown pressed at once, released and clicked 100 ms later, like a mouse click.
+    button->animateClick();
+}
