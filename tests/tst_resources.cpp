@@ -98,8 +98,7 @@ void tst_Resources::storedImage()
 
     const QByteArray committed = committedFile(name);
     QVERIFY2(!committed.isEmpty(), qPrintable("cannot read Resources/" + name));
-    const QByteArray stored(reinterpret_cast<const char *>(resource.data()),
-                            int(resource.size()));
+    const QByteArray stored(reinterpret_cast<const char *>(resource.data()), int(resource.size()));
     QVERIFY2(stored == committed, qPrintable(name + " differs from the committed file"));
 
     QImage image(resourcePrefix + name);
@@ -172,11 +171,11 @@ void tst_Resources::chevron()
     const QByteArray bmp = resourceBytes(name);
     QCOMPARE(bmp.size(), 1478);
     QCOMPARE(bmp.left(2), QByteArray("BM"));
-    QCOMPARE(le32(bmp, 2), 1478u);  // file size
+    QCOMPARE(le32(bmp, 2), 1478u); // file size
     QCOMPARE(le32(bmp, 10), 1078u); // pixel data offset
-    QCOMPARE(le32(bmp, 14), 40u);   // BITMAPINFOHEADER
-    QCOMPARE(le32(bmp, 18), 20u);   // width
-    QCOMPARE(le32(bmp, 22), 20u);   // height, positive: bottom-up
+    QCOMPARE(le32(bmp, 14), 40u); // BITMAPINFOHEADER
+    QCOMPARE(le32(bmp, 18), 20u); // width
+    QCOMPARE(le32(bmp, 22), 20u); // height, positive: bottom-up
     QCOMPARE(le16(bmp, 26), quint16(1));
     QCOMPARE(le16(bmp, 28), quint16(8));
     QCOMPARE(le32(bmp, 30), 0u); // BI_RGB
@@ -212,8 +211,8 @@ void tst_Resources::chevron()
         const double offset = QPoint::dotProduct(p, across) - centre;
         QVERIFY2(std::abs(offset) <= 1.5,
                  qPrintable(QStringLiteral("tip pixel (%1, %2) is off the centre line")
-                                .arg(p.x())
-                                .arg(p.y())));
+                                    .arg(p.x())
+                                    .arg(p.y())));
         tipAlong = p.x() * std::abs(direction.x()) + p.y() * std::abs(direction.y());
     }
     const QPointF tip = direction.x() != 0 ? QPointF(tipAlong, centre) : QPointF(centre, tipAlong);
