@@ -1,10 +1,16 @@
 #include "settings.h"
 
-Settings::Settings(QWidget *parent)
+#include <QCompleter>
+
+Settings::Settings(QWidget *parent, const PortLister &lister)
     : QDialog(parent)
 {
     ui.setupUi(this);
     applied = false;
+    auto *completer = new QCompleter(lister(), this);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setFilterMode(Qt::MatchContains);
+    ui.comPort->setCompleter(completer);
 }
 
 Settings::~Settings() = default;

@@ -1,6 +1,7 @@
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
+#include "portnames.h"
 #include "ui_settings.h"
 
 #include <QDialog>
@@ -11,7 +12,9 @@ class Settings : public QDialog
     Q_OBJECT
 
 public:
-    explicit Settings(QWidget *parent = nullptr);
+    // The line edit completes the names that lister() gives; by default the ports
+    // present on this machine.
+    explicit Settings(QWidget *parent = nullptr, const PortLister &lister = availablePortNames);
     ~Settings() override;
 
     QString portName() const;
