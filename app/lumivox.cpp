@@ -8,6 +8,8 @@ namespace {
 constexpr int kTickInterval = 100; // ms between two ticks of OnTimer()
 constexpr int kStartHeight = 200; // window height asked for at the first tick
 constexpr int kInfoHideExtra = 10; // shrink beyond the panel's own height when hiding it
+// A room PC left running for weeks must not pile up millions of log lines.
+constexpr int kMaxLogLines = 10000;
 } // namespace
 
 Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
@@ -16,6 +18,7 @@ Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
     , noContactIcon(QPixmap(QStringLiteral(":/Lumivox/Resources/disconnect.png")))
 {
     ui.setupUi(this);
+    ui.textEdit->document()->setMaximumBlockCount(kMaxLogLines);
     connect(ui.actionAbout, &QAction::triggered, this, &Lumivox::OnAbout);
 
     m_port.reset();
