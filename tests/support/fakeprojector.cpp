@@ -1,0 +1,162 @@
+#include "fakeprojector.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kChunk = 4096; // bytes moved per read or write call
+constexpr char kCarriageReturn = '\r';
+constexpr char kFillByte = 'F'; // no CR: filler must never look like a frame
+
+bool setNonBlocking(int fd)
+{
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+} // namespace
+
+FakeProjector::FakeProjector(Draining draining, QObject *parent)
+    : QObject(parent)
+{
+    char name[PATH_MAX] = {};
+    if (openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        masterFd = slaveFd = -1;
+        return;
+    }
+    // Raw before the program opens it: no echo, no CR/LF translation, every byte
+    // value passes. The program's port restores these settings when it closes.
+    termios settings {};
+    if (tcgetattr(slaveFd, &settings) == 0) {
+        cfmakeraw(&settings);
+        tcsetattr(slaveFd, TCSANOW, &settings);
+    }
+    if (!setNonBlocking(masterFd) || !setNonBlocking(slaveFd)) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        closeDescriptors();
+        return;
+    }
+    path = QString::fromLocal8Bit(name);
+
+    readNotifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
+    connect(readNotifier, &QSocketNotifier::activated, this, [this] { drain(); });
+    readNotifier->setEnabled(draining == Draining::On);
+    writeNotifier = new QSocketNotifier(masterFd, QSocketNotifier::Write, this);
+    connect(writeNotifier, &QSocketNotifier::activated, this, [this] { pushOutput(); });
+    writeNotifier->setEnabled(false);
+}
+
+FakeProjector::~FakeProjector()
+{
+    closeDescriptors();
+}
+
+void FakeProjector::send(const QByteArray &data)
+{
+    if (hungUp)
+        return;
+    outgoing.append(data);
+    pushOutput();
+}
+
+qint64 FakeProjector::pushOutput()
+{
+    while (!outgoing.isEmpty() && masterFd >= 0) {
+        const ssize_t written = ::write(masterFd, outgoing.constData(),
+                                        size_t(qMin<qint64>(outgoing.size(), kChunk)));
+        if (written <= 0)
+            break; // the pty is full until the program reads
+        outgoing.remove(0, qsizetype(written));
+    }
+    if (writeNotifier)
+        writeNotifier->setEnabled(!outgoing.isEmpty() && masterFd >= 0);
+    return outgoing.size();
+}
+
+qint64 FakeProjector::drain()
+{
+    qint64 total = 0;
+    char buffer[kChunk];
+    while (masterFd >= 0) {
+        const ssize_t got = ::read(masterFd, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        record(buffer, got);
+        total += got;
+    }
+    return total;
+}
+
+void FakeProjector::setDraining(Draining draining)
+{
+    if (readNotifier)
+        readNotifier->setEnabled(draining == Draining::On);
+    if (draining == Draining::On)
+        drain();
+}
+
+void FakeProjector::clearRecord()
+{
+    bytes.clear();
+    partial.clear();
+    completeFrames.clear();
+}
+
+qint64 FakeProjector::fillOutputQueue()
+{
+    if (slaveFd < 0)
+        return 0;
+    const QByteArray filler(kChunk, kFillByte);
+    qint64 total = 0;
+    for (;;) {
+        const ssize_t written = ::write(slaveFd, filler.constData(), size_t(filler.size()));
+        if (written <= 0)
+            break;
+        total += written;
+    }
+    // The kernel may take a few more bytes one at a time once the chunks stop.
+    while (::write(slaveFd, &kFillByte, 1) == 1)
+        ++total;
+    return total;
+}
+
+void FakeProjector::hangUp()
+{
+    hungUp = true;
+    outgoing.clear();
+    closeDescriptors();
+}
+
+void FakeProjector::record(const char *data, qint64 size)
+{
+    bytes.append(data, qsizetype(size));
+    for (qint64 i = 0; i < size; ++i) {
+        partial.append(data[i]);
+        if (data[i] == kCarriageReturn) {
+            completeFrames.append(partial);
+            const QByteArray frame = partial;
+            partial.clear();
+            emit frameReceived(frame);
+        }
+    }
+}
+
+void FakeProjector::closeDescriptors()
+{
+    delete readNotifier;
+    readNotifier = nullptr;
+    delete writeNotifier;
+    writeNotifier = nullptr;
+    if (masterFd >= 0)
+        ::close(masterFd);
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+    masterFd = slaveFd = -1;
+}
