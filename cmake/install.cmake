@@ -1,0 +1,45 @@
+# Install rules and the Debian package. Included at the end of the top-level
+# CMakeLists.txt, so every program target is known by the time we look for it.
+
+include(GNUInstallDirs)
+
+install(TARGETS lumivox RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The simulator is optional: install it only in trees that build it.
+if(TARGET lumivox-projector-sim)
+    install(TARGETS lumivox-projector-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # The package test packs whatever is installed, so it needs the simulator built too.
+    if(TARGET tst_package)
+        add_dependencies(tst_package lumivox-projector-sim)
+    endif()
+endif()
+
+# Menu entry, software-centre metadata and the window's icon in the hicolor theme,
+# where the desktop entry's Icon=lumivox finds it: the 32×32 image the program
+# embeds, and its vector source for every other size.
+set(lumivox_icon_dir ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+install(FILES packaging/lumivox.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES packaging/org.example.lumivox.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+install(FILES Resources/proj.png DESTINATION ${lumivox_icon_dir}/32x32/apps RENAME lumivox.png)
+install(FILES Resources/src/proj.svg DESTINATION ${lumivox_icon_dir}/scalable/apps
+        RENAME lumivox.svg)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME lumivox)
+set(CPACK_PACKAGE_VENDOR "Lumivox developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+    "Lumivox sends the commands of a video projector's remote control over an"
+    "RS-232 serial port and shows the projector's lamp state, whether it answers,"
+    "and its replies.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Lumivox developers <lumivox@example.org>")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+# Computed from the installed binaries by dpkg-shlibdeps, so the package follows the
+# Qt libraries it was actually linked with.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The menu and icon caches are refreshed by the triggers of the packages that own
+# them, so the package needs no maintainer scripts.
+include(CPack)
