@@ -3,6 +3,14 @@
 
 include(GNUInstallDirs)
 
+# The programs use only the system's libraries, so the installed copies need no run
+# path (the one the Qt project setup adds points at a lib/ we do not ship).
+set(lumivox_programs lumivox)
+if(TARGET lumivox-projector-sim)
+    list(APPEND lumivox_programs lumivox-projector-sim)
+endif()
+set_target_properties(${lumivox_programs} PROPERTIES INSTALL_RPATH "")
+
 install(TARGETS lumivox RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The simulator is optional: install it only in trees that build it.
 if(TARGET lumivox-projector-sim)
