@@ -10,6 +10,10 @@
 namespace {
 constexpr qint64 kQueueSize = 1024; // bytes the port buffers on input
 constexpr int kByteWriteWait = 500; // ms a byte may take to reach the driver
+// While a byte is being written the port may take in this much input beyond its
+// queue: its wait gives up at once, byte unwritten, when input waits and the input
+// buffer is at its bound.
+constexpr qint64 kInputWhileWriting = 64 * 1024;
 } // namespace
 
 bool Lumivox::openPort(const QString &name, QString *reason)
@@ -63,12 +67,19 @@ quint32 Lumivox::readBytes(char *buffer, quint32 count)
 bool Lumivox::writeByte(char byte, bool *gone)
 {
     *gone = false;
-    if (m_port->write(&byte, 1) == 1
-        && (m_port->waitForBytesWritten(kByteWriteWait) || m_port->bytesToWrite() == 0))
+    bool written = false;
+    if (m_port->write(&byte, 1) == 1) {
+        m_port->setReadBufferSize(m_port->bytesAvailable() + kInputWhileWriting);
+        written = m_port->waitForBytesWritten(kByteWriteWait) || m_port->bytesToWrite() == 0;
+        m_port->setReadBufferSize(kQueueSize);
+    }
+    if (written)
         return true;
     // A full queue keeps the byte for the whole wait and reports a time-out; a
-    // vanished device fails at once with a read or resource error.
-    *gone = m_port->error() != QSerialPort::TimeoutError;
+    // vanished device fails at once with a read or resource error. Without an error
+    // the wait stopped on input it had no room for: not a vanished device either.
+    const QSerialPort::SerialPortError error = m_port->error();
+    *gone = error != QSerialPort::TimeoutError && error != QSerialPort::NoError;
     // The byte must not stay queued: it would go out later, out of its frame, and
     // on a hung-up line it keeps the write notifier firing. Clearing the output also
     // drops what the driver still holds, which is stuck behind the same full queue.

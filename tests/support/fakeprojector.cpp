@@ -1,11 +1,13 @@
 #include "fakeprojector.h"
 
+#include <QDeadlineTimer>
 #include <QSocketNotifier>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -92,6 +94,30 @@ qint64 FakeProjector::drain()
         total += got;
     }
     return total;
+}
+
+bool FakeProjector::waitForFrames(qsizetype count, int msecs)
+{
+    return waitUntil([this, count] { return completeFrames.size() >= count; }, msecs);
+}
+
+bool FakeProjector::waitForBytes(qsizetype count, int msecs)
+{
+    return waitUntil([this, count] { return bytes.size() >= count; }, msecs);
+}
+
+bool FakeProjector::waitUntil(const std::function<bool()> &done, int msecs)
+{
+    const QDeadlineTimer deadline(msecs);
+    for (;;) {
+        drain();
+        if (done())
+            return true;
+        if (masterFd < 0 || deadline.hasExpired())
+            return false;
+        pollfd readable {masterFd, POLLIN, 0};
+        ::poll(&readable, 1, int(deadline.remainingTime()));
+    }
 }
 
 void FakeProjector::setDraining(Draining draining)

@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QSocketNotifier;
 
 // The far end of a serial cable, played on a pseudo-terminal: the program opens
@@ -40,6 +42,11 @@ public:
 
     // Reads what the program has written so far, without the event loop.
     qint64 drain();
+    // Waits, without the event loop, until that many frames (bytes) have been
+    // recorded in all; false on time-out. The kernel hands bytes written on one side
+    // of a pty to the other a moment later, not within the write call.
+    bool waitForFrames(qsizetype count, int msecs);
+    bool waitForBytes(qsizetype count, int msecs);
     void setDraining(Draining draining);
 
     // Every byte the program wrote, and the same split after each carriage return
@@ -62,6 +69,7 @@ signals:
     void frameReceived(const QByteArray &frame);
 
 private:
+    bool waitUntil(const std::function<bool()> &done, int msecs);
     void record(const char *data, qint64 size);
     void closeDescriptors();
 

@@ -1,0 +1,408 @@
+// The 100 ms tick against a fake projector: the lamp poll, reply lines and what they
+// do, the contact watchdog and the bound on the reply buffer.
+//
+// Ticks are counted, not timed: each test runs OnTimer() itself and never spins the
+// event loop, so the window's own timer cannot add a tick. Bytes from the fake reach
+// the port's buffer through waitForReadyRead(), which reads without dispatching timers.
+
+#include "fakeprojector.h"
+#include "lumivox.h"
+#include "protocol.h"
+
+#include <QCheckBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTextEdit>
+#include <QtTest>
+
+namespace {
+constexpr int kWireWait = 2000; // ms for bytes to cross the pty
+constexpr int kQuietWait = 50; // ms after which a pty that sent everything is done
+constexpr int kShading = 8; // per colour channel the style shades over the fill
+constexpr int kPollPeriod = 31; // ticks from one lamp poll to the next
+constexpr int kContactTicks = 48; // silent ticks after a line that still show contact
+constexpr int kIconSize = 16;
+constexpr qsizetype kFlood = 1024 * 1024; // bytes without a carriage return
+constexpr qsizetype kLongLine = 1500; // well over the reply bound
+
+QString statusName(const QColor &colour)
+{
+    const struct
+    {
+        QColor colour;
+        const char *name;
+    } statuses[] = {{protocol::lampOffColor(), "red"},
+                    {protocol::lampOnColor(), "green"},
+                    {protocol::neutralColor(), "yellow"}};
+    for (const auto &status : statuses) {
+        if (qAbs(colour.red() - status.colour.red()) <= kShading
+            && qAbs(colour.green() - status.colour.green()) <= kShading
+            && qAbs(colour.blue() - status.colour.blue()) <= kShading)
+            return QString::fromLatin1(status.name);
+    }
+    return colour.name();
+}
+
+// The colour the panel shows, read from its pixels in the gap between its buttons.
+QString panel(const Lumivox &window)
+{
+    const Ui_LumivoxClass &form = window.form();
+    const QImage image = form.on_off_groupBox->grab().toImage();
+    const QRect upper = form.startProjector->geometry();
+    const QRect lower = form.powerOff->geometry();
+    return statusName(image.pixelColor(upper.center().x(), (upper.bottom() + lower.top() + 1) / 2));
+}
+
+QImage iconImage(const QIcon &icon)
+{
+    return icon.pixmap(kIconSize).toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+bool showsIcon(const Lumivox &window, const char *resource)
+{
+    return iconImage(window.form().connectionStatus->icon())
+        == iconImage(QIcon(QPixmap(QString::fromLatin1(resource))));
+}
+
+const char connectIcon[] = ":/Lumivox/Resources/connect.png";
+const char disconnectIcon[] = ":/Lumivox/Resources/disconnect.png";
+
+// Closes every message box at once and counts them: a box in these tests is a fault,
+// and unanswered it would hang the test.
+class BoxCounter : public QObject
+{
+public:
+    BoxCounter() { qApp->installEventFilter(this); }
+    ~BoxCounter() override { qApp->removeEventFilter(this); }
+    int count = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        if (box && event->type() == QEvent::Show) {
+            ++count;
+            QTimer::singleShot(0, box, &QMessageBox::reject);
+        }
+        return false;
+    }
+};
+
+QString logText(const Lumivox &window)
+{
+    return window.form().textEdit->toPlainText();
+}
+} // namespace
+
+class TestPolling : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void pollEvery31stTick();
+    void replies_data();
+    void replies();
+    void twoLinesTwoTicks();
+    void partialLineWaits();
+    void watchdog();
+    void noContactSetAgainEveryTick();
+    void pendingHeightAtNextTick();
+    void overLongLine();
+    void floodWithoutCarriageReturn();
+
+private:
+    void tick();
+    // Sends bytes and waits until the port holds them all, without the event loop.
+    void deliver(const QByteArray &bytes);
+
+    std::unique_ptr<FakeProjector> fake;
+    std::unique_ptr<Lumivox> window;
+};
+
+void TestPolling::init()
+{
+    fake = std::make_unique<FakeProjector>();
+    QVERIFY2(fake->isValid(), qPrintable(fake->errorString()));
+    window = std::make_unique<Lumivox>();
+    window->show(); // lays the panel out; the event loop stays idle
+    QString reason;
+    QVERIFY2(window->openPort(fake->slavePath(), &reason), qPrintable(reason));
+    window->form().textEdit->clear();
+}
+
+void TestPolling::cleanup()
+{
+    window.reset();
+    fake.reset();
+}
+
+void TestPolling::tick()
+{
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "OnTimer"));
+}
+
+void TestPolling::deliver(const QByteArray &bytes)
+{
+    QSerialPort *port = window->port();
+    QVERIFY(port);
+    const qint64 target = port->bytesAvailable() + bytes.size();
+    fake->send(bytes);
+    while (port->bytesAvailable() < target)
+        QVERIFY(port->waitForReadyRead(kWireWait));
+}
+
+void TestPolling::pollEvery31stTick()
+{
+    // bytesWritten comes within sendCommand, so it tells which tick polled.
+    QSignalSpy written(window->port(), &QSerialPort::bytesWritten);
+    constexpr int kTicks = 3 * kPollPeriod + 2;
+    QList<int> pollTicks;
+    for (int n = 1; n <= kTicks; ++n) {
+        written.clear();
+        tick();
+        if (!written.isEmpty())
+            pollTicks.append(n);
+    }
+    QCOMPARE(pollTicks,
+             (QList<int> {1, 1 + kPollPeriod, 1 + 2 * kPollPeriod, 1 + 3 * kPollPeriod}));
+    const QByteArray poll = protocol::frame(protocol::kLampPoll, 10);
+    QVERIFY(fake->waitForFrames(pollTicks.size(), kWireWait));
+    QCOMPARE(fake->frames(), QList<QByteArray>(pollTicks.size(), poll));
+}
+
+void TestPolling::replies_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<bool>("debug");
+    QTest::addColumn<QString>("log");
+    QTest::addColumn<QString>("colour");
+    QTest::addColumn<bool>("lampOn");
+
+    const QString notAvailable = QStringLiteral("Command not available at the moment.\n");
+    const QByteArray report("Res?\x04\x00\x03\x00\x01", 9);
+
+    QTest::newRow("LAMP 1") << QByteArray("LAMP 1\r") << 1 << false << ""
+                            << "green" << true;
+    QTest::newRow("LAMP 0") << QByteArray("LAMP 0\r") << 1 << false << ""
+                            << "red" << false;
+    QTest::newRow("lamp 1") << QByteArray("lamp 1\r") << 1 << false << ""
+                            << "green" << true;
+    QTest::newRow("lAmP 0") << QByteArray("lAmP 0\r") << 1 << false << ""
+                            << "red" << false;
+    QTest::newRow("lamp 1 then 0") << QByteArray("LAMP 1\rLAMP 0\r") << 2 << false << ""
+                                   << "red" << false;
+    QTest::newRow("trailing blank") << QByteArray("LAMP 1 \r") << 1 << false << "LAMP 1 \n"
+                                    << "yellow" << false;
+    QTest::newRow("*001") << QByteArray("*001\r") << 1 << false << notAvailable << "yellow"
+                          << false;
+    QTest::newRow("*000") << QByteArray("*000\r") << 1 << false << ""
+                          << "yellow" << false;
+    QTest::newRow("*0001") << QByteArray("*0001\r") << 1 << false << "*0001\n"
+                           << "yellow" << false;
+    QTest::newRow("Res") << report + "\r" << 1 << false << "1024 x 768 @ 60 Hz\n"
+                         << "yellow" << false;
+    QTest::newRow("Res, unknown rate")
+        << QByteArray("Res?\x04\x00\x03\x00\x09\r", 10) << 1 << false << "1024 x 768 @ 0 Hz\n"
+        << "yellow" << false;
+    QTest::newRow("Res, 8 characters")
+        << QByteArray("Res?\x04\x00\x03\x00\r", 9) << 1 << false << ""
+        << "yellow" << false;
+    QTest::newRow("res lower case") << QByteArray("resolution?\r") << 1 << false << "resolution?\n"
+                                    << "yellow" << false;
+    // The 13 at the height's place ends the report; what would have been the height's
+    // low byte and the rate code starts the next line.
+    QTest::newRow("13 in a report") << QByteArray("Res?\x04\x00\rxy\r", 10) << 2 << false << "xy\n"
+                                    << "yellow" << false;
+    QTest::newRow("lone CR") << QByteArray("\r") << 1 << false << "\n"
+                             << "yellow" << false;
+    QTest::newRow("CR LF") << QByteArray("LAMP 1\r\nLAMP 0\r") << 2 << false << "\nLAMP 0\n"
+                           << "green" << true;
+    // The tick's poll comes after the line and is echoed too.
+    QTest::newRow("echo, lamp") << QByteArray("LAMP 1\r") << 1 << true
+                                << "-> LAMP 1\n<- * 0 Lamp ?\n"
+                                << "green" << true;
+    QTest::newRow("echo, *001") << QByteArray("*001\r") << 1 << true
+                                << notAvailable + "-> *001\n<- * 0 Lamp ?\n"
+                                << "yellow" << false;
+    QTest::newRow("echo, *000") << QByteArray("*000\r") << 1 << true << "-> *000\n<- * 0 Lamp ?\n"
+                                << "yellow" << false;
+    QTest::newRow("echo, other") << QByteArray("XD1080\r") << 1 << true
+                                 << "XD1080\n-> XD1080\n<- * 0 Lamp ?\n"
+                                 << "yellow" << false;
+}
+
+void TestPolling::replies()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, ticks);
+    QFETCH(bool, debug);
+    QFETCH(QString, log);
+    QFETCH(QString, colour);
+    QFETCH(bool, lampOn);
+
+    window->form().debugCheckBox->setChecked(debug);
+    deliver(bytes);
+    for (int n = 0; n < ticks; ++n)
+        tick();
+    QCOMPARE(logText(*window), log);
+    QCOMPARE(panel(*window), colour);
+    QCOMPARE(window->isLampOn(), lampOn);
+    QCOMPARE(window->noContactTicks(), 1u); // every row ends with a line in its last tick
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
+    QVERIFY(window->pendingReply().isEmpty());
+}
+
+void TestPolling::twoLinesTwoTicks()
+{
+    deliver("*001\rLAMP 1\r");
+    tick();
+    QCOMPARE(logText(*window), QStringLiteral("Command not available at the moment.\n"));
+    QCOMPARE(panel(*window), QStringLiteral("yellow"));
+    QCOMPARE(window->port()->bytesAvailable(), qint64(7)); // the second line waits
+    tick();
+    QCOMPARE(panel(*window), QStringLiteral("green"));
+    QVERIFY(window->isLampOn());
+}
+
+void TestPolling::partialLineWaits()
+{
+    deliver("LAMP 1\r"); // contact first, so that losing it shows
+    tick();
+    deliver("LA");
+    for (int n = 0; n < kContactTicks + 1; ++n)
+        tick();
+    deliver("MP");
+    tick();
+    QCOMPARE(window->pendingReply(), QStringLiteral("LAMP"));
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+    deliver(" 0\r");
+    tick();
+    QCOMPARE(window->pendingReply(), QString());
+    QCOMPARE(panel(*window), QStringLiteral("red"));
+    QVERIFY(showsIcon(*window, connectIcon));
+    QCOMPARE(logText(*window), QString());
+}
+
+void TestPolling::watchdog()
+{
+    tick(); // silent from the start: no contact at once
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+    QVERIFY(showsIcon(*window, disconnectIcon));
+    QCOMPARE(window->noContactTicks(), 50u);
+
+    deliver("LAMP 1\r");
+    tick();
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
+    QVERIFY(showsIcon(*window, connectIcon));
+    QCOMPARE(panel(*window), QStringLiteral("green"));
+
+    for (int n = 0; n < kContactTicks; ++n)
+        tick();
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
+    QVERIFY(showsIcon(*window, connectIcon));
+    QCOMPARE(panel(*window), QStringLiteral("green"));
+
+    tick(); // the 49th silent tick
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+    QVERIFY(showsIcon(*window, disconnectIcon));
+    QCOMPARE(panel(*window), QStringLiteral("yellow"));
+    QCOMPARE(window->noContactTicks(), 50u);
+    QVERIFY(window->isLampOn()); // losing contact leaves the lamp flag alone
+
+    // Regaining contact does not bring the green back; the next lamp reply does.
+    deliver("*000\r");
+    tick();
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
+    QCOMPARE(panel(*window), QStringLiteral("yellow"));
+}
+
+void TestPolling::noContactSetAgainEveryTick()
+{
+    tick();
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+    for (int n = 0; n < 3; ++n) {
+        window->handleReply(QStringLiteral("LAMP 1")); // colours without contact
+        window->form().connectionStatus->setToolTip(QStringLiteral("stale"));
+        window->form().connectionStatus->setIcon(QIcon());
+        QCOMPARE(panel(*window), QStringLiteral("green"));
+        tick();
+        QCOMPARE(panel(*window), QStringLiteral("yellow"));
+        QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+        QVERIFY(showsIcon(*window, disconnectIcon));
+    }
+}
+
+void TestPolling::pendingHeightAtNextTick()
+{
+    QCOMPARE(window->pendingWindowHeight(), 200);
+    const int before = window->height();
+    tick();
+    QCOMPARE(window->pendingWindowHeight(), 0);
+    QVERIFY(window->height() <= qMax(200, window->minimumSizeHint().height()));
+    QVERIFY(window->height() < before || before <= 200);
+}
+
+void TestPolling::overLongLine()
+{
+    // Cut at the bound, the rest dropped up to the carriage return, the cut line
+    // handled like any other; the next reply is read cleanly.
+    fake->send(QByteArray(kLongLine, 'x') + "\rLAMP 1\r");
+    QSerialPort *port = window->port();
+    int ticks = 0;
+    while (logText(*window).isEmpty()) {
+        QVERIFY(port->bytesAvailable() > 0 || port->waitForReadyRead(kWireWait));
+        tick();
+        QVERIFY(window->pendingReply().size() <= protocol::kMaxReplyLength);
+        QVERIFY(++ticks < kLongLine);
+    }
+    QCOMPARE(logText(*window), QString(protocol::kMaxReplyLength, QLatin1Char('x')) + "\n");
+    QVERIFY(window->pendingReply().isEmpty());
+    while (port->bytesAvailable() < 7)
+        QVERIFY(port->waitForReadyRead(kWireWait));
+    tick();
+    QCOMPARE(panel(*window), QStringLiteral("green"));
+}
+
+void TestPolling::floodWithoutCarriageReturn()
+{
+    BoxCounter boxes;
+    fake->send(QByteArray(kFlood, 'x'));
+    qint64 largestBuffer = 0;
+    int ticks = 0;
+    for (;;) {
+        QSerialPort *port = window->port();
+        QVERIFY2(port, "the flood closed the port");
+        fake->pushOutput();
+        if (port->bytesAvailable() == 0 && !port->waitForReadyRead(kQuietWait)) {
+            if (fake->pendingOutput() == 0)
+                break; // all sent and nothing more arrives
+            continue;
+        }
+        largestBuffer = qMax(largestBuffer, port->bytesAvailable());
+        tick();
+        QVERIFY(window->pendingReply().size() <= protocol::kMaxReplyLength);
+        QVERIFY2(++ticks < kFlood, "the flood never ends");
+    }
+    QCOMPARE(boxes.count, 0); // the polls went out meanwhile
+    QVERIFY(window->port());
+    QCOMPARE(window->pendingReply().size(), protocol::kMaxReplyLength);
+    // The port takes in a bounded amount; the pty holds the rest.
+    QVERIFY2(largestBuffer <= kFlood / 8, qPrintable(QString::number(largestBuffer)));
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+
+    deliver("\rLAMP 1\r");
+    tick();
+    tick();
+    QCOMPARE(panel(*window), QStringLiteral("green"));
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
+    qInfo("flood of %lld bytes read in %d ticks", qint64(kFlood), ticks);
+}
+
+QTEST_MAIN(TestPolling)
+
+#include "tst_polling.moc"
