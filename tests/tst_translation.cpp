@@ -1,0 +1,328 @@
+// The optional catalogue "Lumivox.qm": found in the working directory, and only there, and
+// then translating the forms' texts and the window's own messages. The catalogue is the
+// small test one, compiled with lrelease at test time.
+//
+// In process, the window is built after the same load that start-up makes. The real program
+// is checked too, on a virtual X display where its window title can be read from outside;
+// that part is skipped where Xvfb or xdotool is missing.
+
+#include "lumivox.h"
+#include "settings.h"
+#include "translation.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTranslator>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString sourceTitle = QStringLiteral("Lumivox V 1.2");
+const QString translatedTitle = QStringLiteral("Projektorfernbedienung 1.2");
+
+constexpr int kFirstDisplay = 91; // virtual display numbers tried, clear of a desktop's :0
+constexpr int kLastDisplay = 140;
+constexpr int kDisplayTimeout = 10000; // ms for Xvfb to accept clients
+constexpr int kReadinessPoll = 100; // ms between two looks at the starting server
+constexpr int kWindowTimeout = 10000; // ms for the program's window to appear
+constexpr int kToolTimeout = 5000;
+
+// A private X server for the duration of one test.
+class VirtualDisplay
+{
+public:
+    ~VirtualDisplay()
+    {
+        if (server.state() != QProcess::NotRunning) {
+            server.terminate();
+            if (!server.waitForFinished(kToolTimeout))
+                server.kill();
+            server.waitForFinished(kToolTimeout);
+        }
+    }
+
+    bool start(QString *error)
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        for (int number = kFirstDisplay; number <= kLastDisplay; ++number) {
+            if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(number)))
+                continue;
+            // With -displayfd the server names its display on stdout once it accepts
+            // clients; it exits at once if another server took the number meanwhile.
+            server.start(xvfb,
+                         {QStringLiteral(":%1").arg(number), QStringLiteral("-displayfd"),
+                          QStringLiteral("1"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
+                          QStringLiteral("-noreset"), QStringLiteral("-screen"),
+                          QStringLiteral("0"), QStringLiteral("1024x768x24")});
+            if (!server.waitForStarted(kToolTimeout)) {
+                *error = server.errorString();
+                return false;
+            }
+            QDeadlineTimer deadline(kDisplayTimeout);
+            while (!server.canReadLine() && server.state() == QProcess::Running
+                   && !deadline.hasExpired())
+                server.waitForReadyRead(kReadinessPoll);
+            if (server.canReadLine() && server.readLine().trimmed() == QByteArray::number(number)) {
+                displayName = QStringLiteral(":%1").arg(number);
+                return true;
+            }
+            *error = QString::fromLocal8Bit(server.readAllStandardError());
+            server.kill();
+            server.waitForFinished(kToolTimeout);
+        }
+        *error = QStringLiteral("no virtual display could be started: ") + *error;
+        return false;
+    }
+
+    QString name() const { return displayName; }
+
+private:
+    QProcess server;
+    QString displayName;
+};
+
+// Whether a window with exactly this title exists on the display.
+bool hasWindowTitled(const QString &display, const QString &title)
+{
+    QString pattern;
+    for (const QChar c : title) {
+        if (QStringLiteral(".[]()*+?{}|^$\\").contains(c))
+            pattern += QLatin1Char('\\');
+        pattern += c;
+    }
+    QProcess search;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), display);
+    search.setProcessEnvironment(environment);
+    search.start(QStringLiteral("xdotool"),
+                 {QStringLiteral("search"), QStringLiteral("--name"),
+                  QLatin1Char('^') + pattern + QLatin1Char('$')});
+    return search.waitForFinished(kToolTimeout) && search.exitCode() == 0
+        && !search.readAllStandardOutput().trimmed().isEmpty();
+}
+
+} // namespace
+
+class TranslationTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void catalogueHoldsTheThreeContexts_data();
+    void catalogueHoldsTheThreeContexts();
+    void formTextsTranslated_data();
+    void formTextsTranslated();
+    void windowMessagesTranslated();
+    void settingsProposesTheTranslatedPort();
+    void nothingTranslatedWithoutCatalogueInWorkingDirectory();
+    void realProgram_data();
+    void realProgram();
+
+private:
+    // What start-up does: the bare file name, relative to the working directory.
+    bool loadAsStartupDoes(const QString &workingDirectory);
+
+    QTemporaryDir catalogueDir;
+    QString catalogue;
+    QString startDirectory;
+    std::unique_ptr<QTranslator> translator;
+};
+
+void TranslationTest::initTestCase()
+{
+    QVERIFY(catalogueDir.isValid());
+    QString error;
+    catalogue = testsupport::buildTestCatalogue(catalogueDir.path(), &error);
+    QVERIFY2(!catalogue.isEmpty(), qPrintable(error));
+    QCOMPARE(QFileInfo(catalogue).fileName(), QStringLiteral("Lumivox.qm"));
+    startDirectory = QDir::currentPath();
+}
+
+void TranslationTest::cleanup()
+{
+    if (translator) {
+        QCoreApplication::removeTranslator(translator.get());
+        translator.reset();
+    }
+    QDir::setCurrent(startDirectory);
+}
+
+bool TranslationTest::loadAsStartupDoes(const QString &workingDirectory)
+{
+    if (!QDir::setCurrent(workingDirectory))
+        return false;
+    translator = std::make_unique<QTranslator>();
+    const bool loaded = translator->load(QStringLiteral("Lumivox.qm"));
+    QCoreApplication::installTranslator(translator.get()); // installed even when empty
+    return loaded;
+}
+
+void TranslationTest::catalogueHoldsTheThreeContexts_data()
+{
+    QTest::addColumn<QString>("context");
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<QString>("translation");
+    QTest::newRow("form") << "LumivoxClass" << sourceTitle << translatedTitle;
+    QTest::newRow("window") << "Lumivox"
+                            << "Failed to initialize Com port 1!\r"
+                            << "Schnittstelle COM1 nicht geöffnet!\r";
+    QTest::newRow("settings") << "SettingsClass"
+                              << "COM1"
+                              << "COM7";
+}
+
+void TranslationTest::catalogueHoldsTheThreeContexts()
+{
+    QFETCH(QString, context);
+    QFETCH(QString, source);
+    QFETCH(QString, translation);
+    QTranslator direct;
+    QVERIFY(direct.load(catalogue));
+    QCOMPARE(direct.translate(qPrintable(context), qPrintable(source)), translation);
+}
+
+void TranslationTest::formTextsTranslated_data()
+{
+    QTest::addColumn<QString>("object"); // empty: the window
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("window title") << ""
+                                  << "windowTitle" << translatedTitle;
+    QTest::newRow("button text") << "brightness"
+                                 << "text"
+                                 << "Helligkeit";
+    QTest::newRow("tool tip") << "left"
+                              << "toolTip"
+                              << "Nach links";
+    QTest::newRow("menu title") << "menuAbout"
+                                << "title"
+                                << "Hilfe";
+    QTest::newRow("not in the catalogue") << "contrast"
+                                          << "text"
+                                          << "Contrast";
+}
+
+void TranslationTest::formTextsTranslated()
+{
+    QFETCH(QString, object);
+    QFETCH(QString, property);
+    QFETCH(QString, expected);
+
+    QVERIFY(loadAsStartupDoes(catalogueDir.path()));
+    Lumivox window;
+    QObject *target = object.isEmpty() ? &window : window.findChild<QObject *>(object);
+    QVERIFY(target);
+    QCOMPARE(target->property(qPrintable(property)).toString(), expected);
+}
+
+void TranslationTest::windowMessagesTranslated()
+{
+    QVERIFY(loadAsStartupDoes(catalogueDir.path()));
+    Lumivox window;
+    QTextDocument *log = window.form().textEdit->document();
+    QCOMPARE(log->findBlockByNumber(0).text(),
+             QStringLiteral("Schnittstelle COM1 nicht geöffnet!"));
+    // Not in the catalogue: as written.
+    QCOMPARE(log->findBlockByNumber(1).text(),
+             QStringLiteral("Communication with projector not possible."));
+    // The no-contact tool tip comes from the first tick.
+    QTRY_COMPARE(window.form().connectionStatus->toolTip(), QStringLiteral("Kein Kontakt"));
+}
+
+void TranslationTest::settingsProposesTheTranslatedPort()
+{
+    QVERIFY(loadAsStartupDoes(catalogueDir.path()));
+    Settings settings(nullptr);
+    QCOMPARE(settings.portName(), QStringLiteral("COM7"));
+}
+
+void TranslationTest::nothingTranslatedWithoutCatalogueInWorkingDirectory()
+{
+    QTemporaryDir elsewhere;
+    QVERIFY(elsewhere.isValid());
+    // The catalogue exists, but not where start-up looks.
+    QVERIFY(QFile::exists(catalogue));
+    QVERIFY(!loadAsStartupDoes(elsewhere.path()));
+    Lumivox window;
+    QCOMPARE(window.windowTitle(), sourceTitle);
+    QCOMPARE(window.form().brightness->text(), QStringLiteral("Brightness"));
+    QCOMPARE(window.form().textEdit->document()->findBlockByNumber(0).text(),
+             QStringLiteral("Failed to initialize Com port 1!"));
+}
+
+void TranslationTest::realProgram_data()
+{
+    QTest::addColumn<bool>("catalogueInWorkingDirectory");
+    QTest::addColumn<bool>("catalogueBesideExecutable");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("in the working directory") << true << false << translatedTitle;
+    QTest::newRow("beside the executable") << false << true << sourceTitle;
+    QTest::newRow("nowhere") << false << false << sourceTitle;
+}
+
+void TranslationTest::realProgram()
+{
+    QFETCH(bool, catalogueInWorkingDirectory);
+    QFETCH(bool, catalogueBesideExecutable);
+    QFETCH(QString, title);
+
+    if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty()
+        || QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty())
+        QSKIP("needs Xvfb and xdotool");
+    VirtualDisplay display;
+    QString error;
+    QVERIFY2(display.start(&error), qPrintable(error));
+
+    QTemporaryDir workingDirectory, programDirectory;
+    QVERIFY(workingDirectory.isValid() && programDirectory.isValid());
+    QString executable = QStringLiteral(LUMIVOX_EXECUTABLE);
+    if (catalogueBesideExecutable) {
+        // A copy of the program with the catalogue next to it.
+        const QString copy = programDirectory.filePath(QStringLiteral("lumivox"));
+        QVERIFY(QFile::copy(executable, copy));
+        QVERIFY(QFile::copy(catalogue, programDirectory.filePath(QStringLiteral("Lumivox.qm"))));
+        executable = copy;
+    }
+    if (catalogueInWorkingDirectory)
+        QVERIFY(QFile::copy(catalogue, workingDirectory.filePath(QStringLiteral("Lumivox.qm"))));
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("DISPLAY"), display.name());
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    program.setProcessEnvironment(environment);
+    program.setWorkingDirectory(workingDirectory.path());
+    program.start(executable, {});
+    QVERIFY2(program.waitForStarted(kToolTimeout), qPrintable(program.errorString()));
+    // Ended before its display goes, also when a check below fails.
+    const auto stop = qScopeGuard([&program] {
+        program.terminate();
+        if (!program.waitForFinished(kToolTimeout)) {
+            program.kill();
+            program.waitForFinished(kToolTimeout);
+        }
+    });
+
+    QTRY_VERIFY2_WITH_TIMEOUT(hasWindowTitled(display.name(), title)
+                                  || program.state() != QProcess::Running,
+                              "no window with the expected title", kWindowTimeout);
+    QVERIFY2(program.state() == QProcess::Running,
+             qPrintable(QString::fromLocal8Bit(program.readAllStandardError())));
+    const QString other = title == sourceTitle ? translatedTitle : sourceTitle;
+    QVERIFY(!hasWindowTitled(display.name(), other));
+}
+
+QTEST_MAIN(TranslationTest)
+#include "tst_translation.moc"
