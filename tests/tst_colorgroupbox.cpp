@@ -11,7 +11,11 @@
 
 namespace {
 
-constexpr QSize kPanelSize(411, 60); // the fill is x 1..409, y 8..58
+constexpr QSize kPanelSize(411, 60);
+// Where the fill of a panel of that size must lie, inclusive.
+constexpr QPair<int, int> kFillColumns(1, 409);
+constexpr QPair<int, int> kFillRows(8, 58);
+constexpr QPoint kMiddle(205, 30);
 constexpr int kFillLeft = 1;
 constexpr int kFillTop = 8;
 const QColor neutral(200, 200, 0);
@@ -117,7 +121,7 @@ void ColorGroupBoxTest::newPanelIsNeutral()
     panel.setStyle(&frameStyle);
     panel.resize(kPanelSize);
     const QImage image = snapshot(panel);
-    for (const QPoint &point : {QPoint(kFillLeft + 1, kFillTop + 1), QPoint(205, 30),
+    for (const QPoint &point : {QPoint(kFillLeft + 1, kFillTop + 1), kMiddle,
                                 QPoint(kPanelSize.width() - 3, kPanelSize.height() - 3)})
         QVERIFY2(isColor(image, point.x(), point.y(), neutral),
                  qPrintable(QStringLiteral("at %1,%2: %3")
@@ -146,8 +150,8 @@ void ColorGroupBoxTest::fillLeavesTheEdges()
                      qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
     }
     // And the fill reaches right up to them.
-    QCOMPARE(extent(image, Qt::Horizontal, height / 2, neutral), qMakePair(1, 409));
-    QCOMPARE(extent(image, Qt::Vertical, width / 2, neutral), qMakePair(8, 58));
+    QCOMPARE(extent(image, Qt::Horizontal, height / 2, neutral), kFillColumns);
+    QCOMPARE(extent(image, Qt::Vertical, width / 2, neutral), kFillRows);
 }
 
 void ColorGroupBoxTest::frameDrawnOverTheFill()
@@ -181,8 +185,8 @@ void ColorGroupBoxTest::setColorShowsFromTheNextPaint()
     panel.setColor(color == neutral ? red : neutral);
     panel.setColor(color);
     const QImage image = snapshot(panel);
-    QCOMPARE(extent(image, Qt::Horizontal, kPanelSize.height() / 2, color), qMakePair(1, 409));
-    QCOMPARE(extent(image, Qt::Vertical, kPanelSize.width() / 2, color), qMakePair(8, 58));
+    QCOMPARE(extent(image, Qt::Horizontal, kPanelSize.height() / 2, color), kFillColumns);
+    QCOMPARE(extent(image, Qt::Vertical, kPanelSize.width() / 2, color), kFillRows);
 }
 
 void ColorGroupBoxTest::setColorSchedulesARepaint()
@@ -200,7 +204,7 @@ void ColorGroupBoxTest::setColorSchedulesARepaint()
     panel.setColor(green);
     QCOMPARE(panel.paints, before);
     QTRY_VERIFY(panel.paints > before);
-    QVERIFY(isColor(snapshot(panel), 205, 30, green));
+    QVERIFY(isColor(snapshot(panel), kMiddle.x(), kMiddle.y(), green));
 
     // Even an unchanged colour asks for a repaint.
     before = panel.paints;

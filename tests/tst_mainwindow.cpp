@@ -18,6 +18,7 @@ namespace {
 constexpr int kClickDelay = 100; // ms an animated click holds the button down
 constexpr int kClickDelayTolerance = 20; // timers may fire a little early
 constexpr int kStartHeight = 200;
+constexpr int kFormWidth = 411; // the width the form gives the window
 constexpr int kInfoHideExtra = 10;
 constexpr int kModalTimeout = 5000; // ms to wait for a modal box to appear
 
@@ -316,7 +317,7 @@ void MainWindowTest::startHeightAppliedAtTheFirstTick()
     const QSize minimum = window->minimumSizeHint();
     QCOMPARE(window->height(), qMax(kStartHeight, minimum.height()));
     // Only the height changes: the width is the form's, or what the layout needs.
-    QCOMPARE(window->width(), qMax(411, minimum.width()));
+    QCOMPARE(window->width(), qMax(kFormWidth, minimum.width()));
 }
 
 void MainWindowTest::clearEmptiesTheLog()
