@@ -16,6 +16,7 @@ namespace {
 constexpr int kChunk = 4096; // bytes moved per read or write call
 constexpr char kCarriageReturn = '\r';
 constexpr char kFillByte = 'F'; // no CR: filler must never look like a frame
+constexpr int kSettleTime = 20; // ms for the kernel to move written bytes along
 
 bool setNonBlocking(int fd)
 {
@@ -141,16 +142,23 @@ qint64 FakeProjector::fillOutputQueue()
         return 0;
     const QByteArray filler(kChunk, kFillByte);
     qint64 total = 0;
+    // The kernel moves bytes on to the master's side a moment after a write, which
+    // makes room again; the queue is full once a pause frees nothing.
     for (;;) {
-        const ssize_t written = ::write(slaveFd, filler.constData(), size_t(filler.size()));
-        if (written <= 0)
-            break;
-        total += written;
+        qint64 round = 0;
+        for (;;) {
+            const ssize_t written = ::write(slaveFd, filler.constData(), size_t(filler.size()));
+            if (written <= 0)
+                break;
+            round += written;
+        }
+        while (::write(slaveFd, &kFillByte, 1) == 1)
+            ++round;
+        total += round;
+        if (round == 0 && total > 0)
+            return total;
+        ::poll(nullptr, 0, kSettleTime);
     }
-    // The kernel may take a few more bytes one at a time once the chunks stop.
-    while (::write(slaveFd, &kFillByte, 1) == 1)
-        ++total;
-    return total;
 }
 
 void FakeProjector::hangUp()

@@ -1,0 +1,375 @@
+// What goes wrong on a real cable, played on a fake projector: the device vanishing,
+// the projector no longer reading, a backlog of replies, and a whole user session
+// with the cable pulled and the port reopened.
+
+#include "fakeprojector.h"
+#include "lumivox.h"
+#include "protocol.h"
+#include "settings.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QtTest>
+
+#include <functional>
+#include <sys/resource.h>
+
+namespace {
+constexpr int kWireWait = 2000; // ms for bytes to cross the pty
+constexpr int kSilenceWait = 100; // ms in which nothing may arrive
+constexpr int kCloseWait = 5000; // ms for the port to be closed after a hang-up
+constexpr int kCpuWindow = 1000; // ms over which CPU time is measured after a hang-up
+constexpr double kCpuBound = 0.3; // s of CPU time allowed in that window
+constexpr int kErrorBound = 100; // errors Qt may report before the port is closed
+constexpr int kByteWriteWait = 500; // ms the link waits for a byte to leave
+constexpr int kTimeSlack = 100; // ms a measured wait may appear shorter
+constexpr int kPollPeriod = 31; // ticks from one lamp poll to the next
+constexpr int kNoContactTicks = 49; // silent ticks after a line until no contact
+constexpr int kProbeInterval = 10; // ms between looks for the settings dialog
+constexpr int kDialogBound = 5000; // ms after which a dialog left open is closed
+const QString gone = QStringLiteral("Communication with projector not possible.");
+
+// Answers every message box from its own event loop and records it. The handler
+// runs while the box is open and says which button to press.
+class BoxHandler : public QObject
+{
+public:
+    using Handler = std::function<QMessageBox::StandardButton(QMessageBox *)>;
+
+    explicit BoxHandler(Handler handler = {})
+        : handler(std::move(handler))
+    {
+        qApp->installEventFilter(this);
+    }
+    ~BoxHandler() override { qApp->removeEventFilter(this); }
+
+    QStringList texts;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        if (box && event->type() == QEvent::Show) {
+            texts.append(box->windowTitle() + QLatin1Char('|') + box->text());
+            QTimer::singleShot(0, box, [box, this] {
+                const QMessageBox::StandardButton answer = handler ? handler(box) : QMessageBox::Ok;
+                if (QAbstractButton *button = box->button(answer))
+                    button->click();
+                else
+                    box->reject();
+            });
+        }
+        return false;
+    }
+
+private:
+    Handler handler;
+};
+
+double cpuSeconds()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+QString logText(const Lumivox &window)
+{
+    return window.form().textEdit->toPlainText();
+}
+
+const QByteArray pollFrame = protocol::frame(protocol::kLampPoll, 10);
+
+QList<QByteArray> withoutPolls(const QList<QByteArray> &frames)
+{
+    QList<QByteArray> rest;
+    for (const QByteArray &frame : frames)
+        if (frame != pollFrame)
+            rest.append(frame);
+    return rest;
+}
+} // namespace
+
+class TestFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup();
+
+    void hangUp();
+    void commandAfterHangUp();
+    void fullOutputQueue();
+    void failureBoxHoldsPoll();
+    void replyBacklogDoesNotBlockWrites();
+    void wholeSession();
+
+private:
+    void openOn(FakeProjector &projector);
+    void tick();
+    void deliver(FakeProjector &projector, const QByteArray &bytes);
+    bool runSettings(const std::function<void(Settings *)> &action);
+
+    std::unique_ptr<Lumivox> window;
+};
+
+void TestFaults::cleanup()
+{
+    window.reset();
+}
+
+void TestFaults::openOn(FakeProjector &projector)
+{
+    QVERIFY2(projector.isValid(), qPrintable(projector.errorString()));
+    if (!window)
+        window = std::make_unique<Lumivox>();
+    window->show();
+    QString reason;
+    QVERIFY2(window->openPort(projector.slavePath(), &reason), qPrintable(reason));
+    window->form().textEdit->clear();
+}
+
+void TestFaults::tick()
+{
+    QVERIFY(QMetaObject::invokeMethod(window.get(), "OnTimer"));
+}
+
+void TestFaults::deliver(FakeProjector &projector, const QByteArray &bytes)
+{
+    QSerialPort *port = window->port();
+    QVERIFY(port);
+    const qint64 target = port->bytesAvailable() + bytes.size();
+    projector.send(bytes);
+    while (port->bytesAvailable() < target)
+        QVERIFY(port->waitForReadyRead(kWireWait));
+}
+
+bool TestFaults::runSettings(const std::function<void(Settings *)> &action)
+{
+    bool shown = false;
+    std::function<void()> probe = [&] {
+        auto *dialog = qobject_cast<Settings *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            QTimer::singleShot(kProbeInterval, this, probe);
+            return;
+        }
+        shown = true;
+        QTimer::singleShot(kDialogBound, dialog, &QDialog::reject);
+        action(dialog);
+    };
+    QTimer::singleShot(0, this, probe);
+    window->form().connectionStatus->click();
+    return shown;
+}
+
+void TestFaults::hangUp()
+{
+    FakeProjector projector;
+    openOn(projector);
+    BoxHandler boxes;
+    QSignalSpy closed(window->port(), &QSerialPort::aboutToClose);
+    int errors = 0;
+    connect(window->port(), &QSerialPort::errorOccurred, this,
+            [&errors](QSerialPort::SerialPortError error) {
+                if (error != QSerialPort::NoError)
+                    ++errors;
+            });
+
+    const double before = cpuSeconds();
+    projector.hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->port(), kCloseWait);
+    const int errorsBeforeClose = errors;
+    QTest::qWait(kCpuWindow); // the event loop must run for a storm to show
+    const double spent = cpuSeconds() - before;
+
+    qInfo("errors reported before the close: %d; CPU from the hang-up to %d ms after the "
+          "close: %.3f s",
+          errorsBeforeClose, kCpuWindow, spent);
+    QVERIFY2(errorsBeforeClose <= kErrorBound, qPrintable(QString::number(errorsBeforeClose)));
+    QCOMPARE(closed.count(), 1);
+    QCOMPARE(logText(*window).count(gone), 1);
+    // A poll that met the dead line before the close may show its one box.
+    QVERIFY2(boxes.texts.size() <= 1, qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+    QVERIFY2(spent < kCpuBound, qPrintable(QString::number(spent)));
+}
+
+void TestFaults::commandAfterHangUp()
+{
+    FakeProjector projector;
+    openOn(projector);
+    BoxHandler boxes;
+    projector.hangUp();
+    window->form().brightness->click(); // before the event loop sees the hang-up
+    QCOMPARE(boxes.texts,
+             QStringList {QStringLiteral("Error!|Failed to send data to serial port")});
+    QVERIFY(!window->port());
+    QCOMPARE(logText(*window), gone + QLatin1Char('\n'));
+}
+
+void TestFaults::fullOutputQueue()
+{
+    FakeProjector projector(FakeProjector::Draining::Off);
+    openOn(projector);
+    QVERIFY(projector.fillOutputQueue() > 0);
+    // The projector stays stuck: the queue is full again for every byte.
+    BoxHandler boxes([&projector](QMessageBox *) {
+        projector.fillOutputQueue();
+        return QMessageBox::Ok;
+    });
+
+    QElapsedTimer clock;
+    clock.start();
+    window->sendCommand("abc", 3);
+    const qint64 elapsed = clock.elapsed();
+    qInfo("3 bytes and the CR into a full queue: %lld ms, %lld ms per byte", elapsed, elapsed / 4);
+
+    QCOMPARE(boxes.texts,
+             QStringList(3, QStringLiteral("Error!|Failed to send data to serial port")));
+    QVERIFY(elapsed >= 4 * (kByteWriteWait - kTimeSlack)); // the CR waited as well
+    QVERIFY(window->port()); // a full queue is not a vanished device
+    QCOMPARE(window->port()->bytesToWrite(), qint64(0));
+    QCOMPARE(logText(*window), QString());
+
+    // Nothing of the failed frame went out later; the next frame goes out whole.
+    projector.setDraining(FakeProjector::Draining::On);
+    projector.clearRecord();
+    QVERIFY(!projector.waitForBytes(1, kSilenceWait));
+    window->sendCommand(protocol::kBrightness, 10);
+    QVERIFY(projector.waitForFrames(1, kWireWait));
+    QCOMPARE(projector.received(), QByteArray("* 0 IR 025\r"));
+    QCOMPARE(boxes.texts.size(), 3);
+}
+
+void TestFaults::failureBoxHoldsPoll()
+{
+    FakeProjector projector(FakeProjector::Draining::Off);
+    openOn(projector);
+    for (int n = 0; n < kPollPeriod; ++n)
+        tick(); // the start-up poll went out; the next is due
+    QVERIFY(projector.fillOutputQueue() > 0);
+
+    bool pollWhileOpen = true;
+    BoxHandler boxes([&](QMessageBox *) {
+        // The projector reads again, so a poll could go out now; it must wait.
+        projector.setDraining(FakeProjector::Draining::On);
+        projector.clearRecord();
+        for (int n = 0; n < 2 * kPollPeriod; ++n)
+            tick();
+        pollWhileOpen = projector.waitForBytes(1, kSilenceWait);
+        return QMessageBox::Ok;
+    });
+    window->form().brightness->click();
+    QCOMPARE(boxes.texts.size(), 1);
+    QVERIFY(!pollWhileOpen);
+    // The rest of the command followed the box.
+    QVERIFY(projector.waitForFrames(1, kWireWait));
+    QCOMPARE(projector.frames(), QList<QByteArray> {" 0 IR 025\r"});
+
+    tick();
+    QVERIFY(projector.waitForFrames(2, kWireWait));
+    QCOMPARE(projector.frames().last(), pollFrame);
+}
+
+void TestFaults::replyBacklogDoesNotBlockWrites()
+{
+    // More replies than the input queue holds, not yet read by the ticks (one
+    // line per tick): a command must still go out, and the port stay open.
+    FakeProjector projector;
+    openOn(projector);
+    BoxHandler boxes;
+    QByteArray backlog;
+    while (backlog.size() < 3 * window->port()->readBufferSize())
+        backlog.append("*000\r");
+    projector.send(backlog);
+    while (window->port()->bytesAvailable() < window->port()->readBufferSize())
+        QVERIFY(window->port()->waitForReadyRead(kWireWait));
+
+    window->form().brightness->click();
+    QVERIFY(window->port());
+    QVERIFY(projector.waitForFrames(1, kWireWait));
+    QCOMPARE(projector.frames(), QList<QByteArray> {"* 0 IR 025\r"});
+    QCOMPARE(boxes.texts, QStringList {});
+    QCOMPARE(logText(*window), QString());
+}
+
+void TestFaults::wholeSession()
+{
+    BoxHandler boxes;
+    window = std::make_unique<Lumivox>();
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QString startLog = logText(*window);
+    QVERIFY2(startLog.startsWith(QStringLiteral("Failed to initialize Com port 1!\n") + gone
+                                 + QStringLiteral("\nReason: ")),
+             qPrintable(startLog));
+    QVERIFY(!window->port());
+    QTRY_COMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+
+    // Plug the projector in and choose its port.
+    auto projector = std::make_unique<FakeProjector>();
+    QVERIFY(projector->isValid());
+    QVERIFY(runSettings([&](Settings *dialog) {
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("comPort"));
+        edit->selectAll();
+        QTest::keyClicks(edit, projector->slavePath());
+        dialog->findChild<QPushButton *>(QStringLiteral("applySettings"))->click();
+    }));
+    QVERIFY(logText(*window).endsWith(QStringLiteral("Com-port initialized!\n")));
+    window->form().textEdit->clear();
+
+    // The projector answers.
+    deliver(*projector, "LAMP 1\r");
+    tick(); // the first tick after the reply arrived
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
+    QVERIFY(window->isLampOn());
+    QCOMPARE(logText(*window), QString());
+
+    // A few buttons.
+    projector->clearRecord();
+    window->form().hdmi->click();
+    window->form().brightness->click();
+    QTest::keyClick(window.get(), Qt::Key_Up);
+    QTRY_COMPARE(withoutPolls(projector->frames()),
+                 (QList<QByteArray> {"* 0 IR 050\r", "* 0 IR 025\r", "* 0 IR 009\r"}));
+
+    // The cable pulled.
+    projector->hangUp();
+    QTRY_VERIFY_WITH_TIMEOUT(!window->port(), kCloseWait);
+    QCOMPARE(logText(*window).count(gone), 1);
+    for (int n = 0; n < kNoContactTicks; ++n)
+        tick();
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+    QVERIFY(window->isLampOn()); // still asks on closing
+    projector.reset();
+
+    // Plugged into another port and reopened from the dialog.
+    FakeProjector again;
+    QVERIFY(again.isValid());
+    QVERIFY(runSettings([&](Settings *dialog) {
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("comPort"));
+        edit->selectAll();
+        QTest::keyClicks(edit, again.slavePath());
+        QTest::keyClick(edit, Qt::Key_Return);
+    }));
+    QVERIFY(logText(*window).endsWith(QStringLiteral("Com-port initialized!\n")));
+    deliver(again, "LAMP 0\r");
+    tick();
+    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
+    QVERIFY(!window->isLampOn());
+    QTRY_VERIFY(again.frames().contains(pollFrame));
+    QVERIFY2(boxes.texts.size() <= 1, qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+
+    // Lamp off now: closing asks nothing.
+    QVERIFY(window->close());
+    QCOMPARE(boxes.texts.count(QStringLiteral("Projector is on!|The projectorn is On.\nDo "
+                                              "you want to turn it off?")),
+             0);
+}
+
+QTEST_MAIN(TestFaults)
+
+#include "tst_faults.moc"
