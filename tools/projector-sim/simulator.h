@@ -1,18 +1,17 @@
 #ifndef SIMULATOR_H
 #define SIMULATOR_H
 
+#include "fakeprojector.h"
 #include "projectormodel.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QRandomGenerator>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <memory>
-
 // Plays a projector on the master side of a pseudo-terminal; the program opens the
-// slave side as its serial port.
+// slave side as its serial port. The line is the link tests' fake projector, answered
+// by the projector model instead of a test script.
 class Simulator : public QObject
 {
     Q_OBJECT
@@ -29,35 +28,30 @@ public:
     };
 
     explicit Simulator(const Options &options, QObject *parent = nullptr);
-    ~Simulator() override;
 
     // Creates the pseudo-terminal; false with a reason when the system refuses one.
     bool start(QString *error);
-    QString portName() const { return slavePath; }
+    QString portName() const { return line.slavePath(); }
 
 signals:
     void farEndClosed();
     void hungUp();
 
 private:
-    void watchForFarEnd();
-    void readFromProgram();
-    void handleCommand(const QByteArray &command);
+    void opened();
+    void closed();
+    void handleFrame(const QByteArray &frame);
     void sendToProgram(const QByteArray &bytes);
     void sendGarbage();
     void hangUp();
     void logFrame(const char *direction, const QByteArray &bytes) const;
+    void logEvent(const QString &event) const;
 
     Options options;
     ProjectorModel projector;
     QRandomGenerator random;
     QElapsedTimer clock;
-    int master = -1;
-    QString slavePath;
-    bool connected = false;
-    QByteArray received;
-    std::unique_ptr<QSocketNotifier> readNotifier;
-    QTimer farEndTimer;
+    FakeProjector line;
     QTimer garbageTimer;
     QTimer hangUpTimer;
 };

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <climits>
@@ -17,6 +18,7 @@ constexpr int kChunk = 4096; // bytes moved per read or write call
 constexpr char kCarriageReturn = '\r';
 constexpr char kFillByte = 'F'; // no CR: filler must never look like a frame
 constexpr int kSettleTime = 20; // ms for the kernel to move written bytes along
+constexpr int kFarEndCheck = 100; // ms between looks whether the program has opened the port
 
 bool setNonBlocking(int fd)
 {
@@ -89,6 +91,13 @@ qint64 FakeProjector::drain()
     char buffer[kChunk];
     while (masterFd >= 0) {
         const ssize_t got = ::read(masterFd, buffer, sizeof buffer);
+        if (got < 0 && errno != EAGAIN && farEndTimer && farEndOpen) {
+            // EIO: the program closed its end; wait for the next open.
+            farEndOpen = false;
+            readNotifier->setEnabled(false);
+            farEndTimer->start();
+            emit farEndClosed();
+        }
         if (got <= 0)
             break;
         record(buffer, got);
@@ -168,6 +177,32 @@ void FakeProjector::hangUp()
     closeDescriptors();
 }
 
+void FakeProjector::watchFarEnd()
+{
+    if (masterFd < 0 || farEndTimer)
+        return;
+    ::close(slaveFd);
+    slaveFd = -1;
+    readNotifier->setEnabled(false);
+    farEndTimer = new QTimer(this);
+    farEndTimer->setInterval(kFarEndCheck);
+    connect(farEndTimer, &QTimer::timeout, this, &FakeProjector::checkFarEnd);
+    farEndTimer->start();
+}
+
+void FakeProjector::checkFarEnd()
+{
+    // The master reports a hang-up for as long as nobody has the slave open.
+    pollfd watched {masterFd, POLLIN, 0};
+    if (masterFd < 0 || ::poll(&watched, 1, 0) < 0 || (watched.revents & POLLHUP))
+        return;
+    farEndTimer->stop();
+    farEndOpen = true;
+    readNotifier->setEnabled(true);
+    emit farEndOpened();
+    pushOutput();
+}
+
 void FakeProjector::record(const char *data, qint64 size)
 {
     bytes.append(data, qsizetype(size));
@@ -184,6 +219,8 @@ void FakeProjector::record(const char *data, qint64 size)
 
 void FakeProjector::closeDescriptors()
 {
+    if (farEndTimer)
+        farEndTimer->stop();
     delete readNotifier;
     readNotifier = nullptr;
     delete writeNotifier;

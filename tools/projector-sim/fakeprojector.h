@@ -9,6 +9,7 @@
 #include <functional>
 
 class QSocketNotifier;
+class QTimer;
 
 // The far end of a serial cable, played on a pseudo-terminal: the program opens
 // slavePath() as its port, the projector side holds the master. Everything the
@@ -65,13 +66,22 @@ public:
     void hangUp();
     bool isHungUp() const { return hungUp; }
 
+    // Lets go of this side's own slave end, so that the program closing the port
+    // shows as a hang-up on the master; farEndOpened() and farEndClosed() then tell
+    // when the program opens and releases it. Used by the standalone simulator.
+    void watchFarEnd();
+    bool isFarEndOpen() const { return farEndOpen; }
+
 signals:
     void frameReceived(const QByteArray &frame);
+    void farEndOpened();
+    void farEndClosed();
 
 private:
     bool waitUntil(const std::function<bool()> &done, int msecs);
     void record(const char *data, qint64 size);
     void closeDescriptors();
+    void checkFarEnd();
 
     int masterFd = -1;
     // Held open so that the pty survives while the program has it closed, and
@@ -86,6 +96,8 @@ private:
     QByteArray partial;
     QList<QByteArray> completeFrames;
     bool hungUp = false;
+    QTimer *farEndTimer = nullptr;
+    bool farEndOpen = false;
 };
 
 #endif // FAKEPROJECTOR_H
