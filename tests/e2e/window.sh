@@ -106,21 +106,21 @@ window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Lumivox V 1\.2$
 [ -n "$window" ] || fail "no window titled 'Lumivox V 1.2'"
 
 wait_for 5 panel_is $yellow || fail "the status panel is not yellow at start: $(pixel 14 70) ($(panel_colour))"
-echo "ok: yellow at start"
+echo "ok: yellow at start, $(pixel 14 70) in a $(identify -format %wx%h "$work/shot.png") window"
 
 apply_port "$first"
 wait_for 8 grep -q 'port opened by the program' "$work/first.log" || fail "port not opened"
 wait_for 8 panel_is $red || fail "no red panel for the lamp in standby: $(pixel 14 70) ($(panel_colour))"
-echo "ok: red after applying $first"
+echo "ok: red after applying $first, $(pixel 14 70)"
 
 click_at 65 62 # "Power On"
 wait_for 3 grep -q '<- OKOKOKOKOK' "$work/first.log" || fail "Power On did not reach the projector"
 wait_for 10 panel_is $green || fail "no green panel after the warm-up: $(pixel 14 70) ($(panel_colour))"
-echo "ok: green after Power On and the warm-up"
+echo "ok: green after Power On and the warm-up, $(pixel 14 70)"
 
 wait_for 25 grep -q 'hanging up' "$work/first.log" || fail "the simulator did not hang up"
 wait_for 10 panel_is $yellow || fail "not yellow after the hang-up: $(pixel 14 70) ($(panel_colour))"
-echo "ok: yellow after the hang-up"
+echo "ok: yellow after the hang-up, $(pixel 14 70)"
 
 start_simulator second
 second=$port
