@@ -2,13 +2,16 @@
 // the projector no longer reading, a backlog of replies, and a whole user session
 // with the cable pulled and the port reopened.
 
+#include "boxanswerer.h"
 #include "fakeprojector.h"
 #include "lumivox.h"
 #include "protocol.h"
 #include "settings.h"
+#include "settingsdriver.h"
+#include "windowprobe.h"
+#include "wireframes.h"
 
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTextEdit>
@@ -28,46 +31,12 @@ constexpr int kByteWriteWait = 500; // ms the link waits for a byte to leave
 constexpr int kTimeSlack = 100; // ms a measured wait may appear shorter
 constexpr int kPollPeriod = 31; // ticks from one lamp poll to the next
 constexpr int kNoContactTicks = 49; // silent ticks after a line until no contact
-constexpr int kProbeInterval = 10; // ms between looks for the settings dialog
-constexpr int kDialogBound = 5000; // ms after which a dialog left open is closed
 const QString gone = QStringLiteral("Communication with projector not possible.");
 
-// Answers every message box from its own event loop and records it. The handler
-// runs while the box is open and says which button to press.
-class BoxHandler : public QObject
-{
-public:
-    using Handler = std::function<QMessageBox::StandardButton(QMessageBox *)>;
-
-    explicit BoxHandler(Handler handler = {})
-        : handler(std::move(handler))
-    {
-        qApp->installEventFilter(this);
-    }
-    ~BoxHandler() override { qApp->removeEventFilter(this); }
-
-    QStringList texts;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        auto *box = qobject_cast<QMessageBox *>(watched);
-        if (box && event->type() == QEvent::Show) {
-            texts.append(box->windowTitle() + QLatin1Char('|') + box->text());
-            QTimer::singleShot(0, box, [box, this] {
-                const QMessageBox::StandardButton answer = handler ? handler(box) : QMessageBox::Ok;
-                if (QAbstractButton *button = box->button(answer))
-                    button->click();
-                else
-                    box->reject();
-            });
-        }
-        return false;
-    }
-
-private:
-    Handler handler;
-};
+using testsupport::BoxAnswerer;
+using testsupport::logText;
+using testsupport::pollFrame;
+using testsupport::withoutPolls;
 
 double cpuSeconds()
 {
@@ -77,21 +46,6 @@ double cpuSeconds()
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-QString logText(const Lumivox &window)
-{
-    return window.form().textEdit->toPlainText();
-}
-
-const QByteArray pollFrame = protocol::frame(protocol::kLampPoll, 10);
-
-QList<QByteArray> withoutPolls(const QList<QByteArray> &frames)
-{
-    QList<QByteArray> rest;
-    for (const QByteArray &frame : frames)
-        if (frame != pollFrame)
-            rest.append(frame);
-    return rest;
-}
 } // namespace
 
 class TestFaults : public QObject
@@ -110,9 +64,12 @@ private slots:
 
 private:
     void openOn(FakeProjector &projector);
-    void tick();
+    void tick() { testsupport::tick(*window); }
     void deliver(FakeProjector &projector, const QByteArray &bytes);
-    bool runSettings(const std::function<void(Settings *)> &action);
+    bool runSettings(const testsupport::DialogAction &action)
+    {
+        return testsupport::runSettings(*window, action);
+    }
 
     std::unique_ptr<Lumivox> window;
 };
@@ -127,15 +84,7 @@ void TestFaults::openOn(FakeProjector &projector)
     QVERIFY2(projector.isValid(), qPrintable(projector.errorString()));
     if (!window)
         window = std::make_unique<Lumivox>();
-    window->show();
-    QString reason;
-    QVERIFY2(window->openPort(projector.slavePath(), &reason), qPrintable(reason));
-    window->form().textEdit->clear();
-}
-
-void TestFaults::tick()
-{
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "OnTimer"));
+    testsupport::openOn(*window, projector.slavePath());
 }
 
 void TestFaults::deliver(FakeProjector &projector, const QByteArray &bytes)
@@ -148,29 +97,11 @@ void TestFaults::deliver(FakeProjector &projector, const QByteArray &bytes)
         QVERIFY(port->waitForReadyRead(kWireWait));
 }
 
-bool TestFaults::runSettings(const std::function<void(Settings *)> &action)
-{
-    bool shown = false;
-    std::function<void()> probe = [&] {
-        auto *dialog = qobject_cast<Settings *>(QApplication::activeModalWidget());
-        if (!dialog) {
-            QTimer::singleShot(kProbeInterval, this, probe);
-            return;
-        }
-        shown = true;
-        QTimer::singleShot(kDialogBound, dialog, &QDialog::reject);
-        action(dialog);
-    };
-    QTimer::singleShot(0, this, probe);
-    window->form().connectionStatus->click();
-    return shown;
-}
-
 void TestFaults::hangUp()
 {
     FakeProjector projector;
     openOn(projector);
-    BoxHandler boxes;
+    BoxAnswerer boxes;
     QSignalSpy closed(window->port(), &QSerialPort::aboutToClose);
     int errors = 0;
     connect(window->port(), &QSerialPort::errorOccurred, this,
@@ -193,7 +124,7 @@ void TestFaults::hangUp()
     QCOMPARE(closed.count(), 1);
     QCOMPARE(logText(*window).count(gone), 1);
     // A poll that met the dead line before the close may show its one box.
-    QVERIFY2(boxes.texts.size() <= 1, qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+    QVERIFY2(boxes.boxes().size() <= 1, qPrintable(boxes.boxes().join(QLatin1Char('\n'))));
     QVERIFY2(spent < kCpuBound, qPrintable(QString::number(spent)));
 }
 
@@ -201,10 +132,10 @@ void TestFaults::commandAfterHangUp()
 {
     FakeProjector projector;
     openOn(projector);
-    BoxHandler boxes;
+    BoxAnswerer boxes;
     projector.hangUp();
     window->form().brightness->click(); // before the event loop sees the hang-up
-    QCOMPARE(boxes.texts,
+    QCOMPARE(boxes.boxes(),
              QStringList {QStringLiteral("Error!|Failed to send data to serial port")});
     QVERIFY(!window->port());
     QCOMPARE(logText(*window), gone + QLatin1Char('\n'));
@@ -216,7 +147,7 @@ void TestFaults::fullOutputQueue()
     openOn(projector);
     QVERIFY(projector.fillOutputQueue() > 0);
     // The projector stays stuck: the queue is full again for every byte.
-    BoxHandler boxes([&projector](QMessageBox *) {
+    BoxAnswerer boxes([&projector](QMessageBox *) {
         projector.fillOutputQueue();
         return QMessageBox::Ok;
     });
@@ -227,7 +158,7 @@ void TestFaults::fullOutputQueue()
     const qint64 elapsed = clock.elapsed();
     qInfo("3 bytes and the CR into a full queue: %lld ms, %lld ms per byte", elapsed, elapsed / 4);
 
-    QCOMPARE(boxes.texts,
+    QCOMPARE(boxes.boxes(),
              QStringList(3, QStringLiteral("Error!|Failed to send data to serial port")));
     QVERIFY(elapsed >= 4 * (kByteWriteWait - kTimeSlack)); // the CR waited as well
     QVERIFY(window->port()); // a full queue is not a vanished device
@@ -241,7 +172,7 @@ void TestFaults::fullOutputQueue()
     window->sendCommand(protocol::kBrightness, 10);
     QVERIFY(projector.waitForFrames(1, kWireWait));
     QCOMPARE(projector.received(), QByteArray("* 0 IR 025\r"));
-    QCOMPARE(boxes.texts.size(), 3);
+    QCOMPARE(boxes.boxes().size(), 3);
 }
 
 void TestFaults::failureBoxHoldsPoll()
@@ -253,7 +184,7 @@ void TestFaults::failureBoxHoldsPoll()
     QVERIFY(projector.fillOutputQueue() > 0);
 
     bool pollWhileOpen = true;
-    BoxHandler boxes([&](QMessageBox *) {
+    BoxAnswerer boxes([&](QMessageBox *) {
         // The projector reads again, so a poll could go out now; it must wait.
         projector.setDraining(FakeProjector::Draining::On);
         projector.clearRecord();
@@ -263,7 +194,7 @@ void TestFaults::failureBoxHoldsPoll()
         return QMessageBox::Ok;
     });
     window->form().brightness->click();
-    QCOMPARE(boxes.texts.size(), 1);
+    QCOMPARE(boxes.boxes().size(), 1);
     QVERIFY(!pollWhileOpen);
     // The rest of the command followed the box.
     QVERIFY(projector.waitForFrames(1, kWireWait));
@@ -271,7 +202,7 @@ void TestFaults::failureBoxHoldsPoll()
 
     tick();
     QVERIFY(projector.waitForFrames(2, kWireWait));
-    QCOMPARE(projector.frames().last(), pollFrame);
+    QCOMPARE(projector.frames().last(), pollFrame());
 }
 
 void TestFaults::replyBacklogDoesNotBlockWrites()
@@ -280,7 +211,7 @@ void TestFaults::replyBacklogDoesNotBlockWrites()
     // line per tick): a command must still go out, and the port stay open.
     FakeProjector projector;
     openOn(projector);
-    BoxHandler boxes;
+    BoxAnswerer boxes;
     QByteArray backlog;
     while (backlog.size() < 3 * window->port()->readBufferSize())
         backlog.append("*000\r");
@@ -292,13 +223,13 @@ void TestFaults::replyBacklogDoesNotBlockWrites()
     QVERIFY(window->port());
     QVERIFY(projector.waitForFrames(1, kWireWait));
     QCOMPARE(projector.frames(), QList<QByteArray> {"* 0 IR 025\r"});
-    QCOMPARE(boxes.texts, QStringList {});
+    QCOMPARE(boxes.boxes(), QStringList {});
     QCOMPARE(logText(*window), QString());
 }
 
 void TestFaults::wholeSession()
 {
-    BoxHandler boxes;
+    BoxAnswerer boxes;
     window = std::make_unique<Lumivox>();
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -312,12 +243,8 @@ void TestFaults::wholeSession()
     // Plug the projector in and choose its port.
     auto projector = std::make_unique<FakeProjector>();
     QVERIFY(projector->isValid());
-    QVERIFY(runSettings([&](Settings *dialog) {
-        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("comPort"));
-        edit->selectAll();
-        QTest::keyClicks(edit, projector->slavePath());
-        dialog->findChild<QPushButton *>(QStringLiteral("applySettings"))->click();
-    }));
+    QVERIFY(runSettings(
+        [&](Settings *dialog) { testsupport::applyName(dialog, projector->slavePath()); }));
     QVERIFY(logText(*window).endsWith(QStringLiteral("Com-port initialized!\n")));
     window->form().textEdit->clear();
 
@@ -350,23 +277,21 @@ void TestFaults::wholeSession()
     FakeProjector again;
     QVERIFY(again.isValid());
     QVERIFY(runSettings([&](Settings *dialog) {
-        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("comPort"));
-        edit->selectAll();
-        QTest::keyClicks(edit, again.slavePath());
-        QTest::keyClick(edit, Qt::Key_Return);
+        testsupport::typeName(dialog, again.slavePath());
+        QTest::keyClick(testsupport::nameEdit(dialog), Qt::Key_Return);
     }));
     QVERIFY(logText(*window).endsWith(QStringLiteral("Com-port initialized!\n")));
     deliver(again, "LAMP 0\r");
     tick();
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
     QVERIFY(!window->isLampOn());
-    QTRY_VERIFY(again.frames().contains(pollFrame));
-    QVERIFY2(boxes.texts.size() <= 1, qPrintable(boxes.texts.join(QLatin1Char('\n'))));
+    QTRY_VERIFY(again.frames().contains(pollFrame()));
+    QVERIFY2(boxes.boxes().size() <= 1, qPrintable(boxes.boxes().join(QLatin1Char('\n'))));
 
     // Lamp off now: closing asks nothing.
     QVERIFY(window->close());
-    QCOMPARE(boxes.texts.count(QStringLiteral("Projector is on!|The projectorn is On.\nDo "
-                                              "you want to turn it off?")),
+    QCOMPARE(boxes.boxes().count(QStringLiteral("Projector is on!|The projectorn is On.\nDo "
+                                                "you want to turn it off?")),
              0);
 }
 

@@ -1,9 +1,12 @@
 // The command buttons against a fake projector: what each control puts on the wire,
 // the debug echo, the power questions and the power-off on closing.
 
+#include "boxanswerer.h"
 #include "fakeprojector.h"
 #include "lumivox.h"
 #include "protocol.h"
+#include "windowprobe.h"
+#include "wireframes.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -21,78 +24,11 @@ constexpr int kPowerOffPause = 2000; // ms the window waits after the power-off 
 constexpr int kPauseSlack = 100; // ms the pause may appear shorter (timer granularity)
 constexpr int kPauseBound = 4000; // ms: a close that takes longer hangs
 constexpr int kPromptBound = 1000; // ms: a close without the pause
-constexpr int kShading = 8; // per colour channel
-const QByteArray pollFrame = protocol::frame(protocol::kLampPoll, 10);
 
-// Answers every message box from the event loop, as a user would, and records it.
-class BoxAnswerer : public QObject
-{
-public:
-    explicit BoxAnswerer(QMessageBox::StandardButton answer)
-        : answer(answer)
-    {
-        qApp->installEventFilter(this);
-    }
-    ~BoxAnswerer() override { qApp->removeEventFilter(this); }
-
-    QStringList titles;
-    QStringList texts;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        auto *box = qobject_cast<QMessageBox *>(watched);
-        if (box && event->type() == QEvent::Show) {
-            titles.append(box->windowTitle());
-            texts.append(box->text());
-            QTimer::singleShot(0, box, [box, this] {
-                if (QAbstractButton *button = box->button(answer))
-                    button->click();
-                else
-                    box->reject();
-            });
-        }
-        return false;
-    }
-
-private:
-    QMessageBox::StandardButton answer;
-};
-
-QString logText(const Lumivox &window)
-{
-    return window.form().textEdit->toPlainText();
-}
-
-QColor panelColour(const Lumivox &window)
-{
-    // A pixel of the fill in the gap between the panel's two buttons, clear of the
-    // frame's shading and the title.
-    const Ui_LumivoxClass &form = window.form();
-    const QImage image = form.on_off_groupBox->grab().toImage();
-    const QRect upper = form.startProjector->geometry();
-    const QRect lower = form.powerOff->geometry();
-    const QColor shown
-        = image.pixelColor(upper.center().x(), (upper.bottom() + lower.top() + 1) / 2);
-    // The style shades the interior a little over the fill.
-    for (const QColor &status :
-         {protocol::lampOffColor(), protocol::lampOnColor(), protocol::neutralColor()}) {
-        if (qAbs(shown.red() - status.red()) <= kShading
-            && qAbs(shown.green() - status.green()) <= kShading
-            && qAbs(shown.blue() - status.blue()) <= kShading)
-            return status;
-    }
-    return shown;
-}
-
-QList<QByteArray> withoutPolls(const QList<QByteArray> &frames)
-{
-    QList<QByteArray> rest;
-    for (const QByteArray &frame : frames)
-        if (frame != pollFrame)
-            rest.append(frame);
-    return rest;
-}
+using testsupport::BoxAnswerer;
+using testsupport::logText;
+using testsupport::panelColour;
+using testsupport::withoutPolls;
 
 QAbstractButton *control(const Lumivox &window, const QString &name)
 {
@@ -147,10 +83,7 @@ void TestLink::cleanup()
 
 void TestLink::openWindow()
 {
-    window->show();
-    QString reason;
-    QVERIFY2(window->openPort(fake->slavePath(), &reason), qPrintable(reason));
-    window->form().textEdit->clear();
+    testsupport::openOn(*window, fake->slavePath());
     fake->clearRecord();
 }
 
@@ -302,7 +235,7 @@ void TestLink::nothingWithoutPort()
     QVERIFY(!fake->waitForBytes(1, kSilenceWait));
     QCOMPARE(logText(*window), QString());
     // Only the power-off question; no send-failure box.
-    QCOMPARE(answerer.titles, QStringList {QStringLiteral("Turn off")});
+    QCOMPARE(answerer.titles(), QStringList {QStringLiteral("Turn off")});
 }
 
 void TestLink::powerOn()
@@ -335,8 +268,8 @@ void TestLink::powerOff()
     window->handleReply(QStringLiteral("LAMP 1"));
     BoxAnswerer answerer(answer);
     control(*window, QStringLiteral("powerOff"))->click();
-    QCOMPARE(answerer.titles, QStringList {QStringLiteral("Turn off")});
-    QCOMPARE(answerer.texts, QStringList {QStringLiteral("Turn the projector off?")});
+    QCOMPARE(answerer.titles(), QStringList {QStringLiteral("Turn off")});
+    QCOMPARE(answerer.texts(), QStringList {QStringLiteral("Turn the projector off?")});
     QCOMPARE(panelColour(*window), colour);
     if (!sent.isEmpty())
         QVERIFY(fake->waitForBytes(sent.size(), kWireWait));
@@ -377,10 +310,10 @@ void TestLink::closeWithLamp()
     const qint64 elapsed = clock.elapsed();
 
     QVERIFY(!window->isVisible());
-    QCOMPARE(answerer.titles,
+    QCOMPARE(answerer.titles(),
              asks ? QStringList {QStringLiteral("Projector is on!")} : QStringList {});
     if (asks)
-        QCOMPARE(answerer.texts.first(),
+        QCOMPARE(answerer.texts().first(),
                  QStringLiteral("The projectorn is On.\nDo you want to turn it off?"));
     if (powersOff) {
         QVERIFY(elapsed >= kPowerOffPause - kPauseSlack);

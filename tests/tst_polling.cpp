@@ -5,9 +5,12 @@
 // event loop, so the window's own timer cannot add a tick. Bytes from the fake reach
 // the port's buffer through waitForReadyRead(), which reads without dispatching timers.
 
+#include "boxanswerer.h"
 #include "fakeprojector.h"
 #include "lumivox.h"
 #include "protocol.h"
+#include "windowprobe.h"
+#include "wireframes.h"
 
 #include <QCheckBox>
 #include <QMessageBox>
@@ -19,39 +22,18 @@
 namespace {
 constexpr int kWireWait = 2000; // ms for bytes to cross the pty
 constexpr int kQuietWait = 50; // ms after which a pty that sent everything is done
-constexpr int kShading = 8; // per colour channel the style shades over the fill
 constexpr int kPollPeriod = 31; // ticks from one lamp poll to the next
 constexpr int kContactTicks = 48; // silent ticks after a line that still show contact
 constexpr int kIconSize = 16;
 constexpr qsizetype kFlood = 1024 * 1024; // bytes without a carriage return
 constexpr qsizetype kLongLine = 1500; // well over the reply bound
 
-QString statusName(const QColor &colour)
-{
-    const struct
-    {
-        QColor colour;
-        const char *name;
-    } statuses[] = {{protocol::lampOffColor(), "red"},
-                    {protocol::lampOnColor(), "green"},
-                    {protocol::neutralColor(), "yellow"}};
-    for (const auto &status : statuses) {
-        if (qAbs(colour.red() - status.colour.red()) <= kShading
-            && qAbs(colour.green() - status.colour.green()) <= kShading
-            && qAbs(colour.blue() - status.colour.blue()) <= kShading)
-            return QString::fromLatin1(status.name);
-    }
-    return colour.name();
-}
+using testsupport::logText;
 
-// The colour the panel shows, read from its pixels in the gap between its buttons.
+// The colour the panel shows, by name.
 QString panel(const Lumivox &window)
 {
-    const Ui_LumivoxClass &form = window.form();
-    const QImage image = form.on_off_groupBox->grab().toImage();
-    const QRect upper = form.startProjector->geometry();
-    const QRect lower = form.powerOff->geometry();
-    return statusName(image.pixelColor(upper.center().x(), (upper.bottom() + lower.top() + 1) / 2));
+    return testsupport::statusName(testsupport::panelColour(window));
 }
 
 QImage iconImage(const QIcon &icon)
@@ -68,31 +50,6 @@ bool showsIcon(const Lumivox &window, const char *resource)
 const char connectIcon[] = ":/Lumivox/Resources/connect.png";
 const char disconnectIcon[] = ":/Lumivox/Resources/disconnect.png";
 
-// Closes every message box at once and counts them: a box in these tests is a fault,
-// and unanswered it would hang the test.
-class BoxCounter : public QObject
-{
-public:
-    BoxCounter() { qApp->installEventFilter(this); }
-    ~BoxCounter() override { qApp->removeEventFilter(this); }
-    int count = 0;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        auto *box = qobject_cast<QMessageBox *>(watched);
-        if (box && event->type() == QEvent::Show) {
-            ++count;
-            QTimer::singleShot(0, box, &QMessageBox::reject);
-        }
-        return false;
-    }
-};
-
-QString logText(const Lumivox &window)
-{
-    return window.form().textEdit->toPlainText();
-}
 } // namespace
 
 class TestPolling : public QObject
@@ -115,7 +72,7 @@ private slots:
     void floodWithoutCarriageReturn();
 
 private:
-    void tick();
+    void tick() { testsupport::tick(*window); }
     // Sends bytes and waits until the port holds them all, without the event loop.
     void deliver(const QByteArray &bytes);
 
@@ -128,21 +85,13 @@ void TestPolling::init()
     fake = std::make_unique<FakeProjector>();
     QVERIFY2(fake->isValid(), qPrintable(fake->errorString()));
     window = std::make_unique<Lumivox>();
-    window->show(); // lays the panel out; the event loop stays idle
-    QString reason;
-    QVERIFY2(window->openPort(fake->slavePath(), &reason), qPrintable(reason));
-    window->form().textEdit->clear();
+    testsupport::openOn(*window, fake->slavePath()); // lays the panel out; no event loop
 }
 
 void TestPolling::cleanup()
 {
     window.reset();
     fake.reset();
-}
-
-void TestPolling::tick()
-{
-    QVERIFY(QMetaObject::invokeMethod(window.get(), "OnTimer"));
 }
 
 void TestPolling::deliver(const QByteArray &bytes)
@@ -169,9 +118,8 @@ void TestPolling::pollEvery31stTick()
     }
     QCOMPARE(pollTicks,
              (QList<int> {1, 1 + kPollPeriod, 1 + 2 * kPollPeriod, 1 + 3 * kPollPeriod}));
-    const QByteArray poll = protocol::frame(protocol::kLampPoll, 10);
     QVERIFY(fake->waitForFrames(pollTicks.size(), kWireWait));
-    QCOMPARE(fake->frames(), QList<QByteArray>(pollTicks.size(), poll));
+    QCOMPARE(fake->frames(), QList<QByteArray>(pollTicks.size(), testsupport::pollFrame()));
 }
 
 void TestPolling::replies_data()
@@ -370,7 +318,8 @@ void TestPolling::overLongLine()
 
 void TestPolling::floodWithoutCarriageReturn()
 {
-    BoxCounter boxes;
+    // A box here is a fault; rejected at once, it cannot hang the test.
+    testsupport::BoxAnswerer boxes(QMessageBox::NoButton);
     fake->send(QByteArray(kFlood, 'x'));
     qint64 largestBuffer = 0;
     int ticks = 0;
@@ -388,7 +337,7 @@ void TestPolling::floodWithoutCarriageReturn()
         QVERIFY(window->pendingReply().size() <= protocol::kMaxReplyLength);
         QVERIFY2(++ticks < kFlood, "the flood never ends");
     }
-    QCOMPARE(boxes.count, 0); // the polls went out meanwhile
+    QCOMPARE(boxes.count(), 0); // the polls went out meanwhile
     QVERIFY(window->port());
     QCOMPARE(window->pendingReply().size(), protocol::kMaxReplyLength);
     // The port takes in a bounded amount; the pty holds the rest.

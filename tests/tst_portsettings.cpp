@@ -5,6 +5,9 @@
 #include "lumivox.h"
 #include "protocol.h"
 #include "settings.h"
+#include "settingsdriver.h"
+#include "translation.h"
+#include "windowprobe.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,42 +20,14 @@
 #include <functional>
 
 namespace {
-constexpr int kProbeInterval = 10; // ms between looks for the dialog
-constexpr int kDialogBound = 5000; // ms after which a dialog left open is closed
 constexpr int kWireWait = 2000; // ms for bytes to cross the pty
 
-using DialogAction = std::function<void(Settings *)>;
-
-QLineEdit *nameEdit(Settings *dialog)
-{
-    return dialog->findChild<QLineEdit *>(QStringLiteral("comPort"));
-}
-
-QPushButton *button(Settings *dialog, const char *name)
-{
-    return dialog->findChild<QPushButton *>(QString::fromLatin1(name));
-}
-
-void typeName(Settings *dialog, const QString &name)
-{
-    QLineEdit *edit = nameEdit(dialog);
-    edit->selectAll();
-    if (name.isEmpty())
-        QTest::keyClick(edit, Qt::Key_Backspace);
-    else
-        QTest::keyClicks(edit, name);
-}
-
-void applyName(Settings *dialog, const QString &name)
-{
-    typeName(dialog, name);
-    button(dialog, "applySettings")->click();
-}
-
-QString logText(const Lumivox &window)
-{
-    return window.form().textEdit->toPlainText();
-}
+using testsupport::applyName;
+using testsupport::DialogAction;
+using testsupport::dialogButton;
+using testsupport::logText;
+using testsupport::nameEdit;
+using testsupport::typeName;
 
 const QString failureLines = QStringLiteral(
     "Failed to initialize Com-port!\nCommunication with projector not possible.\nReason: ");
@@ -76,9 +51,10 @@ private slots:
     void translatedProposal();
 
 private:
-    // Clicks the connection button and, once the dialog shows, runs the action on it;
-    // returns when the dialog has closed. False if no dialog appeared.
-    bool runSettings(const DialogAction &action);
+    bool runSettings(const DialogAction &action)
+    {
+        return testsupport::runSettings(*window, action);
+    }
 
     std::unique_ptr<FakeProjector> fake;
     std::unique_ptr<Lumivox> window;
@@ -89,35 +65,13 @@ void TestPortSettings::init()
     fake = std::make_unique<FakeProjector>();
     QVERIFY2(fake->isValid(), qPrintable(fake->errorString()));
     window = std::make_unique<Lumivox>();
-    window->show();
-    QString reason;
-    QVERIFY2(window->openPort(fake->slavePath(), &reason), qPrintable(reason));
-    window->form().textEdit->clear();
+    testsupport::openOn(*window, fake->slavePath());
 }
 
 void TestPortSettings::cleanup()
 {
     window.reset();
     fake.reset();
-}
-
-bool TestPortSettings::runSettings(const DialogAction &action)
-{
-    bool shown = false;
-    std::function<void()> probe = [&] {
-        auto *dialog = qobject_cast<Settings *>(QApplication::activeModalWidget());
-        if (!dialog) {
-            QTimer::singleShot(kProbeInterval, this, probe);
-            return;
-        }
-        shown = true;
-        // A test whose action leaves the dialog open fails instead of hanging.
-        QTimer::singleShot(kDialogBound, dialog, &QDialog::reject);
-        action(dialog);
-    };
-    QTimer::singleShot(0, this, probe);
-    window->form().connectionStatus->click();
-    return shown;
 }
 
 void TestPortSettings::proposesCom1EveryTime()
@@ -133,7 +87,7 @@ void TestPortSettings::proposesCom1EveryTime()
     QVERIFY(runSettings([&](Settings *dialog) {
         note(dialog);
         typeName(dialog, QStringLiteral("ttyUSB7"));
-        button(dialog, "cancelSettings")->click();
+        dialogButton(dialog, "cancelSettings")->click();
     }));
     QVERIFY(runSettings([&](Settings *dialog) {
         note(dialog);
@@ -167,7 +121,7 @@ void TestPortSettings::applyReopens()
         if (byReturn)
             QTest::keyClick(nameEdit(dialog), Qt::Key_Return);
         else
-            button(dialog, "applySettings")->click();
+            dialogButton(dialog, "applySettings")->click();
     }));
     QCOMPARE(closed.count(), 1); // closed even when the name is the same
     QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\n"));
@@ -199,7 +153,7 @@ void TestPortSettings::leavesPortAlone()
     QVERIFY(runSettings([&](Settings *dialog) {
         typeName(dialog, QStringLiteral("ttyUSB7"));
         if (how == QLatin1String("cancel"))
-            button(dialog, "cancelSettings")->click();
+            dialogButton(dialog, "cancelSettings")->click();
         else if (how == QLatin1String("escape"))
             QTest::keyClick(nameEdit(dialog), Qt::Key_Escape);
         else
@@ -247,16 +201,13 @@ void TestPortSettings::openFailures()
 
 void TestPortSettings::translatedProposal()
 {
-    const QString source = QStringLiteral(LUMIVOX_SOURCE_DIR "/tests/fixtures/lumivox_test.ts");
-    if (!QFile::exists(source))
+    if (!QFile::exists(testsupport::testCatalogueSource()))
         QSKIP("no catalogue fixture in tests/fixtures");
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString compiled = dir.filePath(QStringLiteral("lumivox_test.qm"));
-    QCOMPARE(
-        QProcess::execute(QStringLiteral(LUMIVOX_LRELEASE),
-                          {QStringLiteral("-silent"), source, QStringLiteral("-qm"), compiled}),
-        0);
+    QString error;
+    const QString compiled = testsupport::buildTestCatalogue(dir.path(), &error);
+    QVERIFY2(!compiled.isEmpty(), qPrintable(error));
     QTranslator translator;
     QVERIFY(translator.load(compiled));
     const QString expected = translator.translate("SettingsClass", "COM1");
