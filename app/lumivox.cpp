@@ -14,10 +14,10 @@ constexpr int kMaxLogLines = 10000;
 
 Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
-    , contactIcon(QPixmap(QStringLiteral(":/Lumivox/Resources/connect.png")))
-    , noContactIcon(QPixmap(QStringLiteral(":/Lumivox/Resources/disconnect.png")))
 {
     ui.setupUi(this);
+    // The form starts with the no-contact icon: the same image, not decoded again.
+    noContactIcon = ui.connectionStatus->icon();
     ui.textEdit->document()->setMaximumBlockCount(kMaxLogLines);
     connect(ui.actionAbout, &QAction::triggered, this, &Lumivox::OnAbout);
 

@@ -96,7 +96,8 @@ private:
     bool lampOn = false;
     qint32 pendingHeight = 0;
 
-    // Loaded once: the no-contact icon is set again at every tick.
+    // Loaded once (the contact icon at the first contact): the no-contact icon is set
+    // again at every tick.
     QIcon contactIcon;
     QIcon noContactIcon;
     // Ticks since the last lamp poll; 50 makes the first tick poll at once.

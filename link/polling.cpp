@@ -14,6 +14,9 @@ void Lumivox::OnTimer()
 
     if (complete) {
         if (noContactCount >= kNoContact) {
+            // Decoded at the first contact rather than during start-up.
+            if (contactIcon.isNull())
+                contactIcon = QIcon(QPixmap(QStringLiteral(":/Lumivox/Resources/connect.png")));
             ui.connectionStatus->setIcon(contactIcon);
             ui.connectionStatus->setToolTip(tr("Contact"));
         }
