@@ -1,8 +1,8 @@
 #include "lumivox.h"
+#include "serialport.h"
 
 #include <QKeyEvent>
 #include <QMessageBox>
-#include <QSerialPort>
 
 namespace {
 constexpr int kTickInterval = 100; // ms between two ticks of OnTimer()

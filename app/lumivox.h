@@ -5,11 +5,12 @@
 
 #include <QIcon>
 #include <QMainWindow>
-#include <QSerialPort>
 #include <QString>
 #include <QTimer>
 
 #include <memory>
+
+class SerialPort;
 
 class Lumivox : public QMainWindow
 {
@@ -24,7 +25,7 @@ public:
     void closePort();
     quint32 readBytes(char *buffer, quint32 count);
     void sendCommand(const char *text, unsigned length);
-    QSerialPort *port() const { return m_port.get(); }
+    SerialPort *port() const { return m_port.get(); }
 
     void handleReply(const QString &line);
 
@@ -83,13 +84,11 @@ private:
     void log(const QString &text);
     void logOpenFailure(const QString &firstLine, const QString &reason);
     void sendKey(const char *command);
-    bool writeByte(char byte, bool *gone);
-    void portErrorOccurred(QSerialPort::SerialPortError error);
     void scheduleDeviceGone();
     void deviceGone();
 
     QTimer timer;
-    std::unique_ptr<QSerialPort> m_port;
+    std::unique_ptr<SerialPort> m_port;
     QString replyBuffer;
     quint32 noContactCount = 50;
     Ui_LumivoxClass ui;

@@ -3,6 +3,7 @@
 // command, and CPU time while idle. Prints medians and ratios; judges nothing.
 
 #include "lumivox.h"
+#include "serialport.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -19,7 +20,9 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <functional>
+#include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,7 +36,7 @@ constexpr int kCommandSamples = 200;
 constexpr int kSettle = 300; // ms of event processing after showing a window
 constexpr int kStartTimeout = 20000; // ms a program may take to show its first frame
 constexpr int kWireTimeout = 1000; // ms for bytes to cross the pty
-constexpr int kReadWait = 50; // ms per wait for the reply to reach the port
+constexpr int kReadWait = 1; // ms between looks whether the reply has reached the port
 constexpr qint64 kNanosPerMilli = 1000000;
 constexpr double kNanosPerMicro = 1000.0;
 constexpr double kPercent = 100.0;
@@ -176,6 +179,19 @@ struct Pty
         while (::read(master, buffer, sizeof buffer) > 0) { }
     }
 };
+// Until the port holds that many bytes: the kernel moves them across the pty a moment
+// after the write.
+void waitForInput(const Lumivox &window, qsizetype count)
+{
+    for (;;) {
+        int inDevice = 0;
+        if (ioctl(int(window.port()->nativeHandle()), FIONREAD, &inDevice) == 0
+            && inDevice + window.port()->queued() >= count)
+            return;
+        ::poll(nullptr, 0, kReadWait);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -266,8 +282,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < kTickSamples; ++i) {
         const QByteArray reply = i % 2 ? "LAMP 1\r" : "LAMP 0\r";
         (void)::write(line.master, reply.constData(), size_t(reply.size()));
-        while (window.port()->bytesAvailable() < reply.size())
-            window.port()->waitForReadyRead(kReadWait);
+        waitForInput(window, reply.size());
         replyTicks.append(timeNs(tick) / kNanosPerMicro);
         line.discard(); // the lamp polls
     }

@@ -1,5 +1,7 @@
 #include "protocol.h"
 
+#include <algorithm>
+
 namespace protocol {
 
 namespace {
@@ -108,6 +110,15 @@ QString portLocation(const QString &name)
         return name;
     return QStringLiteral("/dev/") + name;
 #endif
+}
+
+bool hasControlCharacter(const QString &name)
+{
+    constexpr char16_t kFirstPrintable = 0x20;
+    constexpr char16_t kDelete = 0x7f;
+    return std::any_of(name.cbegin(), name.cend(), [](QChar c) {
+        return c.unicode() < kFirstPrintable || c.unicode() == kDelete;
+    });
 }
 
 } // namespace protocol

@@ -112,6 +112,11 @@ QString latin1PortName(const QString &name);
 // is looked for in /dev; on Windows the name is used as it is (COM3).
 QString portLocation(const QString &name);
 
+// True when the name holds a character below U+0020 or U+007F: such a name is never
+// handed to the system (a NUL would cut it short) nor echoed into the log (a carriage
+// return would forge a line).
+bool hasControlCharacter(const QString &name);
+
 } // namespace protocol
 
 #endif // PROTOCOL_H

@@ -40,6 +40,10 @@ public:
     bool isGone() const { return gone; }
     // The path the port was opened under (\\.\COM1, /dev/ttyUSB0).
     QString location() const { return path; }
+    // For tests that watch the line: the platform handle, and the bytes the link has
+    // taken from the device but not yet handed out.
+    qintptr nativeHandle() const { return handle; }
+    qsizetype queued() const { return input.size(); }
 
 private:
     SerialPort(qintptr handle, const QString &path);
@@ -47,6 +51,7 @@ private:
     qintptr handle; // the platform's handle: a Win32 HANDLE or a file descriptor
     QString path;
     QByteArray input; // the program's own input queue where the driver has none
+    QByteArray savedSettings; // the line settings found at open, given back at close
     bool gone = false;
 };
 

@@ -26,7 +26,7 @@ constexpr int kSilenceWait = 100; // ms in which nothing may arrive
 constexpr int kCloseWait = 5000; // ms for the port to be closed after a hang-up
 constexpr int kCpuWindow = 1000; // ms over which CPU time is measured after a hang-up
 constexpr double kCpuBound = 0.3; // s of CPU time allowed in that window
-constexpr int kErrorBound = 100; // errors Qt may report before the port is closed
+constexpr qsizetype kInputQueue = 1024; // bytes the link holds for the ticks
 constexpr int kByteWriteWait = 500; // ms the link waits for a byte to leave
 constexpr int kTimeSlack = 100; // ms a measured wait may appear shorter
 constexpr int kPollPeriod = 31; // ticks from one lamp poll to the next
@@ -89,12 +89,10 @@ void TestFaults::openOn(FakeProjector &projector)
 
 void TestFaults::deliver(FakeProjector &projector, const QByteArray &bytes)
 {
-    QSerialPort *port = window->port();
-    QVERIFY(port);
-    const qint64 target = port->bytesAvailable() + bytes.size();
+    QVERIFY(window->port());
+    const qint64 target = testsupport::bytesWaiting(*window) + bytes.size();
     projector.send(bytes);
-    while (port->bytesAvailable() < target)
-        QVERIFY(port->waitForReadyRead(kWireWait));
+    QVERIFY(testsupport::waitForInput(*window, target, kWireWait));
 }
 
 void TestFaults::hangUp()
@@ -102,26 +100,14 @@ void TestFaults::hangUp()
     FakeProjector projector;
     openOn(projector);
     BoxAnswerer boxes;
-    QSignalSpy closed(window->port(), &QSerialPort::aboutToClose);
-    int errors = 0;
-    connect(window->port(), &QSerialPort::errorOccurred, this,
-            [&errors](QSerialPort::SerialPortError error) {
-                if (error != QSerialPort::NoError)
-                    ++errors;
-            });
 
     const double before = cpuSeconds();
     projector.hangUp();
     QTRY_VERIFY_WITH_TIMEOUT(!window->port(), kCloseWait);
-    const int errorsBeforeClose = errors;
     QTest::qWait(kCpuWindow); // the event loop must run for a storm to show
     const double spent = cpuSeconds() - before;
 
-    qInfo("errors reported before the close: %d; CPU from the hang-up to %d ms after the "
-          "close: %.3f s",
-          errorsBeforeClose, kCpuWindow, spent);
-    QVERIFY2(errorsBeforeClose <= kErrorBound, qPrintable(QString::number(errorsBeforeClose)));
-    QCOMPARE(closed.count(), 1);
+    qInfo("CPU from the hang-up to %d ms after the close: %.3f s", kCpuWindow, spent);
     QCOMPARE(logText(*window).count(gone), 1);
     // A poll that met the dead line before the close may show its one box.
     QVERIFY2(boxes.boxes().size() <= 1, qPrintable(boxes.boxes().join(QLatin1Char('\n'))));
@@ -162,7 +148,6 @@ void TestFaults::fullOutputQueue()
              QStringList(3, QStringLiteral("Error!|Failed to send data to serial port")));
     QVERIFY(elapsed >= 4 * (kByteWriteWait - kTimeSlack)); // the CR waited as well
     QVERIFY(window->port()); // a full queue is not a vanished device
-    QCOMPARE(window->port()->bytesToWrite(), qint64(0));
     QCOMPARE(logText(*window), QString());
 
     // Nothing of the failed frame went out later; the next frame goes out whole.
@@ -213,11 +198,10 @@ void TestFaults::replyBacklogDoesNotBlockWrites()
     openOn(projector);
     BoxAnswerer boxes;
     QByteArray backlog;
-    while (backlog.size() < 3 * window->port()->readBufferSize())
+    while (backlog.size() < 3 * kInputQueue)
         backlog.append("*000\r");
     projector.send(backlog);
-    while (window->port()->bytesAvailable() < window->port()->readBufferSize())
-        QVERIFY(window->port()->waitForReadyRead(kWireWait));
+    QVERIFY(testsupport::waitForInput(*window, kInputQueue, kWireWait));
 
     window->form().brightness->click();
     QVERIFY(window->port());

@@ -189,11 +189,11 @@ void tst_Package::controlFields_data()
     QTest::newRow("maintainer") << "Maintainer"
                                 << "^Lumivox developers <[^@>]+@example\\.org>$";
     // Computed dependencies carry the minimum versions dpkg-shlibdeps found; a hand-written
-    // or missing list would not name the serial port library with one.
+    // or missing list would not name the libraries with one.
     QTest::newRow("widgets") << "Depends"
                              << "(^|, )libqt6widgets6 \\(>= [0-9.]+\\)(,|$)";
-    QTest::newRow("serial port") << "Depends"
-                                 << "(^|, )libqt6serialport6 \\(>= [0-9.]+\\)(,|$)";
+    QTest::newRow("core") << "Depends"
+                          << "(^|, )libqt6core6 \\(>= [0-9.]+\\)(,|$)";
     QTest::newRow("C library") << "Depends"
                                << "(^|, )libc6 \\(>= [0-9.]+\\)(,|$)";
 }

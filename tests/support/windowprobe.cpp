@@ -2,14 +2,20 @@
 
 #include "lumivox.h"
 #include "protocol.h"
+#include "serialport.h"
 
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QTextEdit>
 #include <QtTest>
 
+#include <poll.h>
+#include <sys/ioctl.h>
+
 namespace testsupport {
 
 namespace {
+constexpr int kInputCheck = 5; // ms between two looks at the port's input
 constexpr int kShading = 8; // per colour channel the style shades over the fill
 
 struct Status
@@ -69,6 +75,29 @@ void openOn(Lumivox &window, const QString &path)
 void tick(Lumivox &window)
 {
     QVERIFY(QMetaObject::invokeMethod(&window, "OnTimer"));
+}
+
+qint64 bytesWaiting(const Lumivox &window)
+{
+    const SerialPort *port = window.port();
+    if (!port)
+        return 0;
+    int inDevice = 0;
+    if (ioctl(int(port->nativeHandle()), FIONREAD, &inDevice) != 0)
+        inDevice = 0;
+    return inDevice + port->queued();
+}
+
+bool waitForInput(const Lumivox &window, qint64 count, int msecs)
+{
+    // The kernel hands bytes written on one side of a pty to the other a moment later.
+    const QDeadlineTimer deadline(msecs);
+    while (bytesWaiting(window) < count) {
+        if (deadline.hasExpired())
+            return false;
+        ::poll(nullptr, 0, kInputCheck);
+    }
+    return true;
 }
 
 } // namespace testsupport

@@ -26,6 +26,13 @@ void openOn(Lumivox &window, const QString &path);
 // One run of the window's 100 ms tick, without the event loop.
 void tick(Lumivox &window);
 
+// Bytes that have reached the window's open port and wait to be read by a tick: in
+// the device and in the link's own queue. 0 without a port.
+qint64 bytesWaiting(const Lumivox &window);
+
+// Waits, without the event loop, until at least that many bytes wait; false on time-out.
+bool waitForInput(const Lumivox &window, qint64 count, int msecs);
+
 } // namespace testsupport
 
 #endif // WINDOWPROBE_H

@@ -153,7 +153,7 @@ qint64 FakeProjector::fillOutputQueue()
     qint64 total = 0;
     // The kernel moves bytes on to the master's side a moment after a write, which
     // makes room again; the queue is full once a pause frees nothing.
-    for (;;) {
+    for (bool paused = false;; paused = true) {
         qint64 round = 0;
         for (;;) {
             const ssize_t written = ::write(slaveFd, filler.constData(), size_t(filler.size()));
@@ -164,7 +164,7 @@ qint64 FakeProjector::fillOutputQueue()
         while (::write(slaveFd, &kFillByte, 1) == 1)
             ++round;
         total += round;
-        if (round == 0 && total > 0)
+        if (round == 0 && (total > 0 || paused))
             return total;
         ::poll(nullptr, 0, kSettleTime);
     }

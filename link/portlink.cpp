@@ -1,0 +1,90 @@
+// The serial port link of the main window: open, close, read without waiting,
+// and write command frames one byte at a time.
+
+#include "lumivox.h"
+#include "protocol.h"
+#include "serialport.h"
+
+#include <QMessageBox>
+
+bool Lumivox::openPort(const QString &name, QString *reason)
+{
+    // Never handed to the system (a NUL would cut the name short) nor echoed.
+    if (protocol::hasControlCharacter(name)) {
+        if (reason)
+            *reason = QStringLiteral("The port name holds a control character");
+        return false;
+    }
+    m_port = SerialPort::open(name, reason);
+    return m_port != nullptr;
+}
+
+void Lumivox::closePort()
+{
+    goneClosePending = false;
+    m_port.reset();
+}
+
+quint32 Lumivox::readBytes(char *buffer, quint32 count)
+{
+    if (!m_port || !buffer || count == 0)
+        return 0;
+    const quint32 read = m_port->read(buffer, count);
+    if (m_port->isGone())
+        scheduleDeviceGone();
+    return read;
+}
+
+void Lumivox::sendCommand(const char *text, unsigned length)
+{
+    if (!m_port)
+        return;
+    bool gone = false;
+    for (unsigned i = 0; i < length && m_port && !gone; ++i) {
+        const SerialPort::WriteResult result = m_port->writeByte(text[i]);
+        if (result == SerialPort::WriteResult::Written)
+            continue;
+        gone = result == SerialPort::WriteResult::Gone;
+        if (gone)
+            scheduleDeviceGone();
+        ++sendFailureBoxes;
+        QMessageBox::warning(this, tr("Error!"),
+                             QStringLiteral("Failed to send data to serial port"));
+        --sendFailureBoxes;
+        // The box runs the event loop, so the port may have been closed meanwhile.
+        if (m_port)
+            m_port->clearError();
+    }
+    // The carriage return's own failure shows no box.
+    if (m_port && !gone
+        && m_port->writeByte(protocol::kCarriageReturn) == SerialPort::WriteResult::Gone)
+        scheduleDeviceGone();
+    if (ui.debugCheckBox->isChecked())
+        log(QStringLiteral("<- ") + QString::fromLatin1(text) + QLatin1Char('\n'));
+}
+
+void Lumivox::scheduleDeviceGone()
+{
+    if (goneClosePending || !m_port)
+        return;
+    goneClosePending = true;
+    // Not from inside a tick or a command that is still using the port.
+    QMetaObject::invokeMethod(this, &Lumivox::deviceGone, Qt::QueuedConnection);
+}
+
+void Lumivox::deviceGone()
+{
+    // closePort() clears the flag, so a port closed or reopened meanwhile stays as it is.
+    if (!goneClosePending)
+        return;
+    closePort();
+    log(tr("Communication with projector not possible.\r"));
+}
+
+void Lumivox::logOpenFailure(const QString &firstLine, const QString &reason)
+{
+    log(firstLine);
+    log(tr("Communication with projector not possible.\r"));
+    if (!reason.isEmpty())
+        log(tr("Reason: %1\r").arg(reason));
+}
