@@ -14,7 +14,8 @@ private slots:
     void offersTheListedNames_data();
     void offersTheListedNames();
     void listsThePortsOnlyOnce();
-    void returnStillApplies();
+    void oneKeyPress_data();
+    void oneKeyPress();
 };
 
 namespace {
@@ -68,23 +69,59 @@ void TestPortCompletion::listsThePortsOnlyOnce()
     QCOMPARE(edit->completer()->model()->rowCount(), stubPorts().size());
 }
 
-void TestPortCompletion::returnStillApplies()
+void TestPortCompletion::oneKeyPress_data()
 {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("listShows");
+    QTest::addColumn<int>("entry"); // the list's row chosen before the key, -1 none
+    QTest::addColumn<QString>("how"); // a key, or "click" for the mouse on the entry
+    QTest::addColumn<bool>("applied");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("typed into the fresh dialog, Return, no list")
+        << "/dev/pts/3" << false << -1 << "Return" << true << "/dev/pts/3";
+    QTest::newRow("Return, list showing") << "tty" << true << -1 << "Return" << true << "tty";
+    QTest::newRow("Enter, list showing") << "tty" << true << -1 << "Enter" << true << "tty";
+    QTest::newRow("Escape, list showing") << "tty" << true << -1 << "Escape" << false << "tty";
+    QTest::newRow("arrow keys and Return") << "tty" << true << 1 << "Return" << true << "ttyUSB0";
+    QTest::newRow("mouse") << "usb" << true << 1 << "click" << true
+                           << "/dev/serial/by-id/usb-Adapter_Serial-if00-port0";
+}
+
+// One press closes the dialog, the completion list showing or not. Every row types into a
+// fresh dialog without selecting first: the proposal must give way to the typed name.
+void TestPortCompletion::oneKeyPress()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, listShows);
+    QFETCH(int, entry);
+    QFETCH(QString, how);
+    QFETCH(bool, applied);
+    QFETCH(QString, name);
+
     Settings settings(nullptr, stubPorts);
     auto *edit = settings.findChild<QLineEdit *>(QStringLiteral("comPort"));
+    QAbstractItemView *list = edit->completer()->popup();
     settings.show();
     QVERIFY(QTest::qWaitForWindowActive(&settings));
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClicks(edit, QStringLiteral("ttyUSB0"));
-    // Close the completion list the typing opened, as a user would with Escape.
-    if (edit->completer()->popup()->isVisible())
-        QTest::keyClick(edit->completer()->popup(), Qt::Key_Escape);
-    QVERIFY(!edit->completer()->popup()->isVisible());
-    QTest::keyClick(edit, Qt::Key_Return);
-    QTRY_VERIFY(!settings.isVisible());
-    QVERIFY(settings.isApplied());
-    QCOMPARE(settings.portName(), QStringLiteral("ttyUSB0"));
+    QWindow *window = settings.windowHandle();
+    QTest::keyClicks(edit, typed);
+    QCOMPARE(list->isVisible(), listShows);
+
+    // Keys go to the dialog's window, which hands them to the list while it shows.
+    if (how == QLatin1String("click")) {
+        const QModelIndex index = list->model()->index(entry, 0);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+    } else {
+        for (int row = 0; row <= entry; ++row)
+            QTest::keyClick(window, Qt::Key_Down);
+        const QMap<QString, Qt::Key> keys {
+            {"Return", Qt::Key_Return}, {"Enter", Qt::Key_Enter}, {"Escape", Qt::Key_Escape}};
+        QTest::keyClick(window, keys.value(how));
+    }
+    QVERIFY(!settings.isVisible());
+    QCOMPARE(settings.isApplied(), applied);
+    QCOMPARE(settings.portName(), name);
 }
 
 QTEST_MAIN(TestPortCompletion)

@@ -25,6 +25,8 @@ private slots:
     void on_applySettings_clicked();
 
 private:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
     Ui_SettingsClass ui;
     bool applied = false;
 };
