@@ -1,9 +1,11 @@
+#include "portnames.h"
 #include "settings.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestPortCompletion : public QObject
@@ -14,6 +16,7 @@ private slots:
     void offersTheListedNames_data();
     void offersTheListedNames();
     void listsThePortsOnlyOnce();
+    void listsTerminalsWithADevice();
     void oneKeyPress_data();
     void oneKeyPress();
 };
@@ -67,6 +70,24 @@ void TestPortCompletion::listsThePortsOnlyOnce()
     QCOMPARE(calls, 1);
     auto *edit = settings.findChild<QLineEdit *>(QStringLiteral("comPort"));
     QCOMPARE(edit->completer()->model()->rowCount(), stubPorts().size());
+}
+
+void TestPortCompletion::listsTerminalsWithADevice()
+{
+    // A /sys/class/tty and a /dev/serial/by-id of our own: only terminals backed by a
+    // device are ports, and every by-id link is offered under its full path.
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    QDir dir(root.path());
+    for (const char *tty : {"ttyS0/device", "tty1", "ptmx", "ttyUSB0/device", "console"})
+        QVERIFY(dir.mkpath(QStringLiteral("sys/") + QLatin1String(tty)));
+    QVERIFY(dir.mkpath(QStringLiteral("by-id")));
+    const QString link = dir.filePath(QStringLiteral("by-id/usb-Adapter-if00-port0"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/null"), link)); // a device, as the real links lead to
+
+    QCOMPARE(availablePortNamesIn(dir.filePath(QStringLiteral("sys")),
+                                  dir.filePath(QStringLiteral("by-id"))),
+             (QStringList {QStringLiteral("ttyS0"), QStringLiteral("ttyUSB0"), link}));
 }
 
 void TestPortCompletion::oneKeyPress_data()
