@@ -86,6 +86,7 @@ private:
     void sendKey(const char *command);
     void scheduleDeviceGone();
     void deviceGone();
+    void reopenVanishedPort();
 
     QTimer timer;
     std::unique_ptr<SerialPort> m_port;
@@ -105,6 +106,12 @@ private:
     int sendFailureBoxes = 0;
     // Set once the device has vanished, until the port is closed for it.
     bool goneClosePending = false;
+    // The name the open port was opened under; a port that vanished is looked for
+    // again under it until it is back or the user applies a name.
+    QString openPortName;
+    QString vanishedPortName;
+    int replugTicks = 0;
+    bool replugReasonLogged = false;
 };
 
 #endif // LUMIVOX_H

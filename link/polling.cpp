@@ -41,6 +41,8 @@ void Lumivox::OnTimer()
         ui.connectionStatus->setToolTip(tr("No Contact"));
     }
 
+    reopenVanishedPort();
+
     if (pendingHeight != 0) {
         resize(width(), pendingHeight);
         pendingHeight = 0;

@@ -7,6 +7,11 @@
 
 #include <QMessageBox>
 
+namespace {
+// Ticks between two looks for a port that vanished: about once a second.
+constexpr int kReplugPeriod = 10;
+} // namespace
+
 bool Lumivox::openPort(const QString &name, QString *reason)
 {
     // Never handed to the system (a NUL would cut the name short) nor echoed.
@@ -16,12 +21,16 @@ bool Lumivox::openPort(const QString &name, QString *reason)
         return false;
     }
     m_port = SerialPort::open(name, reason);
-    return m_port != nullptr;
+    if (!m_port)
+        return false;
+    openPortName = name;
+    return true;
 }
 
 void Lumivox::closePort()
 {
     goneClosePending = false;
+    vanishedPortName.clear(); // whoever closes the port has chosen what comes next
     m_port.reset();
 }
 
@@ -37,7 +46,8 @@ quint32 Lumivox::readBytes(char *buffer, quint32 count)
 
 void Lumivox::sendCommand(const char *text, unsigned length)
 {
-    if (!m_port)
+    // A device the link has seen vanish is as good as closed: its close is on its way.
+    if (!m_port || m_port->isGone())
         return;
     bool gone = false;
     for (unsigned i = 0; i < length && m_port && !gone; ++i) {
@@ -79,6 +89,28 @@ void Lumivox::deviceGone()
         return;
     closePort();
     log(tr("Communication with projector not possible.\r"));
+    vanishedPortName = openPortName;
+    replugTicks = 0;
+    replugReasonLogged = false;
+}
+
+void Lumivox::reopenVanishedPort()
+{
+    if (vanishedPortName.isEmpty() || ++replugTicks < kReplugPeriod)
+        return;
+    replugTicks = 0;
+    // While the device is away this look is all it costs.
+    if (!SerialPort::exists(vanishedPortName))
+        return;
+    QString reason;
+    if (openPort(vanishedPortName, &reason)) {
+        vanishedPortName.clear();
+        log(tr("Com-port initialized!\r"));
+    } else if (!replugReasonLogged) {
+        // Back but busy or refused: said once, then tried again quietly.
+        replugReasonLogged = true;
+        log(tr("Reason: %1\r").arg(reason));
+    }
 }
 
 void Lumivox::logOpenFailure(const QString &firstLine, const QString &reason)
