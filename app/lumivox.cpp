@@ -3,6 +3,9 @@
 
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 
 namespace {
 constexpr int kTickInterval = 100; // ms between two ticks of OnTimer()
@@ -10,6 +13,9 @@ constexpr int kStartHeight = 200; // window height asked for at the first tick
 constexpr int kInfoHideExtra = 10; // shrink beyond the panel's own height when hiding it
 // A room PC left running for weeks must not pile up millions of log lines.
 constexpr int kMaxLogLines = 10000;
+// Lines dropped at once when the log reaches its cap: dropping the oldest line for
+// each new one would lay the whole view out again at every line.
+constexpr int kLogTrimBatch = 500;
 } // namespace
 
 Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
@@ -18,7 +24,8 @@ Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
     ui.setupUi(this);
     // The form starts with the no-contact icon: the same image, not decoded again.
     noContactIcon = ui.connectionStatus->icon();
-    ui.textEdit->document()->setMaximumBlockCount(kMaxLogLines);
+    // Nobody undoes a log line, and the history would grow without bound.
+    ui.textEdit->document()->setUndoRedoEnabled(false);
     connect(ui.actionAbout, &QAction::triggered, this, &Lumivox::OnAbout);
 
     m_port.reset();
@@ -46,6 +53,14 @@ Lumivox::~Lumivox()
 void Lumivox::log(const QString &text)
 {
     ui.textEdit->insertPlainText(text);
+    QTextDocument *document = ui.textEdit->document();
+    if (document->blockCount() <= kMaxLogLines)
+        return;
+    // Past the cap, the oldest lines go in one edit, room for a batch of new ones.
+    const int excess = document->blockCount() - (kMaxLogLines - kLogTrimBatch);
+    QTextCursor oldest(document);
+    oldest.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    oldest.removeSelectedText();
 }
 
 void Lumivox::OnAbout()

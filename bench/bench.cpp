@@ -14,7 +14,9 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
@@ -38,6 +40,7 @@ constexpr int kStartTimeout = 20000; // ms a program may take to show its first 
 constexpr int kWireTimeout = 1000; // ms for bytes to cross the pty
 constexpr int kReadWait = 1; // ms between looks whether the reply has reached the port
 constexpr qint64 kNanosPerMilli = 1000000;
+constexpr int kMillisPerSecond = 1000;
 constexpr double kNanosPerMicro = 1000.0;
 constexpr double kPercent = 100.0;
 constexpr int kFrameLength = 11; // a 10-byte command and its carriage return
@@ -47,6 +50,12 @@ constexpr double kStartTarget = 1.3; // ratio to the bare window
 constexpr double kMemoryTarget = 1.3;
 constexpr double kIdleTarget = 0.5; // % of one core
 constexpr double kWireTarget = 1.0; // ms from the click to the bytes on the wire
+constexpr int kDefaultGapSeconds = 10; // reply stream over which the tick gaps are taken
+constexpr int kLogCap = 10000; // lines the log view keeps
+constexpr int kLogSamples = 1500; // lines logged at each fill level
+constexpr int kReplyInterval = 25; // ms between two replies of the stream
+constexpr int kGapTarget = 150; // ms: the longest gap between two ticks
+constexpr double kLogTarget = 2.0; // ratio of a line at the cap to a line in an empty log
 
 double median(QList<double> values)
 {
@@ -76,6 +85,45 @@ void settle(int msecs)
     while (clock.elapsed() < msecs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, msecs);
 }
+
+// Records the times of the timeouts of the window's own 100 ms timer, a member of
+// the window object and the only timer of that interval inside it.
+class TickWatch : public QObject
+{
+public:
+    explicit TickWatch(const Lumivox *window)
+        : begin(reinterpret_cast<const char *>(window))
+        , end(begin + sizeof(Lumivox))
+    {
+        clock.start();
+        qApp->installEventFilter(this);
+    }
+    ~TickWatch() override { qApp->removeEventFilter(this); }
+
+    QList<double> gapsMs; // between consecutive ticks
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const char *address = reinterpret_cast<const char *>(watched);
+        if (event->type() == QEvent::Timer && address >= begin && address < end) {
+            auto *timer = qobject_cast<QTimer *>(watched);
+            if (timer && timer->interval() == kTickInterval) {
+                const qint64 now = clock.nsecsElapsed();
+                if (last >= 0)
+                    gapsMs.append(double(now - last) / kNanosPerMilli);
+                last = now;
+            }
+        }
+        return false;
+    }
+
+private:
+    const char *begin;
+    const char *end;
+    QElapsedTimer clock;
+    qint64 last = -1;
+};
 
 struct StartUp
 {
@@ -208,15 +256,21 @@ int main(int argc, char *argv[])
     const QCommandLineOption runsOption(QStringLiteral("runs"),
                                         QStringLiteral("Start-ups of each program (default 15)."),
                                         QStringLiteral("n"), QString::number(kDefaultRuns));
+    const QCommandLineOption gapOption(
+        QStringLiteral("gap-seconds"),
+        QStringLiteral("Reply stream over which the tick gaps are taken (default 10)."),
+        QStringLiteral("s"), QString::number(kDefaultGapSeconds));
     const QCommandLineOption idleOption(
         QStringLiteral("idle-seconds"),
         QStringLiteral("Idle time over which CPU time is taken (default 30)."), QStringLiteral("s"),
         QString::number(kDefaultIdleSeconds));
     parser.addOption(runsOption);
     parser.addOption(idleOption);
+    parser.addOption(gapOption);
     parser.process(application);
     const int runs = std::max(1, parser.value(runsOption).toInt());
     const int idleSeconds = std::max(kCpuWindowSeconds, parser.value(idleOption).toInt());
+    const int gapSeconds = std::max(1, parser.value(gapOption).toInt());
 
     std::printf("Qt %s, platform %s\n", qVersion(), qPrintable(QGuiApplication::platformName()));
     std::printf("%-44s %15s %15s %9s  %s\n", "figure (median)", "Lumivox", "baseline", "ratio",
@@ -322,6 +376,59 @@ int main(int argc, char *argv[])
     printRow("sendCommand, 10-byte command (one write)", send, rawWire, "us");
     printRow("click to all bytes at the far end (one write)", wire, rawWire, "us",
              verdict(wire / kNanosPerMicro <= kWireTarget, QStringLiteral("<= 1 ms")));
+
+    // A logged line with the log view shown, the line and the repaint it causes: in an
+    // empty log, and with the log at its cap, where the oldest lines must go.
+    window.form().info->click();
+    QTextDocument *log = window.form().textEdit->document();
+    const auto logLines = [&window](int first, int count, double *worstMs) {
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = first; i < first + count; ++i) {
+            const qint64 before = clock.nsecsElapsed();
+            window.handleReply(QStringLiteral("logged line %1").arg(i));
+            QCoreApplication::processEvents();
+            if (worstMs)
+                *worstMs
+                    = std::max(*worstMs, double(clock.nsecsElapsed() - before) / kNanosPerMilli);
+        }
+        return double(clock.nsecsElapsed()) / count / kNanosPerMicro;
+    };
+    window.form().clearLog->click();
+    settle(kSettle);
+    const double emptyLine = logLines(0, kLogSamples, nullptr);
+    logLines(kLogSamples, kLogCap, nullptr);
+    settle(kSettle);
+    double worstAtCap = 0;
+    const double capLine = logLines(kLogSamples + kLogCap, kLogSamples, &worstAtCap);
+    printRow("logged line, log shown: at the cap (empty log)", capLine, emptyLine, "us",
+             verdict(capLine <= emptyLine * kLogTarget, QStringLiteral("<= 2x")));
+    std::printf("  at the cap: %d lines kept, slowest single line %.1f ms\n", log->blockCount(),
+                worstAtCap);
+
+    // The gaps between ticks under a stream of replies, "Debug" ticked and the log
+    // (shown) at its cap, as a room PC left logging for hours has it.
+    window.form().debugCheckBox->setChecked(true);
+    QTimer replies;
+    int replyNumber = 0;
+    QObject::connect(&replies, &QTimer::timeout, &window, [&line, &replyNumber] {
+        const QByteArray reply = ++replyNumber % 2 ? "LAMP 1\r" : "reply line\r";
+        (void)::write(line.master, reply.constData(), size_t(reply.size()));
+        line.discard(); // the lamp polls
+    });
+    replies.start(kReplyInterval);
+    QList<double> gaps;
+    {
+        TickWatch watch(&window);
+        settle(gapSeconds * kMillisPerSecond);
+        gaps = watch.gapsMs;
+    }
+    replies.stop();
+    const double longestGap = gaps.isEmpty() ? 0 : *std::max_element(gaps.begin(), gaps.end());
+    printRow("tick gap under a reply stream, median", median(gaps), kTickInterval, "ms");
+    printRow("tick gap under a reply stream, longest", longestGap, kTickInterval, "ms",
+             verdict(longestGap <= kGapTarget, QStringLiteral("<= 150 ms")));
+
     window.closePort();
     window.hide();
     bareWindow.hide();
@@ -338,7 +445,7 @@ int main(int argc, char *argv[])
     QList<double> usage, bareUsage;
     qint64 own = cpuNs(program.processId()), baseline = cpuNs(timer.processId());
     const qint64 ownStart = own, baselineStart = baseline;
-    constexpr qint64 kWindowNs = qint64(kCpuWindowSeconds) * 1000 * kNanosPerMilli;
+    constexpr qint64 kWindowNs = qint64(kCpuWindowSeconds) * kMillisPerSecond * kNanosPerMilli;
     for (int elapsed = 0; elapsed < idleSeconds; elapsed += kCpuWindowSeconds) {
         QThread::sleep(kCpuWindowSeconds);
         const qint64 ownNow = cpuNs(program.processId());
