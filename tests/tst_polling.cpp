@@ -24,7 +24,8 @@
 
 namespace {
 constexpr int kWireWait = 2000; // ms for bytes to cross the pty
-constexpr int kQuietWait = 50; // ms after which a pty that sent everything is done
+// ms after which a pty that sent everything is done; waited once, at the end of a flood
+constexpr int kQuietWait = 1000;
 constexpr int kPollPeriod = 31; // ticks from one lamp poll to the next
 constexpr int kContactTicks = 48; // silent ticks after a line that still show contact
 constexpr int kIconSize = 16;
