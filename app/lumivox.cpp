@@ -63,6 +63,12 @@ void Lumivox::log(const QString &text)
     oldest.removeSelectedText();
 }
 
+void Lumivox::closeQuietly()
+{
+    quietClose = true;
+    close();
+}
+
 void Lumivox::OnAbout()
 {
     QMessageBox::information(this, tr("About"),

@@ -29,6 +29,10 @@ public:
 
     void handleReply(const QString &line);
 
+    // Closes the window without the power-off question and without sending anything:
+    // for a request to end the program that no user is there to answer.
+    void closeQuietly();
+
     // Read-only views of the window's state, for the close handling's callers and tests.
     const Ui_LumivoxClass &form() const { return ui; }
     bool isLampOn() const { return lampOn; }
@@ -112,6 +116,8 @@ private:
     QString vanishedPortName;
     int replugTicks = 0;
     bool replugReasonLogged = false;
+    // Set by closeQuietly(): the close asks nothing.
+    bool quietClose = false;
 };
 
 #endif // LUMIVOX_H

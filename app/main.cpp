@@ -1,4 +1,6 @@
+#include "catalogue.h"
 #include "lumivox.h"
+#include "terminationsignals.h"
 
 #include <QApplication>
 #include <QTranslator>
@@ -7,13 +9,29 @@ int main(int argc, char *argv[])
 {
     // The catalogue is looked for in the working directory only, and loaded before
     // the application exists so that both forms are translated as they are built.
+    // It is checked first, and the translator reads the very bytes that were checked;
+    // they outlive it. A damaged one is left out, as a missing one is.
+    const QString catalogueName = QStringLiteral("Lumivox.qm");
+    QString defect;
+    const QByteArray catalogue = readCatalogue(catalogueName, &defect);
+    if (!defect.isEmpty())
+        qWarning("%s not used: %s", qPrintable(catalogueName), qPrintable(defect));
     QTranslator translator;
-    (void)translator.load(QStringLiteral("Lumivox.qm"));
+    if (!catalogue.isEmpty())
+        (void)translator.load(reinterpret_cast<const uchar *>(catalogue.constData()),
+                              int(catalogue.size()));
 
     QApplication application(argc, argv);
     QCoreApplication::installTranslator(&translator);
+    TerminationSignals termination;
 
     Lumivox window;
+    // A logout, kill or closed terminal: nobody is there to answer a question. The
+    // window closes without one, and every event loop ends, an open box's too.
+    QObject::connect(&termination, &TerminationSignals::received, &window, [&window] {
+        window.closeQuietly();
+        QCoreApplication::exit(0);
+    });
     window.show();
     return QApplication::exec();
 }

@@ -176,7 +176,7 @@ void Lumivox::on_powerOff_clicked()
 
 void Lumivox::closeEvent(QCloseEvent *event)
 {
-    if (lampOn
+    if (!quietClose && lampOn
         && QMessageBox::question(this, tr("Projector is on!"),
                                  tr("The projectorn is On.\nDo you want to turn it off?"),
                                  QMessageBox::Yes | QMessageBox::No)

@@ -288,12 +288,16 @@ void TestLink::closeWithLamp_data()
     QTest::addColumn<QMessageBox::StandardButton>("answer");
     QTest::addColumn<bool>("asks");
     QTest::addColumn<bool>("powersOff");
+    QTest::addColumn<bool>("quietly"); // as for a request from the system to end
 
-    QTest::newRow("lamp on, Yes") << "LAMP 1" << QMessageBox::Yes << true << true;
-    QTest::newRow("lamp on, No") << "LAMP 1" << QMessageBox::No << true << false;
-    QTest::newRow("lamp off") << "LAMP 0" << QMessageBox::Yes << false << false;
-    QTest::newRow("lamp on, then off") << "lamp 1\rLAMP 0" << QMessageBox::Yes << false << false;
-    QTest::newRow("lamp unknown") << QString() << QMessageBox::Yes << false << false;
+    QTest::newRow("lamp on, Yes") << "LAMP 1" << QMessageBox::Yes << true << true << false;
+    QTest::newRow("lamp on, No") << "LAMP 1" << QMessageBox::No << true << false << false;
+    QTest::newRow("lamp off") << "LAMP 0" << QMessageBox::Yes << false << false << false;
+    QTest::newRow("lamp on, then off")
+        << "lamp 1\rLAMP 0" << QMessageBox::Yes << false << false << false;
+    QTest::newRow("lamp unknown") << QString() << QMessageBox::Yes << false << false << false;
+    QTest::newRow("lamp on, closed quietly")
+        << "LAMP 1" << QMessageBox::Yes << false << false << true;
 }
 
 void TestLink::closeWithLamp()
@@ -302,13 +306,17 @@ void TestLink::closeWithLamp()
     QFETCH(QMessageBox::StandardButton, answer);
     QFETCH(bool, asks);
     QFETCH(bool, powersOff);
+    QFETCH(bool, quietly);
 
     for (const QString &line : lampReply.split(QLatin1Char('\r'), Qt::SkipEmptyParts))
         window->handleReply(line);
     BoxAnswerer answerer(answer);
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(window->close());
+    if (quietly)
+        window->closeQuietly();
+    else
+        QVERIFY(window->close());
     const qint64 elapsed = clock.elapsed();
 
     QVERIFY(!window->isVisible());

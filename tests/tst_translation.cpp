@@ -6,6 +6,7 @@
 // is checked too, on a virtual X display where its window title can be read from outside;
 // that part is skipped where Xvfb or xdotool is missing.
 
+#include "catalogue.h"
 #include "lumivox.h"
 #include "settings.h"
 #include "translation.h"
@@ -126,16 +127,22 @@ private slots:
     void windowMessagesTranslated();
     void settingsProposesTheTranslatedPort();
     void nothingTranslatedWithoutCatalogueInWorkingDirectory();
+    void damagedCatalogueLeftOut();
     void realProgram_data();
     void realProgram();
 
 private:
-    // What start-up does: the bare file name, relative to the working directory.
+    // What start-up does: the bare file name, relative to the working directory, checked
+    // and loaded from the checked bytes.
     bool loadAsStartupDoes(const QString &workingDirectory);
+    // The catalogue with the texts looked up while the window is built and at its first
+    // tick claiming source texts far past its end.
+    QByteArray damagedCatalogue() const;
 
     QTemporaryDir catalogueDir;
     QString catalogue;
     QString startDirectory;
+    QByteArray translatorBytes; // outlives the translator
     std::unique_ptr<QTranslator> translator;
 };
 
@@ -163,9 +170,21 @@ bool TranslationTest::loadAsStartupDoes(const QString &workingDirectory)
     if (!QDir::setCurrent(workingDirectory))
         return false;
     translator = std::make_unique<QTranslator>();
-    const bool loaded = translator->load(QStringLiteral("Lumivox.qm"));
+    QString defect;
+    translatorBytes = readCatalogue(QStringLiteral("Lumivox.qm"), &defect);
+    const bool loaded = !translatorBytes.isEmpty()
+        && translator->load(reinterpret_cast<const uchar *>(translatorBytes.constData()),
+                            int(translatorBytes.size()));
     QCoreApplication::installTranslator(translator.get()); // installed even when empty
     return loaded;
+}
+
+QByteArray TranslationTest::damagedCatalogue() const
+{
+    QFile file(catalogue);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return testsupport::withSourceTextsPastTheEnd(file.readAll(), {"Lumivox V 1.2", "No Contact"});
 }
 
 void TranslationTest::catalogueHoldsTheThreeContexts_data()
@@ -261,19 +280,39 @@ void TranslationTest::nothingTranslatedWithoutCatalogueInWorkingDirectory()
              QStringLiteral("Failed to initialize Com port 1!"));
 }
 
+void TranslationTest::damagedCatalogueLeftOut()
+{
+    QTemporaryDir here;
+    QVERIFY(here.isValid());
+    QFile file(here.filePath(QStringLiteral("Lumivox.qm")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.write(damagedCatalogue()) > 0);
+    file.close();
+
+    QVERIFY(!loadAsStartupDoes(here.path()));
+    Lumivox window;
+    QCOMPARE(window.windowTitle(), sourceTitle);
+    QCOMPARE(window.form().textEdit->document()->findBlockByNumber(0).text(),
+             QStringLiteral("Failed to initialize Com port 1!"));
+    QTRY_COMPARE(window.form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+}
+
 void TranslationTest::realProgram_data()
 {
     QTest::addColumn<bool>("catalogueInWorkingDirectory");
+    QTest::addColumn<bool>("damaged");
     QTest::addColumn<bool>("catalogueBesideExecutable");
     QTest::addColumn<QString>("title");
-    QTest::newRow("in the working directory") << true << false << translatedTitle;
-    QTest::newRow("beside the executable") << false << true << sourceTitle;
-    QTest::newRow("nowhere") << false << false << sourceTitle;
+    QTest::newRow("in the working directory") << true << false << false << translatedTitle;
+    QTest::newRow("damaged, in the working directory") << true << true << false << sourceTitle;
+    QTest::newRow("beside the executable") << false << false << true << sourceTitle;
+    QTest::newRow("nowhere") << false << false << false << sourceTitle;
 }
 
 void TranslationTest::realProgram()
 {
     QFETCH(bool, catalogueInWorkingDirectory);
+    QFETCH(bool, damaged);
     QFETCH(bool, catalogueBesideExecutable);
     QFETCH(QString, title);
 
@@ -294,8 +333,13 @@ void TranslationTest::realProgram()
         QVERIFY(QFile::copy(catalogue, programDirectory.filePath(QStringLiteral("Lumivox.qm"))));
         executable = copy;
     }
-    if (catalogueInWorkingDirectory)
+    if (catalogueInWorkingDirectory && damaged) {
+        QFile file(workingDirectory.filePath(QStringLiteral("Lumivox.qm")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write(damagedCatalogue()) > 0);
+    } else if (catalogueInWorkingDirectory) {
         QVERIFY(QFile::copy(catalogue, workingDirectory.filePath(QStringLiteral("Lumivox.qm"))));
+    }
 
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -318,10 +362,19 @@ void TranslationTest::realProgram()
     QTRY_VERIFY2_WITH_TIMEOUT(hasWindowTitled(display.name(), title)
                                   || program.state() != QProcess::Running,
                               "no window with the expected title", kWindowTimeout);
-    QVERIFY2(program.state() == QProcess::Running,
-             qPrintable(QString::fromLocal8Bit(program.readAllStandardError())));
+    QString errors;
+    const auto readErrors = [&] {
+        errors += QString::fromLocal8Bit(program.readAllStandardError());
+        return errors;
+    };
+    QVERIFY2(program.state() == QProcess::Running, qPrintable(readErrors()));
     const QString other = title == sourceTitle ? translatedTitle : sourceTitle;
     QVERIFY(!hasWindowTitled(display.name(), other));
+    // Said once, on standard error only.
+    const QString notUsed = QStringLiteral("Lumivox.qm not used");
+    if (damaged)
+        QTRY_VERIFY2_WITH_TIMEOUT(readErrors().contains(notUsed), qPrintable(errors), kToolTimeout);
+    QCOMPARE(readErrors().count(notUsed), damaged ? 1 : 0);
 }
 
 QTEST_MAIN(TranslationTest)

@@ -3,12 +3,59 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStringList>
+#include <QtEndian>
 
 namespace testsupport {
 
 namespace {
 constexpr int kLreleaseTimeout = 30000; // ms; a handful of messages compile in well under that
+constexpr qsizetype kMagicLength = 16;
+constexpr qsizetype kSectionHeader = 5; // tag and 32-bit length
+constexpr qsizetype kHashEntry = 8; // 32-bit hash and 32-bit offset
+constexpr quint32 kFarAway = 0x7ffffff0;
+constexpr char kSourceTextTag = 0x06; // a field of a message record
+constexpr qsizetype kFieldHeader = 5; // tag and 32-bit length
 } // namespace
+
+qsizetype catalogueSection(const QByteArray &catalogue, unsigned char tag, quint32 *length)
+{
+    qsizetype at = kMagicLength;
+    while (at + kSectionHeader <= catalogue.size()) {
+        const quint32 size = qFromBigEndian<quint32>(catalogue.constData() + at + 1);
+        if (static_cast<unsigned char>(catalogue.at(at)) == tag) {
+            if (length)
+                *length = size;
+            return at + kSectionHeader;
+        }
+        at += kSectionHeader + qsizetype(size);
+    }
+    return -1;
+}
+
+QByteArray withSourceTextsPastTheEnd(const QByteArray &catalogue, const QList<QByteArray> &sources)
+{
+    QByteArray damaged = catalogue;
+    for (const QByteArray &source : sources) {
+        QByteArray field(kFieldHeader, '\0');
+        field[0] = kSourceTextTag;
+        qToBigEndian(quint32(source.size()), field.data() + 1);
+        const qsizetype at = damaged.indexOf(field + source);
+        if (at >= 0)
+            qToBigEndian(kFarAway, damaged.data() + at + 1);
+    }
+    return damaged;
+}
+
+QByteArray withHashesPastTheMessages(const QByteArray &catalogue)
+{
+    QByteArray damaged = catalogue;
+    quint32 length = 0;
+    const qsizetype hashes = catalogueSection(damaged, catalogueHashesTag, &length);
+    for (qsizetype entry = hashes; hashes >= 0 && entry < hashes + qsizetype(length);
+         entry += kHashEntry)
+        qToBigEndian(kFarAway, damaged.data() + entry + kHashEntry / 2);
+    return damaged;
+}
 
 bool compileCatalogue(const QString &lrelease, const QString &tsFile, const QString &qmFile,
                       QString *error)

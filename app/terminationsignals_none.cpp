@@ -1,0 +1,13 @@
+// Systems without termination signals: nothing to watch, the object never fires.
+
+#include "terminationsignals.h"
+
+struct TerminationSignals::Private
+{
+};
+
+TerminationSignals::TerminationSignals(QObject *parent)
+    : QObject(parent)
+{ }
+
+TerminationSignals::~TerminationSignals() = default;
