@@ -285,14 +285,19 @@ QByteArray readCatalogue(const QString &fileName, QString *defect)
         *defect = QStringLiteral("not a file");
         return {};
     }
+    const QString tooLarge = QStringLiteral("larger than %1 bytes").arg(kMaxCatalogueSize);
+    if (info.size() > kMaxCatalogueSize) {
+        *defect = tooLarge;
+        return {};
+    }
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         *defect = file.errorString();
         return {};
     }
-    QByteArray bytes = file.read(kMaxCatalogueSize + 1);
-    if (bytes.size() > kMaxCatalogueSize) {
-        *defect = QStringLiteral("larger than %1 bytes").arg(kMaxCatalogueSize);
+    QByteArray bytes = file.readAll();
+    if (bytes.size() > kMaxCatalogueSize) { // it grew meanwhile
+        *defect = tooLarge;
         return {};
     }
     *defect = catalogueDefect(bytes);
