@@ -2,6 +2,8 @@
 // with dpkg -x into a scratch root (never installed into the machine), its files checked
 // and validated with the desktop's own tools, and the installed program started.
 
+#include "programrun.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -286,10 +288,7 @@ void tst_Package::installedProgramStarts()
     QVERIFY(cwd.isValid());
 
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(environment);
-    program.setWorkingDirectory(cwd.path());
+    testsupport::prepareOffscreen(program, cwd.path());
     program.setProcessChannelMode(QProcess::MergedChannels);
     program.start(root(QStringLiteral("usr/bin/lumivox")), {});
     QVERIFY2(program.waitForStarted(), qPrintable(program.errorString()));

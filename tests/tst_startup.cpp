@@ -1,6 +1,8 @@
 // The real program, started as a user would: from a directory with no catalogue, with and
 // without toolkit options. It must come up, stay up and complain about nothing it needs.
 
+#include "programrun.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -54,10 +56,7 @@ void StartupTest::comesUpAndStaysUp()
     QVERIFY(workingDirectory.isValid());
 
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(environment);
-    program.setWorkingDirectory(workingDirectory.path());
+    testsupport::prepareOffscreen(program, workingDirectory.path());
     program.start(QStringLiteral(LUMIVOX_EXECUTABLE), arguments);
     QVERIFY2(program.waitForStarted(kStartTimeout), qPrintable(program.errorString()));
 

@@ -1,6 +1,8 @@
 // The real program asked to end by the system (a logout, kill, Ctrl+C, its terminal
 // closed): it shuts down in order and exits with status 0, promptly.
 
+#include "programrun.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -56,10 +58,7 @@ void TestTermination::endsInOrder()
     QVERIFY(workingDirectory.isValid());
 
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program.setProcessEnvironment(environment);
-    program.setWorkingDirectory(workingDirectory.path());
+    testsupport::prepareOffscreen(program, workingDirectory.path());
     // A signal ignored by whoever runs the tests would stay ignored (as nohup asks).
     program.setChildProcessModifier([signal] { std::signal(signal, SIG_DFL); });
     program.start(QStringLiteral(LUMIVOX_EXECUTABLE), {});
