@@ -1,0 +1,163 @@
+// The serial port on Windows: the Win32 serial calls. The driver keeps the 1024-byte
+// queues and does the waiting, so the link's own input queue stays unused here.
+
+#include "portnames.h"
+#include "serialport.h"
+
+#include <windows.h>
+
+namespace {
+constexpr DWORD kQueueBytes = 1024; // driver queue, each way
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+constexpr DWORD kBaudRate = 9600;
+constexpr BYTE kDataBits = 8;
+constexpr char kDevicePrefix[] = "\\\\.\\";
+
+HANDLE toHandle(qintptr handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// The system's own text for an error code, in the user's language.
+QString systemMessage(DWORD error)
+{
+    wchar_t *text = nullptr;
+    constexpr DWORD kFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM
+        | FORMAT_MESSAGE_IGNORE_INSERTS;
+    const DWORD length
+        = FormatMessageW(kFlags, nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    const QString message = length != 0 ? QString::fromWCharArray(text, int(length)).trimmed()
+                                        : QStringLiteral("Error %1").arg(error);
+    LocalFree(text);
+    return message;
+}
+
+std::unique_ptr<SerialPort> fail(QString *reason, const QString &path, DWORD error)
+{
+    if (reason)
+        *reason = path + QStringLiteral(": ") + systemMessage(error);
+    return nullptr;
+}
+
+// The codes with which a port answers once its device has vanished: a pulled USB
+// adapter gives one of the first four; under Wine a hung-up pseudo-terminal gives
+// ERROR_GEN_FAILURE (EIO) and, once the far end has gone for good, ERROR_INVALID_HANDLE.
+bool isGoneError(DWORD error)
+{
+    switch (error) {
+    case ERROR_BAD_COMMAND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_GEN_FAILURE:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
+{
+    // Latin-1, a character outside it becoming '?', as the driver has always seen names.
+    const QByteArray device = QByteArray(kDevicePrefix) + name.toLatin1();
+    const QString path = QString::fromLatin1(device);
+    // Exclusive (share 0), synchronous: no other handle may use the port meanwhile.
+    const HANDLE handle = CreateFileA(device.constData(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return fail(reason, path, GetLastError());
+    std::unique_ptr<SerialPort> port(new SerialPort(reinterpret_cast<qintptr>(handle), path));
+
+    if (!SetupComm(handle, kQueueBytes, kQueueBytes) || !PurgeComm(handle, kPurgeAll))
+        return fail(reason, path, GetLastError()); // the destructor closes the handle
+
+    // Members not set here keep what the driver reported (zero if it reported nothing).
+    DCB dcb {};
+    GetCommState(handle, &dcb);
+    dcb.BaudRate = kBaudRate;
+    dcb.ByteSize = kDataBits;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = dcb.Parity != NOPARITY;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(handle, &dcb))
+        return fail(reason, path, GetLastError());
+
+    // A read returns at once with what has arrived; a write waits without limit.
+    COMMTIMEOUTS timeouts {};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 0;
+    if (!SetCommTimeouts(handle, &timeouts))
+        return fail(reason, path, GetLastError());
+    return port;
+}
+
+bool SerialPort::exists(const QString &name)
+{
+    // The device map lists the ports that are present now.
+    return availablePortNames().contains(name, Qt::CaseInsensitive);
+}
+
+SerialPort::SerialPort(qintptr portHandle, const QString &devicePath)
+    : handle(portHandle)
+    , path(devicePath)
+{ }
+
+SerialPort::~SerialPort()
+{
+    PurgeComm(toHandle(handle), kPurgeAll);
+    CloseHandle(toHandle(handle));
+}
+
+quint32 SerialPort::read(char *buffer, quint32 count)
+{
+    if (gone || !buffer || count == 0)
+        return 0;
+    DWORD got = 0;
+    if (!ReadFile(toHandle(handle), buffer, count, &got, nullptr)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_IO_PENDING) {
+            gone = isGoneError(error);
+            return 0;
+        }
+    }
+    return got;
+}
+
+SerialPort::WriteResult SerialPort::writeByte(char byte)
+{
+    if (gone)
+        return WriteResult::Gone;
+    DWORD written = 0;
+    if (WriteFile(toHandle(handle), &byte, 1, &written, nullptr))
+        return WriteResult::Written;
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING)
+        return WriteResult::Written;
+    if (isGoneError(error)) {
+        gone = true;
+        return WriteResult::Gone;
+    }
+    return WriteResult::Failed;
+}
+
+void SerialPort::clearError()
+{
+    DWORD errors = 0;
+    COMSTAT status {};
+    ClearCommError(toHandle(handle), &errors, &status);
+}
