@@ -40,8 +40,9 @@ std::unique_ptr<SerialPort> fail(QString *reason, const QString &path, DWORD err
 }
 
 // The codes with which a port answers once its device has vanished: a pulled USB
-// adapter gives one of the first four; under Wine a hung-up pseudo-terminal gives
-// ERROR_GEN_FAILURE (EIO) and, once the far end has gone for good, ERROR_INVALID_HANDLE.
+// adapter gives one of the first four. A serial line that has hung up (under Wine, a
+// pseudo-terminal whose far end has closed) refuses writes with ERROR_NOT_READY, while
+// its reads keep returning nothing without an error.
 bool isGoneError(DWORD error)
 {
     switch (error) {
@@ -49,7 +50,7 @@ bool isGoneError(DWORD error)
     case ERROR_ACCESS_DENIED:
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_OPERATION_ABORTED:
-    case ERROR_GEN_FAILURE:
+    case ERROR_NOT_READY:
         return true;
     default:
         return false;

@@ -1,0 +1,326 @@
+#!/usr/bin/env bash
+# End to end on Windows, as a user: lumivox.exe from the Windows zip under Wine, in a
+# real X window (Xvfb with a small window manager), with COM1 leading to the projector
+# simulator's pseudo-terminal. Clicks and keys with xdotool, colours from screenshots,
+# the log view's text through the clipboard, the far end's view from the simulator's log.
+# Usage: wine-e2e.sh PROGRAM_DIR SIMULATOR [SCREENSHOT]
+# PROGRAM_DIR holds the unpacked zip; SCREENSHOT, if given, receives a picture of the
+# window with the lamp on.
+set -euo pipefail
+
+if [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
+    export LUMIVOX_E2E_INNER=1
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+program_dir=$(realpath "$1")
+simulator=$(realpath "$2")
+screenshot=${3:+$(realpath -m "$3")}
+work=$(mktemp -d)
+pids=()
+
+# A private prefix: nothing of the user's Wine set-up is used or changed.
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+# No downloads of Wine's .NET and browser parts, no menu entries for the user.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+unset QT_QPA_PLATFORM
+
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    [ -f "$work/shot.png" ] && cp "$work/shot.png" "${TMPDIR:-/tmp}/lumivox-wine-failure.png" \
+        && echo "last screenshot: ${TMPDIR:-/tmp}/lumivox-wine-failure.png"
+    for log in "$work"/*.log; do echo "== $log"; tail -n 20 "$log"; done
+    exit 1
+}
+
+# Waits up to $1 seconds for the command after it to succeed.
+wait_for() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
+}
+
+# --- The serial ports Wine offers ---------------------------------------------------
+# COM1 is a link of ours: to the simulator's pseudo-terminal while one runs, otherwise to
+# a path that does not exist. Every other port Wine makes leads to that dead end or is
+# removed, so nothing can reach a serial device of the machine.
+com1=$work/com1
+dead_end=$work/no-port
+ln -s "$dead_end" "$com1"
+dosdevices=$WINEPREFIX/dosdevices
+
+DISPLAY='' "$wine" wineboot --init >"$work/wineboot.log" 2>&1 || fail "no Wine prefix"
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$com1" /f >/dev/null
+for n in 2 3 4 5 6 7 8; do
+    "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$dead_end" /f >/dev/null
+done
+# Wine makes its port links when its server starts: restart it, keep it running from
+# now on (so the links are made only this once), and let it make them.
+wineserver -k 2>/dev/null || true
+wineserver -w
+wineserver -p
+"$wine" reg query 'HKLM\Software\Wine\Ports' >"$work/ports.log" 2>&1
+server=$(pgrep -n -x wineserver64 || pgrep -n -x wineserver)
+# Ports Wine found on the machine itself are numbered after ours: remove their links.
+for link in "$dosdevices"/com*; do
+    [ -L "$link" ] || continue
+    case "$(readlink "$link")" in
+    "$com1" | "$dead_end") ;;
+    *) echo "removing $(basename "$link") -> $(readlink "$link")" && rm -f "$link" ;;
+    esac
+done
+
+# Refuses to go on unless COM1 leads to the simulator's pseudo-terminal $port (one this
+# test made) and every other port Wine has leads nowhere, with the same Wine server.
+check_ports() {
+    local link target
+    [ "$(pgrep -n -x wineserver64 || pgrep -n -x wineserver)" = "$server" ] \
+        || fail "the Wine server was restarted: its port links may have changed"
+    [[ "$port" =~ ^/dev/pts/[0-9]+$ ]] && [ -c "$port" ] || fail "no pseudo-terminal: '$port'"
+    [ "$(readlink "$dosdevices/com1")" = "$com1" ] && [ "$(readlink "$com1")" = "$port" ] \
+        || fail "COM1 does not lead to $port: $(readlink "$dosdevices/com1") -> $(readlink "$com1")"
+    for link in "$dosdevices"/com*; do
+        [ "$link" = "$dosdevices/com1" ] && continue
+        target=$(readlink "$link")
+        [ "$target" = "$dead_end" ] || fail "$(basename "$link") leads to $target"
+    done
+    echo "ok: COM1 -> $com1 -> $port; $(ls "$dosdevices" | grep -c '^com') ports, the others lead nowhere"
+}
+
+# --- The projector ------------------------------------------------------------------
+# Starts a simulator logging to $work/NAME.log, sets $port and $simulator_pid and
+# points COM1 at it.
+start_simulator() { # name, options...
+    local name=$1
+    shift
+    "$simulator" --log "$@" >"$work/$name.log" 2>&1 &
+    simulator_pid=$!
+    pids+=("$simulator_pid")
+    wait_for 10 grep -q '^Apply this port name' "$work/$name.log" || fail "$name did not start"
+    port=$(grep -o '/dev/[^ ]*' "$work/$name.log")
+    ln -sfn "$port" "$com1"
+}
+# Seconds on the simulator's clock of the first log line matching $2 in $1.log.
+seen_at() { grep -m 1 -e "$2" "$work/$1.log" | sed -n 's/^\[\([0-9.]*\)\].*/\1/p'; }
+frames() { grep -cx "\[[0-9.]*\] <- $(sed 's/[*.]/\\&/g' <<<"$2")\\\\r" "$work/$1.log" || true; }
+sent() { [ "$(frames "$1" "$2")" -gt "${3:-0}" ]; }
+
+# --- The window ---------------------------------------------------------------------
+# Pixel colour at window-relative x, y of a fresh screenshot, as "#RRGGBB".
+pixel() {
+    import -window "$window" "$work/shot.png" 2>/dev/null || return 1
+    convert "$work/shot.png" -crop "1x1+$1+$2" -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -n 1
+}
+# The status panel's colour, told by its channels (the style shades the frame).
+panel_x=14
+panel_y=70
+panel_colour() {
+    local hex r g b
+    hex=$(pixel $panel_x $panel_y) || return 1
+    r=$((16#${hex:1:2})) g=$((16#${hex:3:2})) b=$((16#${hex:5:2}))
+    if [ $b -lt 60 ] && [ $r -gt 150 ] && [ $g -gt 150 ] && [ $r -lt 230 ]; then echo yellow
+    elif [ $r -gt 200 ] && [ $g -lt 60 ] && [ $b -lt 60 ]; then echo red
+    elif [ $g -gt 200 ] && [ $r -lt 60 ] && [ $b -lt 60 ]; then echo green
+    else echo "other $hex"; fi
+}
+panel_is() { [ "$(panel_colour)" = "$1" ]; }
+
+geometry() { xdotool getwindowgeometry --shell "$window" | sed -n "s/^$1=//p"; }
+click_at() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+# The plug button sits in the bottom-right corner above the status bar.
+plug_x() { echo $(($(geometry WIDTH) - 31)); }
+plug_y() { echo $(($(geometry HEIGHT) - 53)); }
+click_plug() { click_at "$(plug_x)" "$(plug_y)"; }
+# The plug's picture: the unplugged one has red sparks, the joined one none.
+plug_shows_contact() {
+    import -window "$window" "$work/shot.png" 2>/dev/null || return 1
+    local sparks
+    sparks=$(convert "$work/shot.png" -crop "32x32+$(($(plug_x) - 16))+$(($(plug_y) - 16))" \
+        -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | while read -r hex; do
+        [ $((16#${hex:1:2})) -gt 180 ] && [ $((16#${hex:3:2})) -lt 90 ] && echo x
+    done | wc -l)
+    [ "$sparks" -eq 0 ]
+}
+
+# The text of whatever has the keyboard focus, through the clipboard.
+focused_text() {
+    xdotool key ctrl+a ctrl+c
+    sleep 0.5
+    xclip -o -selection clipboard 2>/dev/null || true
+}
+
+settings_dialog() { xdotool search --onlyvisible --name '^Settings$' 2>/dev/null | head -n 1; }
+open_settings() {
+    click_plug
+    wait_for 10 test -n "$(settings_dialog)" || fail "no Settings dialog after clicking the plug"
+    dialog=$(settings_dialog)
+    xdotool windowactivate --sync "$dialog" 2>/dev/null || true
+}
+apply_port() {
+    open_settings
+    xdotool key ctrl+a
+    xdotool type --delay 20 "$1"
+    xdotool key Return
+    wait_for 10 test -z "$(settings_dialog)" || fail "the Settings dialog stayed open"
+}
+
+# The log view's text: shows the info panel, copies the log, hides the panel again.
+read_log() {
+    click_at $info_x $info_y
+    sleep 1
+    click_at $log_x $(($(geometry HEIGHT) - log_from_bottom))
+    focused_text >"$work/log.txt"
+    click_at $info_x $info_y
+    sleep 1
+}
+log_count() { grep -c -F -e "$1" "$work/log.txt" || true; }
+
+# CPU seconds (user + system) the process $1 has used so far.
+cpu_seconds() {
+    local ticks
+    ticks=$(awk '{ print $14 + $15 }' "/proc/$1/stat")
+    awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f", t / hz }'
+}
+
+# Buttons, window-relative, as laid out under Wine.
+power_on_x=65 power_on_y=62
+brightness_x=190 brightness_y=75
+lamp_time_x=320 lamp_time_y=68
+info_x=190 info_y=316
+log_x=250 log_from_bottom=80
+
+# --- The run ------------------------------------------------------------------------
+openbox >"$work/wm.log" 2>&1 &
+pids+=($!)
+wait_for 10 wmctrl -m >/dev/null 2>&1 || fail "no window manager"
+
+start_simulator first --warm-up 1500
+check_ports
+empty=$work/cwd
+mkdir "$empty"
+cd "$empty"
+"$wine" "$program_dir/lumivox.exe" >"$work/lumivox.log" 2>&1 &
+lumivox_pid=$!
+pids+=("$lumivox_pid")
+window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Lumivox V 1\.2$' | head -n 1 || true)
+[ -n "$window" ] || fail "no window titled 'Lumivox V 1.2'"
+
+# 1. COM1 opens at start, as on a PC with the projector on COM1.
+wait_for 10 grep -q 'port opened by the program' "$work/first.log" || fail "COM1 not opened"
+wait_for 10 sent first '* 0 Lamp ?' || fail "no lamp poll"
+opened=$(seen_at first 'port opened by the program')
+polled=$(seen_at first '<- \* 0 Lamp ?')
+delay=$(awk -v a="$opened" -v b="$polled" 'BEGIN { printf "%.3f", b - a }')
+awk -v d="$delay" 'BEGIN { exit !(d <= 1) }' \
+    || fail "the first lamp poll came $delay s after the port opened"
+echo "ok: COM1 opened at start; the simulator saw '* 0 Lamp ?\\r' $delay s later"
+
+# 2. Red for the lamp in standby, contact shown; green after Power On and the warm-up.
+wait_for 10 panel_is red || fail "no red panel: $(pixel $panel_x $panel_y) ($(panel_colour))"
+wait_for 5 plug_shows_contact || fail "the plug does not show contact"
+echo "ok: red, $(pixel $panel_x $panel_y), and the plug shows contact"
+click_at $power_on_x $power_on_y
+wait_for 5 sent first 'OKOKOKOKOK' || fail "Power On did not reach the projector"
+wait_for 15 panel_is green || fail "no green after the warm-up: $(pixel $panel_x $panel_y) ($(panel_colour))"
+echo "ok: green after Power On and the warm-up, $(pixel $panel_x $panel_y)"
+[ -n "$screenshot" ] && import -window "$window" "$screenshot"
+
+# 3. The frames of a button, the Return key and a query.
+click_at $brightness_x $brightness_y
+wait_for 5 sent first '* 0 IR 025' || fail "Brightness: no '* 0 IR 025\\r'"
+echo "ok: Brightness sent exactly '* 0 IR 025\\r'"
+xdotool windowactivate --sync "$window" 2>/dev/null || true
+xdotool key Return
+wait_for 5 sent first '* 0 IR 013' || fail "Return: no '* 0 IR 013\\r'"
+echo "ok: Return sent exactly '* 0 IR 013\\r'"
+click_at $lamp_time_x $lamp_time_y
+wait_for 5 sent first '* 0 Lamp' || fail "Lamp Time: no '* 0 Lamp\\r'"
+echo "ok: Lamp Time sent exactly '* 0 Lamp\\r'"
+
+# 4. The Settings dialog proposes COM1; applying it again reopens the port.
+open_settings
+proposed=$(focused_text)
+[ "$proposed" = COM1 ] || fail "the Settings dialog proposes '$proposed'"
+xdotool key Return
+wait_for 10 test -z "$(settings_dialog)" || fail "the Settings dialog stayed open"
+wait_for 10 test "$(grep -c 'port opened by the program' "$work/first.log")" -eq 2 \
+    || fail "COM1 was not opened again"
+read_log
+grep -q 'Failed to initialize' "$work/log.txt" && fail "failure lines in the log: $(cat "$work/log.txt")"
+[ "$(log_count 'Com-port initialized!')" -eq 1 ] || fail "no 'Com-port initialized!' in the log"
+echo "ok: the dialog proposes COM1; applied again, the port reopened and 'Com-port initialized!' is logged; no failure lines"
+
+# 5. The simulator goes away: its line hangs up.
+closes_before=$(log_count 'Communication with projector not possible.')
+kill "$simulator_pid"
+wait "$simulator_pid" 2>/dev/null || true
+ln -sfn "$dead_end" "$com1"
+boxes=()
+deadline=$((SECONDS + 12))
+while [ $SECONDS -lt $deadline ]; do
+    for box in $(xdotool search --onlyvisible --name '^Error!$' 2>/dev/null || true); do
+        [[ " ${boxes[*]} " == *" $box "* ]] || boxes+=("$box")
+    done
+    [ ${#boxes[@]} -gt 0 ] && sleep 2 && break
+    sleep 0.3
+done
+[ ${#boxes[@]} -le 1 ] || fail "${#boxes[@]} message boxes after the hang-up"
+for box in "${boxes[@]}"; do
+    xdotool windowactivate --sync "$box" 2>/dev/null || true
+    xdotool key Return
+done
+wait_for 10 test -z "$(xdotool search --onlyvisible --name '^Error!$' 2>/dev/null)" \
+    || fail "the box stayed open"
+wait_for 10 panel_is yellow || fail "not yellow after the hang-up: $(pixel $panel_x $panel_y) ($(panel_colour))"
+sleep 1
+cpu_start=$(cpu_seconds "$lumivox_pid")
+sleep 2
+cpu_used=$(awk -v a="$cpu_start" -v b="$(cpu_seconds "$lumivox_pid")" 'BEGIN { printf "%.2f", b - a }')
+awk -v c="$cpu_used" 'BEGIN { exit !(c < 0.5) }' || fail "$cpu_used s of CPU in the 2 s after the hang-up"
+for box in $(xdotool search --onlyvisible --name '^Error!$' 2>/dev/null || true); do
+    [[ " ${boxes[*]} " == *" $box "* ]] || boxes+=("$box")
+done
+read_log
+closes=$(($(log_count 'Communication with projector not possible.') - closes_before))
+[ "$closes" -eq 1 ] || fail "'Communication with projector not possible.' logged $closes times"
+[ ${#boxes[@]} -le 1 ] || fail "${#boxes[@]} message boxes after the hang-up"
+echo "ok: hang-up: closed once, logged once, ${#boxes[@]} box, $cpu_used s CPU in the 2 s after"
+
+# 6. The simulator is back: applying COM1 reopens it.
+start_simulator second --warm-up 1500
+check_ports
+apply_port COM1
+wait_for 10 grep -q 'port opened by the program' "$work/second.log" || fail "COM1 not reopened"
+wait_for 10 panel_is red || fail "no contact after reopening: $(pixel $panel_x $panel_y) ($(panel_colour))"
+echo "ok: COM1 reopened on the simulator's return, red"
+
+# 7. Closing with the lamp on asks; Yes switches the projector off, then the program ends.
+click_at $power_on_x $power_on_y
+wait_for 15 panel_is green || fail "no green on the second projector"
+wmctrl -i -c "$window"
+question=$(timeout 15 xdotool search --sync --onlyvisible --name '^Projector is on!$' | head -n 1 || true)
+[ -n "$question" ] || fail "no question 'Projector is on!' on closing"
+xdotool windowactivate --sync "$question" 2>/dev/null || true
+answered=$SECONDS
+xdotool key Return
+wait_for 5 sent second '* 0 IR 002' || fail "Yes did not send '* 0 IR 002\\r'"
+status=0
+wait "$lumivox_pid" || status=$?
+took=$((SECONDS - answered))
+[ "$status" -eq 0 ] || fail "lumivox.exe ended with status $status"
+[ $took -ge 2 ] || fail "ended $took s after Yes, without the 2 s pause"
+wait_for 10 grep -q 'port closed by the program' "$work/second.log" || fail "the port was not released"
+echo "ok: 'Projector is on!' asked; Yes sent '* 0 IR 002\\r'; status 0 after $took s; port released"
+echo "1 passed, 0 failed"
