@@ -189,19 +189,17 @@ apply_port() {
 
 # The log view's text: shows the info panel, copies the log, hides the panel again.
 read_log() {
-    local h0 h1 h2
-    h0=$(geometry HEIGHT)
     click_at $info_x $info_y
     sleep 1
-    h1=$(geometry HEIGHT)
     click_at $log_x $(($(geometry HEIGHT) - log_from_bottom))
-    focused_text >"$work/log.txt"
+    focused_text >"$work/log.raw"
+    # Leaves no selection behind: the next log line would replace it.
+    xdotool key ctrl+End
+    tr '\r' '\n' <"$work/log.raw" | grep -v '^$' >"$work/log.txt" || true
     click_at $info_x $info_y
     sleep 1
-    h2=$(geometry HEIGHT)
-    echo "(heights: $h0 -> $h1 -> $h2)"
 }
-log_count() { grep -c -F -e "$1" "$work/log.txt" || true; }
+log_count() { { grep -o -F -e "$1" "$work/log.txt" || true; } | wc -l; }
 
 # How many descriptors of the program and the Wine server lead to the device $1 (Wine
 # keeps a handle's descriptor in the server, and a copy in the program).
