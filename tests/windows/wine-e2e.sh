@@ -368,13 +368,22 @@ closes=$(($(log_count 'Communication with projector not possible.') - closes_bef
 echo "ok: hang-up: port closed, logged once, ${#boxes[@]} box, $cpu_used s CPU in the 2 s after"
 grep -v '^$' "$work/log.txt" | sed 's/^/    log: /'
 
-# 6. The simulator is back: applying COM1 reopens it.
+# 6. The simulator is back: the program looks for the vanished port about once a second
+# and reopens it by itself; applying COM1 reopens it again.
+back=$(now)
 start_simulator second --warm-up 1500
 check_ports
+wait_for 15 grep -q 'port opened by the program' "$work/second.log" \
+    || fail "COM1 was not reopened once the simulator was back"
+echo "ok: COM1 reopened by the program itself $(seconds_since "$back") s after the simulator came back"
 apply_port COM1
-wait_for 10 grep -q 'port opened by the program' "$work/second.log" || fail "COM1 not reopened"
+polls_before=$(frames second '* 0 Lamp ?')
+wait_for 10 sent second '* 0 Lamp ?' "$polls_before" || fail "no lamp poll after applying COM1"
 wait_for 10 panel_is red || fail "no contact after reopening: $(pixel $panel_x $panel_y) ($(panel_colour))"
-echo "ok: COM1 reopened on the simulator's return, red"
+read_log
+[ "$(log_count 'Com-port initialized!')" -eq 3 ] \
+    || fail "not three 'Com-port initialized!' (applied, came back, applied): $(cat "$work/log.txt")"
+echo "ok: applying COM1 after its return reopened it ('Com-port initialized!'), red"
 
 # 7. Closing with the lamp on asks; Yes switches the projector off, then the program ends.
 click_at $power_on_x $power_on_y
