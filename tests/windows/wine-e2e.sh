@@ -107,7 +107,16 @@ wineserver -k 2>/dev/null || true
 wineserver -w
 wineserver -p >"$work/wineserver.log" 2>&1
 "$wine" reg query 'HKLM\Software\Wine\Ports' >"$work/ports.log" 2>&1
-server=$(pgrep -n -x wineserver64 || pgrep -n -x wineserver)
+# The server of this prefix (other Wine users may run their own).
+prefix_server() {
+    local pid
+    for pid in $(pgrep -x wineserver64) $(pgrep -x wineserver); do
+        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" \
+            && echo "$pid"
+    done | head -n 1
+}
+server=$(prefix_server)
+[ -n "$server" ] || fail "no Wine server for $WINEPREFIX"
 # Ports Wine found on the machine itself are numbered after ours: remove their links.
 for link in "$dosdevices"/com*; do
     [ -L "$link" ] || continue
@@ -121,7 +130,7 @@ done
 # test made) and every other port Wine has leads nowhere, with the same Wine server.
 check_ports() {
     local link target
-    [ "$(pgrep -n -x wineserver64 || pgrep -n -x wineserver)" = "$server" ] \
+    [ "$(prefix_server)" = "$server" ] \
         || fail "the Wine server was restarted: its port links may have changed"
     [[ "$port" =~ ^/dev/pts/[0-9]+$ ]] && [ -c "$port" ] || fail "no pseudo-terminal: '$port'"
     [ "$(readlink "$dosdevices/com1")" = "$com1" ] && [ "$(readlink "$com1")" = "$port" ] \
