@@ -111,7 +111,7 @@ wineserver -p >"$work/wineserver.log" 2>&1
 prefix_server() {
     local pid
     for pid in $(pgrep -x wineserver64) $(pgrep -x wineserver); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" \
+        { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" \
             && echo "$pid"
     done | head -n 1
 }
