@@ -4,6 +4,7 @@
 
 #include "lumivox.h"
 #include "serialport.h"
+#include "tickwatch.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -85,45 +86,6 @@ void settle(int msecs)
     while (clock.elapsed() < msecs)
         QCoreApplication::processEvents(QEventLoop::AllEvents, msecs);
 }
-
-// Records the times of the timeouts of the window's own 100 ms timer, a member of
-// the window object and the only timer of that interval inside it.
-class TickWatch : public QObject
-{
-public:
-    explicit TickWatch(const Lumivox *window)
-        : begin(reinterpret_cast<const char *>(window))
-        , end(begin + sizeof(Lumivox))
-    {
-        clock.start();
-        qApp->installEventFilter(this);
-    }
-    ~TickWatch() override { qApp->removeEventFilter(this); }
-
-    QList<double> gapsMs; // between consecutive ticks
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        const char *address = reinterpret_cast<const char *>(watched);
-        if (event->type() == QEvent::Timer && address >= begin && address < end) {
-            auto *timer = qobject_cast<QTimer *>(watched);
-            if (timer && timer->interval() == kTickInterval) {
-                const qint64 now = clock.nsecsElapsed();
-                if (last >= 0)
-                    gapsMs.append(double(now - last) / kNanosPerMilli);
-                last = now;
-            }
-        }
-        return false;
-    }
-
-private:
-    const char *begin;
-    const char *end;
-    QElapsedTimer clock;
-    qint64 last = -1;
-};
 
 struct StartUp
 {
@@ -419,9 +381,9 @@ int main(int argc, char *argv[])
     replies.start(kReplyInterval);
     QList<double> gaps;
     {
-        TickWatch watch(&window);
+        testsupport::TickWatch watch(&window);
         settle(gapSeconds * kMillisPerSecond);
-        gaps = watch.gapsMs;
+        gaps = watch.gapsMs();
     }
     replies.stop();
     const double longestGap = gaps.isEmpty() ? 0 : *std::max_element(gaps.begin(), gaps.end());

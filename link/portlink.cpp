@@ -24,6 +24,7 @@ bool Lumivox::openPort(const QString &name, QString *reason)
     if (!m_port)
         return false;
     openPortName = name;
+    vanishedPortName.clear(); // a port is open again: nothing left to look for
     return true;
 }
 
@@ -96,7 +97,7 @@ void Lumivox::deviceGone()
 
 void Lumivox::reopenVanishedPort()
 {
-    if (vanishedPortName.isEmpty() || ++replugTicks < kReplugPeriod)
+    if (m_port || vanishedPortName.isEmpty() || ++replugTicks < kReplugPeriod)
         return;
     replugTicks = 0;
     // While the device is away this look is all it costs.

@@ -33,6 +33,7 @@ private slots:
     void cleanup();
 
     void reopensWhenBack();
+    void userChoiceEndsTheWatch_data();
     void userChoiceEndsTheWatch();
 
 private:
@@ -125,13 +126,26 @@ void TestReplug::reopensWhenBack()
     QCOMPARE(boxes.count(), 0);
 }
 
+void TestReplug::userChoiceEndsTheWatch_data()
+{
+    QTest::addColumn<bool>("fromDialog");
+    QTest::newRow("applied in the dialog") << true;
+    QTest::newRow("opened directly") << false;
+}
+
 void TestReplug::userChoiceEndsTheWatch()
 {
+    QFETCH(bool, fromDialog);
     pullCable();
     FakeProjector chosen;
     QVERIFY(chosen.isValid());
-    QVERIFY(testsupport::runSettings(
-        *window, [&](Settings *dialog) { testsupport::applyName(dialog, chosen.slavePath()); }));
+    if (fromDialog) {
+        QVERIFY(testsupport::runSettings(*window, [&](Settings *dialog) {
+            testsupport::applyName(dialog, chosen.slavePath());
+        }));
+    } else {
+        QVERIFY(window->openPort(chosen.slavePath()));
+    }
     QVERIFY(window->port());
 
     // The old name comes back; the user's port stays, and the old one is left alone.

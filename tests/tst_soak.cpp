@@ -7,6 +7,7 @@
 
 #include "lumivox.h"
 #include "simulator.h"
+#include "tickwatch.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -72,49 +73,6 @@ qint64 residentKiB()
     return -1;
 }
 
-// Records the time of each timeout of the window's own timer, which is a member
-// of the window object and the only 100 ms timer inside it.
-class TickWatch : public QObject
-{
-public:
-    TickWatch(const Lumivox *window)
-        : begin(reinterpret_cast<const char *>(window))
-        , end(begin + sizeof(Lumivox))
-    {
-        clock.start();
-        qApp->installEventFilter(this);
-    }
-    ~TickWatch() override { qApp->removeEventFilter(this); }
-
-    void startCounting() { counting = true; }
-    qint64 longestGap = 0;
-    int ticks = 0;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        const char *address = reinterpret_cast<const char *>(watched);
-        if (event->type() == QEvent::Timer && address >= begin && address < end) {
-            auto *timer = qobject_cast<QTimer *>(watched);
-            if (timer && timer->interval() == kTickInterval) {
-                const qint64 now = clock.elapsed();
-                if (counting && last >= 0)
-                    longestGap = std::max(longestGap, now - last);
-                if (counting)
-                    ++ticks;
-                last = now;
-            }
-        }
-        return false;
-    }
-
-private:
-    const char *begin;
-    const char *end;
-    QElapsedTimer clock;
-    qint64 last = -1;
-    bool counting = false;
-};
 } // namespace
 
 class TestSoak : public QObject
@@ -234,7 +192,7 @@ void TestSoak::staysFlatAndResponsive()
     });
     reopen.start();
 
-    TickWatch ticks(&window);
+    testsupport::TickWatch ticks(&window);
     QList<qint64> peaks(kQuarters, 0);
     int longestLog = 0;
     QElapsedTimer clock;
@@ -247,7 +205,7 @@ void TestSoak::staysFlatAndResponsive()
         const qint64 elapsed = clock.elapsed();
         if (!warm && elapsed >= kWarmUp) {
             warm = true;
-            ticks.startCounting();
+            ticks.restart();
         }
         if (!warm)
             return;
@@ -262,10 +220,10 @@ void TestSoak::staysFlatAndResponsive()
     sample.stop();
     reopen.stop();
 
-    qInfo("%d clicks, %d boxes answered, %d hang-ups, %d reopened, %d ticks, longest gap %lld "
+    qInfo("%d clicks, %d boxes answered, %d hang-ups, %d reopened, %lld ticks, longest gap %.0f "
           "ms, peak resident memory per quarter %lld %lld %lld %lld KiB",
-          clicked, boxesAnswered, hangUps, reopened, ticks.ticks, ticks.longestGap, peaks[0],
-          peaks[1], peaks[2], peaks[3]);
+          clicked, boxesAnswered, hangUps, reopened, qint64(ticks.gapsMs().size()),
+          ticks.longestGapMs(), peaks[0], peaks[1], peaks[2], peaks[3]);
 
     QVERIFY2(reopenFailures.isEmpty(), qPrintable(reopenFailures.join(QStringLiteral("; "))));
     // The simulator pulls the cable every kHangUpAfter ms of an open line.
@@ -275,11 +233,12 @@ void TestSoak::staysFlatAndResponsive()
     QVERIFY2(longestLog <= kLogCap, qPrintable(QString::number(longestLog)));
     QVERIFY2(log->blockCount() >= kLogFull, qPrintable(QString::number(log->blockCount())));
     QVERIFY2(
-        ticks.longestGap <= kFreezeBound,
-        qPrintable(QStringLiteral("a tick came %1 ms after the one before").arg(ticks.longestGap)));
+        ticks.longestGapMs() <= kFreezeBound,
+        qPrintable(
+            QStringLiteral("a tick came %1 ms after the one before").arg(ticks.longestGapMs())));
     // About 10 ticks a second; a timer that stopped or lost its pace would show here,
     // far below what a busy machine loses.
-    QVERIFY(ticks.ticks >= (duration - kWarmUp) / kTickInterval / 2);
+    QVERIFY(ticks.gapsMs().size() >= (duration - kWarmUp) / kTickInterval / 2);
 #ifdef LUMIVOX_ASAN
     // The address sanitizer holds freed memory back in its quarantine, so resident
     // memory grows by design there; its leak check covers that build.

@@ -52,24 +52,7 @@ start_simulator() { # name, options...
     port=$(grep -o '/dev/[^ ]*' "$work/$name.log")
 }
 
-# Pixel colour at window-relative x, y of a fresh screenshot, as "#RRGGBB".
-pixel() {
-    import -window "$window" "$work/shot.png" 2>/dev/null || return 1
-    convert "$work/shot.png" -crop "1x1+$1+$2" -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -n 1
-}
-# The status panel's colour, just inside its left edge beside the "Power On" button.
-# The style draws its frame a shade over the fill, so the colour is told by its
-# channels, not compared byte for byte.
-panel_colour() {
-    local hex r g b
-    hex=$(pixel 14 70) || return 1
-    r=$((16#${hex:1:2})) g=$((16#${hex:3:2})) b=$((16#${hex:5:2}))
-    if [ $b -lt 60 ] && [ $r -gt 150 ] && [ $g -gt 150 ] && [ $r -lt 230 ]; then echo yellow
-    elif [ $r -gt 200 ] && [ $g -lt 60 ] && [ $b -lt 60 ]; then echo red
-    elif [ $g -gt 200 ] && [ $r -lt 60 ] && [ $b -lt 60 ]; then echo green
-    else echo "other $hex"; fi
-}
-panel_is() { [ "$(panel_colour)" = "$1" ]; }
+source "$(dirname "$(realpath "$0")")/panel.sh"
 yellow=yellow
 red=red
 green=green
@@ -105,27 +88,27 @@ lumivox_pid=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^Lumivox V 1\.2$' | head -n 1 || true)
 [ -n "$window" ] || fail "no window titled 'Lumivox V 1.2'"
 
-wait_for 5 panel_is $yellow || fail "the status panel is not yellow at start: $(pixel 14 70) ($(panel_colour))"
-echo "ok: yellow at start, $(pixel 14 70) in a $(identify -format %wx%h "$work/shot.png") window"
+wait_for 5 panel_is $yellow || fail "the status panel is not yellow at start: $(pixel $panel_x $panel_y) ($(panel_colour))"
+echo "ok: yellow at start, $(pixel $panel_x $panel_y) in a $(identify -format %wx%h "$work/shot.png") window"
 
 apply_port "$first"
 wait_for 8 grep -q 'port opened by the program' "$work/first.log" || fail "port not opened"
-wait_for 8 panel_is $red || fail "no red panel for the lamp in standby: $(pixel 14 70) ($(panel_colour))"
-echo "ok: red after applying $first, $(pixel 14 70)"
+wait_for 8 panel_is $red || fail "no red panel for the lamp in standby: $(pixel $panel_x $panel_y) ($(panel_colour))"
+echo "ok: red after applying $first, $(pixel $panel_x $panel_y)"
 
 click_at 65 62 # "Power On"
 wait_for 3 grep -q '<- OKOKOKOKOK' "$work/first.log" || fail "Power On did not reach the projector"
-wait_for 10 panel_is $green || fail "no green panel after the warm-up: $(pixel 14 70) ($(panel_colour))"
-echo "ok: green after Power On and the warm-up, $(pixel 14 70)"
+wait_for 10 panel_is $green || fail "no green panel after the warm-up: $(pixel $panel_x $panel_y) ($(panel_colour))"
+echo "ok: green after Power On and the warm-up, $(pixel $panel_x $panel_y)"
 
 wait_for 25 grep -q 'hanging up' "$work/first.log" || fail "the simulator did not hang up"
-wait_for 10 panel_is $yellow || fail "not yellow after the hang-up: $(pixel 14 70) ($(panel_colour))"
-echo "ok: yellow after the hang-up, $(pixel 14 70)"
+wait_for 10 panel_is $yellow || fail "not yellow after the hang-up: $(pixel $panel_x $panel_y) ($(panel_colour))"
+echo "ok: yellow after the hang-up, $(pixel $panel_x $panel_y)"
 
 start_simulator second
 second=$port
 apply_port "$second"
-wait_for 8 panel_is $red || fail "no contact with the second projector: $(pixel 14 70) ($(panel_colour))"
+wait_for 8 panel_is $red || fail "no contact with the second projector: $(pixel $panel_x $panel_y) ($(panel_colour))"
 echo "ok: red again on $second"
 
 wmctrl -c 'Lumivox V 1.2'

@@ -162,24 +162,7 @@ frames() { grep -cx "\[[0-9.]*\] <- $(sed 's/[*.]/\\&/g' <<<"$2")\\\\r" "$work/$
 sent() { [ "$(frames "$1" "$2")" -gt "${3:-0}" ]; }
 
 # --- The window ---------------------------------------------------------------------
-# Pixel colour at window-relative x, y of a fresh screenshot, as "#RRGGBB".
-pixel() {
-    import -window "$window" "$work/shot.png" 2>/dev/null || return 1
-    convert "$work/shot.png" -crop "1x1+$1+$2" -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -n 1
-}
-# The status panel's colour, told by its channels (the style shades the frame).
-panel_x=14
-panel_y=70
-panel_colour() {
-    local hex r g b
-    hex=$(pixel $panel_x $panel_y) || return 1
-    r=$((16#${hex:1:2})) g=$((16#${hex:3:2})) b=$((16#${hex:5:2}))
-    if [ $b -lt 60 ] && [ $r -gt 150 ] && [ $g -gt 150 ] && [ $r -lt 230 ]; then echo yellow
-    elif [ $r -gt 200 ] && [ $g -lt 60 ] && [ $b -lt 60 ]; then echo red
-    elif [ $g -gt 200 ] && [ $r -lt 60 ] && [ $b -lt 60 ]; then echo green
-    else echo "other $hex"; fi
-}
-panel_is() { [ "$(panel_colour)" = "$1" ]; }
+source "$(dirname "$(realpath "$0")")/../e2e/panel.sh"
 
 # Gives the window $1 the keyboard focus and waits until it has it.
 has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
