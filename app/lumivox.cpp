@@ -1,5 +1,6 @@
 #include "lumivox.h"
-#include "serialport.h"
+#include "networkport.h"
+#include "portdevice.h"
 
 #include <QKeyEvent>
 #include <QMessageBox>

@@ -10,7 +10,8 @@
 
 #include <memory>
 
-class SerialPort;
+class NetworkPort;
+class PortDevice;
 
 class Lumivox : public QMainWindow
 {
@@ -20,12 +21,13 @@ public:
     explicit Lumivox(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     ~Lumivox() override;
 
-    // Serial port link. The port is open exactly while port() is not null.
+    // The projector link: a serial port or a bridge's port on the network (PortDevice).
+    // The port is open exactly while port() is not null.
     bool openPort(const QString &name, QString *reason = nullptr);
     void closePort();
     quint32 readBytes(char *buffer, quint32 count);
     void sendCommand(const char *text, unsigned length);
-    SerialPort *port() const { return m_port.get(); }
+    PortDevice *port() const { return m_port.get(); }
 
     void handleReply(const QString &line);
 
@@ -91,9 +93,10 @@ private:
     void scheduleDeviceGone();
     void deviceGone();
     void reopenVanishedPort();
+    void reconnectBridge();
 
     QTimer timer;
-    std::unique_ptr<SerialPort> m_port;
+    std::unique_ptr<PortDevice> m_port;
     QString replyBuffer;
     quint32 noContactCount = 50;
     Ui_LumivoxClass ui;
@@ -116,6 +119,8 @@ private:
     QString vanishedPortName;
     int replugTicks = 0;
     bool replugReasonLogged = false;
+    // A connection to a vanished bridge port being made, ticks apart, never waited for.
+    std::unique_ptr<NetworkPort> reconnecting;
     // Set by closeQuietly(): the close asks nothing.
     bool quietClose = false;
 };

@@ -1,7 +1,9 @@
-// The serial port link of the main window: open, close, read without waiting,
+// The projector link of the main window: open, close, read without waiting,
 // and write command frames one byte at a time.
 
 #include "lumivox.h"
+#include "networkport.h"
+#include "portdevice.h"
 #include "protocol.h"
 #include "serialport.h"
 
@@ -20,11 +22,12 @@ bool Lumivox::openPort(const QString &name, QString *reason)
             *reason = QStringLiteral("The port name holds a control character");
         return false;
     }
-    m_port = SerialPort::open(name, reason);
+    m_port = PortDevice::open(name, reason);
     if (!m_port)
         return false;
     openPortName = name;
     vanishedPortName.clear(); // a port is open again: nothing left to look for
+    reconnecting.reset();
     return true;
 }
 
@@ -32,6 +35,7 @@ void Lumivox::closePort()
 {
     goneClosePending = false;
     vanishedPortName.clear(); // whoever closes the port has chosen what comes next
+    reconnecting.reset();
     m_port.reset();
 }
 
@@ -52,10 +56,10 @@ void Lumivox::sendCommand(const char *text, unsigned length)
         return;
     bool gone = false;
     for (unsigned i = 0; i < length && m_port && !gone; ++i) {
-        const SerialPort::WriteResult result = m_port->writeByte(text[i]);
-        if (result == SerialPort::WriteResult::Written)
+        const PortDevice::WriteResult result = m_port->writeByte(text[i]);
+        if (result == PortDevice::WriteResult::Written)
             continue;
-        gone = result == SerialPort::WriteResult::Gone;
+        gone = result == PortDevice::WriteResult::Gone;
         if (gone)
             scheduleDeviceGone();
         ++sendFailureBoxes;
@@ -68,8 +72,13 @@ void Lumivox::sendCommand(const char *text, unsigned length)
     }
     // The carriage return's own failure shows no box.
     if (m_port && !gone
-        && m_port->writeByte(protocol::kCarriageReturn) == SerialPort::WriteResult::Gone)
+        && m_port->writeByte(protocol::kCarriageReturn) == PortDevice::WriteResult::Gone)
         scheduleDeviceGone();
+    if (m_port && !gone) {
+        m_port->flush();
+        if (m_port->isGone())
+            scheduleDeviceGone();
+    }
     if (ui.debugCheckBox->isChecked())
         log(QStringLiteral("<- ") + QString::fromLatin1(text) + QLatin1Char('\n'));
 }
@@ -97,8 +106,18 @@ void Lumivox::deviceGone()
 
 void Lumivox::reopenVanishedPort()
 {
-    if (m_port || vanishedPortName.isEmpty() || ++replugTicks < kReplugPeriod)
+    if (m_port || vanishedPortName.isEmpty())
         return;
+    if (reconnecting) {
+        reconnectBridge();
+        return;
+    }
+    if (++replugTicks < kReplugPeriod)
+        return;
+    if (protocol::isNetworkPortName(vanishedPortName)) {
+        reconnectBridge();
+        return;
+    }
     replugTicks = 0;
     // While the device is away this look is all it costs.
     if (!SerialPort::exists(vanishedPortName))
@@ -111,6 +130,29 @@ void Lumivox::reopenVanishedPort()
         // Back but busy or refused: said once, then tried again quietly.
         replugReasonLogged = true;
         log(tr("Reason: %1\r").arg(reason));
+    }
+}
+
+void Lumivox::reconnectBridge()
+{
+    // A bridge that is away refuses or does not answer: that is its absence, not news.
+    if (!reconnecting) {
+        reconnecting = NetworkPort::connect(vanishedPortName);
+        replugTicks = 0;
+        return;
+    }
+    switch (reconnecting->advance(false)) {
+    case NetworkPort::Progress::Pending:
+        break;
+    case NetworkPort::Progress::Failed:
+        reconnecting.reset();
+        replugTicks = 0;
+        break;
+    case NetworkPort::Progress::Open:
+        m_port = std::move(reconnecting);
+        vanishedPortName.clear();
+        log(tr("Com-port initialized!\r"));
+        break;
     }
 }
 

@@ -5,6 +5,8 @@
 #include <QColor>
 #include <QString>
 
+#include <QtGlobal>
+
 #include <optional>
 
 // The projector's serial protocol, free of widgets: command texts, the framing of
@@ -116,6 +118,26 @@ QString portLocation(const QString &name);
 // handed to the system (a NUL would cut it short) nor echoed into the log (a carriage
 // return would forge a line).
 bool hasControlCharacter(const QString &name);
+
+// A port on a serial-to-network bridge: "socket://HOST:PORT" carries the line's bytes
+// as they are, "rfc2217://HOST:PORT" speaks Telnet with the serial port control option.
+// HOST is a name, an IPv4 address or an IPv6 address in brackets.
+enum class Bridge { Raw, Rfc2217 };
+
+struct NetworkPortName
+{
+    Bridge bridge = Bridge::Raw;
+    QString host; // without the brackets of an IPv6 address
+    quint16 port = 0;
+};
+
+// True when the name is written as a URL ("scheme://..."): such a name never leads to
+// a device, whether or not its scheme is one the link knows.
+bool isNetworkPortName(const QString &name);
+
+// The bridge, host and port of a network port name; nothing, with the reason in
+// *reason, for a name that is not one of the two forms.
+std::optional<NetworkPortName> parseNetworkPortName(const QString &name, QString *reason = nullptr);
 
 } // namespace protocol
 

@@ -1,6 +1,8 @@
 #ifndef SERIALPORT_H
 #define SERIALPORT_H
 
+#include "portdevice.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -11,15 +13,9 @@
 // control, DTR and RTS off) and 1024-byte queues each way. Reads never wait; a byte
 // write returns once the driver has the byte. Each platform has its own file:
 // serialport_win.cpp (the Win32 serial calls) and serialport_unix.cpp (termios).
-class SerialPort
+class SerialPort : public PortDevice
 {
 public:
-    enum class WriteResult {
-        Written, // the driver has the byte
-        Failed, // not taken (a full queue that did not drain in time, a line error)
-        Gone, // the device has vanished: nothing will be taken any more
-    };
-
     // Opens and configures the port; null on failure, with the failing call's own
     // system message for the path the name leads to in *reason.
     static std::unique_ptr<SerialPort> open(const QString &name, QString *reason = nullptr);
@@ -27,23 +23,16 @@ public:
     static bool exists(const QString &name);
 
     // Purges both directions and closes.
-    ~SerialPort();
-    SerialPort(const SerialPort &) = delete;
-    SerialPort &operator=(const SerialPort &) = delete;
+    ~SerialPort() override;
 
-    // Up to count bytes that have arrived, at once; 0 when none have or on a failure.
-    quint32 read(char *buffer, quint32 count);
-    WriteResult writeByte(char byte);
-    // Clears the port's error condition after a failed write, so that later ones go on.
-    void clearError();
-    // True once the link has seen the device vanish (a hang-up, a pulled adapter).
-    bool isGone() const { return gone; }
+    quint32 read(char *buffer, quint32 count) override;
+    WriteResult writeByte(char byte) override;
+    void clearError() override;
+    bool isGone() const override { return gone; }
     // The path the port was opened under (\\.\COM1, /dev/ttyUSB0).
-    QString location() const { return path; }
-    // For tests that watch the line: the platform handle, and the bytes the link has
-    // taken from the device but not yet handed out.
-    qintptr nativeHandle() const { return handle; }
-    qsizetype queued() const { return input.size(); }
+    QString location() const override { return path; }
+    qintptr nativeHandle() const override { return handle; }
+    qsizetype queued() const override { return input.size(); }
 
 private:
     SerialPort(qintptr handle, const QString &path);

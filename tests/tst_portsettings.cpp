@@ -150,7 +150,7 @@ void TestPortSettings::leavesPortAlone()
 {
     QFETCH(QString, how);
 
-    const SerialPort *before = window->port();
+    const PortDevice *before = window->port();
     QVERIFY(runSettings([&](Settings *dialog) {
         typeName(dialog, QStringLiteral("ttyUSB7"));
         if (how == QLatin1String("cancel"))

@@ -2,7 +2,7 @@
 
 #include "lumivox.h"
 #include "protocol.h"
-#include "serialport.h"
+#include "portdevice.h"
 
 #include <QDeadlineTimer>
 #include <QImage>
@@ -79,7 +79,7 @@ void tick(Lumivox &window)
 
 qint64 bytesWaiting(const Lumivox &window)
 {
-    const SerialPort *port = window.port();
+    const PortDevice *port = window.port();
     if (!port)
         return 0;
     int inDevice = 0;

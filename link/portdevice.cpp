@@ -1,0 +1,12 @@
+#include "portdevice.h"
+
+#include "networkport.h"
+#include "protocol.h"
+#include "serialport.h"
+
+std::unique_ptr<PortDevice> PortDevice::open(const QString &name, QString *reason)
+{
+    if (protocol::isNetworkPortName(name))
+        return NetworkPort::open(name, reason);
+    return SerialPort::open(name, reason);
+}

@@ -1,0 +1,49 @@
+#ifndef PORTDEVICE_H
+#define PORTDEVICE_H
+
+#include <QString>
+#include <QtGlobal>
+
+#include <memory>
+
+// The link's one interface to the line the projector is on: a serial port of this
+// computer, or a port on a serial-to-network bridge. Reads never wait; a byte write
+// returns once the port has taken the byte; a finished frame is handed on by flush().
+class PortDevice
+{
+public:
+    enum class WriteResult {
+        Written, // the port has the byte
+        Failed, // not taken (a full queue that did not drain in time, a line error)
+        Gone, // the device has vanished: nothing will be taken any more
+    };
+
+    // Opens the port a name leads to: "socket://HOST:PORT" and "rfc2217://HOST:PORT" a
+    // bridge's (waiting at most a few seconds for it), any other name a serial port. Null
+    // on failure, with the reason in *reason.
+    static std::unique_ptr<PortDevice> open(const QString &name, QString *reason = nullptr);
+
+    PortDevice() = default;
+    virtual ~PortDevice() = default;
+    PortDevice(const PortDevice &) = delete;
+    PortDevice &operator=(const PortDevice &) = delete;
+
+    // Up to count bytes that have arrived, at once; 0 when none have or on a failure.
+    virtual quint32 read(char *buffer, quint32 count) = 0;
+    virtual WriteResult writeByte(char byte) = 0;
+    // Hands what was written so far on, without waiting: a frame may leave in one piece.
+    virtual void flush() { }
+    // Clears the port's error condition after a failed write, so that later ones go on.
+    virtual void clearError() = 0;
+    // True once the link has seen the device vanish (a hang-up, a pulled adapter, a
+    // connection that ended).
+    virtual bool isGone() const = 0;
+    // Where the port was opened (\\.\COM1, /dev/ttyUSB0, socket://10.0.0.5:4001).
+    virtual QString location() const = 0;
+    // For tests that watch the line: the platform handle (a descriptor or socket), and
+    // the bytes the link has taken from it but not yet handed out.
+    virtual qintptr nativeHandle() const = 0;
+    virtual qsizetype queued() const = 0;
+};
+
+#endif // PORTDEVICE_H

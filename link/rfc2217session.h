@@ -1,0 +1,50 @@
+#ifndef RFC2217SESSION_H
+#define RFC2217SESSION_H
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+
+// The client's side of a Telnet connection with the serial port control option (RFC
+// 2217), free of sockets: it turns what the bridge sends into the line's bytes and the
+// answers owed to it, and the line's bytes into what goes on the connection. At the
+// start it asks the bridge for the projector's line: 9600 8N1, no flow control, DTR
+// and RTS off, both directions purged; BINARY is asked for both ways, so that a
+// carriage return is never stuffed to CR NUL.
+class Rfc2217Session
+{
+public:
+    // What to send as soon as the connection stands.
+    QByteArray start();
+    // Takes bytes from the bridge in any split; returns the line's bytes among them and
+    // appends to *answer what must be sent back.
+    QByteArray receive(const QByteArray &bytes, QByteArray *answer);
+    // The line's bytes as they go on the connection (0xFF doubled).
+    QByteArray encode(const QByteArray &data) const;
+
+    // Every setting the bridge answers has been answered. Bridges serving a line without
+    // modem control do not answer the DTR and RTS requests, so those are not waited for.
+    bool isConfigured() const;
+    // The bridge refused serial port control: it cannot set the line.
+    bool isRefused() const { return refused; }
+
+private:
+    enum class State { Data, DataCr, Command, Will, Wont, Do, Dont, Sub, SubCommand };
+
+    void negotiate(State verb, uchar option, QByteArray *answer);
+    void subnegotiation();
+    void requestLine(QByteArray *answer);
+
+    State state = State::Data;
+    QByteArray sub; // the subnegotiation being received
+    std::array<bool, 256> ours {}; // options in effect on our side
+    std::array<bool, 256> theirs {}; // options in effect on the bridge's side
+    std::array<bool, 256> askedOurs {};
+    std::array<bool, 256> askedTheirs {};
+    bool lineRequested = false;
+    bool refused = false;
+    unsigned answered = 0; // bit per answered setting
+};
+
+#endif // RFC2217SESSION_H
