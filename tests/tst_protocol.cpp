@@ -57,6 +57,8 @@ private slots:
     void latin1PortName();
     void portLocation_data();
     void portLocation();
+    void networkPortName_data();
+    void networkPortName();
 };
 
 void TestProtocol::commandTexts_data()
@@ -321,6 +323,38 @@ void TestProtocol::portLocation()
     QFETCH(QString, name);
     QFETCH(QString, location);
     QCOMPARE(protocol::portLocation(name), location);
+}
+
+void TestProtocol::networkPortName_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("rfc2217");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("name") << "socket://bridge-7.example.org:4001" << false << "bridge-7.example.org"
+                          << 4001;
+    QTest::newRow("IPv4, RFC 2217") << "rfc2217://10.0.0.5:2217" << true << "10.0.0.5" << 2217;
+    QTest::newRow("IPv6 in brackets") << "socket://[::1]:7000" << false << "::1" << 7000;
+    QTest::newRow("scheme in capitals") << "RFC2217://h:1" << true << "h" << 1;
+    QTest::newRow("highest port") << "socket://h:65535" << false << "h" << 65535;
+    QTest::newRow("leading zeros") << "socket://h:00080" << false << "h" << 80;
+}
+
+void TestProtocol::networkPortName()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, rfc2217);
+    QFETCH(QString, host);
+    QFETCH(int, port);
+
+    QVERIFY(protocol::isNetworkPortName(name));
+    QString reason;
+    const auto parsed = protocol::parseNetworkPortName(name, &reason);
+    QVERIFY2(parsed, qPrintable(reason));
+    QCOMPARE(parsed->bridge, rfc2217 ? protocol::Bridge::Rfc2217 : protocol::Bridge::Raw);
+    QCOMPARE(parsed->host, host);
+    QCOMPARE(int(parsed->port), port);
 }
 
 QTEST_APPLESS_MAIN(TestProtocol)

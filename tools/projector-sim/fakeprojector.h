@@ -33,6 +33,9 @@ public:
     QString errorString() const { return error; }
     // The device the program is to open, for example /dev/pts/3.
     QString slavePath() const { return path; }
+    // This side's own descriptor of that device (-1 after watchFarEnd()), through which
+    // the line settings another program set on it can be read back.
+    int slaveDescriptor() const { return slaveFd; }
 
     // Queues bytes for the program: whole lines, parts of lines, several lines or
     // any raw bytes. What the pty cannot take at once goes out as it drains.
