@@ -1,6 +1,7 @@
 #ifndef LUMIVOX_H
 #define LUMIVOX_H
 
+#include "portwatch.h"
 #include "ui_lumivox.h"
 
 #include <QIcon>
@@ -110,12 +111,9 @@ private:
     int sendFailureBoxes = 0;
     // Set once the device has vanished, until the port is closed for it.
     bool goneClosePending = false;
-    // The name the open port was opened under; a port that vanished is looked for
-    // again under it until it is back or the user applies a name.
-    QString openPortName;
-    QString vanishedPortName;
-    int replugTicks = 0;
-    bool replugReasonLogged = false;
+    // A port that vanished is looked for again under its name until the same device is
+    // back or the user chooses a port.
+    PortWatch replug;
     // Set by closeQuietly(): the close asks nothing.
     bool quietClose = false;
 };

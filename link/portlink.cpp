@@ -7,11 +7,6 @@
 
 #include <QMessageBox>
 
-namespace {
-// Ticks between two looks for a port that vanished: about once a second.
-constexpr int kReplugPeriod = 10;
-} // namespace
-
 bool Lumivox::openPort(const QString &name, QString *reason)
 {
     // Never handed to the system (a NUL would cut the name short) nor echoed.
@@ -23,15 +18,15 @@ bool Lumivox::openPort(const QString &name, QString *reason)
     m_port = SerialPort::open(name, reason);
     if (!m_port)
         return false;
-    openPortName = name;
-    vanishedPortName.clear(); // a port is open again: nothing left to look for
+    // A port is open again: nothing left to look for.
+    replug.opened(name, m_port->sameDeviceProbe());
     return true;
 }
 
 void Lumivox::closePort()
 {
     goneClosePending = false;
-    vanishedPortName.clear(); // whoever closes the port has chosen what comes next
+    replug.stop(); // whoever closes the port has chosen what comes next
     m_port.reset();
 }
 
@@ -90,27 +85,26 @@ void Lumivox::deviceGone()
         return;
     closePort();
     log(tr("Communication with projector not possible.\r"));
-    vanishedPortName = openPortName;
-    replugTicks = 0;
-    replugReasonLogged = false;
+    replug.vanished();
 }
 
 void Lumivox::reopenVanishedPort()
 {
-    if (m_port || vanishedPortName.isEmpty() || ++replugTicks < kReplugPeriod)
-        return;
-    replugTicks = 0;
-    // While the device is away this look is all it costs.
-    if (!SerialPort::exists(vanishedPortName))
+    if (m_port)
         return;
     QString reason;
-    if (openPort(vanishedPortName, &reason)) {
-        vanishedPortName.clear();
+    switch (replug.tick(&reason)) {
+    case PortWatch::Event::Reopened:
         log(tr("Com-port initialized!\r"));
-    } else if (!replugReasonLogged) {
-        // Back but busy or refused: said once, then tried again quietly.
-        replugReasonLogged = true;
+        break;
+    case PortWatch::Event::Refused:
         log(tr("Reason: %1\r").arg(reason));
+        break;
+    case PortWatch::Event::CameBackAsOther:
+        log(tr("%1 is back as a different device: apply it to use it.\r").arg(replug.name()));
+        break;
+    case PortWatch::Event::None:
+        break;
     }
 }
 

@@ -1,7 +1,8 @@
 #ifndef SERIALPORT_H
 #define SERIALPORT_H
 
-#include <QByteArray>
+#include "portwatch.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -10,7 +11,8 @@
 // One open serial port with the projector's fixed line settings (9600 8N1, no flow
 // control, DTR and RTS off) and 1024-byte queues each way. Reads never wait; a byte
 // write returns once the driver has the byte. Each platform has its own file:
-// serialport_win.cpp (the Win32 serial calls) and serialport_unix.cpp (termios).
+// serialport_win.cpp (the Win32 serial calls) and serialport_unix.cpp (termios), with
+// its own private part.
 class SerialPort
 {
 public:
@@ -36,23 +38,24 @@ public:
     WriteResult writeByte(char byte);
     // Clears the port's error condition after a failed write, so that later ones go on.
     void clearError();
-    // True once the link has seen the device vanish (a hang-up, a pulled adapter).
-    bool isGone() const { return gone; }
+    // True once the link has seen the device vanish (a hang-up, a pulled adapter) and
+    // has handed out every byte that arrived before.
+    bool isGone() const;
     // The path the port was opened under (\\.\COM1, /dev/ttyUSB0).
-    QString location() const { return path; }
+    QString location() const;
+    // Tells, opening nothing, whether what is under a name later is this port's device
+    // again: for the watch that reopens a port that vanished.
+    PortWatch::Probe sameDeviceProbe() const;
     // For tests that watch the line: the platform handle, and the bytes the link has
     // taken from the device but not yet handed out.
-    qintptr nativeHandle() const { return handle; }
-    qsizetype queued() const { return input.size(); }
+    qintptr nativeHandle() const;
+    qsizetype queued() const;
 
 private:
-    SerialPort(qintptr handle, const QString &path);
+    struct Private;
+    explicit SerialPort(std::unique_ptr<Private> state);
 
-    qintptr handle; // the platform's handle: a Win32 HANDLE or a file descriptor
-    QString path;
-    QByteArray input; // the program's own input queue where the driver has none
-    QByteArray savedSettings; // the line settings found at open, given back at close
-    bool gone = false;
+    std::unique_ptr<Private> d;
 };
 
 #endif // SERIALPORT_H

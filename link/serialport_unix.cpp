@@ -77,6 +77,15 @@ bool isHangUp(int error)
 }
 } // namespace
 
+struct SerialPort::Private
+{
+    int fd = -1;
+    QString path;
+    QByteArray input; // the link's own input queue: the kernel keeps none of 1024 bytes
+    termios saved {}; // the line settings found at open, given back at close
+    bool gone = false;
+};
+
 std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
 {
     const QString path = protocol::portLocation(protocol::latin1PortName(name));
@@ -95,16 +104,16 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
     const int fd = ::open(encoded.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return fail(reason, path, systemMessage(errno));
-    termios saved {};
-    const int error = isatty(fd) ? configure(fd, &saved) : ENOTTY;
+    auto state = std::make_unique<Private>();
+    const int error = isatty(fd) ? configure(fd, &state->saved) : ENOTTY;
     if (error != 0) {
         ::close(fd);
         return fail(reason, path,
                     error == ENOTTY ? QLatin1String(kNotSerial) : systemMessage(error));
     }
-    std::unique_ptr<SerialPort> port(new SerialPort(fd, path));
-    port->savedSettings = QByteArray(reinterpret_cast<const char *>(&saved), sizeof saved);
-    return port;
+    state->fd = fd;
+    state->path = path;
+    return std::unique_ptr<SerialPort>(new SerialPort(std::move(state)));
 }
 
 bool SerialPort::exists(const QString &name)
@@ -116,28 +125,52 @@ bool SerialPort::exists(const QString &name)
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISCHR(status.st_mode);
 }
 
-SerialPort::SerialPort(qintptr fd, const QString &devicePath)
-    : handle(fd)
-    , path(devicePath)
+SerialPort::SerialPort(std::unique_ptr<Private> state)
+    : d(std::move(state))
 { }
 
 SerialPort::~SerialPort()
 {
-    const int fd = int(handle);
+    const int fd = d->fd;
     tcflush(fd, TCIOFLUSH);
-    termios saved {};
-    if (savedSettings.size() == sizeof saved) {
-        std::memcpy(&saved, savedSettings.constData(), sizeof saved);
-        tcsetattr(fd, TCSANOW, &saved);
-    }
+    tcsetattr(fd, TCSANOW, &d->saved);
     // The exclusive mode outlives this descriptor while anyone else has the device open.
     ioctl(fd, TIOCNXCL);
     ::close(fd);
 }
 
+bool SerialPort::isGone() const
+{
+    return d->gone;
+}
+
+QString SerialPort::location() const
+{
+    return d->path;
+}
+
+PortWatch::Probe SerialPort::sameDeviceProbe() const
+{
+    return [](const QString &name) {
+        return exists(name) ? PortWatch::Presence::Same : PortWatch::Presence::Absent;
+    };
+}
+
+qintptr SerialPort::nativeHandle() const
+{
+    return d->fd;
+}
+
+qsizetype SerialPort::queued() const
+{
+    return d->input.size();
+}
+
 quint32 SerialPort::read(char *buffer, quint32 count)
 {
-    const int fd = int(handle);
+    const int fd = d->fd;
+    QByteArray &input = d->input;
+    bool &gone = d->gone;
     while (!gone) {
         pollfd readable {fd, POLLIN, 0};
         if (::poll(&readable, 1, 0) < 0) {
@@ -174,9 +207,10 @@ quint32 SerialPort::read(char *buffer, quint32 count)
 
 SerialPort::WriteResult SerialPort::writeByte(char byte)
 {
+    bool &gone = d->gone;
     if (gone)
         return WriteResult::Gone;
-    const int fd = int(handle);
+    const int fd = d->fd;
     const QDeadlineTimer deadline(kByteWriteWait);
     for (;;) {
         if (::write(fd, &byte, 1) == 1)

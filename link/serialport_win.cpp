@@ -13,11 +13,6 @@ constexpr DWORD kBaudRate = 9600;
 constexpr BYTE kDataBits = 8;
 constexpr char kDevicePrefix[] = "\\\\.\\";
 
-HANDLE toHandle(qintptr handle)
-{
-    return reinterpret_cast<HANDLE>(handle);
-}
-
 // The system's own text for an error code, in the user's language.
 QString systemMessage(DWORD error)
 {
@@ -58,6 +53,13 @@ bool isGoneError(DWORD error)
 }
 } // namespace
 
+struct SerialPort::Private
+{
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    QString path;
+    bool gone = false;
+};
+
 std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
 {
     // Latin-1, a character outside it becoming '?', as the driver has always seen names.
@@ -68,7 +70,10 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return fail(reason, path, GetLastError());
-    std::unique_ptr<SerialPort> port(new SerialPort(reinterpret_cast<qintptr>(handle), path));
+    auto state = std::make_unique<Private>();
+    state->handle = handle;
+    state->path = path;
+    std::unique_ptr<SerialPort> port(new SerialPort(std::move(state)));
 
     if (!SetupComm(handle, kQueueBytes, kQueueBytes) || !PurgeComm(handle, kPurgeAll))
         return fail(reason, path, GetLastError()); // the destructor closes the handle
@@ -113,26 +118,53 @@ bool SerialPort::exists(const QString &name)
     return availablePortNames().contains(name, Qt::CaseInsensitive);
 }
 
-SerialPort::SerialPort(qintptr portHandle, const QString &devicePath)
-    : handle(portHandle)
-    , path(devicePath)
+SerialPort::SerialPort(std::unique_ptr<Private> state)
+    : d(std::move(state))
 { }
 
 SerialPort::~SerialPort()
 {
-    PurgeComm(toHandle(handle), kPurgeAll);
-    CloseHandle(toHandle(handle));
+    PurgeComm(d->handle, kPurgeAll);
+    CloseHandle(d->handle);
+}
+
+bool SerialPort::isGone() const
+{
+    return d->gone;
+}
+
+QString SerialPort::location() const
+{
+    return d->path;
+}
+
+PortWatch::Probe SerialPort::sameDeviceProbe() const
+{
+    // The system gives a COM number to one device: whatever is back under it is that one.
+    return [](const QString &name) {
+        return exists(name) ? PortWatch::Presence::Same : PortWatch::Presence::Absent;
+    };
+}
+
+qintptr SerialPort::nativeHandle() const
+{
+    return reinterpret_cast<qintptr>(d->handle);
+}
+
+qsizetype SerialPort::queued() const
+{
+    return 0; // the driver keeps the queue
 }
 
 quint32 SerialPort::read(char *buffer, quint32 count)
 {
-    if (gone || !buffer || count == 0)
+    if (d->gone || !buffer || count == 0)
         return 0;
     DWORD got = 0;
-    if (!ReadFile(toHandle(handle), buffer, count, &got, nullptr)) {
+    if (!ReadFile(d->handle, buffer, count, &got, nullptr)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
-            gone = isGoneError(error);
+            d->gone = isGoneError(error);
             return 0;
         }
     }
@@ -141,16 +173,16 @@ quint32 SerialPort::read(char *buffer, quint32 count)
 
 SerialPort::WriteResult SerialPort::writeByte(char byte)
 {
-    if (gone)
+    if (d->gone)
         return WriteResult::Gone;
     DWORD written = 0;
-    if (WriteFile(toHandle(handle), &byte, 1, &written, nullptr))
+    if (WriteFile(d->handle, &byte, 1, &written, nullptr))
         return WriteResult::Written;
     const DWORD error = GetLastError();
     if (error == ERROR_IO_PENDING)
         return WriteResult::Written;
     if (isGoneError(error)) {
-        gone = true;
+        d->gone = true;
         return WriteResult::Gone;
     }
     return WriteResult::Failed;
@@ -160,5 +192,5 @@ void SerialPort::clearError()
 {
     DWORD errors = 0;
     COMSTAT status {};
-    ClearCommError(toHandle(handle), &errors, &status);
+    ClearCommError(d->handle, &errors, &status);
 }
