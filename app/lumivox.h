@@ -114,7 +114,7 @@ private:
     // A port that vanished is looked for again under its name until the same device is
     // back or the user chooses a port.
     PortWatch replug;
-    // Set by closeQuietly(): the close asks nothing.
+    // Set by closeQuietly(): the close asks nothing, and a frame being written stops.
     bool quietClose = false;
 };
 

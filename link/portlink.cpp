@@ -46,7 +46,9 @@ void Lumivox::sendCommand(const char *text, unsigned length)
     if (!m_port || m_port->isGone())
         return;
     bool gone = false;
-    for (unsigned i = 0; i < length && m_port && !gone; ++i) {
+    // A request to end the program met in a box's event loop ends the frame too: each
+    // further byte could wait for the driver and show a box of its own.
+    for (unsigned i = 0; i < length && m_port && !gone && !quietClose; ++i) {
         const SerialPort::WriteResult result = m_port->writeByte(text[i]);
         if (result == SerialPort::WriteResult::Written)
             continue;
@@ -62,7 +64,7 @@ void Lumivox::sendCommand(const char *text, unsigned length)
             m_port->clearError();
     }
     // The carriage return's own failure shows no box.
-    if (m_port && !gone
+    if (m_port && !gone && !quietClose
         && m_port->writeByte(protocol::kCarriageReturn) == SerialPort::WriteResult::Gone)
         scheduleDeviceGone();
     if (ui.debugCheckBox->isChecked())
@@ -83,6 +85,12 @@ void Lumivox::deviceGone()
     // closePort() clears the flag, so a port closed or reopened meanwhile stays as it is.
     if (!goneClosePending)
         return;
+    // Replies that arrived before the hang-up are read first, a line a tick; the read
+    // that finds the queue empty schedules this again.
+    if (m_port && m_port->queued() > 0) {
+        goneClosePending = false;
+        return;
+    }
     closePort();
     log(tr("Communication with projector not possible.\r"));
     replug.vanished();

@@ -6,12 +6,16 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace {
 constexpr DWORD kQueueBytes = 1024; // driver queue, each way
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr DWORD kBaudRate = 9600;
 constexpr BYTE kDataBits = 8;
 constexpr char kDevicePrefix[] = "\\\\.\\";
+const char kNotInCodePage[] = "The name has characters that this system's code page cannot "
+                              "express";
 
 // The system's own text for an error code, in the user's language.
 QString systemMessage(DWORD error)
@@ -25,6 +29,36 @@ QString systemMessage(DWORD error)
                                         : QStringLiteral("Error %1").arg(error);
     LocalFree(text);
     return message;
+}
+
+// The name in the ANSI code page that CreateFileA takes; false when a character would be
+// replaced by another (a '?' or a look-alike) and so lead to some other port.
+bool toAnsi(const QString &name, QByteArray *ansi)
+{
+    if (name.isEmpty()) {
+        ansi->clear();
+        return true;
+    }
+    const auto *wide = reinterpret_cast<const wchar_t *>(name.utf16());
+    const int wideLength = int(name.size());
+    // UTF-8 as the code page takes neither the best-fit flag nor the replacement report.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL replaced = FALSE;
+    BOOL *replacedReport = utf8 ? nullptr : &replaced;
+    const int size
+        = WideCharToMultiByte(CP_ACP, flags, wide, wideLength, nullptr, 0, nullptr, replacedReport);
+    if (size <= 0 || replaced)
+        return false;
+    ansi->resize(size);
+    WideCharToMultiByte(CP_ACP, flags, wide, wideLength, ansi->data(), size, nullptr,
+                        replacedReport);
+    // The way back must give the very name: a look-alike would open another port.
+    const int back = MultiByteToWideChar(CP_ACP, 0, ansi->constData(), size, nullptr, 0);
+    std::wstring restored(size_t(qMax(back, 0)), L'\0');
+    if (back > 0)
+        MultiByteToWideChar(CP_ACP, 0, ansi->constData(), size, restored.data(), back);
+    return !replaced && QString::fromStdWString(restored) == name;
 }
 
 std::unique_ptr<SerialPort> fail(QString *reason, const QString &path, DWORD error)
@@ -62,9 +96,13 @@ struct SerialPort::Private
 
 std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
 {
-    // Latin-1, a character outside it becoming '?', as the driver has always seen names.
-    const QByteArray device = QByteArray(kDevicePrefix) + name.toLatin1();
-    const QString path = QString::fromLatin1(device);
+    const QString path = QLatin1String(kDevicePrefix) + name;
+    QByteArray device;
+    if (!toAnsi(path, &device)) {
+        if (reason)
+            *reason = path + QStringLiteral(": ") + QLatin1String(kNotInCodePage);
+        return nullptr;
+    }
     // Exclusive (share 0), synchronous: no other handle may use the port meanwhile.
     const HANDLE handle = CreateFileA(device.constData(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
