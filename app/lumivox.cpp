@@ -21,6 +21,7 @@ constexpr int kLogTrimBatch = 500;
 
 Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
     : QMainWindow(parent, flags)
+    , replug([this](const QString &name, QString *reason) { return openPort(name, reason); })
 {
     ui.setupUi(this);
     // The form starts with the no-contact icon: the same image, not decoded again.

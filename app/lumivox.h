@@ -1,6 +1,7 @@
 #ifndef LUMIVOX_H
 #define LUMIVOX_H
 
+#include "portwatch.h"
 #include "ui_lumivox.h"
 
 #include <QIcon>
@@ -93,7 +94,7 @@ private:
     void scheduleDeviceGone();
     void deviceGone();
     void reopenVanishedPort();
-    void reconnectBridge();
+    PortWatch::Probe bridgeProbe();
 
     QTimer timer;
     std::unique_ptr<PortDevice> m_port;
@@ -113,15 +114,13 @@ private:
     int sendFailureBoxes = 0;
     // Set once the device has vanished, until the port is closed for it.
     bool goneClosePending = false;
-    // The name the open port was opened under; a port that vanished is looked for
-    // again under it until it is back or the user applies a name.
-    QString openPortName;
-    QString vanishedPortName;
-    int replugTicks = 0;
-    bool replugReasonLogged = false;
-    // A connection to a vanished bridge port being made, ticks apart, never waited for.
+    // A port that vanished is looked for again under its name until the same device is
+    // back or the user chooses a port.
+    PortWatch replug;
+    // A connection to a vanished bridge being made for the watch, ticks apart, never
+    // waited for; the watch's reopening takes it over once it stands.
     std::unique_ptr<NetworkPort> reconnecting;
-    // Set by closeQuietly(): the close asks nothing.
+    // Set by closeQuietly(): the close asks nothing, and a frame being written stops.
     bool quietClose = false;
 };
 

@@ -196,8 +196,11 @@ void NetworkPort::stepNegotiating(bool wait)
 bool NetworkPort::pull(int waitMs)
 {
     qint64 taken = 0;
-    while (taken < kPullLimit && socket->state() == QAbstractSocket::ConnectedState) {
-        if (socket->bytesAvailable() == 0 && !socket->waitForReadyRead(taken ? 0 : waitMs))
+    while (taken < kPullLimit) {
+        // What came before the connection ended is still read.
+        if (socket->bytesAvailable() == 0
+            && (socket->state() != QAbstractSocket::ConnectedState
+                || !socket->waitForReadyRead(taken ? 0 : waitMs)))
             break;
         const QByteArray raw = socket->read(kChunk);
         if (raw.isEmpty())
@@ -207,7 +210,7 @@ bool NetworkPort::pull(int waitMs)
         if (session) {
             QByteArray answer;
             data = session->receive(raw, &answer);
-            if (!answer.isEmpty()) {
+            if (!answer.isEmpty() && socket->state() == QAbstractSocket::ConnectedState) {
                 socket->write(answer);
                 socket->flush();
             }
@@ -224,7 +227,7 @@ quint32 NetworkPort::read(char *buffer, quint32 count)
 {
     // The socket is looked at only once the queue is empty: a look costs a system call,
     // and the tick asks for one byte at a time.
-    if (input.isEmpty() && !gone && stage == Stage::Open)
+    if (input.isEmpty() && stage == Stage::Open)
         pull(0);
     const qsizetype taken = qMin(qsizetype(count), input.size());
     if (!buffer || taken <= 0)
@@ -236,7 +239,7 @@ quint32 NetworkPort::read(char *buffer, quint32 count)
 
 PortDevice::WriteResult NetworkPort::writeByte(char byte)
 {
-    if (!gone && socket->state() != QAbstractSocket::ConnectedState)
+    if (socket->state() != QAbstractSocket::ConnectedState)
         gone = true;
     if (gone)
         return WriteResult::Gone;

@@ -45,8 +45,9 @@ public:
     WriteResult writeByte(char byte) override;
     void flush() override;
     void clearError() override { }
-    bool isGone() const override { return gone; }
+    bool isGone() const override { return gone && input.isEmpty(); }
     QString location() const override { return name; }
+    PortWatch::Probe sameDeviceProbe() const override { return {}; }
     qintptr nativeHandle() const override;
     qsizetype queued() const override;
 

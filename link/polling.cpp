@@ -4,12 +4,19 @@
 #include "lumivox.h"
 #include "protocol.h"
 
+namespace {
+// Bytes one tick takes at most: the 1024-byte input queue. At 9600 baud about 96 arrive
+// per tick; a far end that sends faster (a pseudo-terminal, a bridge) cannot hold a
+// tick for longer than this many bytes take.
+constexpr int kTickReadLimit = 1024;
+} // namespace
+
 void Lumivox::OnTimer()
 {
     // At most one line per tick; what follows its carriage return waits for the next.
     bool complete = false;
     char byte = 0;
-    while (!complete && readBytes(&byte, 1) == 1)
+    for (int taken = 0; !complete && taken < kTickReadLimit && readBytes(&byte, 1) == 1; ++taken)
         complete = protocol::feedByte(replyBuffer, byte) == protocol::ByteResult::LineComplete;
 
     if (complete) {

@@ -1,6 +1,8 @@
 #ifndef PORTDEVICE_H
 #define PORTDEVICE_H
 
+#include "portwatch.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -40,6 +42,9 @@ public:
     virtual bool isGone() const = 0;
     // Where the port was opened (\\.\COM1, /dev/ttyUSB0, socket://10.0.0.5:4001).
     virtual QString location() const = 0;
+    // Tells, opening nothing, whether what is under a name later is this port's device
+    // again; empty where only a new connection can tell (a bridge).
+    virtual PortWatch::Probe sameDeviceProbe() const = 0;
     // For tests that watch the line: the platform handle (a descriptor or socket), and
     // the bytes the link has taken from it but not yet handed out.
     virtual qintptr nativeHandle() const = 0;

@@ -9,10 +9,7 @@
 
 #include <QMessageBox>
 
-namespace {
-// Ticks between two looks for a port that vanished: about once a second.
-constexpr int kReplugPeriod = 10;
-} // namespace
+#include <utility>
 
 bool Lumivox::openPort(const QString &name, QString *reason)
 {
@@ -22,19 +19,25 @@ bool Lumivox::openPort(const QString &name, QString *reason)
             *reason = QStringLiteral("The port name holds a control character");
         return false;
     }
-    m_port = PortDevice::open(name, reason);
+    if (reconnecting && reconnecting->advance(false) == NetworkPort::Progress::Open) {
+        // The watch's reopening: the connection it made stands already.
+        m_port = std::move(reconnecting);
+    } else {
+        reconnecting.reset();
+        m_port = PortDevice::open(name, reason);
+    }
     if (!m_port)
         return false;
-    openPortName = name;
-    vanishedPortName.clear(); // a port is open again: nothing left to look for
-    reconnecting.reset();
+    // A port is open again: nothing left to look for.
+    PortWatch::Probe probe = m_port->sameDeviceProbe();
+    replug.opened(name, probe ? std::move(probe) : bridgeProbe());
     return true;
 }
 
 void Lumivox::closePort()
 {
     goneClosePending = false;
-    vanishedPortName.clear(); // whoever closes the port has chosen what comes next
+    replug.stop(); // whoever closes the port has chosen what comes next
     reconnecting.reset();
     m_port.reset();
 }
@@ -55,7 +58,9 @@ void Lumivox::sendCommand(const char *text, unsigned length)
     if (!m_port || m_port->isGone())
         return;
     bool gone = false;
-    for (unsigned i = 0; i < length && m_port && !gone; ++i) {
+    // A request to end the program met in a box's event loop ends the frame too: each
+    // further byte could wait for the driver and show a box of its own.
+    for (unsigned i = 0; i < length && m_port && !gone && !quietClose; ++i) {
         const PortDevice::WriteResult result = m_port->writeByte(text[i]);
         if (result == PortDevice::WriteResult::Written)
             continue;
@@ -71,7 +76,7 @@ void Lumivox::sendCommand(const char *text, unsigned length)
             m_port->clearError();
     }
     // The carriage return's own failure shows no box.
-    if (m_port && !gone
+    if (m_port && !gone && !quietClose
         && m_port->writeByte(protocol::kCarriageReturn) == PortDevice::WriteResult::Gone)
         scheduleDeviceGone();
     if (m_port && !gone) {
@@ -97,63 +102,59 @@ void Lumivox::deviceGone()
     // closePort() clears the flag, so a port closed or reopened meanwhile stays as it is.
     if (!goneClosePending)
         return;
+    // Replies that arrived before the hang-up are read first, a line a tick; the read
+    // that finds the queue empty schedules this again.
+    if (m_port && m_port->queued() > 0) {
+        goneClosePending = false;
+        return;
+    }
     closePort();
     log(tr("Communication with projector not possible.\r"));
-    vanishedPortName = openPortName;
-    replugTicks = 0;
-    replugReasonLogged = false;
+    replug.vanished();
 }
 
 void Lumivox::reopenVanishedPort()
 {
-    if (m_port || vanishedPortName.isEmpty())
-        return;
-    if (reconnecting) {
-        reconnectBridge();
-        return;
-    }
-    if (++replugTicks < kReplugPeriod)
-        return;
-    if (protocol::isNetworkPortName(vanishedPortName)) {
-        reconnectBridge();
-        return;
-    }
-    replugTicks = 0;
-    // While the device is away this look is all it costs.
-    if (!SerialPort::exists(vanishedPortName))
+    if (m_port)
         return;
     QString reason;
-    if (openPort(vanishedPortName, &reason)) {
-        vanishedPortName.clear();
+    switch (replug.tick(&reason)) {
+    case PortWatch::Event::Reopened:
         log(tr("Com-port initialized!\r"));
-    } else if (!replugReasonLogged) {
-        // Back but busy or refused: said once, then tried again quietly.
-        replugReasonLogged = true;
+        break;
+    case PortWatch::Event::Refused:
         log(tr("Reason: %1\r").arg(reason));
+        break;
+    case PortWatch::Event::CameBackAsOther:
+        log(tr("%1 is back as a different device: apply it to use it.\r").arg(replug.name()));
+        break;
+    case PortWatch::Event::None:
+        break;
     }
 }
 
-void Lumivox::reconnectBridge()
+PortWatch::Probe Lumivox::bridgeProbe()
 {
-    // A bridge that is away refuses or does not answer: that is its absence, not news.
-    if (!reconnecting) {
-        reconnecting = NetworkPort::connect(vanishedPortName);
-        replugTicks = 0;
-        return;
-    }
-    switch (reconnecting->advance(false)) {
-    case NetworkPort::Progress::Pending:
-        break;
-    case NetworkPort::Progress::Failed:
-        reconnecting.reset();
-        replugTicks = 0;
-        break;
-    case NetworkPort::Progress::Open:
-        m_port = std::move(reconnecting);
-        vanishedPortName.clear();
-        log(tr("Com-port initialized!\r"));
-        break;
-    }
+    // A bridge is looked at by connecting to it: the connection is started at one look
+    // and looked at again at each tick until it stands or fails, never waited for. One
+    // that stands is the one openPort() takes over. A bridge that is away refuses or
+    // does not answer: that is its absence, not news.
+    return [this](const QString &name) {
+        if (!reconnecting) {
+            reconnecting = NetworkPort::connect(name);
+            return reconnecting ? PortWatch::Presence::Pending : PortWatch::Presence::Absent;
+        }
+        switch (reconnecting->advance(false)) {
+        case NetworkPort::Progress::Open:
+            return PortWatch::Presence::Same;
+        case NetworkPort::Progress::Failed:
+            reconnecting.reset();
+            return PortWatch::Presence::Absent;
+        case NetworkPort::Progress::Pending:
+            break;
+        }
+        return PortWatch::Presence::Pending;
+    };
 }
 
 void Lumivox::logOpenFailure(const QString &firstLine, const QString &reason)

@@ -8,8 +8,6 @@
 // Lists the serial ports present on this machine by name, for completion in the
 // settings dialog. Nothing is opened: the names come from the system's device list.
 QStringList availablePortNames();
-// Linux: the same from a given /sys/class/tty and /dev/serial/by-id.
-QStringList availablePortNamesIn(const QString &sysClassTty, const QString &byIdDirectory);
 
 // Where the settings dialog takes its list of names from (tests give their own).
 using PortLister = std::function<QStringList()>;

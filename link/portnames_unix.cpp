@@ -1,5 +1,6 @@
 // The serial ports of a Linux machine, as the kernel lists them: nothing is opened.
 
+#include "portnames_unix.h"
 #include "portnames.h"
 
 #include <QDir>

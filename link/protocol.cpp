@@ -99,31 +99,21 @@ QColor neutralColor()
     return QColor(200, 200, 0, 255);
 }
 
-QString latin1PortName(const QString &name)
-{
-    return QString::fromLatin1(name.toLatin1());
-}
-
 QString portLocation(const QString &name)
 {
-#ifdef Q_OS_WIN
-    if (name.startsWith(QLatin1String("\\\\.\\")))
-        return name;
-    return QStringLiteral("\\\\.\\") + name;
-#else
     if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./"))
         || name.startsWith(QLatin1String("../")))
         return name;
     return QStringLiteral("/dev/") + name;
-#endif
 }
 
 bool hasControlCharacter(const QString &name)
 {
     constexpr char16_t kFirstPrintable = 0x20;
-    constexpr char16_t kDelete = 0x7f;
+    constexpr char16_t kDelete = 0x7f; // C1 controls follow it up to kLastC1
+    constexpr char16_t kLastC1 = 0x9f;
     return std::any_of(name.cbegin(), name.cend(), [](QChar c) {
-        return c.unicode() < kFirstPrintable || c.unicode() == kDelete;
+        return c.unicode() < kFirstPrintable || (c.unicode() >= kDelete && c.unicode() <= kLastC1);
     });
 }
 

@@ -13,9 +13,6 @@
 // replies into lines, the reply grammar and the resolution report.
 namespace protocol {
 
-// Line settings of the projector's RS-232 port.
-constexpr int kBaudRate = 9600;
-
 // Commands are sent as their text followed by one carriage return.
 constexpr char kCarriageReturn = '\r';
 
@@ -105,18 +102,13 @@ QColor lampOffColor();
 QColor lampOnColor();
 QColor neutralColor();
 
-// The port name as the serial driver sees it: 8-bit Latin-1 text, a character
-// outside Latin-1 becoming '?'.
-QString latin1PortName(const QString &name);
-
-// Where the name leads on this system, by the serial port library's own rule: on
-// Unix a name starting with "/", "./" or "../" is a path as typed, any other name
-// is looked for in /dev; on Windows the name is used as it is (COM3).
+// Where a port name leads on Linux: a name starting with "/", "./" or "../" is a path
+// as typed, any other name is looked for in /dev (ttyUSB0 is /dev/ttyUSB0).
 QString portLocation(const QString &name);
 
-// True when the name holds a character below U+0020 or U+007F: such a name is never
-// handed to the system (a NUL would cut it short) nor echoed into the log (a carriage
-// return would forge a line).
+// True when the name holds a control character: C0 (below U+0020), DEL (U+007F) or C1
+// (U+0080 to U+009F). Such a name is never handed to the system (a NUL would cut it
+// short) nor echoed into the log (a carriage return would forge a line).
 bool hasControlCharacter(const QString &name);
 
 // A port on a serial-to-network bridge: "socket://HOST:PORT" carries the line's bytes

@@ -24,6 +24,7 @@ constexpr uchar kSetControl = 5;
 constexpr uchar kPurgeData = 12;
 constexpr uchar kServerOffset = 100;
 
+constexpr quint32 kBaudRate = 9600; // the projector's line, as the serial port sets it
 constexpr uchar kEightBits = 8;
 constexpr uchar kNoParity = 1;
 constexpr uchar kOneStopBit = 1;
@@ -89,7 +90,7 @@ void Rfc2217Session::requestLine(QByteArray *answer)
     if (lineRequested)
         return;
     lineRequested = true;
-    const quint32 baud = quint32(protocol::kBaudRate);
+    const quint32 baud = kBaudRate;
     const char rate[] = {char(baud >> 24), char(baud >> 16), char(baud >> 8), char(baud)};
     request(answer, kSetBaudRate, QByteArray(rate, sizeof rate));
     request(answer, kSetDataSize, oneByte(kEightBits));

@@ -2,8 +2,8 @@
 #define SERIALPORT_H
 
 #include "portdevice.h"
+#include "portwatch.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -12,7 +12,8 @@
 // One open serial port with the projector's fixed line settings (9600 8N1, no flow
 // control, DTR and RTS off) and 1024-byte queues each way. Reads never wait; a byte
 // write returns once the driver has the byte. Each platform has its own file:
-// serialport_win.cpp (the Win32 serial calls) and serialport_unix.cpp (termios).
+// serialport_win.cpp (the Win32 serial calls) and serialport_unix.cpp (termios), with
+// its own private part.
 class SerialPort : public PortDevice
 {
 public:
@@ -28,20 +29,22 @@ public:
     quint32 read(char *buffer, quint32 count) override;
     WriteResult writeByte(char byte) override;
     void clearError() override;
-    bool isGone() const override { return gone; }
+    // True once the link has seen the device vanish (a hang-up, a pulled adapter) and
+    // has handed out every byte that arrived before.
+    bool isGone() const override;
     // The path the port was opened under (\\.\COM1, /dev/ttyUSB0).
-    QString location() const override { return path; }
-    qintptr nativeHandle() const override { return handle; }
-    qsizetype queued() const override { return input.size(); }
+    QString location() const override;
+    // Tells, opening nothing, whether what is under a name later is this port's device
+    // again: for the watch that reopens a port that vanished.
+    PortWatch::Probe sameDeviceProbe() const override;
+    qintptr nativeHandle() const override;
+    qsizetype queued() const override;
 
 private:
-    SerialPort(qintptr handle, const QString &path);
+    struct Private;
+    explicit SerialPort(std::unique_ptr<Private> state);
 
-    qintptr handle; // the platform's handle: a Win32 HANDLE or a file descriptor
-    QString path;
-    QByteArray input; // the program's own input queue where the driver has none
-    QByteArray savedSettings; // the line settings found at open, given back at close
-    bool gone = false;
+    std::unique_ptr<Private> d;
 };
 
 #endif // SERIALPORT_H

@@ -1,7 +1,8 @@
-// The serial port on POSIX systems with termios. The kernel keeps no 1024-byte queue
-// of its own, so the input queue is the link's: what does not fit is dropped, as a
-// full driver drops it, and a flood cannot leave more than 1024 bytes behind it.
+// The serial port on Linux with termios. The kernel keeps no 1024-byte queue of its
+// own, so the input queue is the link's: what does not fit is dropped, as a full driver
+// drops it, and a flood cannot leave more than 1024 bytes behind it.
 
+#include "portrules.h"
 #include "protocol.h"
 #include "serialport.h"
 
@@ -9,12 +10,15 @@
 #include <QFile>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +27,9 @@ constexpr qsizetype kInputQueue = 1024; // bytes the link holds for the reader
 constexpr int kByteWriteWait = 500; // ms a byte may wait for room in the driver
 constexpr size_t kReadChunk = 4096; // bytes taken from the device per read call
 const char kNotSerial[] = "Not a serial port";
+const char kChanged[] = "The device changed while it was being opened";
+const QString kSysRoot = QStringLiteral("/sys");
+const QString kProcRoot = QStringLiteral("/proc");
 
 QString systemMessage(int error)
 {
@@ -35,6 +42,27 @@ std::unique_ptr<SerialPort> fail(QString *reason, const QString &path, const QSt
         *reason = path + QStringLiteral(": ") + message;
     return nullptr;
 }
+
+// While it lives, a terminal operation on a line that is some process group's terminal
+// goes ahead or fails instead of stopping the whole program with SIGTTOU: the kernel
+// sends no SIGTTOU to a thread that blocks it.
+class NoTerminalStop
+{
+public:
+    NoTerminalStop()
+    {
+        sigset_t stop;
+        sigemptyset(&stop);
+        sigaddset(&stop, SIGTTOU);
+        pthread_sigmask(SIG_BLOCK, &stop, &previous);
+    }
+    ~NoTerminalStop() { pthread_sigmask(SIG_SETMASK, &previous, nullptr); }
+    NoTerminalStop(const NoTerminalStop &) = delete;
+    NoTerminalStop &operator=(const NoTerminalStop &) = delete;
+
+private:
+    sigset_t previous {};
+};
 
 // Raw 9600 8N1: no flow control of either kind, no character treated specially,
 // the receiver on and the modem lines ignored.
@@ -50,38 +78,84 @@ termios projectorSettings(termios settings)
     return settings;
 }
 
-// Configures an open descriptor; on failure the errno of the failing call.
-int configure(int fd, termios *saved)
+// Configures an open descriptor; on failure the errno of the failing call, with the
+// device given back as it was found.
+int configure(int fd, bool pseudoTerminal, termios *saved)
 {
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         return errno == EWOULDBLOCK ? EBUSY : errno;
-    // Also keeps out programs that do not take the lock (root is let through).
-    ioctl(fd, TIOCEXCL);
-    if (tcgetattr(fd, saved) != 0)
-        return errno;
-    const termios settings = projectorSettings(*saved);
-    if (tcsetattr(fd, TCSANOW, &settings) != 0)
-        return errno;
-    // A pseudo-terminal has no modem lines and says so; that is no failure.
-    const int lines = TIOCM_DTR | TIOCM_RTS;
-    if (ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL)
-        return errno;
-    if (tcflush(fd, TCIOFLUSH) != 0)
-        return errno;
-    return 0;
+    // Also keeps out programs that do not take the lock (root is let through). Not on a
+    // pseudo-terminal: its other side keeps it alive, so the mode would outlive a
+    // killed Lumivox and refuse the next one; the lock ends with its holder.
+    const bool exclusive = !pseudoTerminal && ioctl(fd, TIOCEXCL) == 0;
+    int error = 0;
+    bool set = false;
+    if (tcgetattr(fd, saved) != 0) {
+        error = errno;
+    } else {
+        const termios settings = projectorSettings(*saved);
+        set = tcsetattr(fd, TCSANOW, &settings) == 0;
+        // A pseudo-terminal has no modem lines and says so; that is no failure.
+        const int lines = TIOCM_DTR | TIOCM_RTS;
+        if (!set)
+            error = errno;
+        else if (ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL)
+            error = errno;
+        else if (tcflush(fd, TCIOFLUSH) != 0)
+            error = errno;
+    }
+    if (error != 0) {
+        if (set)
+            tcsetattr(fd, TCSANOW, saved);
+        if (exclusive)
+            ioctl(fd, TIOCNXCL);
+    }
+    return error;
 }
 
 bool isHangUp(int error)
 {
     return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
 }
+
+QString devicePath(const QString &name)
+{
+    // As typed: a name reaches the system encoded as file names are.
+    return protocol::portLocation(name);
+}
+
+// The device under a name now: false when there is none.
+bool lookUp(const QString &path, struct stat *status, bool *isLink)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    if (::stat(encoded.constData(), status) != 0 || !S_ISCHR(status->st_mode))
+        return false;
+    struct stat link
+    {
+    };
+    *isLink = ::lstat(encoded.constData(), &link) == 0 && S_ISLNK(link.st_mode);
+    return true;
+}
 } // namespace
+
+struct SerialPort::Private
+{
+    int fd = -1;
+    QString path;
+    QByteArray input; // the link's own input queue
+    termios saved {}; // the line settings found at open, given back at close
+    portrules::Identity identity;
+    bool hungUp = false; // the device has gone; what is queued is still handed out
+
+    void takeFromDevice();
+};
 
 std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
 {
-    const QString path = protocol::portLocation(protocol::latin1PortName(name));
+    const QString path = devicePath(name);
     const QByteArray encoded = QFile::encodeName(path);
-    // Looked at before opening: a FIFO or a plain file is never opened at all.
+    // Looked at before opening: a FIFO, a plain file or somebody's terminal is never
+    // opened at all.
     struct stat status
     {
     };
@@ -91,98 +165,156 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
         return fail(reason, path, systemMessage(EISDIR));
     if (!S_ISCHR(status.st_mode))
         return fail(reason, path, QLatin1String(kNotSerial));
+    const unsigned major = ::major(status.st_rdev);
+    const unsigned minor = ::minor(status.st_rdev);
+    const portrules::DeviceKind kind = portrules::classify(major, minor, kSysRoot);
+    const QString refused
+        = portrules::refusal(kind, portrules::isSessionTerminal(major, minor, kProcRoot));
+    if (!refused.isEmpty())
+        return fail(reason, path, refused);
+    struct stat link
+    {
+    };
+    const bool isLink = ::lstat(encoded.constData(), &link) == 0 && S_ISLNK(link.st_mode);
 
+    const NoTerminalStop noStop;
     const int fd = ::open(encoded.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return fail(reason, path, systemMessage(errno));
-    termios saved {};
-    const int error = isatty(fd) ? configure(fd, &saved) : ENOTTY;
+    // The name may have been pointed elsewhere since the look: nothing done to that one.
+    struct stat opened
+    {
+    };
+    if (::fstat(fd, &opened) != 0 || opened.st_rdev != status.st_rdev) {
+        ::close(fd);
+        return fail(reason, path, QLatin1String(kChanged));
+    }
+    auto state = std::make_unique<Private>();
+    const bool pseudoTerminal = kind == portrules::DeviceKind::PseudoTerminal;
+    const int error = isatty(fd) ? configure(fd, pseudoTerminal, &state->saved) : ENOTTY;
     if (error != 0) {
         ::close(fd);
         return fail(reason, path,
                     error == ENOTTY ? QLatin1String(kNotSerial) : systemMessage(error));
     }
-    std::unique_ptr<SerialPort> port(new SerialPort(fd, path));
-    port->savedSettings = QByteArray(reinterpret_cast<const char *>(&saved), sizeof saved);
-    return port;
+    state->fd = fd;
+    state->path = path;
+    state->identity = portrules::identify(isLink, major, minor, kSysRoot);
+    return std::unique_ptr<SerialPort>(new SerialPort(std::move(state)));
 }
 
 bool SerialPort::exists(const QString &name)
 {
-    const QString path = protocol::portLocation(protocol::latin1PortName(name));
     struct stat status
     {
     };
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISCHR(status.st_mode);
+    bool isLink = false;
+    return lookUp(devicePath(name), &status, &isLink);
 }
 
-SerialPort::SerialPort(qintptr fd, const QString &devicePath)
-    : handle(fd)
-    , path(devicePath)
+SerialPort::SerialPort(std::unique_ptr<Private> state)
+    : d(std::move(state))
 { }
 
 SerialPort::~SerialPort()
 {
-    const int fd = int(handle);
-    tcflush(fd, TCIOFLUSH);
-    termios saved {};
-    if (savedSettings.size() == sizeof saved) {
-        std::memcpy(&saved, savedSettings.constData(), sizeof saved);
-        tcsetattr(fd, TCSANOW, &saved);
-    }
+    const NoTerminalStop noStop;
+    tcflush(d->fd, TCIOFLUSH);
+    tcsetattr(d->fd, TCSANOW, &d->saved);
     // The exclusive mode outlives this descriptor while anyone else has the device open.
-    ioctl(fd, TIOCNXCL);
-    ::close(fd);
+    ioctl(d->fd, TIOCNXCL);
+    ::close(d->fd);
+}
+
+bool SerialPort::isGone() const
+{
+    return d->hungUp && d->input.isEmpty();
+}
+
+QString SerialPort::location() const
+{
+    return d->path;
+}
+
+PortWatch::Probe SerialPort::sameDeviceProbe() const
+{
+    return [was = d->identity](const QString &name) {
+        struct stat status
+        {
+        };
+        bool isLink = false;
+        if (!lookUp(devicePath(name), &status, &isLink))
+            return PortWatch::Presence::Absent;
+        return portrules::compare(was,
+                                  portrules::identify(isLink, ::major(status.st_rdev),
+                                                      ::minor(status.st_rdev), kSysRoot));
+    };
+}
+
+qintptr SerialPort::nativeHandle() const
+{
+    return d->fd;
+}
+
+qsizetype SerialPort::queued() const
+{
+    return d->input.size();
+}
+
+void SerialPort::Private::takeFromDevice()
+{
+    // One look and at most one read per call: however fast the far end sends (a
+    // pseudo-terminal takes bytes as fast as they come), a call ends.
+    pollfd readable {fd, POLLIN, 0};
+    int ready = 0;
+    do
+        ready = ::poll(&readable, 1, 0);
+    while (ready < 0 && errno == EINTR);
+    if (ready <= 0)
+        return;
+    // Bytes that arrived before a hang-up are read before it counts.
+    if (readable.revents & POLLIN) {
+        char chunk[kReadChunk];
+        ssize_t got = 0;
+        do
+            got = ::read(fd, chunk, sizeof chunk);
+        while (got < 0 && errno == EINTR);
+        if (got > 0) {
+            // What does not fit is lost, as a full driver queue loses it.
+            input.append(chunk, qMin(qsizetype(got), kInputQueue - input.size()));
+            return;
+        }
+        if (got == 0 || isHangUp(errno))
+            hungUp = true; // readable, yet nothing to read: the line has hung up
+        return;
+    }
+    if (readable.revents & (POLLHUP | POLLERR | POLLNVAL))
+        hungUp = true;
 }
 
 quint32 SerialPort::read(char *buffer, quint32 count)
 {
-    const int fd = int(handle);
-    while (!gone) {
-        pollfd readable {fd, POLLIN, 0};
-        if (::poll(&readable, 1, 0) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (readable.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            gone = true;
-            break;
-        }
-        if (!(readable.revents & POLLIN))
-            break;
-        char chunk[kReadChunk];
-        const ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got > 0) {
-            // What does not fit is lost, as a full driver queue loses it.
-            input.append(chunk, qMin(qsizetype(got), kInputQueue - input.size()));
-            continue;
-        }
-        if (got == 0 || isHangUp(errno))
-            gone = true; // readable, yet nothing to read: the line has hung up
-        else if (errno == EINTR)
-            continue;
-        break;
-    }
-    const qsizetype taken = qMin(qsizetype(count), input.size());
+    if (!d->hungUp)
+        d->takeFromDevice();
+    const qsizetype taken = qMin(qsizetype(count), d->input.size());
     if (!buffer || taken <= 0)
         return 0;
-    std::memcpy(buffer, input.constData(), size_t(taken));
-    input.remove(0, taken);
+    std::memcpy(buffer, d->input.constData(), size_t(taken));
+    d->input.remove(0, taken);
     return quint32(taken);
 }
 
 SerialPort::WriteResult SerialPort::writeByte(char byte)
 {
-    if (gone)
+    if (d->hungUp)
         return WriteResult::Gone;
-    const int fd = int(handle);
+    const int fd = d->fd;
     const QDeadlineTimer deadline(kByteWriteWait);
     for (;;) {
         if (::write(fd, &byte, 1) == 1)
             return WriteResult::Written;
         if (isHangUp(errno)) {
-            gone = true;
+            d->hungUp = true;
             return WriteResult::Gone;
         }
         if (errno != EAGAIN && errno != EINTR)
@@ -194,7 +326,7 @@ SerialPort::WriteResult SerialPort::writeByte(char byte)
         if (::poll(&writable, 1, int(deadline.remainingTime())) < 0 && errno != EINTR)
             return WriteResult::Failed;
         if (writable.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            gone = true;
+            d->hungUp = true;
             return WriteResult::Gone;
         }
     }

@@ -6,17 +6,16 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace {
 constexpr DWORD kQueueBytes = 1024; // driver queue, each way
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr DWORD kBaudRate = 9600;
 constexpr BYTE kDataBits = 8;
 constexpr char kDevicePrefix[] = "\\\\.\\";
-
-HANDLE toHandle(qintptr handle)
-{
-    return reinterpret_cast<HANDLE>(handle);
-}
+const char kNotInCodePage[] = "The name has characters that this system's code page cannot "
+                              "express";
 
 // The system's own text for an error code, in the user's language.
 QString systemMessage(DWORD error)
@@ -30,6 +29,36 @@ QString systemMessage(DWORD error)
                                         : QStringLiteral("Error %1").arg(error);
     LocalFree(text);
     return message;
+}
+
+// The name in the ANSI code page that CreateFileA takes; false when a character would be
+// replaced by another (a '?' or a look-alike) and so lead to some other port.
+bool toAnsi(const QString &name, QByteArray *ansi)
+{
+    if (name.isEmpty()) {
+        ansi->clear();
+        return true;
+    }
+    const auto *wide = reinterpret_cast<const wchar_t *>(name.utf16());
+    const int wideLength = int(name.size());
+    // UTF-8 as the code page takes neither the best-fit flag nor the replacement report.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL replaced = FALSE;
+    BOOL *replacedReport = utf8 ? nullptr : &replaced;
+    const int size
+        = WideCharToMultiByte(CP_ACP, flags, wide, wideLength, nullptr, 0, nullptr, replacedReport);
+    if (size <= 0 || replaced)
+        return false;
+    ansi->resize(size);
+    WideCharToMultiByte(CP_ACP, flags, wide, wideLength, ansi->data(), size, nullptr,
+                        replacedReport);
+    // The way back must give the very name: a look-alike would open another port.
+    const int back = MultiByteToWideChar(CP_ACP, 0, ansi->constData(), size, nullptr, 0);
+    std::wstring restored(size_t(qMax(back, 0)), L'\0');
+    if (back > 0)
+        MultiByteToWideChar(CP_ACP, 0, ansi->constData(), size, restored.data(), back);
+    return !replaced && QString::fromStdWString(restored) == name;
 }
 
 std::unique_ptr<SerialPort> fail(QString *reason, const QString &path, DWORD error)
@@ -58,17 +87,31 @@ bool isGoneError(DWORD error)
 }
 } // namespace
 
+struct SerialPort::Private
+{
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    QString path;
+    bool gone = false;
+};
+
 std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
 {
-    // Latin-1, a character outside it becoming '?', as the driver has always seen names.
-    const QByteArray device = QByteArray(kDevicePrefix) + name.toLatin1();
-    const QString path = QString::fromLatin1(device);
+    const QString path = QLatin1String(kDevicePrefix) + name;
+    QByteArray device;
+    if (!toAnsi(path, &device)) {
+        if (reason)
+            *reason = path + QStringLiteral(": ") + QLatin1String(kNotInCodePage);
+        return nullptr;
+    }
     // Exclusive (share 0), synchronous: no other handle may use the port meanwhile.
     const HANDLE handle = CreateFileA(device.constData(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return fail(reason, path, GetLastError());
-    std::unique_ptr<SerialPort> port(new SerialPort(reinterpret_cast<qintptr>(handle), path));
+    auto state = std::make_unique<Private>();
+    state->handle = handle;
+    state->path = path;
+    std::unique_ptr<SerialPort> port(new SerialPort(std::move(state)));
 
     if (!SetupComm(handle, kQueueBytes, kQueueBytes) || !PurgeComm(handle, kPurgeAll))
         return fail(reason, path, GetLastError()); // the destructor closes the handle
@@ -113,26 +156,53 @@ bool SerialPort::exists(const QString &name)
     return availablePortNames().contains(name, Qt::CaseInsensitive);
 }
 
-SerialPort::SerialPort(qintptr portHandle, const QString &devicePath)
-    : handle(portHandle)
-    , path(devicePath)
+SerialPort::SerialPort(std::unique_ptr<Private> state)
+    : d(std::move(state))
 { }
 
 SerialPort::~SerialPort()
 {
-    PurgeComm(toHandle(handle), kPurgeAll);
-    CloseHandle(toHandle(handle));
+    PurgeComm(d->handle, kPurgeAll);
+    CloseHandle(d->handle);
+}
+
+bool SerialPort::isGone() const
+{
+    return d->gone;
+}
+
+QString SerialPort::location() const
+{
+    return d->path;
+}
+
+PortWatch::Probe SerialPort::sameDeviceProbe() const
+{
+    // The system gives a COM number to one device: whatever is back under it is that one.
+    return [](const QString &name) {
+        return exists(name) ? PortWatch::Presence::Same : PortWatch::Presence::Absent;
+    };
+}
+
+qintptr SerialPort::nativeHandle() const
+{
+    return reinterpret_cast<qintptr>(d->handle);
+}
+
+qsizetype SerialPort::queued() const
+{
+    return 0; // the driver keeps the queue
 }
 
 quint32 SerialPort::read(char *buffer, quint32 count)
 {
-    if (gone || !buffer || count == 0)
+    if (d->gone || !buffer || count == 0)
         return 0;
     DWORD got = 0;
-    if (!ReadFile(toHandle(handle), buffer, count, &got, nullptr)) {
+    if (!ReadFile(d->handle, buffer, count, &got, nullptr)) {
         const DWORD error = GetLastError();
         if (error != ERROR_IO_PENDING) {
-            gone = isGoneError(error);
+            d->gone = isGoneError(error);
             return 0;
         }
     }
@@ -141,16 +211,16 @@ quint32 SerialPort::read(char *buffer, quint32 count)
 
 SerialPort::WriteResult SerialPort::writeByte(char byte)
 {
-    if (gone)
+    if (d->gone)
         return WriteResult::Gone;
     DWORD written = 0;
-    if (WriteFile(toHandle(handle), &byte, 1, &written, nullptr))
+    if (WriteFile(d->handle, &byte, 1, &written, nullptr))
         return WriteResult::Written;
     const DWORD error = GetLastError();
     if (error == ERROR_IO_PENDING)
         return WriteResult::Written;
     if (isGoneError(error)) {
-        gone = true;
+        d->gone = true;
         return WriteResult::Gone;
     }
     return WriteResult::Failed;
@@ -160,5 +230,5 @@ void SerialPort::clearError()
 {
     DWORD errors = 0;
     COMSTAT status {};
-    ClearCommError(toHandle(handle), &errors, &status);
+    ClearCommError(d->handle, &errors, &status);
 }

@@ -1,4 +1,5 @@
 #include "portnames.h"
+#include "portnames_unix.h"
 #include "settings.h"
 
 #include <QAbstractItemView>

@@ -179,7 +179,7 @@ void TestPortSettings::openFailures()
     QFETCH(QString, name);
     QFETCH(bool, held);
 
-    // The other opener is a second window: the exclusive open is the port library's.
+    // The other opener is a second window: the port's lock keeps it out.
     FakeProjector heldPty;
     Lumivox holder;
     if (held) {

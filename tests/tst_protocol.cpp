@@ -53,8 +53,6 @@ private slots:
     void refreshRates_data();
     void refreshRates();
     void colours();
-    void latin1PortName_data();
-    void latin1PortName();
     void portLocation_data();
     void portLocation();
     void networkPortName_data();
@@ -281,33 +279,11 @@ void TestProtocol::colours()
     QCOMPARE(protocol::neutralColor(), QColor(200, 200, 0, 255));
 }
 
-void TestProtocol::latin1PortName_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("expected");
-
-    QTest::newRow("COM1") << QStringLiteral("COM1") << QStringLiteral("COM1");
-    QTest::newRow("Latin-1 kept") << QStringLiteral("ttyÄ") << QStringLiteral("ttyÄ");
-    QTest::newRow("euro sign") << QStringLiteral("COM€1") << QStringLiteral("COM?1");
-    QTest::newRow("Cyrillic") << QStringLiteral("порт") << QStringLiteral("????");
-    QTest::newRow("empty") << QString() << QString();
-}
-
-void TestProtocol::latin1PortName()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, expected);
-    QCOMPARE(protocol::latin1PortName(name), expected);
-}
-
 void TestProtocol::portLocation_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("location");
 
-#ifdef Q_OS_WIN
-    QTest::newRow("COM1") << QStringLiteral("COM1") << QStringLiteral("\\\\.\\COM1");
-#else
     QTest::newRow("COM1") << QStringLiteral("COM1") << QStringLiteral("/dev/COM1");
     QTest::newRow("ttyUSB0") << QStringLiteral("ttyUSB0") << QStringLiteral("/dev/ttyUSB0");
     QTest::newRow("absolute") << QStringLiteral("/x") << QStringLiteral("/x");
@@ -315,7 +291,6 @@ void TestProtocol::portLocation_data()
     QTest::newRow("relative ../") << QStringLiteral("../x") << QStringLiteral("../x");
     QTest::newRow("dot without slash") << QStringLiteral(".x") << QStringLiteral("/dev/.x");
     QTest::newRow("empty") << QString() << QStringLiteral("/dev/");
-#endif
 }
 
 void TestProtocol::portLocation()

@@ -1,0 +1,214 @@
+#include "portrules.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace portrules {
+
+namespace {
+// Device numbers of the kernel's own terminals (Documentation/admin-guide/devices.txt).
+constexpr unsigned kLegacyPtyMaster = 2;
+constexpr unsigned kLegacyPtySlave = 3;
+constexpr unsigned kConsoleMajor = 4; // virtual consoles below kFirstSerialMinor, ttyS above
+constexpr unsigned kFirstSerialMinor = 64;
+constexpr unsigned kAlternateMajor = 5;
+constexpr unsigned kTtyMinor = 0;
+constexpr unsigned kConsoleMinor = 1;
+constexpr unsigned kPtmxMinor = 2;
+constexpr unsigned kPrintkMinor = 3;
+constexpr unsigned kPtyMasterFirst = 128;
+constexpr unsigned kPtyMasterLast = 135;
+constexpr unsigned kPtySlaveFirst = 136;
+constexpr unsigned kPtySlaveLast = 143;
+
+// tty_nr in /proc/<pid>/stat: minor in bits 31-20 and 7-0, major in bits 19-8.
+constexpr unsigned kLowMinorMask = 0xff;
+constexpr unsigned kMajorShift = 8;
+constexpr unsigned kMajorMask = 0xfff;
+constexpr unsigned kHighMinorShift = 12;
+constexpr int kTtyNrField = 4; // counted after the command name: state ppid pgrp session tty_nr
+constexpr int kStatBytes = 512; // the fields up to tty_nr fit easily after a 16-byte name
+
+QString deviceDirectory(unsigned major, unsigned minor, const QString &sysRoot)
+{
+    return sysRoot + QStringLiteral("/dev/char/%1:%2/device").arg(major).arg(minor);
+}
+
+QString readTrimmed(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).trimmed() : QString();
+}
+
+// The controlling terminal in a /proc/<pid>/stat line, or -1.
+long long terminalNumber(const char *stat, ssize_t size)
+{
+    // The command name is in parentheses and may hold anything, spaces and ')' too.
+    const char *field = nullptr;
+    for (ssize_t i = size - 1; i >= 0; --i) {
+        if (stat[i] == ')') {
+            field = stat + i + 1;
+            break;
+        }
+    }
+    if (!field)
+        return -1;
+    const char *end = stat + size;
+    for (int n = 0; n <= kTtyNrField; ++n) {
+        while (field < end && *field == ' ')
+            ++field;
+        if (n == kTtyNrField)
+            break;
+        while (field < end && *field != ' ')
+            ++field;
+    }
+    long long value = 0;
+    bool digits = false;
+    bool negative = field < end && *field == '-';
+    if (negative)
+        ++field;
+    for (; field < end && *field >= '0' && *field <= '9'; ++field) {
+        value = value * 10 + (*field - '0');
+        digits = true;
+    }
+    return digits && !negative ? value : -1;
+}
+} // namespace
+
+DeviceKind classify(unsigned major, unsigned minor, const QString &sysRoot)
+{
+    if (major == kAlternateMajor) {
+        switch (minor) {
+        case kTtyMinor:
+            return DeviceKind::ProcessTerminal;
+        case kConsoleMinor:
+            return DeviceKind::Console;
+        case kPtmxMinor:
+            return DeviceKind::TerminalFactory;
+        case kPrintkMinor:
+            return DeviceKind::KernelLog;
+        default:
+            break;
+        }
+    }
+    if (major == kConsoleMajor && minor < kFirstSerialMinor)
+        return DeviceKind::VirtualConsole;
+    if (major == kLegacyPtyMaster || (major >= kPtyMasterFirst && major <= kPtyMasterLast))
+        return DeviceKind::PseudoTerminalMaster;
+    if (major == kLegacyPtySlave || (major >= kPtySlaveFirst && major <= kPtySlaveLast))
+        return DeviceKind::PseudoTerminal;
+    if (QFileInfo::exists(deviceDirectory(major, minor, sysRoot)))
+        return DeviceKind::SerialHardware;
+    return DeviceKind::Other;
+}
+
+QString refusal(DeviceKind kind, bool sessionTerminal)
+{
+    switch (kind) {
+    case DeviceKind::ProcessTerminal:
+        return QStringLiteral("The terminal of whoever opens it, not a serial port");
+    case DeviceKind::Console:
+        return QStringLiteral("The system console, not a serial port");
+    case DeviceKind::TerminalFactory:
+        return QStringLiteral("Makes a new pseudo-terminal at each open, not a serial port");
+    case DeviceKind::KernelLog:
+        return QStringLiteral("The kernel's log, not a serial port");
+    case DeviceKind::VirtualConsole:
+        return QStringLiteral("A virtual console, not a serial port");
+    case DeviceKind::PseudoTerminalMaster:
+        return QStringLiteral("The far side of a pseudo-terminal, not a serial port");
+    case DeviceKind::SerialHardware:
+    case DeviceKind::PseudoTerminal:
+    case DeviceKind::Other:
+        break;
+    }
+    if (sessionTerminal)
+        return QStringLiteral("The terminal of a running session (a shell), not a serial port");
+    return QString();
+}
+
+bool isSessionTerminal(unsigned major, unsigned minor, const QString &procRoot)
+{
+    const QByteArray root = QFile::encodeName(procRoot);
+    DIR *processes = ::opendir(root.constData());
+    if (!processes)
+        return false;
+    bool found = false;
+    while (!found) {
+        const dirent *entry = ::readdir(processes);
+        if (!entry)
+            break;
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
+            continue; // not a process
+        const QByteArray path = root + '/' + entry->d_name + "/stat";
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            continue; // ended meanwhile
+        char stat[kStatBytes];
+        const ssize_t size = ::read(fd, stat, sizeof stat);
+        ::close(fd);
+        const long long number = size > 0 ? terminalNumber(stat, size) : -1;
+        if (number <= 0)
+            continue; // no controlling terminal
+        const auto code = static_cast<unsigned long long>(number);
+        const unsigned ttyMajor = unsigned(code >> kMajorShift) & kMajorMask;
+        const unsigned ttyMinor
+            = unsigned(code & kLowMinorMask) | unsigned((code >> kHighMinorShift) & ~kLowMinorMask);
+        found = ttyMajor == major && ttyMinor == minor;
+    }
+    ::closedir(processes);
+    return found;
+}
+
+Identity identify(bool isLink, unsigned major, unsigned minor, const QString &sysRoot)
+{
+    Identity identity;
+    if (isLink) {
+        identity.kind = Identity::Kind::Link;
+        return identity;
+    }
+    if (classify(major, minor, sysRoot) != DeviceKind::SerialHardware)
+        return identity; // the number goes to whatever comes next
+    identity.kind = Identity::Kind::Device;
+    const QString device = QFileInfo(deviceDirectory(major, minor, sysRoot)).canonicalFilePath();
+    const QString devices = QFileInfo(sysRoot + QStringLiteral("/devices")).canonicalFilePath();
+    // The USB device the port belongs to, if any: the nearest parent with a vendor id.
+    for (QString directory = device;
+         !devices.isEmpty() && directory.startsWith(devices + QLatin1Char('/'));
+         directory = QFileInfo(directory).path()) {
+        const QString vendor = readTrimmed(directory + QStringLiteral("/idVendor"));
+        if (vendor.isEmpty())
+            continue;
+        const QString product = readTrimmed(directory + QStringLiteral("/idProduct"));
+        const QString serial = readTrimmed(directory + QStringLiteral("/serial"));
+        if (!serial.isEmpty()) {
+            identity.key = QStringLiteral("usb %1:%2 %3").arg(vendor, product, serial);
+            return identity;
+        }
+        break; // without a serial number, only its place tells two adapters apart
+    }
+    identity.key = device.isEmpty() || devices.isEmpty() ? device : device.mid(devices.size());
+    return identity;
+}
+
+PortWatch::Presence compare(const Identity &was, const Identity &now)
+{
+    switch (was.kind) {
+    case Identity::Kind::Link:
+        return PortWatch::Presence::Same;
+    case Identity::Kind::Device:
+        return now.kind == Identity::Kind::Device && now.key == was.key
+            ? PortWatch::Presence::Same
+            : PortWatch::Presence::Other;
+    case Identity::Kind::Fixed:
+        break;
+    }
+    return PortWatch::Presence::Other;
+}
+
+} // namespace portrules
