@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# The Windows build on the network: lumivox.exe under Wine applies socket://127.0.0.1:PORT
+# to a ser2net on the Linux side that serves the projector simulator's pseudo-terminal,
+# shows the lamp state through it, and reconnects by itself after ser2net restarts.
+# Usage: wine-network.sh PROGRAM_DIR SIMULATOR
+# Every COM port of the Wine prefix leads nowhere: no serial device of the machine is seen.
+set -euo pipefail
+
+# As in wine-e2e.sh: a mount namespace with a /dev of its own (pseudo-terminals of this
+# test only), then a virtual display. The network stays the machine's: loopback only.
+if [ -z "${LUMIVOX_E2E_SANDBOX:-}" ]; then
+    export LUMIVOX_E2E_SANDBOX=private-dev
+    for as_root in "" --map-root-user; do
+        if unshare --mount --propagation private $as_root true 2>/dev/null; then
+            exec unshare --mount --propagation private $as_root "$0" "$@"
+        fi
+    done
+    export LUMIVOX_E2E_SANDBOX=none
+    echo "(no mount namespace here: Wine sees the machine's /dev)"
+elif [ "$LUMIVOX_E2E_SANDBOX" = private-dev ] && [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
+    host_dev=$(mktemp -d)
+    mount --bind /dev "$host_dev"
+    mount -t tmpfs -o mode=755 lumivox-dev /dev
+    for node in null zero full random urandom tty; do
+        touch "/dev/$node"
+        mount --bind "$host_dev/$node" "/dev/$node"
+    done
+    mkdir /dev/shm /dev/pts
+    mount --bind "$host_dev/shm" /dev/shm
+    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 lumivox-pts /dev/pts
+    ln -s pts/ptmx /dev/ptmx
+    ln -s /proc/self/fd /dev/fd
+    ln -s fd/0 /dev/stdin
+    ln -s fd/1 /dev/stdout
+    ln -s fd/2 /dev/stderr
+    umount -l "$host_dev"
+    rmdir "$host_dev"
+fi
+if [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
+    export LUMIVOX_E2E_INNER=1
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+program_dir=$(realpath "$1")
+simulator=$(realpath "$2")
+work=$(mktemp -d)
+pids=()
+ser2net_pid=
+
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
+wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+unset QT_QPA_PLATFORM
+
+cleanup() {
+    [ -n "$ser2net_pid" ] && kill "$ser2net_pid" 2>/dev/null || true
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    import -window root "${TMPDIR:-/tmp}/lumivox-wine-network-failure.png" 2>/dev/null \
+        && echo "screen: ${TMPDIR:-/tmp}/lumivox-wine-network-failure.png"
+    for log in "$work"/*.log; do echo "== $log"; tail -n 20 "$log"; done
+    exit 1
+}
+
+wait_for() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.2
+    done
+}
+
+command -v ser2net >/dev/null || fail "ser2net is not installed"
+
+# --- Ports: every COM port leads to a path that does not exist ------------------------
+dead_end=$work/no-port
+DISPLAY='' "$wine" wineboot --init >"$work/wineboot.log" 2>&1 || fail "no Wine prefix"
+for n in 1 2 3 4 5 6 7 8; do
+    "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$dead_end" /f >/dev/null
+done
+wineserver -k 2>/dev/null || true
+wineserver -w
+wineserver -p >"$work/wineserver.log" 2>&1
+"$wine" reg query 'HKLM\Software\Wine\Ports' >/dev/null 2>&1
+for link in "$WINEPREFIX"/dosdevices/com*; do
+    [ -L "$link" ] || continue
+    [ "$(readlink "$link")" = "$dead_end" ] || rm -f "$link"
+done
+
+# --- The projector behind ser2net -------------------------------------------------------
+"$simulator" --log --warm-up 1500 >"$work/simulator.log" 2>&1 &
+pids+=($!)
+wait_for 10 grep -qs "^Apply this port name" "$work/simulator.log" || fail "no simulator"
+pty=$(grep -o '/dev/[^ ]*' "$work/simulator.log")
+[[ "$pty" =~ ^/dev/pts/[0-9]+$ ]] && [ -c "$pty" ] || fail "no pseudo-terminal: '$pty'"
+
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+tcp_port=
+for _ in $(seq 50); do
+    candidate=$((20000 + RANDOM % 30000))
+    listening "$candidate" || { tcp_port=$candidate && break; }
+done
+[ -n "$tcp_port" ] || fail "no free port"
+cat >"$work/ser2net.yaml" <<EOF
+%YAML 1.1
+---
+connection: &projector
+  accepter: tcp,127.0.0.1,$tcp_port
+  connector: serialdev,$pty,9600n81,local
+EOF
+start_ser2net() {
+    ser2net -n -d -u -c "$work/ser2net.yaml" >>"$work/ser2net.log" 2>&1 &
+    ser2net_pid=$!
+    wait_for 10 listening "$tcp_port" || fail "ser2net does not listen on $tcp_port"
+}
+stop_ser2net() {
+    kill "$ser2net_pid"
+    wait "$ser2net_pid" 2>/dev/null || true
+    ser2net_pid=
+}
+opens() { grep -c 'port opened by the program' "$work/simulator.log" || true; }
+polls() { grep -c '<- \* 0 Lamp ?\\r' "$work/simulator.log" || true; }
+more_opens() { [ "$(opens)" -gt "$1" ]; }
+more_polls() { [ "$(polls)" -gt "$1" ]; }
+start_ser2net
+
+# --- The window ------------------------------------------------------------------------
+source "$(dirname "$(realpath "$0")")/../e2e/panel.sh"
+openbox >"$work/wm.log" 2>&1 &
+pids+=($!)
+wait_for 10 wmctrl -m >/dev/null 2>&1 || fail "no window manager"
+
+mkdir "$work/cwd"
+cd "$work/cwd"
+"$wine" "$program_dir/lumivox.exe" >"$work/lumivox.log" 2>&1 &
+pids+=($!)
+window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Lumivox V 1\.2$' | head -n 1 || true)
+[ -n "$window" ] || fail "no window titled 'Lumivox V 1.2'"
+
+geometry() { xdotool getwindowgeometry --shell "$window" | sed -n "s/^$1=//p"; }
+click_at() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
+settings_dialog() { xdotool search --onlyvisible --name '^Settings$' 2>/dev/null | head -n 1; }
+settings_open() { [ -n "$(settings_dialog)" ]; }
+settings_closed() { [ -z "$(settings_dialog)" ]; }
+power_on_x=55 power_on_y=68
+plug_from_top=323
+
+# 1. The bridge's name applied in the dialog: polled through ser2net, red for standby.
+click_at $(($(geometry WIDTH) - 32)) $plug_from_top
+wait_for 10 settings_open || fail "no Settings dialog after clicking the plug"
+xdotool windowactivate --sync "$(settings_dialog)" 2>/dev/null || true
+applied=$SECONDS
+xdotool key ctrl+a
+xdotool type --delay 20 "socket://127.0.0.1:$tcp_port"
+xdotool key Return
+wait_for 10 settings_closed || fail "the Settings dialog stayed open"
+wait_for 10 more_polls 0 || fail "no lamp poll through ser2net"
+wait_for 10 panel_is red || fail "no red panel: $(pixel $panel_x $panel_y) ($(panel_colour))"
+echo "ok: socket://127.0.0.1:$tcp_port applied; polled through ser2net, red within $((SECONDS - applied)) s"
+
+# 2. Power On goes through, and the lamp state comes back green.
+click_at $power_on_x $power_on_y
+wait_for 5 grep -q '<- OKOKOKOKOK\\r' "$work/simulator.log" || fail "Power On did not reach the projector"
+wait_for 15 panel_is green || fail "no green after the warm-up: $(pixel $panel_x $panel_y) ($(panel_colour))"
+echo "ok: Power On through the bridge, green after the warm-up"
+
+# 3. ser2net restarts: the program reconnects by itself and polls again.
+stop_ser2net
+sleep 3
+opens_before=$(opens)
+start_ser2net
+back=$SECONDS
+wait_for 15 more_opens "$opens_before" || fail "no reconnection after ser2net restarted"
+polls_before=$(polls)
+wait_for 10 more_polls "$polls_before" || fail "no lamp poll after the reconnection"
+wait_for 10 panel_is green || fail "not green after the reconnection: $(panel_colour)"
+echo "ok: reconnected by itself within $((SECONDS - back)) s of ser2net's return, polled again, green"
+echo "1 passed, 0 failed"
