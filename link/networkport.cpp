@@ -11,6 +11,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <cstring>
+
 namespace {
 constexpr qsizetype kInputQueue = 1024; // bytes the link holds for the reader
 constexpr qsizetype kOutputQueue = 1024; // bytes that may wait to go out
