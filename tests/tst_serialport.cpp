@@ -4,6 +4,7 @@
 
 #include "fakeprojector.h"
 #include "lumivox.h"
+#include "portrules.h"
 #include "serialport.h"
 #include "windowprobe.h"
 
@@ -14,6 +15,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -38,6 +42,8 @@ private slots:
 
     void refused_data();
     void refused();
+    void deviceKinds_data();
+    void deviceKinds();
     void lineSettings();
     void floodLeavesBoundedBacklog();
     void killedHolderLeavesNothing();
@@ -89,6 +95,17 @@ void TestSerialPort::refused_data()
                          << "control character";
     QTest::newRow("DEL") << "del"
                          << "control character";
+    QTest::newRow("C1") << "c1"
+                        << "control character";
+    // Opening it would make a new pseudo-terminal and hold that as the port.
+    QTest::newRow("ptmx") << "ptmx"
+                          << "Makes a new pseudo-terminal at each open, not a serial port";
+    QTest::newRow("a session's terminal") << "session"
+                                          << "The terminal of a running session (a shell), not "
+                                             "a serial port";
+    // Its Latin-1 form "/…/????????" leads to a free pseudo-terminal, which must stay shut.
+    QTest::newRow("Cyrillic link") << "cyrillic"
+                                   << "Device or resource busy";
 }
 
 void TestSerialPort::refused()
@@ -101,6 +118,10 @@ void TestSerialPort::refused()
     QVERIFY(dir.isValid());
     QString name;
     std::unique_ptr<SerialPort> holder;
+    std::unique_ptr<FakeProjector> heldPty;
+    int created = 0; // entries the test itself makes in the directory
+    pid_t sessionLeader = -1;
+    int session[2] = {-1, -1}; // the master and terminal side of the session's terminal
     if (kind == "missing") {
         name = dir.filePath("no-such-port");
     } else if (kind == "directory") {
@@ -109,9 +130,11 @@ void TestSerialPort::refused()
         name = dir.filePath("plain");
         QFile file(name);
         QVERIFY(file.open(QIODevice::WriteOnly));
+        created = 1;
     } else if (kind == "fifo") {
         name = dir.filePath("fifo");
         QCOMPARE(mkfifo(QFile::encodeName(name).constData(), S_IRUSR | S_IWUSR), 0);
+        created = 1;
     } else if (kind == "null") {
         name = QStringLiteral("/dev/null");
     } else if (kind == "long") {
@@ -124,15 +147,43 @@ void TestSerialPort::refused()
         const QString link = dir.filePath("by-id-link");
         QVERIFY(QFile::link(pty, link));
         holder = SerialPort::open(link);
+        created = 1;
+    } else if (kind == "ptmx") {
+        name = QStringLiteral("/dev/ptmx");
+    } else if (kind == "session") {
+        // A shell's terminal: a child makes it the controlling terminal of a new session.
+        QCOMPARE(openpty(&session[0], &session[1], nullptr, nullptr, nullptr), 0);
+        int ready[2];
+        QCOMPARE(pipe(ready), 0);
+        sessionLeader = fork();
+        if (sessionLeader == 0) {
+            const char done = setsid() > 0 && ioctl(session[1], TIOCSCTTY, 0) == 0 ? 'y' : 'n';
+            (void)::write(ready[1], &done, 1);
+            for (;;)
+                pause();
+        }
+        char done = 0;
+        QCOMPARE(::read(ready[0], &done, 1), ssize_t(1));
+        ::close(ready[0]);
+        ::close(ready[1]);
+        QCOMPARE(done, 'y');
+        name = QString::fromLocal8Bit(ttyname(session[1]));
+    } else if (kind == "cyrillic") {
+        heldPty = std::make_unique<FakeProjector>();
+        QVERIFY(heldPty->isValid());
+        holder = SerialPort::open(heldPty->slavePath());
+        const QString cyrillic = QStringLiteral("проектор");
+        name = dir.filePath(cyrillic);
+        QVERIFY(QFile::link(heldPty->slavePath(), name));
+        QVERIFY(QFile::link(pty, dir.filePath(QString(cyrillic.size(), QLatin1Char('?')))));
+        created = 2;
     } else {
-        const QHash<QString, QChar> controls {{"nul", QChar(0)},
-                                              {"cr", QLatin1Char('\r')},
-                                              {"lf", QLatin1Char('\n')},
-                                              {"tab", QLatin1Char('\t')},
-                                              {"del", QChar(0x7f)}};
+        const QHash<QString, QChar> controls {{"nul", QChar(0)},         {"cr", QLatin1Char('\r')},
+                                              {"lf", QLatin1Char('\n')}, {"tab", QLatin1Char('\t')},
+                                              {"del", QChar(0x7f)},      {"c1", QChar(0x85)}};
         name = pty + controls.value(kind) + QStringLiteral("x");
     }
-    if (kind == "held" || kind == "symlink")
+    if (kind == "held" || kind == "symlink" || kind == "cyrillic")
         QVERIFY(holder);
 
     Lumivox window;
@@ -144,12 +195,67 @@ void TestSerialPort::refused()
     QVERIFY2(why.endsWith(reason), qPrintable(why));
     QVERIFY(!why.contains(QChar(0)) && !why.contains(QLatin1Char('\r'))
             && !why.contains(QLatin1Char('\n')));
-    // The refused name left the held port and the directory as they were.
+    // The refused name left the held port, the terminals and the directory as they were.
     if (holder)
         QVERIFY(holder->writeByte('x') == SerialPort::WriteResult::Written);
+    if (sessionLeader > 0) {
+        termios settings {};
+        QCOMPARE(tcgetattr(session[1], &settings), 0);
+        QVERIFY(settings.c_lflag & ICANON); // still the shell's cooked mode
+        ::kill(sessionLeader, SIGKILL);
+        waitpid(sessionLeader, nullptr, 0);
+        ::close(session[0]);
+        ::close(session[1]);
+    }
+    if (kind != "held" && kind != "symlink")
+        QVERIFY(SerialPort::open(pty)); // nothing was left holding the fake's own line
     QCOMPARE(
         QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size(),
-        int(kind == "file" || kind == "fifo" || kind == "symlink"));
+        created);
+}
+
+void TestSerialPort::deviceKinds_data()
+{
+    // Decided from the numbers and sysfs alone: the machine's own terminals are never
+    // opened to find out what they are.
+    QTest::addColumn<uint>("major");
+    QTest::addColumn<uint>("minor");
+    QTest::addColumn<bool>("hasDevice"); // a "device" entry in sysfs
+    QTest::addColumn<bool>("session"); // some session's controlling terminal
+    QTest::addColumn<QString>("refusal"); // the start of the reason; empty: allowed
+
+    QTest::newRow("/dev/tty") << 5U << 0U << false << false << "The terminal of whoever";
+    QTest::newRow("/dev/console") << 5U << 1U << false << false << "The system console";
+    QTest::newRow("/dev/ptmx") << 5U << 2U << false << false << "Makes a new pseudo-terminal";
+    QTest::newRow("/dev/ttyprintk") << 5U << 3U << false << false << "The kernel's log";
+    QTest::newRow("/dev/tty0") << 4U << 0U << false << false << "A virtual console";
+    QTest::newRow("/dev/tty1") << 4U << 1U << false << false << "A virtual console";
+    QTest::newRow("/dev/tty63") << 4U << 63U << false << false << "A virtual console";
+    QTest::newRow("/dev/ttyS0") << 4U << 64U << true << false << "";
+    QTest::newRow("/dev/ttyUSB0") << 188U << 0U << true << false << "";
+    QTest::newRow("getty on /dev/ttyS0") << 4U << 64U << true << true << "The terminal of a";
+    QTest::newRow("simulator's pty") << 136U << 3U << false << false << "";
+    QTest::newRow("shell's pty") << 136U << 3U << false << true << "The terminal of a";
+    QTest::newRow("pty far side") << 128U << 3U << false << false << "The far side";
+    QTest::newRow("legacy pty far side") << 2U << 0U << false << false << "The far side";
+    QTest::newRow("null-modem emulator") << 240U << 0U << false << false << "";
+}
+
+void TestSerialPort::deviceKinds()
+{
+    QFETCH(uint, major);
+    QFETCH(uint, minor);
+    QFETCH(bool, hasDevice);
+    QFETCH(bool, session);
+    QFETCH(QString, refusal);
+
+    QTemporaryDir sys;
+    QVERIFY(sys.isValid());
+    if (hasDevice)
+        QVERIFY(
+            QDir(sys.path()).mkpath(QStringLiteral("dev/char/%1:%2/device").arg(major).arg(minor)));
+    const QString why = portrules::refusal(portrules::classify(major, minor, sys.path()), session);
+    QVERIFY2(refusal.isEmpty() ? why.isEmpty() : why.startsWith(refusal), qPrintable(why));
 }
 
 void TestSerialPort::lineSettings()
@@ -245,6 +351,14 @@ void TestSerialPort::killedHolderLeavesNothing()
     QCOMPARE(waitpid(child, &status, 0), child);
     QCOMPARE(held, 'y');
     QVERIFY(refusedWhileHeld);
+    // The fake still holds its side, so an exclusive mode would have outlived the killed
+    // holder and refused everyone but root.
+    const int look = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(look >= 0);
+    int exclusive = -1;
+    QCOMPARE(ioctl(look, TIOCGEXCL, &exclusive), 0);
+    ::close(look);
+    QCOMPARE(exclusive, 0);
     QVERIFY(SerialPort::open(fake->slavePath()));
 }
 
