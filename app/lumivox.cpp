@@ -1,6 +1,7 @@
 #include "lumivox.h"
 #include "serialport.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QTextBlock>
@@ -68,6 +69,12 @@ void Lumivox::closeQuietly()
 {
     quietClose = true;
     close();
+}
+
+void Lumivox::endProgram()
+{
+    closeQuietly();
+    QCoreApplication::exit(0);
 }
 
 void Lumivox::OnAbout()

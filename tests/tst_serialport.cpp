@@ -6,6 +6,7 @@
 #include "lumivox.h"
 #include "portrules.h"
 #include "serialport.h"
+#include "tickwatch.h"
 #include "windowprobe.h"
 
 #include <QDeadlineTimer>
@@ -14,13 +15,19 @@
 #include <QThread>
 #include <QtTest>
 
+#include <QCheckBox>
+#include <QPushButton>
+
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +37,12 @@ constexpr qsizetype kFlood = 50000; // bytes of "*000" lines ahead of the lamp r
 constexpr int kPollPeriod = 31; // ticks from one lamp poll (and its reply) to the next
 constexpr int kReplyLength = 5; // "*000\r"
 constexpr int kTooLong = 300; // characters: past any file name the system takes
+constexpr int kFloodTime = 2000; // ms of a far end sending as fast as a pty takes bytes
+constexpr int kWriterWait = 50; // ms the flooding thread waits for room at most
+constexpr int kFreezeBound = 1000; // ms between two ticks that a user would call a freeze
+constexpr int kTickInterval = 100; // ms of the window's timer
+constexpr int kLineFeedBlock = 4096; // bytes of line feeds per write
+constexpr int kLongLineBytes = 10 * 1024;
 } // namespace
 
 class TestSerialPort : public QObject
@@ -46,6 +59,8 @@ private slots:
     void deviceKinds();
     void lineSettings();
     void floodLeavesBoundedBacklog();
+    void floodKeepsTicksShort_data();
+    void floodKeepsTicksShort();
     void killedHolderLeavesNothing();
 
 private:
@@ -324,6 +339,54 @@ void TestSerialPort::floodLeavesBoundedBacklog()
     qInfo("flood of %lld bytes sent during %d ticks; lamp reply acted on %d ticks after its end",
           qint64(kFlood), ticks, after);
     QVERIFY(window.port());
+}
+
+void TestSerialPort::floodKeepsTicksShort_data()
+{
+    QTest::addColumn<QByteArray>("stream"); // sent again and again
+    QTest::newRow("line feeds") << QByteArray(kLineFeedBlock, '\n');
+    QTest::newRow("10 KB lines") << QByteArray(kLongLineBytes, 'x') + '\r';
+}
+
+void TestSerialPort::floodKeepsTicksShort()
+{
+    // A far end on its own thread, never waiting for the window: the window's own timer
+    // must go on ticking with "Debug" ticked and the log shown.
+    QFETCH(QByteArray, stream);
+    int master = -1;
+    int slave = -1;
+    QCOMPARE(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    QCOMPARE(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), 0);
+    auto window = std::make_unique<Lumivox>();
+    testsupport::openOn(*window, QString::fromLocal8Bit(ttyname(slave)));
+    window->form().debugCheckBox->setChecked(true);
+    window->form().info->click();
+
+    std::atomic<bool> stop {false};
+    std::atomic<qint64> sent {0};
+    std::thread farEnd([&] {
+        while (!stop) {
+            pollfd writable {master, POLLOUT, 0};
+            if (::poll(&writable, 1, kWriterWait) <= 0)
+                continue;
+            const ssize_t written = ::write(master, stream.constData(), size_t(stream.size()));
+            if (written > 0)
+                sent += written;
+        }
+    });
+    const testsupport::TickWatch watch(window.get());
+    QTest::qWait(kFloodTime);
+    stop = true;
+    farEnd.join();
+    window.reset();
+    ::close(master);
+    ::close(slave);
+
+    qInfo("%lld bytes in %d ms: %lld ticks, the longest gap between two %.1f ms", qint64(sent),
+          kFloodTime, qint64(watch.gapsMs().size()), watch.longestGapMs());
+    QVERIFY(watch.gapsMs().size() >= kFloodTime / kTickInterval / 2);
+    QVERIFY2(watch.longestGapMs() < kFreezeBound,
+             qPrintable(QString::number(watch.longestGapMs())));
 }
 
 void TestSerialPort::killedHolderLeavesNothing()
