@@ -2,6 +2,7 @@
 #include "networkport.h"
 #include "portdevice.h"
 
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QTextBlock>
@@ -69,6 +70,12 @@ void Lumivox::closeQuietly()
 {
     quietClose = true;
     close();
+}
+
+void Lumivox::endProgram()
+{
+    closeQuietly();
+    QCoreApplication::exit(0);
 }
 
 void Lumivox::OnAbout()

@@ -35,6 +35,9 @@ public:
     // Closes the window without the power-off question and without sending anything:
     // for a request to end the program that no user is there to answer.
     void closeQuietly();
+    // Ends the program at once, as the system asks it to (a logout, kill, Ctrl+C): the
+    // window closes quietly and every event loop ends, an open box's too.
+    void endProgram();
 
     // Read-only views of the window's state, for the close handling's callers and tests.
     const Ui_LumivoxClass &form() const { return ui; }

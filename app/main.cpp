@@ -28,10 +28,7 @@ int main(int argc, char *argv[])
     Lumivox window;
     // A logout, kill or closed terminal: nobody is there to answer a question. The
     // window closes without one, and every event loop ends, an open box's too.
-    QObject::connect(&termination, &TerminationSignals::received, &window, [&window] {
-        window.closeQuietly();
-        QCoreApplication::exit(0);
-    });
+    QObject::connect(&termination, &TerminationSignals::received, &window, &Lumivox::endProgram);
     window.show();
     return QApplication::exec();
 }

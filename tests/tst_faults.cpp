@@ -56,6 +56,7 @@ private slots:
     void cleanup();
 
     void hangUp();
+    void repliesBeforeHangUp();
     void commandAfterHangUp();
     void fullOutputQueue();
     void failureBoxHoldsPoll();
@@ -112,6 +113,27 @@ void TestFaults::hangUp()
     // A poll that met the dead line before the close may show its one box.
     QVERIFY2(boxes.boxes().size() <= 1, qPrintable(boxes.boxes().join(QLatin1Char('\n'))));
     QVERIFY2(spent < kCpuBound, qPrintable(QString::number(spent)));
+}
+
+void TestFaults::repliesBeforeHangUp()
+{
+    // Three replies arrive together, then the line hangs up: a tick reads one line, and
+    // the port is closed only once the other two have been read as well.
+    FakeProjector projector;
+    openOn(projector);
+    const QByteArray resolution("Res\x00\x04\x00\x03\x00\x01\r", 10);
+    deliver(projector, QByteArray("LAMP 1\r*001\r") + resolution);
+    tick();
+    projector.hangUp();
+    for (int n = 0; n < kPollPeriod && window->port(); ++n) {
+        tick();
+        QCoreApplication::processEvents(); // the deferred close of a vanished port
+    }
+    QVERIFY(!window->port());
+    QVERIFY(window->isLampOn());
+    QCOMPARE(logText(*window),
+             QStringLiteral("Command not available at the moment.\n1024 x 768 @ 60 Hz\n") + gone
+                 + QLatin1Char('\n'));
 }
 
 void TestFaults::commandAfterHangUp()

@@ -1,9 +1,13 @@
 // A port that vanished comes back by itself: the adapter pulled and plugged in again
-// behind the same stable link, as /dev/serial/by-id gives it.
+// behind the same stable link, as /dev/serial/by-id gives it. Whatever else takes the
+// name meanwhile (the next terminal on a freed /dev/pts number, another adapter) is
+// left alone.
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
 #include "lumivox.h"
+#include "portrules.h"
+#include "portwatch.h"
 #include "serialport.h"
 #include "settings.h"
 #include "settingsdriver.h"
@@ -20,6 +24,33 @@ constexpr int kReplugTicks = 11; // about a second, and the tick that notices
 constexpr int kPollPeriod = 31; // ticks from one lamp poll to the next
 const QString gone = QStringLiteral("Communication with projector not possible.\n");
 const QString initialized = QStringLiteral("Com-port initialized!\n");
+const QString different = QStringLiteral(" is back as a different device: apply it to use it.\n");
+constexpr int kPtyAttempts = 64; // new pseudo-terminals tried for the freed number
+constexpr unsigned kUsbSerialMajor = 188;
+constexpr unsigned kPtyMajor = 136;
+
+// A /sys with one USB-serial adapter in the given socket (1-1), with or without a
+// serial number, whose tty is character device 188:0.
+bool makeAdapter(const QString &root, const QString &socket, const QString &serial)
+{
+    QDir dir(root);
+    const QString usb = QStringLiteral("devices/pci0000:00/usb1/") + socket;
+    const QString port = usb + QLatin1Char('/') + socket + QStringLiteral(":1.0/ttyUSB0");
+    if (!dir.mkpath(port) || !dir.mkpath(QStringLiteral("dev/char/188:0")))
+        return false;
+    const QList<QPair<QString, QString>> files {
+        {QStringLiteral("idVendor"), QStringLiteral("0403")},
+        {QStringLiteral("idProduct"), QStringLiteral("6001")},
+        {QStringLiteral("serial"), serial}};
+    for (const auto &[name, value] : files) {
+        if (name == QLatin1String("serial") && serial.isEmpty())
+            continue;
+        QFile file(dir.filePath(usb + QLatin1Char('/') + name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(value.toLatin1() + '\n') < 0)
+            return false;
+    }
+    return QFile::link(dir.filePath(port), dir.filePath(QStringLiteral("dev/char/188:0/device")));
+}
 
 using testsupport::logText;
 } // namespace
@@ -33,6 +64,10 @@ private slots:
     void cleanup();
 
     void reopensWhenBack();
+    void sameDeviceOnly_data();
+    void sameDeviceOnly();
+    void hardwareIdentity_data();
+    void hardwareIdentity();
     void userChoiceEndsTheWatch_data();
     void userChoiceEndsTheWatch();
 
@@ -124,6 +159,112 @@ void TestReplug::reopensWhenBack()
     tick();
     QVERIFY(window->isLampOn());
     QCOMPARE(boxes.count(), 0);
+}
+
+void TestReplug::sameDeviceOnly_data()
+{
+    QTest::addColumn<bool>("bare"); // opened as /dev/pts/N rather than through the link
+    QTest::newRow("bare pseudo-terminal, its number reused") << true;
+    QTest::newRow("stable link, pointed at a new pseudo-terminal") << false;
+}
+
+void TestReplug::sameDeviceOnly()
+{
+    QFETCH(bool, bare);
+    const QString name = bare ? first->slavePath() : link;
+    if (bare) {
+        window->closePort();
+        testsupport::openOn(*window, name);
+    }
+    pullCable();
+
+    // The next pseudo-terminal gets the freed number (others may race for it); the link
+    // is pointed at it.
+    std::vector<std::unique_ptr<FakeProjector>> next;
+    do {
+        next.push_back(std::make_unique<FakeProjector>());
+        QVERIFY(next.back()->isValid());
+    } while (bare && next.back()->slavePath() != name && next.size() < size_t(kPtyAttempts));
+    if (bare && next.back()->slavePath() != name)
+        QSKIP("the freed number went to another program");
+    plugIn(*next.back());
+    for (int n = 0; n < kAwayTicks && !window->port(); ++n)
+        tick();
+
+    if (bare) {
+        QVERIFY(!window->port());
+        QCOMPARE(logText(*window), gone + name + different); // said once
+        QVERIFY(SerialPort::open(name)); // left alone
+    } else {
+        QVERIFY(window->port());
+        QCOMPARE(logText(*window), gone + initialized);
+    }
+}
+
+void TestReplug::hardwareIdentity_data()
+{
+    QTest::addColumn<QString>("serialBefore");
+    QTest::addColumn<QString>("socketBefore");
+    QTest::addColumn<QString>("serialNow");
+    QTest::addColumn<QString>("socketNow"); // empty: a pseudo-terminal has the name now
+    QTest::addColumn<bool>("reopened");
+
+    QTest::newRow("same adapter, other socket") << "A1"
+                                                << "1-1"
+                                                << "A1"
+                                                << "1-2" << true;
+    QTest::newRow("other adapter, same socket") << "A1"
+                                                << "1-1"
+                                                << "B2"
+                                                << "1-1" << false;
+    QTest::newRow("no serial number, same socket") << ""
+                                                   << "1-1"
+                                                   << ""
+                                                   << "1-1" << true;
+    QTest::newRow("no serial number, other socket") << ""
+                                                    << "1-1"
+                                                    << ""
+                                                    << "1-2" << false;
+    QTest::newRow("a pseudo-terminal now") << "A1"
+                                           << "1-1"
+                                           << ""
+                                           << "" << false;
+}
+
+void TestReplug::hardwareIdentity()
+{
+    QFETCH(QString, serialBefore);
+    QFETCH(QString, socketBefore);
+    QFETCH(QString, serialNow);
+    QFETCH(QString, socketNow);
+    QFETCH(bool, reopened);
+
+    QTemporaryDir before;
+    QTemporaryDir now;
+    QVERIFY(before.isValid() && now.isValid());
+    QVERIFY(makeAdapter(before.path(), socketBefore, serialBefore));
+    if (!socketNow.isEmpty())
+        QVERIFY(makeAdapter(now.path(), socketNow, serialNow));
+    const unsigned major = socketNow.isEmpty() ? kPtyMajor : kUsbSerialMajor;
+    const portrules::Identity was = portrules::identify(false, kUsbSerialMajor, 0, before.path());
+    const portrules::Identity found = portrules::identify(false, major, 0, now.path());
+
+    // The watch opens only what the identity calls the same device, and says the rest once.
+    int opens = 0;
+    PortWatch watch([&opens](const QString &, QString *) { return ++opens > 0; });
+    watch.opened(QStringLiteral("ttyUSB0"),
+                 [&](const QString &) { return portrules::compare(was, found); });
+    watch.vanished();
+    QList<PortWatch::Event> events;
+    for (int n = 0; n < 2 * PortWatch::kPeriod; ++n) {
+        const PortWatch::Event event = watch.tick();
+        if (event != PortWatch::Event::None)
+            events.append(event);
+    }
+    QCOMPARE(opens, int(reopened));
+    QCOMPARE(events,
+             QList<PortWatch::Event> {reopened ? PortWatch::Event::Reopened
+                                               : PortWatch::Event::CameBackAsOther});
 }
 
 void TestReplug::userChoiceEndsTheWatch_data()

@@ -4,7 +4,9 @@
 
 #include "fakeprojector.h"
 #include "lumivox.h"
+#include "portrules.h"
 #include "serialport.h"
+#include "tickwatch.h"
 #include "windowprobe.h"
 
 #include <QDeadlineTimer>
@@ -13,10 +15,19 @@
 #include <QThread>
 #include <QtTest>
 
+#include <QCheckBox>
+#include <QPushButton>
+
+#include <atomic>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -26,6 +37,12 @@ constexpr qsizetype kFlood = 50000; // bytes of "*000" lines ahead of the lamp r
 constexpr int kPollPeriod = 31; // ticks from one lamp poll (and its reply) to the next
 constexpr int kReplyLength = 5; // "*000\r"
 constexpr int kTooLong = 300; // characters: past any file name the system takes
+constexpr int kFloodTime = 2000; // ms of a far end sending as fast as a pty takes bytes
+constexpr int kWriterWait = 50; // ms the flooding thread waits for room at most
+constexpr int kFreezeBound = 1000; // ms between two ticks that a user would call a freeze
+constexpr int kTickInterval = 100; // ms of the window's timer
+constexpr int kLineFeedBlock = 4096; // bytes of line feeds per write
+constexpr int kLongLineBytes = 10 * 1024;
 } // namespace
 
 class TestSerialPort : public QObject
@@ -38,8 +55,12 @@ private slots:
 
     void refused_data();
     void refused();
+    void deviceKinds_data();
+    void deviceKinds();
     void lineSettings();
     void floodLeavesBoundedBacklog();
+    void floodKeepsTicksShort_data();
+    void floodKeepsTicksShort();
     void killedHolderLeavesNothing();
 
 private:
@@ -89,6 +110,17 @@ void TestSerialPort::refused_data()
                          << "control character";
     QTest::newRow("DEL") << "del"
                          << "control character";
+    QTest::newRow("C1") << "c1"
+                        << "control character";
+    // Opening it would make a new pseudo-terminal and hold that as the port.
+    QTest::newRow("ptmx") << "ptmx"
+                          << "Makes a new pseudo-terminal at each open, not a serial port";
+    QTest::newRow("a session's terminal") << "session"
+                                          << "The terminal of a running session (a shell), not "
+                                             "a serial port";
+    // Its Latin-1 form "/…/????????" leads to a free pseudo-terminal, which must stay shut.
+    QTest::newRow("Cyrillic link") << "cyrillic"
+                                   << "Device or resource busy";
 }
 
 void TestSerialPort::refused()
@@ -101,6 +133,10 @@ void TestSerialPort::refused()
     QVERIFY(dir.isValid());
     QString name;
     std::unique_ptr<SerialPort> holder;
+    std::unique_ptr<FakeProjector> heldPty;
+    int created = 0; // entries the test itself makes in the directory
+    pid_t sessionLeader = -1;
+    int session[2] = {-1, -1}; // the master and terminal side of the session's terminal
     if (kind == "missing") {
         name = dir.filePath("no-such-port");
     } else if (kind == "directory") {
@@ -109,9 +145,11 @@ void TestSerialPort::refused()
         name = dir.filePath("plain");
         QFile file(name);
         QVERIFY(file.open(QIODevice::WriteOnly));
+        created = 1;
     } else if (kind == "fifo") {
         name = dir.filePath("fifo");
         QCOMPARE(mkfifo(QFile::encodeName(name).constData(), S_IRUSR | S_IWUSR), 0);
+        created = 1;
     } else if (kind == "null") {
         name = QStringLiteral("/dev/null");
     } else if (kind == "long") {
@@ -124,15 +162,43 @@ void TestSerialPort::refused()
         const QString link = dir.filePath("by-id-link");
         QVERIFY(QFile::link(pty, link));
         holder = SerialPort::open(link);
+        created = 1;
+    } else if (kind == "ptmx") {
+        name = QStringLiteral("/dev/ptmx");
+    } else if (kind == "session") {
+        // A shell's terminal: a child makes it the controlling terminal of a new session.
+        QCOMPARE(openpty(&session[0], &session[1], nullptr, nullptr, nullptr), 0);
+        int ready[2];
+        QCOMPARE(pipe(ready), 0);
+        sessionLeader = fork();
+        if (sessionLeader == 0) {
+            const char done = setsid() > 0 && ioctl(session[1], TIOCSCTTY, 0) == 0 ? 'y' : 'n';
+            (void)::write(ready[1], &done, 1);
+            for (;;)
+                pause();
+        }
+        char done = 0;
+        QCOMPARE(::read(ready[0], &done, 1), ssize_t(1));
+        ::close(ready[0]);
+        ::close(ready[1]);
+        QCOMPARE(done, 'y');
+        name = QString::fromLocal8Bit(ttyname(session[1]));
+    } else if (kind == "cyrillic") {
+        heldPty = std::make_unique<FakeProjector>();
+        QVERIFY(heldPty->isValid());
+        holder = SerialPort::open(heldPty->slavePath());
+        const QString cyrillic = QStringLiteral("проектор");
+        name = dir.filePath(cyrillic);
+        QVERIFY(QFile::link(heldPty->slavePath(), name));
+        QVERIFY(QFile::link(pty, dir.filePath(QString(cyrillic.size(), QLatin1Char('?')))));
+        created = 2;
     } else {
-        const QHash<QString, QChar> controls {{"nul", QChar(0)},
-                                              {"cr", QLatin1Char('\r')},
-                                              {"lf", QLatin1Char('\n')},
-                                              {"tab", QLatin1Char('\t')},
-                                              {"del", QChar(0x7f)}};
+        const QHash<QString, QChar> controls {{"nul", QChar(0)},         {"cr", QLatin1Char('\r')},
+                                              {"lf", QLatin1Char('\n')}, {"tab", QLatin1Char('\t')},
+                                              {"del", QChar(0x7f)},      {"c1", QChar(0x85)}};
         name = pty + controls.value(kind) + QStringLiteral("x");
     }
-    if (kind == "held" || kind == "symlink")
+    if (kind == "held" || kind == "symlink" || kind == "cyrillic")
         QVERIFY(holder);
 
     Lumivox window;
@@ -144,12 +210,67 @@ void TestSerialPort::refused()
     QVERIFY2(why.endsWith(reason), qPrintable(why));
     QVERIFY(!why.contains(QChar(0)) && !why.contains(QLatin1Char('\r'))
             && !why.contains(QLatin1Char('\n')));
-    // The refused name left the held port and the directory as they were.
+    // The refused name left the held port, the terminals and the directory as they were.
     if (holder)
         QVERIFY(holder->writeByte('x') == SerialPort::WriteResult::Written);
+    if (sessionLeader > 0) {
+        termios settings {};
+        QCOMPARE(tcgetattr(session[1], &settings), 0);
+        QVERIFY(settings.c_lflag & ICANON); // still the shell's cooked mode
+        ::kill(sessionLeader, SIGKILL);
+        waitpid(sessionLeader, nullptr, 0);
+        ::close(session[0]);
+        ::close(session[1]);
+    }
+    if (kind != "held" && kind != "symlink")
+        QVERIFY(SerialPort::open(pty)); // nothing was left holding the fake's own line
     QCOMPARE(
         QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System).size(),
-        int(kind == "file" || kind == "fifo" || kind == "symlink"));
+        created);
+}
+
+void TestSerialPort::deviceKinds_data()
+{
+    // Decided from the numbers and sysfs alone: the machine's own terminals are never
+    // opened to find out what they are.
+    QTest::addColumn<uint>("major");
+    QTest::addColumn<uint>("minor");
+    QTest::addColumn<bool>("hasDevice"); // a "device" entry in sysfs
+    QTest::addColumn<bool>("session"); // some session's controlling terminal
+    QTest::addColumn<QString>("refusal"); // the start of the reason; empty: allowed
+
+    QTest::newRow("/dev/tty") << 5U << 0U << false << false << "The terminal of whoever";
+    QTest::newRow("/dev/console") << 5U << 1U << false << false << "The system console";
+    QTest::newRow("/dev/ptmx") << 5U << 2U << false << false << "Makes a new pseudo-terminal";
+    QTest::newRow("/dev/ttyprintk") << 5U << 3U << false << false << "The kernel's log";
+    QTest::newRow("/dev/tty0") << 4U << 0U << false << false << "A virtual console";
+    QTest::newRow("/dev/tty1") << 4U << 1U << false << false << "A virtual console";
+    QTest::newRow("/dev/tty63") << 4U << 63U << false << false << "A virtual console";
+    QTest::newRow("/dev/ttyS0") << 4U << 64U << true << false << "";
+    QTest::newRow("/dev/ttyUSB0") << 188U << 0U << true << false << "";
+    QTest::newRow("getty on /dev/ttyS0") << 4U << 64U << true << true << "The terminal of a";
+    QTest::newRow("simulator's pty") << 136U << 3U << false << false << "";
+    QTest::newRow("shell's pty") << 136U << 3U << false << true << "The terminal of a";
+    QTest::newRow("pty far side") << 128U << 3U << false << false << "The far side";
+    QTest::newRow("legacy pty far side") << 2U << 0U << false << false << "The far side";
+    QTest::newRow("null-modem emulator") << 240U << 0U << false << false << "";
+}
+
+void TestSerialPort::deviceKinds()
+{
+    QFETCH(uint, major);
+    QFETCH(uint, minor);
+    QFETCH(bool, hasDevice);
+    QFETCH(bool, session);
+    QFETCH(QString, refusal);
+
+    QTemporaryDir sys;
+    QVERIFY(sys.isValid());
+    if (hasDevice)
+        QVERIFY(
+            QDir(sys.path()).mkpath(QStringLiteral("dev/char/%1:%2/device").arg(major).arg(minor)));
+    const QString why = portrules::refusal(portrules::classify(major, minor, sys.path()), session);
+    QVERIFY2(refusal.isEmpty() ? why.isEmpty() : why.startsWith(refusal), qPrintable(why));
 }
 
 void TestSerialPort::lineSettings()
@@ -220,6 +341,54 @@ void TestSerialPort::floodLeavesBoundedBacklog()
     QVERIFY(window.port());
 }
 
+void TestSerialPort::floodKeepsTicksShort_data()
+{
+    QTest::addColumn<QByteArray>("stream"); // sent again and again
+    QTest::newRow("line feeds") << QByteArray(kLineFeedBlock, '\n');
+    QTest::newRow("10 KB lines") << QByteArray(kLongLineBytes, 'x') + '\r';
+}
+
+void TestSerialPort::floodKeepsTicksShort()
+{
+    // A far end on its own thread, never waiting for the window: the window's own timer
+    // must go on ticking with "Debug" ticked and the log shown.
+    QFETCH(QByteArray, stream);
+    int master = -1;
+    int slave = -1;
+    QCOMPARE(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    QCOMPARE(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), 0);
+    auto window = std::make_unique<Lumivox>();
+    testsupport::openOn(*window, QString::fromLocal8Bit(ttyname(slave)));
+    window->form().debugCheckBox->setChecked(true);
+    window->form().info->click();
+
+    std::atomic<bool> stop {false};
+    std::atomic<qint64> sent {0};
+    std::thread farEnd([&] {
+        while (!stop) {
+            pollfd writable {master, POLLOUT, 0};
+            if (::poll(&writable, 1, kWriterWait) <= 0)
+                continue;
+            const ssize_t written = ::write(master, stream.constData(), size_t(stream.size()));
+            if (written > 0)
+                sent += written;
+        }
+    });
+    const testsupport::TickWatch watch(window.get());
+    QTest::qWait(kFloodTime);
+    stop = true;
+    farEnd.join();
+    window.reset();
+    ::close(master);
+    ::close(slave);
+
+    qInfo("%lld bytes in %d ms: %lld ticks, the longest gap between two %.1f ms", qint64(sent),
+          kFloodTime, qint64(watch.gapsMs().size()), watch.longestGapMs());
+    QVERIFY(watch.gapsMs().size() >= kFloodTime / kTickInterval / 2);
+    QVERIFY2(watch.longestGapMs() < kFreezeBound,
+             qPrintable(QString::number(watch.longestGapMs())));
+}
+
 void TestSerialPort::killedHolderLeavesNothing()
 {
     int ready[2];
@@ -245,6 +414,14 @@ void TestSerialPort::killedHolderLeavesNothing()
     QCOMPARE(waitpid(child, &status, 0), child);
     QCOMPARE(held, 'y');
     QVERIFY(refusedWhileHeld);
+    // The fake still holds its side, so an exclusive mode would have outlived the killed
+    // holder and refused everyone but root.
+    const int look = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(look >= 0);
+    int exclusive = -1;
+    QCOMPARE(ioctl(look, TIOCGEXCL, &exclusive), 0);
+    ::close(look);
+    QCOMPARE(exclusive, 0);
     QVERIFY(SerialPort::open(fake->slavePath()));
 }
 
