@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QThread>
 
 namespace testsupport {
@@ -11,16 +10,31 @@ namespace testsupport {
 namespace {
 constexpr int kStartWait = 10000; // ms for ser2net to start listening
 constexpr int kStopWait = 5000; // ms for it to end after SIGTERM
-constexpr int kProbeWait = 200; // ms one look at an accepter may take
 constexpr int kProbePause = 20; // ms between two looks
 
-bool accepts(quint16 port)
+constexpr int kHexBase = 16;
+const char kListenState[] = "0A"; // TCP_LISTEN in /proc/net/tcp
+
+// Whether something listens on the loopback port, told by the kernel's socket table: a
+// probing connection would make ser2net open the line, and its late close would give
+// the line the settings back that it found, over those a test's own connection set.
+bool listening(quint16 port)
 {
-    QTcpSocket probe;
-    probe.connectToHost(QStringLiteral("127.0.0.1"), port);
-    const bool connected = probe.waitForConnected(kProbeWait);
-    probe.abort();
-    return connected;
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return false;
+    table.readLine(); // the heading
+    while (!table.atEnd()) {
+        const QList<QByteArray> fields = table.readLine().simplified().split(' ');
+        // "sl local_address rem_address st ...", the address as HEXIP:HEXPORT
+        if (fields.size() < 4 || fields.at(3) != kListenState)
+            continue;
+        const QByteArray local = fields.at(1);
+        bool ok = false;
+        if (local.mid(local.indexOf(':') + 1).toUInt(&ok, kHexBase) == port && ok)
+            return true;
+    }
+    return false;
 }
 } // namespace
 
@@ -86,7 +100,7 @@ bool Ser2netBridge::start()
         return false;
     }
     const QDeadlineTimer deadline(kStartWait);
-    while (!accepts(rawPort) || !accepts(rfc2217Port)) {
+    while (!listening(rawPort) || !listening(rfc2217Port)) {
         if (deadline.hasExpired() || process.state() != QProcess::Running) {
             error = QStringLiteral("ser2net did not listen: ")
                 + QString::fromLocal8Bit(process.readAll());
