@@ -38,8 +38,8 @@ public:
     WriteResult writeByte(char byte);
     // Clears the port's error condition after a failed write, so that later ones go on.
     void clearError();
-    // True once the link has seen the device vanish (a hang-up, a pulled adapter) and
-    // has handed out every byte that arrived before.
+    // True once the link has seen the device vanish (a hang-up, a pulled adapter). What
+    // arrived before is still handed out by read().
     bool isGone() const;
     // The path the port was opened under (\\.\COM1, /dev/ttyUSB0).
     QString location() const;

@@ -228,7 +228,7 @@ SerialPort::~SerialPort()
 
 bool SerialPort::isGone() const
 {
-    return d->hungUp && d->input.isEmpty();
+    return d->hungUp;
 }
 
 QString SerialPort::location() const
