@@ -25,8 +25,6 @@ public:
     // Opens and configures the port; null on failure, with the failing call's own
     // system message for the path the name leads to in *reason.
     static std::unique_ptr<SerialPort> open(const QString &name, QString *reason = nullptr);
-    // A cheap look whether a device of that name is present now, opening nothing.
-    static bool exists(const QString &name);
 
     // Purges both directions and closes.
     ~SerialPort();
