@@ -94,6 +94,8 @@ private:
     void log(const QString &text);
     void logOpenFailure(const QString &firstLine, const QString &reason);
     void sendKey(const char *command);
+    // The reply buffer holds a complete line: contact, and what the line means.
+    void lineReceived();
     void scheduleDeviceGone();
     void deviceGone();
     void reopenVanishedPort();

@@ -45,7 +45,7 @@ public:
     WriteResult writeByte(char byte) override;
     void flush() override;
     void clearError() override { }
-    bool isGone() const override { return gone && input.isEmpty(); }
+    bool isGone() const override { return gone; }
     QString location() const override { return name; }
     PortWatch::Probe sameDeviceProbe() const override { return {}; }
     qintptr nativeHandle() const override;

@@ -19,18 +19,8 @@ void Lumivox::OnTimer()
     for (int taken = 0; !complete && taken < kTickReadLimit && readBytes(&byte, 1) == 1; ++taken)
         complete = protocol::feedByte(replyBuffer, byte) == protocol::ByteResult::LineComplete;
 
-    if (complete) {
-        if (noContactCount >= kNoContact) {
-            // Decoded at the first contact rather than during start-up.
-            if (contactIcon.isNull())
-                contactIcon = QIcon(QPixmap(QStringLiteral(":/Lumivox/Resources/connect.png")));
-            ui.connectionStatus->setIcon(contactIcon);
-            ui.connectionStatus->setToolTip(tr("Contact"));
-        }
-        noContactCount = 0;
-        handleReply(replyBuffer);
-        replyBuffer.clear();
-    }
+    if (complete)
+        lineReceived();
 
     // Held back while a send-failure box is open; it goes out at the first tick after.
     ++pollCount;
@@ -54,6 +44,20 @@ void Lumivox::OnTimer()
         resize(width(), pendingHeight);
         pendingHeight = 0;
     }
+}
+
+void Lumivox::lineReceived()
+{
+    if (noContactCount >= kNoContact) {
+        // Decoded at the first contact rather than during start-up.
+        if (contactIcon.isNull())
+            contactIcon = QIcon(QPixmap(QStringLiteral(":/Lumivox/Resources/connect.png")));
+        ui.connectionStatus->setIcon(contactIcon);
+        ui.connectionStatus->setToolTip(tr("Contact"));
+    }
+    noContactCount = 0;
+    handleReply(replyBuffer);
+    replyBuffer.clear();
 }
 
 void Lumivox::handleReply(const QString &line)

@@ -38,7 +38,7 @@ public:
     // Clears the port's error condition after a failed write, so that later ones go on.
     virtual void clearError() = 0;
     // True once the link has seen the device vanish (a hang-up, a pulled adapter, a
-    // connection that ended).
+    // connection that ended). What arrived before is still handed out by read().
     virtual bool isGone() const = 0;
     // Where the port was opened (\\.\COM1, /dev/ttyUSB0, socket://10.0.0.5:4001).
     virtual QString location() const = 0;

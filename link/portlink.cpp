@@ -102,11 +102,12 @@ void Lumivox::deviceGone()
     // closePort() clears the flag, so a port closed or reopened meanwhile stays as it is.
     if (!goneClosePending)
         return;
-    // Replies that arrived before the hang-up are read first, a line a tick; the read
-    // that finds the queue empty schedules this again.
-    if (m_port && m_port->queued() > 0) {
-        goneClosePending = false;
-        return;
+    // Replies that arrived before the hang-up are the projector's last word, and no later
+    // tick will read them: all of them are handled now.
+    char byte = 0;
+    while (m_port && m_port->read(&byte, 1) == 1) {
+        if (protocol::feedByte(replyBuffer, byte) == protocol::ByteResult::LineComplete)
+            lineReceived();
     }
     closePort();
     log(tr("Communication with projector not possible.\r"));

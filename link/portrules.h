@@ -44,7 +44,8 @@ struct Identity
         Device, // a hardware port: reopened when its key matches
     };
     Kind kind = Kind::Fixed;
-    QString key; // for Device: USB vendor, product and serial, else the sysfs device path
+    // For Device: USB vendor, product, serial number and interface, else the sysfs path.
+    QString key;
 };
 
 // The identity of a device reached by a name; isLink: the name itself is a symbolic link.

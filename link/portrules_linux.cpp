@@ -177,17 +177,21 @@ Identity identify(bool isLink, unsigned major, unsigned minor, const QString &sy
     identity.kind = Identity::Kind::Device;
     const QString device = QFileInfo(deviceDirectory(major, minor, sysRoot)).canonicalFilePath();
     const QString devices = QFileInfo(sysRoot + QStringLiteral("/devices")).canonicalFilePath();
-    // The USB device the port belongs to, if any: the nearest parent with a vendor id.
+    // The USB device the port belongs to, if any: the nearest parent with a vendor id. The
+    // directory below it is the port's interface ("1-1:1.0"), which tells the ports of
+    // a multi-port adapter apart wherever it is plugged in.
+    QString below;
     for (QString directory = device;
          !devices.isEmpty() && directory.startsWith(devices + QLatin1Char('/'));
-         directory = QFileInfo(directory).path()) {
+         below = QFileInfo(directory).fileName(), directory = QFileInfo(directory).path()) {
         const QString vendor = readTrimmed(directory + QStringLiteral("/idVendor"));
         if (vendor.isEmpty())
             continue;
         const QString product = readTrimmed(directory + QStringLiteral("/idProduct"));
         const QString serial = readTrimmed(directory + QStringLiteral("/serial"));
         if (!serial.isEmpty()) {
-            identity.key = QStringLiteral("usb %1:%2 %3").arg(vendor, product, serial);
+            identity.key = QStringLiteral("usb %1:%2 %3 interface %4")
+                               .arg(vendor, product, serial, below.section(QLatin1Char(':'), 1));
             return identity;
         }
         break; // without a serial number, only its place tells two adapters apart

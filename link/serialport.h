@@ -20,8 +20,6 @@ public:
     // Opens and configures the port; null on failure, with the failing call's own
     // system message for the path the name leads to in *reason.
     static std::unique_ptr<SerialPort> open(const QString &name, QString *reason = nullptr);
-    // A cheap look whether a device of that name is present now, opening nothing.
-    static bool exists(const QString &name);
 
     // Purges both directions and closes.
     ~SerialPort() override;
@@ -29,8 +27,8 @@ public:
     quint32 read(char *buffer, quint32 count) override;
     WriteResult writeByte(char byte) override;
     void clearError() override;
-    // True once the link has seen the device vanish (a hang-up, a pulled adapter) and
-    // has handed out every byte that arrived before.
+    // True once the link has seen the device vanish (a hang-up, a pulled adapter). What
+    // arrived before is still handed out by read().
     bool isGone() const override;
     // The path the port was opened under (\\.\COM1, /dev/ttyUSB0).
     QString location() const override;

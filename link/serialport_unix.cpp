@@ -203,15 +203,6 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
     return std::unique_ptr<SerialPort>(new SerialPort(std::move(state)));
 }
 
-bool SerialPort::exists(const QString &name)
-{
-    struct stat status
-    {
-    };
-    bool isLink = false;
-    return lookUp(devicePath(name), &status, &isLink);
-}
-
 SerialPort::SerialPort(std::unique_ptr<Private> state)
     : d(std::move(state))
 { }
@@ -228,7 +219,7 @@ SerialPort::~SerialPort()
 
 bool SerialPort::isGone() const
 {
-    return d->hungUp && d->input.isEmpty();
+    return d->hungUp;
 }
 
 QString SerialPort::location() const

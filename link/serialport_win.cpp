@@ -150,12 +150,6 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
     return port;
 }
 
-bool SerialPort::exists(const QString &name)
-{
-    // The device map lists the ports that are present now.
-    return availablePortNames().contains(name, Qt::CaseInsensitive);
-}
-
 SerialPort::SerialPort(std::unique_ptr<Private> state)
     : d(std::move(state))
 { }
@@ -180,7 +174,10 @@ PortWatch::Probe SerialPort::sameDeviceProbe() const
 {
     // The system gives a COM number to one device: whatever is back under it is that one.
     return [](const QString &name) {
-        return exists(name) ? PortWatch::Presence::Same : PortWatch::Presence::Absent;
+        // The device map lists the ports that are present now; nothing is opened.
+        return availablePortNames().contains(name, Qt::CaseInsensitive)
+            ? PortWatch::Presence::Same
+            : PortWatch::Presence::Absent;
     };
 }
 

@@ -29,13 +29,14 @@ constexpr int kPtyAttempts = 64; // new pseudo-terminals tried for the freed num
 constexpr unsigned kUsbSerialMajor = 188;
 constexpr unsigned kPtyMajor = 136;
 
-// A /sys with one USB-serial adapter in the given socket (1-1), with or without a
-// serial number, whose tty is character device 188:0.
-bool makeAdapter(const QString &root, const QString &socket, const QString &serial)
+// A /sys with one USB-serial adapter in the given socket and interface ("1-1:1.0"), with
+// or without a serial number, whose tty is character device 188:0.
+bool makeAdapter(const QString &root, const QString &place, const QString &serial)
 {
     QDir dir(root);
+    const QString socket = place.section(QLatin1Char(':'), 0, 0);
     const QString usb = QStringLiteral("devices/pci0000:00/usb1/") + socket;
-    const QString port = usb + QLatin1Char('/') + socket + QStringLiteral(":1.0/ttyUSB0");
+    const QString port = usb + QLatin1Char('/') + place + QStringLiteral("/ttyUSB0");
     if (!dir.mkpath(port) || !dir.mkpath(QStringLiteral("dev/char/188:0")))
         return false;
     const QList<QPair<QString, QString>> files {
@@ -204,31 +205,28 @@ void TestReplug::sameDeviceOnly()
 void TestReplug::hardwareIdentity_data()
 {
     QTest::addColumn<QString>("serialBefore");
-    QTest::addColumn<QString>("socketBefore");
+    QTest::addColumn<QString>("socketBefore"); // and interface: 1-1:1.0
     QTest::addColumn<QString>("serialNow");
     QTest::addColumn<QString>("socketNow"); // empty: a pseudo-terminal has the name now
     QTest::addColumn<bool>("reopened");
 
-    QTest::newRow("same adapter, other socket") << "A1"
-                                                << "1-1"
-                                                << "A1"
-                                                << "1-2" << true;
-    QTest::newRow("other adapter, same socket") << "A1"
-                                                << "1-1"
-                                                << "B2"
-                                                << "1-1" << false;
-    QTest::newRow("no serial number, same socket") << ""
-                                                   << "1-1"
-                                                   << ""
-                                                   << "1-1" << true;
-    QTest::newRow("no serial number, other socket") << ""
-                                                    << "1-1"
-                                                    << ""
-                                                    << "1-2" << false;
-    QTest::newRow("a pseudo-terminal now") << "A1"
-                                           << "1-1"
-                                           << ""
-                                           << "" << false;
+    QTest::newRow("same adapter, other socket")
+        << QStringLiteral("A1") << QStringLiteral("1-1:1.0") << QStringLiteral("A1")
+        << QStringLiteral("1-2:1.0") << true;
+    QTest::newRow("other adapter, same socket")
+        << QStringLiteral("A1") << QStringLiteral("1-1:1.0") << QStringLiteral("B2")
+        << QStringLiteral("1-1:1.0") << false;
+    QTest::newRow("other port of the same adapter")
+        << QStringLiteral("A1") << QStringLiteral("1-1:1.0") << QStringLiteral("A1")
+        << QStringLiteral("1-1:1.1") << false;
+    QTest::newRow("no serial number, same socket")
+        << QStringLiteral("") << QStringLiteral("1-1:1.0") << QStringLiteral("")
+        << QStringLiteral("1-1:1.0") << true;
+    QTest::newRow("no serial number, other socket")
+        << QStringLiteral("") << QStringLiteral("1-1:1.0") << QStringLiteral("")
+        << QStringLiteral("1-2:1.0") << false;
+    QTest::newRow("a pseudo-terminal now") << QStringLiteral("A1") << QStringLiteral("1-1:1.0")
+                                           << QStringLiteral("") << QStringLiteral("") << false;
 }
 
 void TestReplug::hardwareIdentity()

@@ -10,6 +10,7 @@
 #include "windowprobe.h"
 
 #include <QDeadlineTimer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QThread>
@@ -137,6 +138,17 @@ void TestSerialPort::refused()
     int created = 0; // entries the test itself makes in the directory
     pid_t sessionLeader = -1;
     int session[2] = {-1, -1}; // the master and terminal side of the session's terminal
+    // Whichever way the test ends, the session's leader and terminal go with it.
+    const auto endSession = qScopeGuard([&] {
+        if (sessionLeader > 0) {
+            ::kill(sessionLeader, SIGKILL);
+            waitpid(sessionLeader, nullptr, 0);
+        }
+        for (const int fd : session) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    });
     if (kind == "missing") {
         name = dir.filePath("no-such-port");
     } else if (kind == "directory") {
@@ -217,10 +229,6 @@ void TestSerialPort::refused()
         termios settings {};
         QCOMPARE(tcgetattr(session[1], &settings), 0);
         QVERIFY(settings.c_lflag & ICANON); // still the shell's cooked mode
-        ::kill(sessionLeader, SIGKILL);
-        waitpid(sessionLeader, nullptr, 0);
-        ::close(session[0]);
-        ::close(session[1]);
     }
     if (kind != "held" && kind != "symlink")
         QVERIFY(SerialPort::open(pty)); // nothing was left holding the fake's own line
