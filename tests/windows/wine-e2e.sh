@@ -5,43 +5,12 @@
 # the log view's text through the clipboard, the far end's view from the simulator's log.
 # Usage: wine-e2e.sh PROGRAM_DIR SIMULATOR [SCREENSHOT]
 # PROGRAM_DIR holds the unpacked zip; SCREENSHOT, if given, receives a picture of the
-# window with the lamp on.
+# window with the lamp on. With LUMIVOX_WINE_PREFIX set, the program runs in that Wine
+# prefix (one it was installed into) and starts in PROGRAM_DIR, as its shortcut starts it;
+# otherwise in a prefix of its own, from an empty folder.
 set -euo pipefail
 
-# Wine looks for the machine's serial devices (/dev/ttyS*, ttyUSB*, ttyACM*) whenever
-# its server starts. In a mount namespace of its own the test gives it a /dev that holds
-# only pseudo-terminals of its own and a few plain devices, so it cannot even see them. Where no
-# namespace can be made, the ports are still mapped away below.
-if [ -z "${LUMIVOX_E2E_SANDBOX:-}" ]; then
-    export LUMIVOX_E2E_SANDBOX=private-dev
-    for as_root in "" --map-root-user; do
-        if unshare --mount --propagation private $as_root true 2>/dev/null; then
-            exec unshare --mount --propagation private $as_root "$0" "$@"
-        fi
-    done
-    export LUMIVOX_E2E_SANDBOX=none
-    echo "(no mount namespace here: Wine sees the machine's /dev)"
-elif [ "$LUMIVOX_E2E_SANDBOX" = private-dev ] && [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
-    host_dev=$(mktemp -d)
-    mount --bind /dev "$host_dev"
-    mount -t tmpfs -o mode=755 lumivox-dev /dev
-    for node in null zero full random urandom tty; do
-        touch "/dev/$node"
-        mount --bind "$host_dev/$node" "/dev/$node"
-    done
-    mkdir /dev/shm /dev/pts
-    mount --bind "$host_dev/shm" /dev/shm
-    # Pseudo-terminals of the test's own, which nothing outside can see or reach.
-    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 lumivox-pts /dev/pts
-    ln -s pts/ptmx /dev/ptmx
-    ln -s /proc/self/fd /dev/fd
-    ln -s fd/0 /dev/stdin
-    ln -s fd/1 /dev/stdout
-    ln -s fd/2 /dev/stderr
-    umount -l "$host_dev"
-    rmdir "$host_dev"
-    echo "ok: Wine runs with a /dev of its own: $(ls /dev | tr '\n' ' ')"
-fi
+source "$(dirname "$(realpath "$0")")/private-dev.sh"
 
 if [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
     export LUMIVOX_E2E_INNER=1
@@ -54,8 +23,9 @@ screenshot=${3:+$(realpath -m "$3")}
 work=$(mktemp -d)
 pids=()
 
-# A private prefix: nothing of the user's Wine set-up is used or changed.
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+# A private prefix (made here, or by the installer test): nothing of the user's Wine
+# set-up is used or changed.
+export WINEPREFIX=${LUMIVOX_WINE_PREFIX:-$work/prefix} WINEARCH=win64 WINEDEBUG=-all
 # No downloads of Wine's .NET and browser parts, no menu entries for the user.
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
@@ -261,9 +231,10 @@ wait_for 10 wmctrl -m >/dev/null 2>&1 || fail "no window manager"
 
 start_simulator first --warm-up 1500
 check_ports
-empty=$work/cwd
-mkdir "$empty"
-cd "$empty"
+start_dir=$work/cwd
+[ -n "${LUMIVOX_WINE_PREFIX:-}" ] && start_dir=$program_dir
+mkdir -p "$start_dir"
+cd "$start_dir"
 "$wine" "$program_dir/lumivox.exe" >"$work/lumivox.log" 2>&1 &
 lumivox_pid=$!
 pids+=("$lumivox_pid")
