@@ -112,7 +112,7 @@ check_installed() {
         || fail "the shortcut does not start in C:\\Program Files\\Lumivox"
     # Apps & features takes the product's icon from the installer's record of it.
     icon=$("$wine" reg query "HKLM\\Software\\Classes\\Installer\\Products\\$(packed "$code")" \
-        /v ProductIcon 2>/dev/null | tr -d '\r' | sed -n 's/^ *ProductIcon *REG_SZ *//p')
+        /v ProductIcon 2>/dev/null | tr -d '\r' | sed -n 's/^ *ProductIcon *REG_SZ *//p' || true)
     [ -n "$icon" ] || fail "no product icon for $code"
     icon=$drive_c/$(sed 's/^C:\\//; s/\\/\//g' <<<"$icon")
     cmp -s "$icon" "$root/Resources/lumivox.ico" || fail "the product icon is not lumivox.ico"
@@ -163,7 +163,8 @@ msiexec uninstall /x "$code" || fail "msiexec /x ended with status $?"
 left=$(find "$drive_c" -iname '*lumivox*'; find "$installer_cache" -mindepth 1 2>/dev/null || true)
 [ -z "$left" ] || fail "files left: $left"
 # The whole registry, for the name and for the codes in either form.
-"$wine" regedit /E "$(windows_path "$work/registry.reg")" >/dev/null 2>&1
+"$wine" regedit /E "$(windows_path "$work/registry.reg")" >/dev/null 2>&1 \
+    || fail "regedit could not export the registry"
 wineserver -w
 iconv -f UTF-16LE -t UTF-8 "$work/registry.reg" | tr -d '\r' >"$work/registry.txt"
 [ "$(grep -c . "$work/registry.txt")" -gt 1000 ] || fail "the registry export is too short"
