@@ -166,6 +166,12 @@ focused_text() {
     xclip -o -selection clipboard 2>/dev/null || true
 }
 
+# The first visible window whose name matches $1. Looked for again and again rather than
+# waited for with xdotool's --sync, which gives up on the X error of a window that
+# vanishes while it looks (Wine makes and drops windows while a program starts).
+visible_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true; }
+window_shown() { [ -n "$(visible_window "$1")" ]; }
+
 settings_dialog() { xdotool search --onlyvisible --name '^Settings$' 2>/dev/null | head -n 1; }
 settings_open() { [ -n "$(settings_dialog)" ]; }
 settings_closed() { [ -z "$(settings_dialog)" ]; }
@@ -241,8 +247,8 @@ pids+=("$lumivox_pid")
 # Wine runs the program in the very process it was started as.
 wait_for 20 grep -q 'lumivox\.exe' "/proc/$lumivox_pid/cmdline" 2>/dev/null \
     || fail "process $lumivox_pid is not lumivox.exe"
-window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Lumivox V 1\.2$' | head -n 1 || true)
-[ -n "$window" ] || fail "no window titled 'Lumivox V 1.2'"
+wait_for 60 window_shown '^Lumivox V 1\.2$' || fail "no window titled 'Lumivox V 1.2'"
+window=$(visible_window '^Lumivox V 1\.2$')
 
 # 1. COM1 opens at start, as on a PC with the projector on COM1.
 wait_for 10 grep -q 'port opened by the program' "$work/first.log" || fail "COM1 not opened"
@@ -352,8 +358,8 @@ echo "ok: applying COM1 after its return reopened it ('Com-port initialized!'), 
 click_at $power_on_x $power_on_y
 wait_for 15 panel_is green || fail "no green on the second projector"
 wmctrl -i -c "$window"
-question=$(timeout 15 xdotool search --sync --onlyvisible --name '^Projector is on!$' | head -n 1 || true)
-[ -n "$question" ] || fail "no question 'Projector is on!' on closing"
+wait_for 15 window_shown '^Projector is on!$' || fail "no question 'Projector is on!' on closing"
+question=$(visible_window '^Projector is on!$')
 focus "$question"
 answered=$(now)
 xdotool key Return

@@ -92,7 +92,8 @@ shortcuts() {
 entry_count() { entries | grep -c . || true; }
 
 # Checks an installed version $1: one entry, the staged files and nothing else in the
-# install folder, the shortcut to lumivox.exe starting in that folder, the icons.
+# install folder, the shortcut to lumivox.exe starting in that folder, the icons. Says
+# what it found in $installed.
 check_installed() {
     local expected=$1 entry code shown publisher lnk icon
     [ "$(entry_count)" -eq 1 ] || fail "$(entry_count) Apps & features entries: $(entries)"
@@ -118,9 +119,8 @@ check_installed() {
     cmp -s "$icon" "$root/Resources/lumivox.ico" || fail "the product icon is not lumivox.ico"
     x86_64-w64-mingw32-strings -a -el "$lnk" | grep -qF "\\Installer\\$code\\lumivox.ico" \
         || fail "the shortcut does not show the program's icon"
-    echo "ok: $expected installed: one entry ($code, $shown, $publisher, with the icon)," \
-        "$(find "$install_dir" -type f | wc -l) files as in the zip;" \
-        "${lnk#"$drive_c"/} leads to lumivox.exe and starts in its folder"
+    installed="one entry $code ($shown, $publisher, with the icon), $(find "$install_dir" -type f \
+        | wc -l) files as in the zip, ${lnk#"$drive_c"/} to lumivox.exe starting in its folder"
 }
 
 # --- Install ------------------------------------------------------------------------
@@ -130,6 +130,7 @@ wineserver -w
 echo "Testing $(basename "$msi") ($(du -k "$msi" | cut -f1) KiB), version $version"
 msiexec install /i "$(windows_path "$msi")" || fail "msiexec /i ended with status $?"
 check_installed "$version"
+echo "ok: $version installed: $installed"
 
 # --- Run: the installed program, started in its folder -------------------------------
 LUMIVOX_WINE_PREFIX=$WINEPREFIX "$root/tests/windows/wine-e2e.sh" "$install_dir" "$simulator" \
@@ -144,15 +145,15 @@ later=$major.$minor.$((build + 1))
 msiexec rebuilt /i "$(windows_path "$work/rebuilt.msi")" || fail "the rebuilt $version: status $?"
 check_installed "$version"
 [ "${codes[0]}" != "${codes[1]}" ] || fail "the rebuilt MSI has the same product code"
-echo "ok: a rebuild of $version replaced the installed one"
+echo "ok: a rebuild of $version replaced the installed one: $installed"
 msiexec later /i "$(windows_path "$work/later.msi")" || fail "the later $later: status $?"
 check_installed "$later"
-echo "ok: $later replaced $version"
+echo "ok: $later replaced $version: $installed"
 status=0
 msiexec earlier /i "$(windows_path "$msi")" || status=$?
 [ $status -ne 0 ] || fail "$version was installed over $later"
 check_installed "$later"
-echo "ok: $version refused over $later (status $status), $later kept"
+echo "ok: $version refused over $later (status $status), $later kept as it was"
 
 # --- Uninstall ----------------------------------------------------------------------
 code=${codes[-1]}
