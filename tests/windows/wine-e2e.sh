@@ -5,43 +5,12 @@
 # the log view's text through the clipboard, the far end's view from the simulator's log.
 # Usage: wine-e2e.sh PROGRAM_DIR SIMULATOR [SCREENSHOT]
 # PROGRAM_DIR holds the unpacked zip; SCREENSHOT, if given, receives a picture of the
-# window with the lamp on.
+# window with the lamp on. With LUMIVOX_WINE_PREFIX set, the program runs in that Wine
+# prefix (one it was installed into) and starts in PROGRAM_DIR, as its shortcut starts it;
+# otherwise in a prefix of its own, from an empty folder.
 set -euo pipefail
 
-# Wine looks for the machine's serial devices (/dev/ttyS*, ttyUSB*, ttyACM*) whenever
-# its server starts. In a mount namespace of its own the test gives it a /dev that holds
-# only pseudo-terminals of its own and a few plain devices, so it cannot even see them. Where no
-# namespace can be made, the ports are still mapped away below.
-if [ -z "${LUMIVOX_E2E_SANDBOX:-}" ]; then
-    export LUMIVOX_E2E_SANDBOX=private-dev
-    for as_root in "" --map-root-user; do
-        if unshare --mount --propagation private $as_root true 2>/dev/null; then
-            exec unshare --mount --propagation private $as_root "$0" "$@"
-        fi
-    done
-    export LUMIVOX_E2E_SANDBOX=none
-    echo "(no mount namespace here: Wine sees the machine's /dev)"
-elif [ "$LUMIVOX_E2E_SANDBOX" = private-dev ] && [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
-    host_dev=$(mktemp -d)
-    mount --bind /dev "$host_dev"
-    mount -t tmpfs -o mode=755 lumivox-dev /dev
-    for node in null zero full random urandom tty; do
-        touch "/dev/$node"
-        mount --bind "$host_dev/$node" "/dev/$node"
-    done
-    mkdir /dev/shm /dev/pts
-    mount --bind "$host_dev/shm" /dev/shm
-    # Pseudo-terminals of the test's own, which nothing outside can see or reach.
-    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 lumivox-pts /dev/pts
-    ln -s pts/ptmx /dev/ptmx
-    ln -s /proc/self/fd /dev/fd
-    ln -s fd/0 /dev/stdin
-    ln -s fd/1 /dev/stdout
-    ln -s fd/2 /dev/stderr
-    umount -l "$host_dev"
-    rmdir "$host_dev"
-    echo "ok: Wine runs with a /dev of its own: $(ls /dev | tr '\n' ' ')"
-fi
+source "$(dirname "$(realpath "$0")")/private-dev.sh"
 
 if [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
     export LUMIVOX_E2E_INNER=1
@@ -54,8 +23,9 @@ screenshot=${3:+$(realpath -m "$3")}
 work=$(mktemp -d)
 pids=()
 
-# A private prefix: nothing of the user's Wine set-up is used or changed.
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
+# A private prefix (made here, or by the installer test): nothing of the user's Wine
+# set-up is used or changed.
+export WINEPREFIX=${LUMIVOX_WINE_PREFIX:-$work/prefix} WINEARCH=win64 WINEDEBUG=-all
 # No downloads of Wine's .NET and browser parts, no menu entries for the user.
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
@@ -196,6 +166,12 @@ focused_text() {
     xclip -o -selection clipboard 2>/dev/null || true
 }
 
+# The first visible window whose name matches $1. Looked for again and again rather than
+# waited for with xdotool's --sync, which gives up on the X error of a window that
+# vanishes while it looks (Wine makes and drops windows while a program starts).
+visible_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true; }
+window_shown() { [ -n "$(visible_window "$1")" ]; }
+
 settings_dialog() { xdotool search --onlyvisible --name '^Settings$' 2>/dev/null | head -n 1; }
 settings_open() { [ -n "$(settings_dialog)" ]; }
 settings_closed() { [ -z "$(settings_dialog)" ]; }
@@ -261,17 +237,18 @@ wait_for 10 wmctrl -m >/dev/null 2>&1 || fail "no window manager"
 
 start_simulator first --warm-up 1500
 check_ports
-empty=$work/cwd
-mkdir "$empty"
-cd "$empty"
+start_dir=$work/cwd
+[ -n "${LUMIVOX_WINE_PREFIX:-}" ] && start_dir=$program_dir
+mkdir -p "$start_dir"
+cd "$start_dir"
 "$wine" "$program_dir/lumivox.exe" >"$work/lumivox.log" 2>&1 &
 lumivox_pid=$!
 pids+=("$lumivox_pid")
 # Wine runs the program in the very process it was started as.
 wait_for 20 grep -q 'lumivox\.exe' "/proc/$lumivox_pid/cmdline" 2>/dev/null \
     || fail "process $lumivox_pid is not lumivox.exe"
-window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Lumivox V 1\.2$' | head -n 1 || true)
-[ -n "$window" ] || fail "no window titled 'Lumivox V 1.2'"
+wait_for 60 window_shown '^Lumivox V 1\.2$' || fail "no window titled 'Lumivox V 1.2'"
+window=$(visible_window '^Lumivox V 1\.2$')
 
 # 1. COM1 opens at start, as on a PC with the projector on COM1.
 wait_for 10 grep -q 'port opened by the program' "$work/first.log" || fail "COM1 not opened"
@@ -381,8 +358,8 @@ echo "ok: applying COM1 after its return reopened it ('Com-port initialized!'), 
 click_at $power_on_x $power_on_y
 wait_for 15 panel_is green || fail "no green on the second projector"
 wmctrl -i -c "$window"
-question=$(timeout 15 xdotool search --sync --onlyvisible --name '^Projector is on!$' | head -n 1 || true)
-[ -n "$question" ] || fail "no question 'Projector is on!' on closing"
+wait_for 15 window_shown '^Projector is on!$' || fail "no question 'Projector is on!' on closing"
+question=$(visible_window '^Projector is on!$')
 focus "$question"
 answered=$(now)
 xdotool key Return

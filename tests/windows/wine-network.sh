@@ -6,36 +6,10 @@
 # Every COM port of the Wine prefix leads nowhere: no serial device of the machine is seen.
 set -euo pipefail
 
-# As in wine-e2e.sh: a mount namespace with a /dev of its own (pseudo-terminals of this
-# test only), then a virtual display. The network stays the machine's: loopback only.
-if [ -z "${LUMIVOX_E2E_SANDBOX:-}" ]; then
-    export LUMIVOX_E2E_SANDBOX=private-dev
-    for as_root in "" --map-root-user; do
-        if unshare --mount --propagation private $as_root true 2>/dev/null; then
-            exec unshare --mount --propagation private $as_root "$0" "$@"
-        fi
-    done
-    export LUMIVOX_E2E_SANDBOX=none
-    echo "(no mount namespace here: Wine sees the machine's /dev)"
-elif [ "$LUMIVOX_E2E_SANDBOX" = private-dev ] && [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
-    host_dev=$(mktemp -d)
-    mount --bind /dev "$host_dev"
-    mount -t tmpfs -o mode=755 lumivox-dev /dev
-    for node in null zero full random urandom tty; do
-        touch "/dev/$node"
-        mount --bind "$host_dev/$node" "/dev/$node"
-    done
-    mkdir /dev/shm /dev/pts
-    mount --bind "$host_dev/shm" /dev/shm
-    mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 lumivox-pts /dev/pts
-    ln -s pts/ptmx /dev/ptmx
-    ln -s /proc/self/fd /dev/fd
-    ln -s fd/0 /dev/stdin
-    ln -s fd/1 /dev/stdout
-    ln -s fd/2 /dev/stderr
-    umount -l "$host_dev"
-    rmdir "$host_dev"
-fi
+# A /dev of its own, as for the other Wine tests; the network stays the machine's:
+# loopback only.
+source "$(dirname "$(realpath "$0")")/private-dev.sh"
+
 if [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
     export LUMIVOX_E2E_INNER=1
     exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
