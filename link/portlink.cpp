@@ -2,6 +2,7 @@
 // and write command frames one byte at a time.
 
 #include "lumivox.h"
+#include "portio.h"
 #include "protocol.h"
 #include "serialport.h"
 
@@ -14,13 +15,7 @@ constexpr int kReplugPeriod = 10;
 
 bool Lumivox::openPort(const QString &name, QString *reason)
 {
-    // Never handed to the system (a NUL would cut the name short) nor echoed.
-    if (protocol::hasControlCharacter(name)) {
-        if (reason)
-            *reason = QStringLiteral("The port name holds a control character");
-        return false;
-    }
-    m_port = SerialPort::open(name, reason);
+    m_port = openProjectorPort(name, reason);
     if (!m_port)
         return false;
     openPortName = name;
