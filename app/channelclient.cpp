@@ -12,6 +12,8 @@ constexpr qint64 kMaxAnswer = 1 << 20; // bytes: a result holds at most a few li
 WindowAnswer askWindow(const QString &channel, const QJsonObject &request, int waitMs,
                        QJsonObject *answer, QString *error)
 {
+    if (channel.isEmpty())
+        return WindowAnswer::NoWindow;
     QLocalSocket socket;
     socket.setReadBufferSize(kMaxAnswer);
     socket.connectToServer(channel);

@@ -2,9 +2,11 @@
 
 #include "channelname.h"
 
+#include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,20 +25,30 @@ bool isPrivateDirectory(const QString &path)
 
 QString runtimeDirectory()
 {
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     // cron and some services start without XDG_RUNTIME_DIR while the user's desktop
     // session has one: the session's own directory is where its window listens.
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        const QString session = QStringLiteral("/run/user/%1").arg(getuid());
-        if (isPrivateDirectory(session))
-            return session;
-    }
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString session = QStringLiteral("/run/user/%1").arg(getuid());
+    if (isPrivateDirectory(session))
+        return session;
+    // Where the toolkit would go without one, made here so that a run from cron says
+    // nothing about it on standard error.
+    const passwd *user = getpwuid(getuid());
+    if (!user)
+        return {};
+    const QString fallback = QDir::tempPath() + QStringLiteral("/runtime-")
+        + QString::fromLocal8Bit(user->pw_name);
+    ::mkdir(QFile::encodeName(fallback).constData(), S_IRWXU);
+    // Another user's directory under that name would see every request.
+    return isPrivateDirectory(fallback) ? fallback : QString();
 }
 } // namespace
 
 QString localChannelName()
 {
-    return runtimeDirectory() + QStringLiteral("/lumivox.socket");
+    const QString directory = runtimeDirectory();
+    return directory.isEmpty() ? QString() : directory + QStringLiteral("/lumivox.socket");
 }
 
 bool makeChannelPrivate(const QString &fullServerName, QString *reason)

@@ -59,6 +59,11 @@ LocalChannel::~LocalChannel()
 
 bool LocalChannel::listen(const QString &name, QString *reason)
 {
+    if (name.isEmpty()) {
+        if (reason)
+            *reason = QStringLiteral("no private runtime directory for the command line");
+        return false;
+    }
     // Asked first: on Windows a second server of the same name would share its pipe.
     QLocalSocket probe;
     probe.connectToServer(name);
