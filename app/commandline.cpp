@@ -153,7 +153,8 @@ int runCommandLine(int argc, char *argv[])
         "Sends commands to the projector by name, through the running Lumivox window when\n"
         "there is one (it holds the port), else on the port itself. Exit status: 0 done,\n"
         "1 the port could not be opened, 2 no answer within 2 s to a question, 3 the\n"
-        "command is not available at the moment, 64 a usage error."));
+        "command is not available at the moment, 64 a usage error. Without these options\n"
+        "Lumivox opens its window."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption send(QStringLiteral("send"),
