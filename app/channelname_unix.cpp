@@ -19,7 +19,8 @@ bool isPrivateDirectory(const QString &path)
     struct stat status
     {
     };
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode)
+    // Not through a link, which another user in /tmp could point elsewhere later.
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 && S_ISDIR(status.st_mode)
         && status.st_uid == getuid() && (status.st_mode & kOthersBits) == 0;
 }
 
@@ -37,8 +38,8 @@ QString runtimeDirectory()
     const passwd *user = getpwuid(getuid());
     if (!user)
         return {};
-    const QString fallback = QDir::tempPath() + QStringLiteral("/runtime-")
-        + QString::fromLocal8Bit(user->pw_name);
+    const QString fallback
+        = QDir::tempPath() + QStringLiteral("/runtime-") + QString::fromLocal8Bit(user->pw_name);
     ::mkdir(QFile::encodeName(fallback).constData(), S_IRWXU);
     // Another user's directory under that name would see every request.
     return isPrivateDirectory(fallback) ? fallback : QString();
