@@ -2,6 +2,7 @@
 #define LUMIVOX_H
 
 #include "portwatch.h"
+#include "protocol.h"
 #include "ui_lumivox.h"
 
 #include <QIcon>
@@ -32,6 +33,10 @@ public:
 
     void handleReply(const QString &line);
 
+    // What the command's button does once the user has confirmed it: the power
+    // commands turn the panel neutral, then the command is sent.
+    void runCommand(protocol::Command id);
+
     // Closes the window without the power-off question and without sending anything:
     // for a request to end the program that no user is there to answer.
     void closeQuietly();
@@ -45,6 +50,10 @@ public:
     quint32 noContactTicks() const { return noContactCount; }
     qint32 pendingWindowHeight() const { return pendingHeight; }
     const QString &pendingReply() const { return replyBuffer; }
+
+signals:
+    // Every reply line, after the window has handled it.
+    void replyHandled(const QString &line);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -17,151 +17,157 @@ void Lumivox::sendKey(const char *command)
     sendCommand(command, unsigned(qstrlen(command)));
 }
 
+void Lumivox::runCommand(protocol::Command id)
+{
+    // Neutral until the projector reports its lamp again.
+    if (id == protocol::Command::PowerOn || id == protocol::Command::PowerOff)
+        ui.on_off_groupBox->setColor(protocol::neutralColor());
+    sendKey(protocol::command(id).text);
+}
+
 void Lumivox::on_freeze_clicked()
 {
-    sendKey(protocol::kFreeze);
+    runCommand(protocol::Command::Freeze);
 }
 
 void Lumivox::on_company_clicked()
 {
-    sendKey(protocol::kCompany);
+    runCommand(protocol::Command::Company);
 }
 
 void Lumivox::on_compositeVideo_clicked()
 {
-    sendKey(protocol::kComposite);
+    runCommand(protocol::Command::Composite);
 }
 
 void Lumivox::on_searchVideo_clicked()
 {
-    sendKey(protocol::kSearchSource);
+    runCommand(protocol::Command::SearchAuto);
 }
 
 void Lumivox::on_zoom_clicked()
 {
-    sendKey(protocol::kZoom);
+    runCommand(protocol::Command::Zoom);
 }
 
 void Lumivox::on_colorTemperature_clicked()
 {
-    sendKey(protocol::kColorTemperature);
+    runCommand(protocol::Command::ColorTemperature);
 }
 
 void Lumivox::on_hdmi_clicked()
 {
-    sendKey(protocol::kHdmi);
+    runCommand(protocol::Command::Hdmi);
 }
 
 void Lumivox::on_dvi_clicked()
 {
-    sendKey(protocol::kDvi);
+    runCommand(protocol::Command::Dvi);
 }
 
 void Lumivox::on_sVideo_clicked()
 {
-    sendKey(protocol::kSVideo);
+    runCommand(protocol::Command::SVideo);
 }
 
 void Lumivox::on_analogRGB_clicked()
 {
-    sendKey(protocol::kAnalogRgb);
+    runCommand(protocol::Command::Vga);
 }
 
 void Lumivox::on_eKey_clicked()
 {
-    sendKey(protocol::kEKey);
+    runCommand(protocol::Command::EKey);
 }
 
 void Lumivox::on_contrast_clicked()
 {
-    sendKey(protocol::kContrast);
+    runCommand(protocol::Command::Contrast);
 }
 
 void Lumivox::on_brightness_clicked()
 {
-    sendKey(protocol::kBrightness);
+    runCommand(protocol::Command::Brightness);
 }
 
 void Lumivox::on_aspect16_9_clicked()
 {
-    sendKey(protocol::kAspect16To9);
+    runCommand(protocol::Command::Aspect16To9);
 }
 
 void Lumivox::on_aspect4_3_clicked()
 {
-    sendKey(protocol::kAspect4To3);
+    runCommand(protocol::Command::Aspect4To3);
 }
 
 void Lumivox::on_resolution_clicked()
 {
-    sendKey(protocol::kResolution);
+    runCommand(protocol::Command::Resolution);
 }
 
 void Lumivox::on_keystoneDown_clicked()
 {
-    sendKey(protocol::kKeystoneDown);
+    runCommand(protocol::Command::KeystoneDown);
 }
 
 void Lumivox::on_keystoneUpp_clicked()
 {
-    sendKey(protocol::kKeystoneUp);
+    runCommand(protocol::Command::KeystoneUp);
 }
 
 void Lumivox::on_hide_clicked()
 {
-    sendKey(protocol::kHide);
+    runCommand(protocol::Command::ShowHide);
 }
 
 void Lumivox::on_keystone_clicked()
 {
-    sendKey(protocol::kKeystoneMenu);
+    runCommand(protocol::Command::KeystoneMenu);
 }
 
 void Lumivox::on_ok_clicked()
 {
-    sendKey(protocol::kOk);
+    runCommand(protocol::Command::Ok);
 }
 
 void Lumivox::on_left_clicked()
 {
-    sendKey(protocol::kLeft);
+    runCommand(protocol::Command::Left);
 }
 
 void Lumivox::on_down_clicked()
 {
-    sendKey(protocol::kDown);
+    runCommand(protocol::Command::Down);
 }
 
 void Lumivox::on_right_clicked()
 {
-    sendKey(protocol::kRight);
+    runCommand(protocol::Command::Right);
 }
 
 void Lumivox::on_up_clicked()
 {
-    sendKey(protocol::kUp);
+    runCommand(protocol::Command::Up);
 }
 
 void Lumivox::on_menu_clicked()
 {
-    sendKey(protocol::kMenu);
+    runCommand(protocol::Command::Menu);
 }
 
 void Lumivox::on_queryModel_clicked()
 {
-    sendKey(protocol::kQueryModel);
+    runCommand(protocol::Command::Model);
 }
 
 void Lumivox::on_queryLampTime_clicked()
 {
-    sendKey(protocol::kLampTime);
+    runCommand(protocol::Command::LampTime);
 }
 
 void Lumivox::on_startProjector_clicked()
 {
-    // Neutral until the projector reports its lamp again.
-    ui.on_off_groupBox->setColor(protocol::neutralColor());
-    sendKey(protocol::kPowerOn);
+    runCommand(protocol::Command::PowerOn);
 }
 
 void Lumivox::on_powerOff_clicked()
@@ -170,8 +176,7 @@ void Lumivox::on_powerOff_clicked()
                               QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
-    ui.on_off_groupBox->setColor(protocol::neutralColor());
-    sendKey(protocol::kPowerOff);
+    runCommand(protocol::Command::PowerOff);
 }
 
 void Lumivox::closeEvent(QCloseEvent *event)
@@ -181,8 +186,7 @@ void Lumivox::closeEvent(QCloseEvent *event)
                                  tr("The projectorn is On.\nDo you want to turn it off?"),
                                  QMessageBox::Yes | QMessageBox::No)
             == QMessageBox::Yes) {
-        ui.on_off_groupBox->setColor(protocol::neutralColor());
-        sendKey(protocol::kPowerOff);
+        runCommand(protocol::Command::PowerOff);
         QThread::msleep(kPowerOffPause);
     }
     // The window always closes; the question only decides about the projector.

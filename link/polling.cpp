@@ -88,4 +88,5 @@ void Lumivox::handleReply(const QString &line)
     if (ui.debugCheckBox->isChecked())
         log(QStringLiteral("-> ") + line + QLatin1Char('\r'));
     ui.textEdit->ensureCursorVisible();
+    emit replyHandled(line);
 }

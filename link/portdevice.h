@@ -25,6 +25,9 @@ public:
     // on failure, with the reason in *reason.
     static std::unique_ptr<PortDevice> open(const QString &name, QString *reason = nullptr);
 
+    // Where a name leads, as location() says it once the port is open.
+    static QString locationOf(const QString &name);
+
     PortDevice() = default;
     virtual ~PortDevice() = default;
     PortDevice(const PortDevice &) = delete;
@@ -42,6 +45,9 @@ public:
     virtual bool isGone() const = 0;
     // Where the port was opened (\\.\COM1, /dev/ttyUSB0, socket://10.0.0.5:4001).
     virtual QString location() const = 0;
+    // True when this port is the one the name leads to (Windows compares device names
+    // without regard to case, as the system does).
+    bool isOpenedAs(const QString &name) const;
     // Tells, opening nothing, whether what is under a name later is this port's device
     // again; empty where only a new connection can tell (a bridge).
     virtual PortWatch::Probe sameDeviceProbe() const = 0;

@@ -4,6 +4,7 @@
 #include "lumivox.h"
 #include "networkport.h"
 #include "portdevice.h"
+#include "portio.h"
 #include "protocol.h"
 #include "serialport.h"
 
@@ -13,18 +14,12 @@
 
 bool Lumivox::openPort(const QString &name, QString *reason)
 {
-    // Never handed to the system (a NUL would cut the name short) nor echoed.
-    if (protocol::hasControlCharacter(name)) {
-        if (reason)
-            *reason = QStringLiteral("The port name holds a control character");
-        return false;
-    }
     if (reconnecting && reconnecting->advance(false) == NetworkPort::Progress::Open) {
         // The watch's reopening: the connection it made stands already.
         m_port = std::move(reconnecting);
     } else {
         reconnecting.reset();
-        m_port = PortDevice::open(name, reason);
+        m_port = openProjectorPort(name, reason);
     }
     if (!m_port)
         return false;

@@ -1,6 +1,7 @@
 #include "protocol.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace protocol {
 
@@ -32,6 +33,87 @@ QByteArray frame(const char *text, unsigned length)
     QByteArray bytes(text, int(length));
     bytes.append(kCarriageReturn);
     return bytes;
+}
+
+QByteArray frame(const char *text)
+{
+    return frame(text, unsigned(qstrlen(text)));
+}
+
+namespace {
+using A = Answer;
+using C = Command;
+constexpr NamedCommand kCommands[] = {
+    {C::PowerOn, "power-on", kPowerOn, "startProjector", A::Acknowledgement},
+    {C::PowerOff, "power-off", kPowerOff, "powerOff", A::Acknowledgement},
+    {C::Vga, "vga", kAnalogRgb, "analogRGB", A::Acknowledgement},
+    {C::Hdmi, "hdmi", kHdmi, "hdmi", A::Acknowledgement},
+    {C::Dvi, "dvi", kDvi, "dvi", A::Acknowledgement},
+    {C::SVideo, "s-video", kSVideo, "sVideo", A::Acknowledgement},
+    {C::Composite, "composite", kComposite, "compositeVideo", A::Acknowledgement},
+    {C::SearchAuto, "search-auto", kSearchSource, "searchVideo", A::Acknowledgement},
+    {C::Brightness, "brightness", kBrightness, "brightness", A::Acknowledgement},
+    {C::Contrast, "contrast", kContrast, "contrast", A::Acknowledgement},
+    {C::ColorTemperature, "color-temperature", kColorTemperature, "colorTemperature",
+     A::Acknowledgement},
+    {C::Freeze, "freeze", kFreeze, "freeze", A::Acknowledgement},
+    {C::ShowHide, "show-hide", kHide, "hide", A::Acknowledgement},
+    {C::Zoom, "zoom", kZoom, "zoom", A::Acknowledgement},
+    {C::Aspect16To9, "16-9", kAspect16To9, "aspect16_9", A::Acknowledgement},
+    {C::Aspect4To3, "4-3", kAspect4To3, "aspect4_3", A::Acknowledgement},
+    // The keystone group's "Up", "Down" and "Menu" against the arrow pad's and the
+    // menu button's.
+    {C::KeystoneUp, "keystone-up", kKeystoneUp, "keystoneUpp", A::Acknowledgement},
+    {C::KeystoneDown, "keystone-down", kKeystoneDown, "keystoneDown", A::Acknowledgement},
+    {C::KeystoneMenu, "keystone-menu", kKeystoneMenu, "keystone", A::Acknowledgement},
+    {C::Menu, "menu", kMenu, "menu", A::Acknowledgement},
+    {C::Up, "up", kUp, "up", A::Acknowledgement},
+    {C::Down, "down", kDown, "down", A::Acknowledgement},
+    {C::Left, "left", kLeft, "left", A::Acknowledgement},
+    {C::Right, "right", kRight, "right", A::Acknowledgement},
+    {C::Ok, "ok", kOk, "ok", A::Acknowledgement},
+    {C::EKey, "e-key", kEKey, "eKey", A::Acknowledgement},
+    {C::LampTime, "lamp-time", kLampTime, "queryLampTime", A::LampTime},
+    {C::Model, "model", kQueryModel, "queryModel", A::Model},
+    {C::Resolution, "resolution", kResolution, "resolution", A::Resolution},
+    {C::Company, "company", kCompany, "company", A::Acknowledgement},
+};
+static_assert(int(std::size(kCommands)) == kCommandCount, "one entry per command");
+
+constexpr bool inOrder()
+{
+    for (int i = 0; i < kCommandCount; ++i)
+        if (int(kCommands[i].id) != i)
+            return false;
+    return true;
+}
+static_assert(inOrder(), "the table is indexed by Command");
+} // namespace
+
+const NamedCommand &command(Command id)
+{
+    return kCommands[int(id)];
+}
+
+const NamedCommand *commandTable()
+{
+    return kCommands;
+}
+
+const NamedCommand *commandNamed(const QString &name)
+{
+    for (const NamedCommand &entry : kCommands)
+        if (name == QLatin1String(entry.name))
+            return &entry;
+    return nullptr;
+}
+
+QStringList commandNames()
+{
+    QStringList names;
+    for (const NamedCommand &entry : kCommands)
+        names.append(QLatin1String(entry.name));
+    return names;
 }
 
 ByteResult feedByte(QString &line, char byte)
@@ -82,6 +164,45 @@ QString resolutionText(const Resolution &resolution)
         .arg(resolution.width)
         .arg(resolution.height)
         .arg(resolution.refreshRate);
+}
+
+Verdict judgeReply(Answer awaited, const Reply &reply)
+{
+    if (reply.kind == ReplyKind::NotAvailable)
+        return Verdict::NotAvailable;
+    bool answered = false;
+    switch (awaited) {
+    case Answer::Acknowledgement:
+        answered = reply.kind == ReplyKind::Accepted;
+        break;
+    case Answer::LampState:
+        answered = reply.kind == ReplyKind::LampOn || reply.kind == ReplyKind::LampOff;
+        break;
+    case Answer::LampTime:
+    case Answer::Model:
+        // Lamp states answer the window's own poll, and an acknowledgement tells nothing.
+        answered = reply.kind == ReplyKind::Other;
+        break;
+    case Answer::Resolution:
+        // A report too short to decode shows nothing in the log: no answer either.
+        answered = reply.kind == ReplyKind::Resolution;
+        break;
+    }
+    return answered ? Verdict::Answered : Verdict::Pending;
+}
+
+QString answerText(const Reply &reply, const QString &line)
+{
+    switch (reply.kind) {
+    case ReplyKind::LampOn:
+        return QStringLiteral("on");
+    case ReplyKind::LampOff:
+        return QStringLiteral("off");
+    case ReplyKind::Resolution:
+        return resolutionText(reply.resolution);
+    default:
+        return line;
+    }
 }
 
 QColor lampOffColor()

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QString>
+#include <QStringList>
 
 #include <QtGlobal>
 
@@ -50,6 +51,68 @@ constexpr char kHdmi[] = "* 0 IR 050";
 
 // The bytes that go on the wire for a command text.
 QByteArray frame(const char *text, unsigned length);
+QByteArray frame(const char *text);
+
+// What a command's answer looks like. The projector's replies are not matched to
+// commands, so a line counts as the answer when it is of the awaited kind.
+enum class Answer {
+    Acknowledgement, // "*000" (or "*001": not available now)
+    LampState, // "LAMP 0" or "LAMP 1"
+    LampTime, // any line that is no lamp state or acknowledgement
+    Model, // likewise
+    Resolution, // a resolution report
+};
+
+// The commands of the window's buttons, one each, grouped as the window groups them.
+enum class Command {
+    PowerOn,
+    PowerOff,
+    Vga,
+    Hdmi,
+    Dvi,
+    SVideo,
+    Composite,
+    SearchAuto,
+    Brightness,
+    Contrast,
+    ColorTemperature,
+    Freeze,
+    ShowHide,
+    Zoom,
+    Aspect16To9,
+    Aspect4To3,
+    KeystoneUp,
+    KeystoneDown,
+    KeystoneMenu,
+    Menu,
+    Up,
+    Down,
+    Left,
+    Right,
+    Ok,
+    EKey,
+    LampTime,
+    Model,
+    Resolution,
+    Company,
+};
+constexpr int kCommandCount = int(Command::Company) + 1;
+
+struct NamedCommand
+{
+    Command id;
+    const char *name; // stable, lowercase, hyphenated: for scripts ("power-on")
+    const char *text; // what goes on the wire, before its carriage return
+    const char *button; // object name of the window's button that sends it
+    Answer answer;
+};
+
+// The one table of commands: the window's buttons and the command line both send
+// from it.
+const NamedCommand &command(Command id);
+const NamedCommand *commandTable(); // kCommandCount entries, in the order of Command
+const NamedCommand *commandNamed(const QString &name); // null for an unknown name
+QStringList commandNames();
 
 // No real reply comes near this many characters; a longer line is cut here so
 // that a stream without carriage returns cannot grow the buffer without bound.
@@ -96,6 +159,19 @@ int refreshRate(int code);
 
 // "1024 x 768 @ 60 Hz"
 QString resolutionText(const Resolution &resolution);
+
+enum class Verdict {
+    Pending, // not the awaited answer: keep waiting
+    Answered,
+    NotAvailable, // "*001": the projector cannot do it now
+};
+
+// Whether a reply line is the answer awaited.
+Verdict judgeReply(Answer awaited, const Reply &reply);
+
+// An answer as the window's log shows it: the resolution decoded, other lines as they
+// came; "on" or "off" for a lamp state.
+QString answerText(const Reply &reply, const QString &line);
 
 // Status panel colours.
 QColor lampOffColor();

@@ -21,6 +21,10 @@ public:
     // system message for the path the name leads to in *reason.
     static std::unique_ptr<SerialPort> open(const QString &name, QString *reason = nullptr);
 
+    // The path a name leads to on this system, and how the system compares such names.
+    static QString locationOf(const QString &name);
+    static const Qt::CaseSensitivity kNameCase;
+
     // Purges both directions and closes.
     ~SerialPort() override;
 

@@ -150,6 +150,13 @@ struct SerialPort::Private
     void takeFromDevice();
 };
 
+const Qt::CaseSensitivity SerialPort::kNameCase = Qt::CaseSensitive;
+
+QString SerialPort::locationOf(const QString &name)
+{
+    return devicePath(name);
+}
+
 std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
 {
     const QString path = devicePath(name);

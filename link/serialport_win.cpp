@@ -94,9 +94,17 @@ struct SerialPort::Private
     bool gone = false;
 };
 
+// Device names are not case-sensitive on Windows (com3 is COM3).
+const Qt::CaseSensitivity SerialPort::kNameCase = Qt::CaseInsensitive;
+
+QString SerialPort::locationOf(const QString &name)
+{
+    return QLatin1String(kDevicePrefix) + name;
+}
+
 std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
 {
-    const QString path = QLatin1String(kDevicePrefix) + name;
+    const QString path = locationOf(name);
     QByteArray device;
     if (!toAnsi(path, &device)) {
         if (reason)

@@ -283,6 +283,16 @@ click_at $lamp_time_x $lamp_time_y
 wait_for 5 sent first '* 0 Lamp' || fail "Lamp Time: no '* 0 Lamp\\r'"
 echo "ok: Lamp Time sent exactly '* 0 Lamp\\r'"
 
+# 3b. A script's request goes through the running window, which holds COM1: by the user's
+# own named pipe, not by a second open of the port.
+lamp_times=$(frames first '* 0 Lamp')
+answer=$(timeout 30 "$wine" "$program_dir/lumivox.exe" --query lamp-time --json \
+    2>"$work/cli.err" | tr -d '\r') || fail "lumivox.exe --query lamp-time: $(cat "$work/cli.err")"
+grep -q '"via":"window"' <<<"$answer" && grep -q '"answer":"1234"' <<<"$answer" \
+    || fail "lumivox.exe --query lamp-time --json printed: $answer"
+sent first '* 0 Lamp' "$lamp_times" || fail "the window did not send '* 0 Lamp\\r' for the script"
+echo "ok: lumivox.exe --query lamp-time went through the window's pipe: $answer"
+
 # 4. The Settings dialog proposes COM1; applying it again reopens the port.
 open_settings
 proposed=$(focused_text)

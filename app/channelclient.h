@@ -1,0 +1,19 @@
+#ifndef CHANNELCLIENT_H
+#define CHANNELCLIENT_H
+
+#include <QJsonObject>
+#include <QString>
+
+// The command line's side of the local channel: hands one request to a running window
+// and waits for its answer, without an event loop.
+enum class WindowAnswer {
+    NoWindow, // nobody listens: the command line opens the port itself
+    OtherPort, // a window runs but does not hold the port asked for
+    Answered,
+    Failed, // the window refused the request or did not answer in time
+};
+
+WindowAnswer askWindow(const QString &channel, const QJsonObject &request, int waitMs,
+                       QJsonObject *answer, QString *error);
+
+#endif // CHANNELCLIENT_H

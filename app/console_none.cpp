@@ -1,0 +1,3 @@
+#include "console.h"
+
+void attachParentConsole() { }

@@ -1,0 +1,25 @@
+#ifndef COMMANDLINERUN_H
+#define COMMANDLINERUN_H
+
+#include <QString>
+#include <QStringList>
+
+namespace testsupport {
+
+struct CommandLineRun
+{
+    int status = -1; // -1: crashed or did not end in time
+    QString out;
+    QString err;
+    qint64 elapsedMs = 0; // from the start of the process to its exit
+};
+
+// Runs the real program with these arguments and `runtimeDirectory` as its
+// XDG_RUNTIME_DIR (a private one: the local channel of a window of the test, or none),
+// with no display. The event loop runs meanwhile, so a projector or a window of the test
+// goes on working.
+CommandLineRun runCommandLine(const QStringList &arguments, const QString &runtimeDirectory);
+
+} // namespace testsupport
+
+#endif // COMMANDLINERUN_H

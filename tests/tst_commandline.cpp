@@ -1,0 +1,155 @@
+// The command line without a window, against the simulated projector: what scripts and
+// schedules get on standard output, standard error and in the exit status.
+
+#include "commandlinerun.h"
+#include "simulator.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+constexpr int kWarmUpMs = 300;
+constexpr int kLampHours = 4321; // not the simulator's default
+constexpr int kWarmUpBound = 10000; // ms in which the lamp must be reported on
+
+using testsupport::CommandLineRun;
+} // namespace
+
+class TestCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void powerOnThenStatusReachesOn();
+    void runs_data();
+    void runs();
+    void statusAsJson();
+
+private:
+    CommandLineRun run(QStringList arguments)
+    {
+        arguments.replaceInStrings(QStringLiteral("PORT"), simulator->portName());
+        return testsupport::runCommandLine(arguments, runtime.path());
+    }
+    void startSimulator(bool mute);
+
+    QTemporaryDir runtime; // no window listens there
+    std::unique_ptr<Simulator> simulator;
+};
+
+void TestCommandLine::init()
+{
+    QVERIFY(runtime.isValid());
+    startSimulator(false);
+}
+
+void TestCommandLine::cleanup()
+{
+    simulator.reset();
+}
+
+void TestCommandLine::startSimulator(bool mute)
+{
+    Simulator::Options options;
+    options.projector.warmUpMs = kWarmUpMs;
+    options.projector.lampHours = kLampHours;
+    options.mute = mute;
+    simulator = std::make_unique<Simulator>(options);
+    QString error;
+    QVERIFY2(simulator->start(&error), qPrintable(error));
+}
+
+void TestCommandLine::powerOnThenStatusReachesOn()
+{
+    const QStringList status {QStringLiteral("--status"), QStringLiteral("--port"),
+                              QStringLiteral("PORT")};
+    QCOMPARE(run(status).out, QStringLiteral("off\n"));
+    const CommandLineRun on = run({QStringLiteral("--send"), QStringLiteral("power-on"),
+                                   QStringLiteral("--port"), QStringLiteral("PORT")});
+    QCOMPARE(on.status, 0);
+    QCOMPARE(on.out, QString());
+    // While the lamp warms up the projector reports it off.
+    QTRY_COMPARE_WITH_TIMEOUT(run(status).out, QStringLiteral("on\n"), kWarmUpBound);
+}
+
+void TestCommandLine::runs_data()
+{
+    QTest::addColumn<bool>("mute");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err"); // a pattern standard error must match
+
+    const QString port = QStringLiteral("PORT");
+    QTest::newRow("lamp time") << false << QStringList {"--query", "lamp-time", "--port", port} << 0
+                               << "4321\n"
+                               << "^$";
+    QTest::newRow("model and lamp state")
+        << false << QStringList {"--query", "model", "--status", "--port", port} << 0
+        << "Lumivox Demo Projector LV-1\noff\n"
+        << "^$";
+    QTest::newRow("not available in standby")
+        << false << QStringList {"--send", "hdmi", "menu", "--port", port} << 3 << ""
+        << "^lumivox: hdmi: Command not available at the moment.\n$";
+    QTest::newRow("silent projector")
+        << true << QStringList {"--status", "--port", port} << 2 << "unknown\n"
+        << "status: no answer";
+    // An acknowledgement is not a question: silence is no failure.
+    QTest::newRow("silent after a command")
+        << true << QStringList {"--send", "menu", "--port", port} << 0 << ""
+        << "^$";
+    QTest::newRow("missing port") << false
+                                  << QStringList {"--status", "--port", "/nonexistent/ttyUSB9"} << 1
+                                  << ""
+                                  << "^lumivox: /nonexistent/ttyUSB9: No such file or directory\n$";
+    QTest::newRow("unknown name") << false << QStringList {"--send", "power-onn"} << 64 << ""
+                                  << "unknown command name 'power-onn'.*power-on.*lamp-time";
+    QTest::newRow("not a query") << false << QStringList {"--query", "menu"} << 64 << ""
+                                 << "'menu'; the names are: lamp-time, model, resolution\n";
+    QTest::newRow("empty port") << false << QStringList {"--status", "--port", ""} << 64 << ""
+                                << "--port needs a port name";
+    QTest::newRow("missing value") << false << QStringList {"--send"} << 64 << ""
+                                   << "Missing value after '--send'";
+    QTest::newRow("nothing to do") << false << QStringList {"--json"} << 64 << ""
+                                   << "nothing to do";
+}
+
+void TestCommandLine::runs()
+{
+    QFETCH(bool, mute);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+
+    if (mute)
+        startSimulator(true);
+    const CommandLineRun result = run(arguments);
+    QCOMPARE(result.out, out);
+    QVERIFY2(QRegularExpression(err).match(result.err).hasMatch(), qPrintable(result.err));
+    QCOMPARE(result.status, status);
+}
+
+void TestCommandLine::statusAsJson()
+{
+    const CommandLineRun result = run({QStringLiteral("--status"), QStringLiteral("--json"),
+                                       QStringLiteral("--port"), QStringLiteral("PORT")});
+    QCOMPARE(result.status, 0);
+    QJsonParseError error {};
+    const QJsonObject object = QJsonDocument::fromJson(result.out.toUtf8(), &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(result.out));
+    QCOMPARE(object.value(QStringLiteral("lamp")).toString(), QStringLiteral("off"));
+    QCOMPARE(object.value(QStringLiteral("contact")).toBool(), true);
+    QCOMPARE(object.value(QStringLiteral("via")).toString(), QStringLiteral("port"));
+    QCOMPARE(object.value(QStringLiteral("port")).toString(), simulator->portName());
+    qInfo("%s", qPrintable(result.out.trimmed()));
+}
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"

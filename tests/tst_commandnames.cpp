@@ -1,0 +1,87 @@
+// The one table of command names: every command button has exactly one name, and a
+// name puts on the wire what its button puts there.
+
+#include "boxanswerer.h"
+#include "fakeprojector.h"
+#include "lumivox.h"
+#include "protocol.h"
+#include "windowprobe.h"
+#include "wireframes.h"
+
+#include <QAbstractButton>
+#include <QRegularExpression>
+#include <QSet>
+#include <QtTest>
+
+namespace {
+constexpr int kWireWait = 2000; // ms for bytes to cross the pty
+// The buttons that send nothing.
+const QSet<QString> notCommands {QStringLiteral("info"), QStringLiteral("connectionStatus"),
+                                 QStringLiteral("clearLog")};
+} // namespace
+
+class TestCommandNames : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyButtonHasOneName();
+    void nameSendsWhatItsButtonSends_data();
+    void nameSendsWhatItsButtonSends();
+};
+
+void TestCommandNames::everyButtonHasOneName()
+{
+    const Lumivox window;
+    QSet<QString> buttons;
+    for (const QAbstractButton *button : window.findChildren<QAbstractButton *>()) {
+        const QByteArray slot = "on_" + button->objectName().toLatin1() + "_clicked()";
+        if (window.metaObject()->indexOfSlot(slot.constData()) >= 0
+            && !notCommands.contains(button->objectName()))
+            buttons.insert(button->objectName());
+    }
+    QCOMPARE(buttons.size(), protocol::kCommandCount);
+
+    const QRegularExpression form(QStringLiteral("^[a-z0-9]+(-[a-z0-9]+)*$"));
+    QSet<QString> names;
+    QSet<QString> named;
+    for (int i = 0; i < protocol::kCommandCount; ++i) {
+        const protocol::NamedCommand &entry = protocol::commandTable()[i];
+        const QString name = QLatin1String(entry.name);
+        QVERIFY2(form.match(name).hasMatch(), entry.name);
+        QCOMPARE(protocol::commandNamed(name), &entry);
+        names.insert(name);
+        named.insert(QLatin1String(entry.button));
+    }
+    QCOMPARE(names.size(), protocol::kCommandCount);
+    QCOMPARE(named, buttons);
+}
+
+void TestCommandNames::nameSendsWhatItsButtonSends_data()
+{
+    QTest::addColumn<QString>("name");
+    for (const QString &name : protocol::commandNames())
+        QTest::newRow(qPrintable(name)) << name;
+}
+
+void TestCommandNames::nameSendsWhatItsButtonSends()
+{
+    QFETCH(QString, name);
+    const protocol::NamedCommand *entry = protocol::commandNamed(name);
+    QVERIFY(entry);
+
+    FakeProjector fake;
+    QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+    Lumivox window;
+    testsupport::openOn(window, fake.slavePath());
+    testsupport::BoxAnswerer answerer(QMessageBox::Yes); // "Power Off" asks first
+    auto *button = window.findChild<QAbstractButton *>(QLatin1String(entry->button));
+    QVERIFY(button);
+    button->click();
+    QVERIFY(fake.waitForFrames(1, kWireWait));
+    QCOMPARE(testsupport::withoutPolls(fake.frames()),
+             QList<QByteArray> {protocol::frame(entry->text)});
+}
+
+QTEST_MAIN(TestCommandNames)
+#include "tst_commandnames.moc"

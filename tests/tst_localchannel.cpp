@@ -1,0 +1,286 @@
+// The running window takes the command line's requests on its local channel: commands
+// go out as its buttons send them, the channel is the user's alone, bad requests change
+// nothing, and a second window does not take the channel over.
+
+#include "boxanswerer.h"
+#include "channelname.h"
+#include "commandlinerun.h"
+#include "fakeprojector.h"
+#include "localchannel.h"
+#include "lumivox.h"
+#include "simulator.h"
+#include "tickwatch.h"
+#include "windowprobe.h"
+#include "wireframes.h"
+
+#include <QCheckBox>
+#include <QLocalSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kLampHours = 4321; // not the simulator's default
+constexpr int kCloseBound = 5000; // ms: the channel ends every connection by then
+constexpr int kFreezeMs = 1500; // a tick gap a user would call a freeze
+constexpr int kTicksAfter = 3; // ticks that must follow a bad request
+constexpr int kWireWait = 2000;
+constexpr mode_t kPermissionBits = 07777;
+constexpr mode_t kUserReadWrite = 0600;
+
+using testsupport::CommandLineRun;
+using testsupport::logText;
+
+// The window's log without the lamp polls and their answers, which ticks add at any time.
+QString withoutPolling(const QString &log)
+{
+    QStringList lines = log.split(QLatin1Char('\n'));
+    lines.removeIf([](const QString &line) {
+        return line.contains(QLatin1String("Lamp ?")) || line.contains(QLatin1String("LAMP"));
+    });
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+class TestLocalChannel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void throughTheWindow_data();
+    void throughTheWindow();
+    void powerOffAsksNothing();
+    void otherPortIsOpenedDirectly();
+    void badRequests_data();
+    void badRequests();
+    void channelIsTheUsersAlone();
+    void secondWindowDoesNotStealIt();
+    void staleSocketIsReplaced();
+
+private:
+    // A window with Debug ticked on the simulator's port, taking requests.
+    void startOnSimulator();
+    // A window on a fake projector that acknowledges every command.
+    void startOnFake();
+    void listen();
+    CommandLineRun run(const QStringList &arguments)
+    {
+        return testsupport::runCommandLine(arguments, runtime.path());
+    }
+    // A request the fake acknowledges: served through the window, whose port the
+    // command line could not open itself.
+    bool menuServed()
+    {
+        return run({QStringLiteral("--send"), QStringLiteral("menu")}).status == 0
+            && testsupport::withoutPolls(fake->frames()) == QList<QByteArray> {"* 0 IR 008\r"};
+    }
+
+    QTemporaryDir runtime;
+    std::unique_ptr<Simulator> simulator;
+    std::unique_ptr<FakeProjector> fake;
+    std::unique_ptr<Lumivox> window;
+    std::unique_ptr<LocalChannel> channel;
+};
+
+void TestLocalChannel::initTestCase()
+{
+    QVERIFY(runtime.isValid());
+    // Never the user's own runtime directory, where a real window may listen.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QVERIFY(localChannelName().startsWith(runtime.path()));
+}
+
+void TestLocalChannel::cleanup()
+{
+    channel.reset();
+    window.reset();
+    simulator.reset();
+    fake.reset();
+}
+
+void TestLocalChannel::listen()
+{
+    channel = std::make_unique<LocalChannel>(window.get());
+    QString reason;
+    QVERIFY2(channel->listen(localChannelName(), &reason), qPrintable(reason));
+}
+
+void TestLocalChannel::startOnSimulator()
+{
+    Simulator::Options options;
+    options.projector.lampHours = kLampHours;
+    simulator = std::make_unique<Simulator>(options);
+    QString error;
+    QVERIFY2(simulator->start(&error), qPrintable(error));
+    window = std::make_unique<Lumivox>();
+    testsupport::openOn(*window, simulator->portName());
+    window->form().debugCheckBox->setChecked(true);
+    listen();
+}
+
+void TestLocalChannel::startOnFake()
+{
+    fake = std::make_unique<FakeProjector>();
+    QVERIFY2(fake->isValid(), qPrintable(fake->errorString()));
+    connect(fake.get(), &FakeProjector::frameReceived, fake.get(), [this](const QByteArray &f) {
+        if (f != testsupport::pollFrame())
+            fake->send("*000\r");
+    });
+    window = std::make_unique<Lumivox>();
+    testsupport::openOn(*window, fake->slavePath());
+    fake->clearRecord();
+    listen();
+}
+
+void TestLocalChannel::throughTheWindow_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("the window's port") << QStringList {"--send", "lamp-time"};
+    QTest::newRow("named as the window has it") << QStringList {"--query", "lamp-time", "--port"};
+}
+
+void TestLocalChannel::throughTheWindow()
+{
+    QFETCH(QStringList, arguments);
+    startOnSimulator();
+    if (arguments.constLast() == QLatin1String("--port"))
+        arguments.append(simulator->portName());
+
+    // What the button makes of it, in the log.
+    window->form().queryLampTime->click();
+    QTRY_VERIFY(logText(*window).contains(QStringLiteral("-> %1\n").arg(kLampHours)));
+    const QString byButton = withoutPolling(logText(*window));
+    window->form().textEdit->clear();
+
+    const PortDevice *port = window->port();
+    const CommandLineRun result = run(arguments);
+    QCOMPARE(result.out, QString::number(kLampHours) + QLatin1Char('\n'));
+    QCOMPARE(result.err, QString());
+    // A second open of the window's port would have failed: it is held exclusively.
+    QCOMPARE(result.status, 0);
+    QCOMPARE(window->port(), port);
+    QCOMPARE(withoutPolling(logText(*window)), byButton);
+}
+
+void TestLocalChannel::powerOffAsksNothing()
+{
+    startOnSimulator();
+    testsupport::BoxAnswerer answerer(QMessageBox::No);
+    QVERIFY(run({QStringLiteral("--send"), QStringLiteral("power-on")}).status == 0);
+    const CommandLineRun off = run({QStringLiteral("--send"), QStringLiteral("power-off")});
+    QCOMPARE(answerer.count(), 0);
+    QCOMPARE(off.status, 0);
+    QVERIFY(withoutPolling(logText(*window)).contains(QLatin1String("<- * 0 IR 002\n")));
+    qInfo("--send power-off through the window: %lld ms to its exit", off.elapsedMs);
+}
+
+void TestLocalChannel::otherPortIsOpenedDirectly()
+{
+    startOnSimulator();
+    const CommandLineRun result = run(
+        {QStringLiteral("--status"), QStringLiteral("--port"), QStringLiteral("/nonexistent/tty")});
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.contains(QLatin1String("/nonexistent/tty: No such file")),
+             qPrintable(result.err));
+}
+
+void TestLocalChannel::badRequests_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<bool>("refused"); // answered with an error, else dropped unanswered
+
+    QTest::newRow("not JSON") << QByteArray("power-off\n") << true;
+    QTest::newRow("wrong shape") << QByteArray(R"({"commands":"power-off"})"
+                                               "\n")
+                                 << true;
+    QTest::newRow("unknown name") << QByteArray(R"({"commands":["power-offf"]})"
+                                                "\n")
+                                  << true;
+    QTest::newRow("nothing to do") << QByteArray(R"({"commands":[]})"
+                                                 "\n")
+                                   << true;
+    // A good request but for its size.
+    QTest::newRow("oversized") << QByteArray(R"({"commands":["menu"])")
+            + QByteArray(LocalChannel::kMaxRequest, ' ')
+            + QByteArray("}\n") << true;
+    QTest::newRow("half-sent") << QByteArray(R"({"commands":["power-o)") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void TestLocalChannel::badRequests()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(bool, refused);
+    startOnFake();
+    testsupport::TickWatch ticks(window.get());
+
+    QLocalSocket client;
+    client.connectToServer(localChannelName());
+    QVERIFY(client.waitForConnected(kWireWait));
+    client.write(request);
+    QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, kCloseBound);
+    const QByteArray answer = client.readAll();
+    QCOMPARE(answer.contains("\"error\""), refused);
+    QCOMPARE(answer.isEmpty(), !refused);
+
+    // Nothing was sent, and the window went on ticking all along.
+    const qsizetype gaps = ticks.gapsMs().size();
+    QTRY_VERIFY(ticks.gapsMs().size() >= gaps + kTicksAfter);
+    QVERIFY2(ticks.longestGapMs() < kFreezeMs, qPrintable(QString::number(ticks.longestGapMs())));
+    QCOMPARE(testsupport::withoutPolls(fake->frames()), QList<QByteArray>());
+    // The next request is served as ever.
+    QVERIFY(menuServed());
+}
+
+void TestLocalChannel::channelIsTheUsersAlone()
+{
+    startOnFake();
+    struct stat status
+    {
+    };
+    QCOMPARE(::lstat(QFile::encodeName(channel->fullServerName()).constData(), &status), 0);
+    QVERIFY(S_ISSOCK(status.st_mode));
+    QCOMPARE(status.st_uid, getuid());
+    QCOMPARE(status.st_mode & kPermissionBits, kUserReadWrite);
+}
+
+void TestLocalChannel::secondWindowDoesNotStealIt()
+{
+    startOnFake();
+    Lumivox second; // on COM1, which does not exist here
+    LocalChannel secondChannel(&second);
+    QString reason;
+    QVERIFY(!secondChannel.listen(localChannelName(), &reason));
+    QVERIFY(!reason.isEmpty());
+    QVERIFY(QFileInfo::exists(localChannelName()));
+    QVERIFY(menuServed());
+}
+
+void TestLocalChannel::staleSocketIsReplaced()
+{
+    // A socket file that nobody listens at any more, as a killed window leaves it.
+    const QByteArray path = QFile::encodeName(localChannelName());
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    QVERIFY(size_t(path.size()) < sizeof address.sun_path);
+    std::copy(path.cbegin(), path.cend(), address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    QVERIFY(fd >= 0);
+    QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    ::close(fd);
+    QVERIFY(QFileInfo::exists(localChannelName()));
+
+    startOnFake();
+    QVERIFY(menuServed());
+}
+
+QTEST_MAIN(TestLocalChannel)
+#include "tst_localchannel.moc"
