@@ -33,7 +33,12 @@ QString refusal(DeviceKind kind, bool sessionTerminal);
 // Whether any process (this one included) has the device as its controlling terminal,
 // read from the tty_nr field of procRoot/<pid>/stat. Processes hidden from this user
 // (hidepid) are not seen; their terminals are not this user's to open either.
-bool isSessionTerminal(unsigned major, unsigned minor, const QString &procRoot);
+// `nodeFilesystem` is the st_dev of the device's node: every devpts instance (a
+// container's, a sandbox's) numbers its pseudo-terminals from 0, so a process whose
+// open descriptors show it on another instance's terminal of the same number does not
+// count. Where its descriptors cannot be read, the number alone decides.
+bool isSessionTerminal(unsigned major, unsigned minor, quint64 nodeFilesystem,
+                       const QString &procRoot);
 
 // What a port was opened as, to tell whether what comes back under its name is it.
 struct Identity

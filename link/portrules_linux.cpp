@@ -6,6 +6,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace portrules {
@@ -132,7 +134,40 @@ QString refusal(DeviceKind kind, bool sessionTerminal)
     return QString();
 }
 
-bool isSessionTerminal(unsigned major, unsigned minor, const QString &procRoot)
+// Where a process holds a device of these numbers open: on the node's own filesystem,
+// only on another one (another devpts instance), or nowhere that can be seen.
+enum class Holding { Here, Elsewhere, Unknown };
+
+Holding holding(const QByteArray &processDir, dev_t device, quint64 nodeFilesystem)
+{
+    const QByteArray fdDir = processDir + "/fd";
+    DIR *descriptors = ::opendir(fdDir.constData());
+    if (!descriptors)
+        return Holding::Unknown;
+    Holding result = Holding::Unknown;
+    while (const dirent *entry = ::readdir(descriptors)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        // stat() follows the descriptor to the node it was opened on.
+        struct stat node
+        {
+        };
+        const QByteArray path = fdDir + '/' + entry->d_name;
+        if (::stat(path.constData(), &node) != 0 || !S_ISCHR(node.st_mode)
+            || node.st_rdev != device)
+            continue;
+        if (quint64(node.st_dev) == nodeFilesystem) {
+            result = Holding::Here;
+            break;
+        }
+        result = Holding::Elsewhere;
+    }
+    ::closedir(descriptors);
+    return result;
+}
+
+bool isSessionTerminal(unsigned major, unsigned minor, quint64 nodeFilesystem,
+                       const QString &procRoot)
 {
     const QByteArray root = QFile::encodeName(procRoot);
     DIR *processes = ::opendir(root.constData());
@@ -159,7 +194,10 @@ bool isSessionTerminal(unsigned major, unsigned minor, const QString &procRoot)
         const unsigned ttyMajor = unsigned(code >> kMajorShift) & kMajorMask;
         const unsigned ttyMinor
             = unsigned(code & kLowMinorMask) | unsigned((code >> kHighMinorShift) & ~kLowMinorMask);
-        found = ttyMajor == major && ttyMinor == minor;
+        if (ttyMajor != major || ttyMinor != minor)
+            continue;
+        found = holding(root + '/' + entry->d_name, makedev(major, minor), nodeFilesystem)
+            != Holding::Elsewhere;
     }
     ::closedir(processes);
     return found;

@@ -175,8 +175,8 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
     const unsigned major = ::major(status.st_rdev);
     const unsigned minor = ::minor(status.st_rdev);
     const portrules::DeviceKind kind = portrules::classify(major, minor, kSysRoot);
-    const QString refused
-        = portrules::refusal(kind, portrules::isSessionTerminal(major, minor, kProcRoot));
+    const QString refused = portrules::refusal(
+        kind, portrules::isSessionTerminal(major, minor, quint64(status.st_dev), kProcRoot));
     if (!refused.isEmpty())
         return fail(reason, path, refused);
     struct stat link

@@ -26,6 +26,7 @@
 #include <pty.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -58,6 +59,8 @@ private slots:
     void refused();
     void deviceKinds_data();
     void deviceKinds();
+    void sessionOnOtherInstance_data();
+    void sessionOnOtherInstance();
     void lineSettings();
     void floodLeavesBoundedBacklog();
     void floodKeepsTicksShort_data();
@@ -279,6 +282,59 @@ void TestSerialPort::deviceKinds()
             QDir(sys.path()).mkpath(QStringLiteral("dev/char/%1:%2/device").arg(major).arg(minor)));
     const QString why = portrules::refusal(portrules::classify(major, minor, sys.path()), session);
     QVERIFY2(refusal.isEmpty() ? why.isEmpty() : why.startsWith(refusal), qPrintable(why));
+}
+
+void TestSerialPort::sessionOnOtherInstance_data()
+{
+    // A process whose tty_nr is the fake projector's pseudo-terminal number, holding as
+    // its descriptor 0: the very node, a node of the same number on another filesystem
+    // (another devpts instance, as in a container), or nothing that can be read.
+    QTest::addColumn<QString>("holds");
+    QTest::addColumn<bool>("sameNumber");
+    QTest::addColumn<bool>("session");
+
+    QTest::newRow("this instance's terminal") << "node" << true << true;
+    QTest::newRow("another instance's terminal") << "other" << true << false;
+    QTest::newRow("descriptors not readable") << "" << true << true;
+    QTest::newRow("another terminal number") << "node" << false << false;
+}
+
+void TestSerialPort::sessionOnOtherInstance()
+{
+    QFETCH(QString, holds);
+    QFETCH(bool, sameNumber);
+    QFETCH(bool, session);
+
+    struct stat node
+    {
+    };
+    QCOMPARE(::stat(QFile::encodeName(fake->slavePath()).constData(), &node), 0);
+    const unsigned major = ::major(node.st_rdev);
+    const unsigned minor = ::minor(node.st_rdev) + (sameNumber ? 0 : 1);
+    QTemporaryDir proc;
+    QVERIFY(proc.isValid());
+    const QString process = proc.filePath(QStringLiteral("4242"));
+    QVERIFY(QDir().mkpath(process));
+    // tty_nr: minor in bits 31-20 and 7-0, major in bits 19-8.
+    const unsigned ttyNr = (minor & 0xffU) | (major << 8) | ((minor & ~0xffU) << 12);
+    QFile stat(process + QStringLiteral("/stat"));
+    QVERIFY(stat.open(QIODevice::WriteOnly));
+    stat.write(QByteArray("4242 (sh) S 1 4242 4242 ") + QByteArray::number(ttyNr) + " 4242 0\n");
+    stat.close();
+    if (!holds.isEmpty()) {
+        QVERIFY(QDir().mkpath(process + QStringLiteral("/fd")));
+        QString target = fake->slavePath();
+        if (holds == QLatin1String("other")) {
+            // A node only: nothing is opened through it.
+            target = proc.filePath(QStringLiteral("pts-elsewhere"));
+            if (::mknod(QFile::encodeName(target).constData(), S_IFCHR | 0600, node.st_rdev) != 0)
+                QSKIP("No permission to make a device node here");
+        }
+        QVERIFY(QFile::link(target, process + QStringLiteral("/fd/0")));
+    }
+    QCOMPARE(portrules::isSessionTerminal(::major(node.st_rdev), ::minor(node.st_rdev),
+                                          quint64(node.st_dev), proc.path()),
+             session);
 }
 
 void TestSerialPort::lineSettings()
