@@ -23,12 +23,7 @@ screenshot=${3:+$(realpath -m "$3")}
 work=$(mktemp -d)
 pids=()
 
-# A private prefix (made here, or by the installer test): nothing of the user's Wine
-# set-up is used or changed.
-export WINEPREFIX=${LUMIVOX_WINE_PREFIX:-$work/prefix} WINEARCH=win64 WINEDEBUG=-all
-# No downloads of Wine's .NET and browser parts, no menu entries for the user.
-export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+source "$(dirname "$(realpath "$0")")/wine-common.sh"
 unset QT_QPA_PLATFORM
 
 cleanup() {
@@ -46,17 +41,6 @@ fail() {
     exit 1
 }
 
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-    local seconds=$1
-    shift
-    local deadline=$((SECONDS + seconds))
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.2
-    done
-}
-
 # --- The serial ports Wine offers ---------------------------------------------------
 # COM1 is a link of ours: to the simulator's pseudo-terminal while one runs, otherwise to
 # a path that does not exist. Every other port Wine makes leads to that dead end or is
@@ -66,17 +50,7 @@ dead_end=$work/no-port
 ln -s "$dead_end" "$com1"
 dosdevices=$WINEPREFIX/dosdevices
 
-DISPLAY='' "$wine" wineboot --init >"$work/wineboot.log" 2>&1 || fail "no Wine prefix"
-"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$com1" /f >/dev/null
-for n in 2 3 4 5 6 7 8; do
-    "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$dead_end" /f >/dev/null
-done
-# Wine makes its port links when its server starts: restart it, keep it running from
-# now on (so the links are made only this once), and let it make them.
-wineserver -k 2>/dev/null || true
-wineserver -w
-wineserver -p >"$work/wineserver.log" 2>&1
-"$wine" reg query 'HKLM\Software\Wine\Ports' >"$work/ports.log" 2>&1
+map_com_ports "$com1" "$dead_end"
 # The server of this prefix (other Wine users may run their own).
 prefix_server() {
     local pid
@@ -87,15 +61,6 @@ prefix_server() {
 }
 server=$(prefix_server)
 [ -n "$server" ] || fail "no Wine server for $WINEPREFIX"
-# Ports Wine found on the machine itself are numbered after ours: remove their links.
-for link in "$dosdevices"/com*; do
-    [ -L "$link" ] || continue
-    case "$(readlink "$link")" in
-    "$com1" | "$dead_end") ;;
-    *) echo "removing $(basename "$link") -> $(readlink "$link")" && rm -f "$link" ;;
-    esac
-done
-
 # Refuses to go on unless COM1 leads to the simulator's pseudo-terminal $port (one this
 # test made) and every other port Wine has leads nowhere, with the same Wine server.
 check_ports() {
@@ -141,8 +106,6 @@ focus() {
     wait_for 5 has_focus "$1" || xdotool windowfocus --sync "$1" 2>/dev/null || true
     has_focus "$1" || echo "(focus is on $(xdotool getwindowfocus 2>/dev/null), not on $1)"
 }
-geometry() { xdotool getwindowgeometry --shell "$window" | sed -n "s/^$1=//p"; }
-click_at() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 # The plug button sits at the right below the buttons; measured from the top, since the
 # window does not always shrink back at once after the log has been hidden.
 plug_x() { echo $(($(geometry WIDTH) - 32)); }
@@ -166,15 +129,6 @@ focused_text() {
     xclip -o -selection clipboard 2>/dev/null || true
 }
 
-# The first visible window whose name matches $1. Looked for again and again rather than
-# waited for with xdotool's --sync, which gives up on the X error of a window that
-# vanishes while it looks (Wine makes and drops windows while a program starts).
-visible_window() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 || true; }
-window_shown() { [ -n "$(visible_window "$1")" ]; }
-
-settings_dialog() { xdotool search --onlyvisible --name '^Settings$' 2>/dev/null | head -n 1; }
-settings_open() { [ -n "$(settings_dialog)" ]; }
-settings_closed() { [ -z "$(settings_dialog)" ]; }
 error_boxes() { xdotool search --onlyvisible --name '^Error!$' 2>/dev/null || true; }
 no_error_box() { [ -z "$(error_boxes)" ]; }
 open_settings() {

@@ -16,10 +16,8 @@ stage=$(realpath "$2")
 simulator=$(realpath "$3")
 work=$(mktemp -d)
 
-# A private prefix, as in wine-e2e.sh. No display: a silent install shows nothing.
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+# A private prefix of its own. No display: a silent install shows nothing.
+source "$(dirname "$(realpath "$0")")/wine-common.sh"
 unset DISPLAY
 
 cleanup() {

@@ -21,9 +21,7 @@ work=$(mktemp -d)
 pids=()
 ser2net_pid=
 
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe="
-wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
+source "$(dirname "$(realpath "$0")")/wine-common.sh"
 unset QT_QPA_PLATFORM
 
 cleanup() {
@@ -42,31 +40,11 @@ fail() {
     exit 1
 }
 
-wait_for() {
-    local deadline=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ $SECONDS -lt $deadline ] || return 1
-        sleep 0.2
-    done
-}
-
 command -v ser2net >/dev/null || fail "ser2net is not installed"
 
 # --- Ports: every COM port leads to a path that does not exist ------------------------
 dead_end=$work/no-port
-DISPLAY='' "$wine" wineboot --init >"$work/wineboot.log" 2>&1 || fail "no Wine prefix"
-for n in 1 2 3 4 5 6 7 8; do
-    "$wine" reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d "$dead_end" /f >/dev/null
-done
-wineserver -k 2>/dev/null || true
-wineserver -w
-wineserver -p >"$work/wineserver.log" 2>&1
-"$wine" reg query 'HKLM\Software\Wine\Ports' >/dev/null 2>&1
-for link in "$WINEPREFIX"/dosdevices/com*; do
-    [ -L "$link" ] || continue
-    [ "$(readlink "$link")" = "$dead_end" ] || rm -f "$link"
-done
+map_com_ports "$dead_end" "$dead_end"
 
 # --- The projector behind ser2net -------------------------------------------------------
 "$simulator" --log --warm-up 1500 >"$work/simulator.log" 2>&1 &
@@ -115,14 +93,9 @@ mkdir "$work/cwd"
 cd "$work/cwd"
 "$wine" "$program_dir/lumivox.exe" >"$work/lumivox.log" 2>&1 &
 pids+=($!)
-window=$(timeout 60 xdotool search --sync --onlyvisible --name '^Lumivox V 1\.2$' | head -n 1 || true)
-[ -n "$window" ] || fail "no window titled 'Lumivox V 1.2'"
+wait_for 60 window_shown '^Lumivox V 1\.2$' || fail "no window titled 'Lumivox V 1.2'"
+window=$(visible_window '^Lumivox V 1\.2$')
 
-geometry() { xdotool getwindowgeometry --shell "$window" | sed -n "s/^$1=//p"; }
-click_at() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
-settings_dialog() { xdotool search --onlyvisible --name '^Settings$' 2>/dev/null | head -n 1; }
-settings_open() { [ -n "$(settings_dialog)" ]; }
-settings_closed() { [ -z "$(settings_dialog)" ]; }
 power_on_x=55 power_on_y=68
 plug_from_top=323
 
