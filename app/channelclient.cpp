@@ -1,5 +1,7 @@
 #include "channelclient.h"
 
+#include "channelname.h"
+
 #include <QDeadlineTimer>
 #include <QJsonDocument>
 #include <QLocalSocket>
@@ -19,6 +21,9 @@ WindowAnswer askWindow(const QString &channel, const QJsonObject &request, int w
     socket.connectToServer(channel);
     if (!socket.waitForConnected(kConnectWait))
         return WindowAnswer::NoWindow;
+    // Nothing goes to, and nothing is believed from, a program of another user.
+    if (!isServedByThisUser(socket.socketDescriptor(), error))
+        return WindowAnswer::Failed;
     socket.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
     const QDeadlineTimer deadline(waitMs);
     while (!socket.canReadLine()) {

@@ -3,26 +3,37 @@
 #include "channelclient.h"
 #include "channelname.h"
 #include "console.h"
-#include "exchange.h"
-#include "portio.h"
+#include "portdevice.h"
+#include "portopener.h"
+#include "projectorsession.h"
 #include "protocol.h"
+#include "resultjson.h"
+#include "scriptedrequest.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QTextStream>
 #include <QTimer>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 
 namespace {
 constexpr char kDefaultPort[] = "COM1";
-constexpr int kReadInterval = 10; // ms between two looks at the port
-constexpr quint32 kReadChunk = 256; // bytes taken from the port per look
+constexpr int kTickInterval = 10; // ms between two looks at the port
 // ms the window may take beyond the answers' own time: a request queued behind others
 constexpr int kWindowAllowance = 10000;
 constexpr int kNameColumn = 20; // width of the name column of --list
+
+// The command line's own options: any of them selects the command line; anything else
+// (no arguments, the toolkit's options such as --style or -geometry) starts the window.
+const char *const kOwnOptions[]
+    = {"--send", "--status",  "--query",    "--list", "--json", "--port",
+       "--help", "--version", "--help-all", "-h",     "-?",     "-v"};
 
 const QStringList &queryNames()
 {
@@ -31,21 +42,58 @@ const QStringList &queryNames()
     return names;
 }
 
-int usageError(const QString &message)
+// What the command line prints, written at its end: a write that fails or falls short
+// (a full disk, a closed descriptor) makes the run a failure, said on standard error
+// where that still can be written. A reader that went away (head) is no news.
+class Output
 {
-    QTextStream(stderr) << "lumivox: " << message << "\nTry 'lumivox --help'.\n";
-    return Exchange::UsageError;
+public:
+    void out(const QString &text) { outText += text.toUtf8(); }
+    void err(const QString &text) { errText += text.toUtf8(); }
+
+    int finish(int status)
+    {
+        if (!write(stdout, outText)) {
+            const int error = errno;
+            if (error != EPIPE) {
+                errText += "lumivox: cannot write the output: ";
+                errText += std::strerror(error);
+                errText += '\n';
+            }
+            status = resultjson::PortFailed;
+        }
+        if (!write(stderr, errText))
+            status = resultjson::PortFailed;
+        return status;
+    }
+
+private:
+    static bool write(FILE *stream, const QByteArray &bytes)
+    {
+        errno = 0;
+        const size_t written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+        return std::fflush(stream) == 0 && written == size_t(bytes.size()) && !std::ferror(stream);
+    }
+
+    QByteArray outText;
+    QByteArray errText;
+};
+
+int usageError(Output &output, const QString &message)
+{
+    output.err(QStringLiteral("lumivox: ") + message + QStringLiteral("\nTry 'lumivox --help'.\n"));
+    return output.finish(resultjson::UsageError);
 }
 
-int unknownName(const QString &name, const QStringList &known)
+int unknownName(Output &output, const QString &name, const QStringList &known)
 {
-    return usageError(QStringLiteral("unknown command name '%1'; the names are: %2")
+    return usageError(output,
+                      QStringLiteral("unknown command name '%1'; the names are: %2")
                           .arg(name, known.join(QStringLiteral(", "))));
 }
 
-void printList(bool json)
+void printList(Output &output, bool json)
 {
-    QTextStream out(stdout);
     QJsonArray list;
     for (int i = 0; i < protocol::kCommandCount; ++i) {
         const protocol::NamedCommand &entry = protocol::commandTable()[i];
@@ -53,110 +101,136 @@ void printList(bool json)
             list.append(QJsonObject {{QStringLiteral("name"), QLatin1String(entry.name)},
                                      {QStringLiteral("frame"), QLatin1String(entry.text)}});
         else
-            out << QString::fromLatin1(entry.name).leftJustified(kNameColumn) << entry.text << "\n";
+            output.out(QString::fromLatin1(entry.name).leftJustified(kNameColumn)
+                       + QLatin1String(entry.text) + QLatin1Char('\n'));
     }
     if (json)
-        out << QJsonDocument(QJsonObject {{QStringLiteral("commands"), list}})
-                   .toJson(QJsonDocument::Compact)
-            << "\n";
+        output.out(QString::fromUtf8(QJsonDocument(QJsonObject {{QStringLiteral("commands"), list}})
+                                         .toJson(QJsonDocument::Compact))
+                   + QLatin1Char('\n'));
 }
 
-// The run on the port itself: the same frames, line assembly and reply grammar as the
-// window's, read every few milliseconds instead of every tick.
-Exchange::Result runOnPort(const QString &portName, const QList<Exchange::Step> &steps)
+#ifndef Q_OS_WIN
+// The bytes the last --port of the command line was given as, or nothing.
+QByteArray rawPortArgument(int argc, char *argv[])
 {
-    QString reason;
-    const std::unique_ptr<PortDevice> port = openProjectorPort(portName, &reason);
-    if (!port) {
-        Exchange::Result result;
-        result.error = reason;
-        result.status = Exchange::PortFailed;
-        return result;
+    QByteArray raw;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--port" && i + 1 < argc)
+            raw = QByteArray(argv[++i]);
+        else if (argument.startsWith("--port="))
+            raw = argument.mid(int(qstrlen("--port=")));
     }
-    Exchange exchange(steps, [&port](const Exchange::Step &step, QString *error) {
-        if (writeFrame(*port, protocol::frame(step.text)) == PortDevice::WriteResult::Written)
-            return true;
-        *error = QStringLiteral("Failed to send data to serial port");
-        return false;
-    });
-    QString line;
-    QTimer reader;
-    QObject::connect(&reader, &QTimer::timeout, &exchange, [&] {
-        char bytes[kReadChunk];
-        const quint32 count = port->read(bytes, kReadChunk);
-        for (quint32 i = 0; i < count; ++i) {
-            if (protocol::feedByte(line, bytes[i]) == protocol::ByteResult::LineComplete) {
-                exchange.takeLine(line);
-                line.clear();
-            }
-        }
-    });
-    QObject::connect(&exchange, &Exchange::finished, QCoreApplication::instance(),
+    return raw;
+}
+#endif
+
+// The run on the port itself: a session of its own, without polling, that sends the
+// request's frames and reads the replies every few milliseconds.
+ScriptedRequest::Result runOnPort(const QString &portName,
+                                  const QList<ScriptedRequest::Step> &steps)
+{
+    ProjectorSession session;
+    session.setPolling(false);
+    ScriptedRequest request(steps);
+    ScriptedRequest::Result failure;
+    failure.status = ScriptedRequest::Status::PortFailed;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
+    QObject::connect(&request, &ScriptedRequest::finished, QCoreApplication::instance(),
                      &QCoreApplication::quit, Qt::QueuedConnection);
-    reader.start(kReadInterval);
-    exchange.start();
-    if (!exchange.isFinished())
-        QCoreApplication::exec();
-    return exchange.result();
+    QObject::connect(&session, &ProjectorSession::openFinished, &request,
+                     [&](bool opened, const QString &reason) {
+                         if (opened) {
+                             session.submit(&request);
+                         } else {
+                             failure.error = reason;
+                             QCoreApplication::quit();
+                         }
+                     });
+    switch (session.open(portName, &failure.error)) {
+    case ProjectorSession::OpenResult::Failed:
+        return failure;
+    case ProjectorSession::OpenResult::Open:
+        session.submit(&request);
+        break;
+    case ProjectorSession::OpenResult::Pending:
+        break;
+    }
+    ticker.start(kTickInterval);
+    QCoreApplication::exec();
+    return request.isFinished() ? request.result() : failure;
 }
 
-void printResult(const Exchange::Result &result, bool json, const QJsonObject &extra)
+void printResult(Output &output, const ScriptedRequest::Result &result, bool json,
+                 const QJsonObject &extra)
 {
-    QTextStream out(stdout);
-    QTextStream err(stderr);
+    using Outcome = ScriptedRequest::StepOutcome;
     if (json) {
-        QJsonObject object = Exchange::toJson(result);
+        QJsonObject object = resultjson::toJson(result);
         for (auto it = extra.begin(); it != extra.end(); ++it)
             object.insert(it.key(), it.value());
-        out << QJsonDocument(object).toJson(QJsonDocument::Compact) << "\n";
+        output.out(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact))
+                   + QLatin1Char('\n'));
     }
-    for (const Exchange::StepResult &step : result.steps) {
+    for (const ScriptedRequest::StepResult &step : result.steps) {
         const protocol::NamedCommand *entry = protocol::commandNamed(step.name);
         const bool lampState = !entry;
         const bool question = lampState || entry->answer != protocol::Answer::Acknowledgement;
         if (!json && lampState)
-            out << (step.outcome == Exchange::Outcome::Answered ? step.answer : result.lamp)
-                << "\n";
-        else if (!json && question && step.outcome == Exchange::Outcome::Answered)
-            out << step.answer << "\n";
-        if (step.outcome == Exchange::Outcome::NotAvailable)
-            err << "lumivox: " << step.name << ": Command not available at the moment.\n";
-        else if (question && step.outcome == Exchange::Outcome::Silent)
-            err << "lumivox: " << step.name << ": no answer from the projector within "
-                << Exchange::kAnswerWait / 1000 << " s\n";
+            output.out((step.outcome == Outcome::Answered ? step.answer : result.lamp)
+                       + QLatin1Char('\n'));
+        else if (!json && question && step.outcome == Outcome::Answered)
+            output.out(step.answer + QLatin1Char('\n'));
+        if (step.outcome == Outcome::NotAvailable)
+            output.err(QStringLiteral("lumivox: %1: Command not available at the moment.\n")
+                           .arg(step.name));
+        else if (question && step.outcome == Outcome::Silent)
+            output.err(QStringLiteral("lumivox: %1: no answer from the projector within %2 s\n")
+                           .arg(step.name)
+                           .arg(ScriptedRequest::kAnswerWait / 1000));
     }
     if (!result.error.isEmpty())
-        err << "lumivox: " << result.error << "\n";
+        output.err(QStringLiteral("lumivox: ") + result.error + QLatin1Char('\n'));
 }
 } // namespace
 
 bool wantsCommandLine(int argc, char *argv[])
 {
     for (int i = 1; i < argc; ++i) {
-        const char *argument = argv[i];
-        if (std::strncmp(argument, "--", 2) == 0 || std::strcmp(argument, "-h") == 0
-            || std::strcmp(argument, "-?") == 0 || std::strcmp(argument, "-v") == 0)
-            return true;
+        for (const char *option : kOwnOptions) {
+            const size_t length = std::strlen(option);
+            // "--port=ttyUSB0" as well as "--port ttyUSB0"
+            if (std::strncmp(argv[i], option, length) == 0
+                && (argv[i][length] == '\0' || argv[i][length] == '='))
+                return true;
+        }
     }
     return false;
 }
 
 int runCommandLine(int argc, char *argv[])
 {
+#ifdef SIGPIPE
+    // A reader that went away is a failed write, not the end of the process.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     attachParentConsole();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("lumivox"));
     QCoreApplication::setApplicationVersion(QStringLiteral(LUMIVOX_VERSION));
+    Output output;
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "Sends commands to the projector by name, through the running Lumivox window when\n"
-        "there is one (it holds the port), else on the port itself. Exit status: 0 done,\n"
-        "1 the port could not be opened, 2 no answer within 2 s to a question, 3 the\n"
-        "command is not available at the moment, 64 a usage error. Without these options\n"
-        "Lumivox opens its window."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+        "Sends commands to the projector by name, through the running Lumivox window that\n"
+        "holds the port when there is one, else on the port itself. Exit status: 0 done,\n"
+        "1 the port could not be opened or the output not written, 2 no answer within 2 s to\n"
+        "a question, 3 the command is not available at the moment, 64 a usage error.\n"
+        "Without these options Lumivox opens its window."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption send(QStringLiteral("send"),
                                   QStringLiteral("Sends the named commands in order (more names "
                                                  "may follow; see --list)."),
@@ -173,79 +247,97 @@ int runCommandLine(int argc, char *argv[])
                                   QStringLiteral("Prints every command name and its frame."));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Prints one JSON object for the whole run."));
-    const QCommandLineOption port(
-        QStringLiteral("port"),
-        QStringLiteral("The serial port when no window holds one (default COM1)."),
-        QStringLiteral("port"));
+    const QCommandLineOption port(QStringLiteral("port"),
+                                  QStringLiteral("The port: a window that holds it serves the "
+                                                 "request, else it is opened (default COM1)."),
+                                  QStringLiteral("port"));
     parser.addOptions({send, query, status, list, json, port});
     parser.addPositionalArgument(QStringLiteral("names"),
                                  QStringLiteral("More command names for --send."),
                                  QStringLiteral("[name...]"));
 
     if (!parser.parse(QCoreApplication::arguments()))
-        return usageError(parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+        return usageError(output, parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        output.out(parser.helpText());
+        return output.finish(resultjson::Done);
+    }
+    if (parser.isSet(version)) {
+        output.out(QStringLiteral("lumivox %1\n").arg(QCoreApplication::applicationVersion()));
+        return output.finish(resultjson::Done);
+    }
     if (parser.isSet(list)) {
-        printList(parser.isSet(json));
-        return Exchange::Done;
+        printList(output, parser.isSet(json));
+        return output.finish(resultjson::Done);
     }
 
     QStringList names = parser.values(send);
     if (!parser.positionalArguments().isEmpty() && !parser.isSet(send))
-        return usageError(QStringLiteral("unexpected argument '%1'")
+        return usageError(output,
+                          QStringLiteral("unexpected argument '%1'")
                               .arg(parser.positionalArguments().constFirst()));
     names += parser.positionalArguments();
     for (const QString &name : names)
         if (!protocol::commandNamed(name))
-            return unknownName(name, protocol::commandNames());
+            return unknownName(output, name, protocol::commandNames());
     for (const QString &name : parser.values(query)) {
         if (!queryNames().contains(name))
-            return unknownName(name, queryNames());
+            return unknownName(output, name, queryNames());
         names.append(name);
     }
     if (names.isEmpty() && !parser.isSet(status))
         return usageError(
-            QStringLiteral("nothing to do: give --send, --query, --status or --list"));
+            output, QStringLiteral("nothing to do: give --send, --query, --status or --list"));
     if (parser.isSet(port) && parser.value(port).isEmpty())
-        return usageError(QStringLiteral("--port needs a port name"));
-    if (names.size() > Exchange::kMaxCommands)
+        return usageError(output, QStringLiteral("--port needs a port name"));
+    if (names.size() > ScriptedRequest::kMaxCommands)
         return usageError(
-            QStringLiteral("at most %1 commands at once").arg(Exchange::kMaxCommands));
+            output,
+            QStringLiteral("at most %1 commands at once").arg(ScriptedRequest::kMaxCommands));
+
+    const QString portName = parser.isSet(port) ? parser.value(port) : QLatin1String(kDefaultPort);
+    // A port name is the bytes it was given as: one that a replacement character would
+    // stand in for would lead to another device.
+    // (Windows hands the program its arguments as wide characters already.)
+#ifndef Q_OS_WIN
+    if (parser.isSet(port) && QFile::encodeName(portName) != rawPortArgument(argc, argv)) {
+        output.err(QStringLiteral("lumivox: %1: The port name cannot be handed to the system "
+                                  "unchanged\n")
+                       .arg(portName));
+        return output.finish(resultjson::PortFailed);
+    }
+#endif
 
     QJsonObject request {{QStringLiteral("commands"), QJsonArray::fromStringList(names)},
                          {QStringLiteral("status"), parser.isSet(status)}};
     if (parser.isSet(port))
-        request.insert(QStringLiteral("port"), parser.value(port));
-    const QList<Exchange::Step> steps = Exchange::plan(names, parser.isSet(status));
-    const int answerTime = Exchange::kAnswerWait * int(steps.size()) + kWindowAllowance;
+        request.insert(QStringLiteral("port"), portName);
+    const QList<ScriptedRequest::Step> steps = ScriptedRequest::plan(names, parser.isSet(status));
+    const int answerTime = ScriptedRequest::kAnswerWait * int(steps.size()) + kWindowAllowance;
 
     QJsonObject answer;
     QString error;
-    Exchange::Result result;
+    ScriptedRequest::Result result;
     QJsonObject extra;
-    switch (askWindow(localChannelName(), request, answerTime, &answer, &error)) {
+    const QString channel = localChannelName(PortOpener::keyOf(portName));
+    switch (askWindow(channel, request, answerTime, &answer, &error)) {
     case WindowAnswer::Answered:
-        result = Exchange::fromJson(answer);
+        result = resultjson::fromJson(answer);
         extra.insert(QStringLiteral("via"), QStringLiteral("window"));
         extra.insert(QStringLiteral("port"), answer.value(QStringLiteral("port")));
         break;
     case WindowAnswer::Failed:
         result.error = error;
-        result.status = Exchange::PortFailed;
+        result.status = ScriptedRequest::Status::PortFailed;
         extra.insert(QStringLiteral("via"), QStringLiteral("window"));
         break;
     case WindowAnswer::NoWindow:
-    case WindowAnswer::OtherPort: {
-        const QString name = parser.isSet(port) ? parser.value(port) : QLatin1String(kDefaultPort);
-        result = runOnPort(name, steps);
+    case WindowAnswer::OtherPort:
+        result = runOnPort(portName, steps);
         extra.insert(QStringLiteral("via"), QStringLiteral("port"));
-        extra.insert(QStringLiteral("port"), PortDevice::locationOf(name));
+        extra.insert(QStringLiteral("port"), PortOpener::locationOf(portName));
         break;
     }
-    }
-    printResult(result, parser.isSet(json), extra);
-    return result.status;
+    printResult(output, result, parser.isSet(json), extra);
+    return output.finish(resultjson::exitStatus(result.status));
 }

@@ -1,18 +1,21 @@
 #include "localchannel.h"
 
 #include "channelname.h"
-#include "exchange.h"
-#include "lumivox.h"
 #include "portdevice.h"
+#include "portopener.h"
+#include "projectorsession.h"
 #include "protocol.h"
+#include "resultjson.h"
+#include "scriptedrequest.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QTimer>
 
 namespace {
-constexpr int kProbeWait = 500; // ms for a window already listening to answer
+constexpr int kLockWait = 1000; // ms another program may take to claim the same name
 constexpr char kOtherPort[] = "other-port";
 
 // The request's commands, or an empty list and the reason when it is not a request.
@@ -27,7 +30,7 @@ QStringList commandsOf(const QJsonObject &body, QString *problem)
         return {};
     }
     const QJsonArray list = commands.toArray();
-    if (list.size() > Exchange::kMaxCommands) {
+    if (list.size() > ScriptedRequest::kMaxCommands) {
         *problem = QStringLiteral("too many commands");
         return {};
     }
@@ -45,51 +48,64 @@ QStringList commandsOf(const QJsonObject &body, QString *problem)
 }
 } // namespace
 
-LocalChannel::LocalChannel(Lumivox *window, QObject *parent)
+LocalChannel::LocalChannel(ProjectorSession *session, QObject *parent)
     : QObject(parent)
-    , window(window)
+    , session(session)
 {
     connect(&server, &QLocalServer::newConnection, this, &LocalChannel::accept);
 }
 
 LocalChannel::~LocalChannel()
 {
-    delete running;
+    if (running) {
+        disconnect(running, nullptr, this, nullptr);
+        delete running;
+    }
+}
+
+void LocalChannel::followPort()
+{
+    connect(session, &ProjectorSession::portChanged, this, &LocalChannel::portChanged,
+            Qt::UniqueConnection);
+    portChanged();
+}
+
+void LocalChannel::portChanged()
+{
+    const QString key = session->port() ? session->port()->key() : QString();
+    if (key == portKey && (key.isEmpty() || server.isListening()))
+        return;
+    server.close();
+    portKey = key;
+    if (key.isEmpty())
+        return;
+    QString reason;
+    if (!listen(localChannelName(key), &reason))
+        emit problem(reason);
 }
 
 bool LocalChannel::listen(const QString &name, QString *reason)
 {
+    QString why;
     if (name.isEmpty()) {
-        if (reason)
-            *reason = QStringLiteral("no private runtime directory for the command line");
-        return false;
+        why = QStringLiteral("no private runtime directory for the command line");
+    } else {
+        // Claiming the name and listening are one step for every program of this user:
+        // two starting together never remove each other's channel.
+        QLockFile lock(channelLockPath(name));
+        if (!lock.tryLock(kLockWait)) {
+            why = name + QStringLiteral(": another Lumivox is taking the channel");
+        } else if (claimChannelName(name, &why)) {
+            server.setSocketOptions(QLocalServer::UserAccessOption);
+            if (!server.listen(name))
+                why = server.errorString();
+            else if (!makeChannelPrivate(server.fullServerName(), &why))
+                server.close();
+        }
     }
-    // Asked first: on Windows a second server of the same name would share its pipe.
-    QLocalSocket probe;
-    probe.connectToServer(name);
-    if (probe.waitForConnected(kProbeWait)) {
-        probe.abort();
-        if (reason)
-            *reason = QStringLiteral("the command line goes to the window that started first");
-        return false;
-    }
-    server.setSocketOptions(QLocalServer::UserAccessOption);
-    bool listening = server.listen(name);
-    if (!listening && server.serverError() == QAbstractSocket::AddressInUseError) {
-        // Nobody answered there: a window that ended without removing it left it.
-        QLocalServer::removeServer(name);
-        listening = server.listen(name);
-    }
-    if (!listening) {
-        if (reason)
-            *reason = server.errorString();
-        return false;
-    }
-    if (!makeChannelPrivate(server.fullServerName(), reason)) {
-        server.close();
-        return false;
-    }
-    return true;
+    if (reason)
+        *reason = why;
+    return server.isListening();
 }
 
 void LocalChannel::accept()
@@ -150,16 +166,15 @@ void LocalChannel::refuse(QLocalSocket *client, const QString &reason, const QSt
 
 void LocalChannel::runNext()
 {
-    // The replies are not matched to commands: one request at a time.
     while (!running && !waiting.isEmpty()) {
         const Request request = waiting.takeFirst();
         if (!request.client || request.client->state() != QLocalSocket::ConnectedState)
             continue;
-        // Only the port the window holds is the window's to serve; the command line
+        // Only the port the session holds is this program's to serve; the command line
         // opens any other itself.
-        const PortDevice *port = window->port();
         const QString portName = request.body.value(QStringLiteral("port")).toString();
-        if (!port || port->isGone() || (!portName.isEmpty() && !port->isOpenedAs(portName))) {
+        const PortDevice *port = session->port();
+        if (!port || port->isGone() || (!portName.isEmpty() && !session->holds(portName))) {
             refuse(request.client, QLatin1String(kOtherPort),
                    QStringLiteral("the window does not hold that port"));
             continue;
@@ -167,35 +182,29 @@ void LocalChannel::runNext()
         QString unused;
         const QStringList names = commandsOf(request.body, &unused);
         const bool status = request.body.value(QStringLiteral("status")).toBool();
-        Lumivox *target = window;
-        running = new Exchange(
-            Exchange::plan(names, status),
-            [target](const Exchange::Step &step, QString *error) {
-                if (step.command)
-                    target->runCommand(*step.command);
-                else
-                    target->sendCommand(step.text, unsigned(qstrlen(step.text)));
-                const bool sent = target->port() && !target->port()->isGone();
-                if (!sent)
-                    *error = QStringLiteral("Communication with projector not possible.");
-                return sent;
-            },
-            this);
-        connect(window, &Lumivox::replyHandled, running, &Exchange::takeLine);
-        const QPointer<QLocalSocket> client = request.client;
-        connect(running, &Exchange::finished, this, [this, client] {
-            QJsonObject result = Exchange::toJson(running->result());
-            if (window->port())
-                result.insert(QStringLiteral("port"), window->port()->location());
-            running->deleteLater();
+        running = new ScriptedRequest(ScriptedRequest::plan(names, status), this);
+        runningClient = request.client;
+        connect(running, &ScriptedRequest::finished, this, &LocalChannel::finished);
+        // A command line that gave up is not served any further: what it has not sent yet
+        // is dropped.
+        connect(request.client, &QLocalSocket::disconnected, running,
+                &ScriptedRequest::deleteLater);
+        connect(running, &QObject::destroyed, this, [this] {
             running = nullptr;
-            if (client)
-                reply(client, result);
-            // Not from inside the exchange that just ended.
             QMetaObject::invokeMethod(this, &LocalChannel::runNext, Qt::QueuedConnection);
         });
-        running->start();
+        session->submit(running);
     }
+}
+
+void LocalChannel::finished()
+{
+    QJsonObject result = resultjson::toJson(running->result());
+    if (session->port())
+        result.insert(QStringLiteral("port"), session->port()->location());
+    if (runningClient)
+        reply(runningClient, result);
+    running->deleteLater();
 }
 
 void LocalChannel::reply(QLocalSocket *client, const QJsonObject &object)

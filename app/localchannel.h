@@ -7,15 +7,16 @@
 #include <QObject>
 #include <QPointer>
 
-class Exchange;
-class Lumivox;
+class ProjectorSession;
 class QLocalSocket;
+class ScriptedRequest;
 
-// The running window's way in for the command line: a local socket (a named pipe on
-// Windows) that only this user can reach. A request is one line of JSON,
+// A running program's way in for the command line: a local socket (a named pipe on
+// Windows) that only this user can reach, named after the port its session holds. A
+// request is one line of JSON,
 //   {"commands": ["power-off"], "status": true, "port": "ttyUSB0"}
 // and is answered with one line of JSON, the request's result, or {"error": ...}. The
-// window sends each command as if its button had been pressed (without the power-off
+// session runs each request's commands as their buttons send them (without the power-off
 // question), one request at a time, and only on the port it holds.
 class LocalChannel : public QObject
 {
@@ -26,14 +27,22 @@ public:
     static constexpr int kRequestWait = 2000; // ms for a whole request to arrive
     static constexpr int kMaxWaiting = 4; // requests queued behind the one running
 
-    explicit LocalChannel(Lumivox *window, QObject *parent = nullptr);
+    explicit LocalChannel(ProjectorSession *session, QObject *parent = nullptr);
     ~LocalChannel() override;
 
-    // Listens at `name`. A window that already listens there keeps its channel, and
-    // this one goes without (false, with the reason); a socket left behind by a window
-    // that ended is replaced.
+    // Listens at the channel of the port the session holds, and moves with it whenever
+    // the port changes; problem() tells when it cannot.
+    void followPort();
+    // Listens at `name`. Another program that answers there keeps its channel, and
+    // anything there that is not a channel is left alone (false, with the reason); a
+    // socket left behind by a program that ended is replaced.
     bool listen(const QString &name, QString *reason = nullptr);
+    bool isListening() const { return server.isListening(); }
     QString fullServerName() const { return server.fullServerName(); }
+
+signals:
+    // Why the channel could not be taken: the program runs on without one.
+    void problem(const QString &reason);
 
 private:
     struct Request
@@ -42,16 +51,20 @@ private:
         QJsonObject body;
     };
 
+    void portChanged();
     void accept();
     void readRequest(QLocalSocket *client);
     void refuse(QLocalSocket *client, const QString &reason, const QString &message);
     void runNext();
+    void finished();
     void reply(QLocalSocket *client, const QJsonObject &object);
 
-    Lumivox *window;
+    ProjectorSession *session;
     QLocalServer server;
+    QString portKey; // of the port listened for
     QList<Request> waiting;
-    Exchange *running = nullptr;
+    ScriptedRequest *running = nullptr;
+    QPointer<QLocalSocket> runningClient;
 };
 
 #endif // LOCALCHANNEL_H

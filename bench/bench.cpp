@@ -195,8 +195,8 @@ void waitForInput(const Lumivox &window, qsizetype count)
 {
     for (;;) {
         int inDevice = 0;
-        if (ioctl(int(window.port()->nativeHandle()), FIONREAD, &inDevice) == 0
-            && inDevice + window.port()->queued() >= count)
+        if (ioctl(int(window.session().port()->nativeHandle()), FIONREAD, &inDevice) == 0
+            && inDevice + window.session().port()->queued() >= count)
             return;
         ::poll(nullptr, 0, kReadWait);
     }

@@ -9,7 +9,8 @@
 #include <cstdio>
 
 FirstFrame::FirstFrame(QWidget *window)
-    : window(window)
+    : QObject(window)
+    , window(window)
 {
     qApp->installEventFilter(this);
 }

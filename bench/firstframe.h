@@ -5,9 +5,9 @@
 
 class QWidget;
 
-// Waits for the first paint of a window and its children; once that frame is done,
-// prints "painted <resident KiB>" on standard output and quits the application.
-// The benchmark takes the time from starting the process to that line.
+// Waits for the first paint of a window and its children (and lives as long as it); once that frame
+// is done, prints "painted <resident KiB>" on standard output and quits the application. The
+// benchmark takes the time from starting the process to that line.
 class FirstFrame : public QObject
 {
 public:

@@ -21,23 +21,15 @@ constexpr qint64 kChunk = 64 * 1024; // bytes the socket buffers and one read ta
 // a few ticks, little enough that a look stays short whatever the peer sends.
 constexpr qint64 kPullLimit = 1024 * 1024;
 
-QString canonicalName(const protocol::NetworkPortName &address)
-{
-    const QString host = address.host.contains(QLatin1Char(':'))
-        ? QLatin1Char('[') + address.host + QLatin1Char(']')
-        : address.host;
-    const char *scheme = address.bridge == protocol::Bridge::Raw ? "socket://" : "rfc2217://";
-    return QLatin1String(scheme) + host + QLatin1Char(':') + QString::number(address.port);
-}
 } // namespace
 
 std::unique_ptr<NetworkPort> NetworkPort::connect(const QString &text, QString *why)
 {
-    const std::optional<protocol::NetworkPortName> address
-        = protocol::parseNetworkPortName(text, why);
+    const std::optional<portname::NetworkPortName> address
+        = portname::parseNetworkPortName(text, why);
     if (!address)
         return nullptr;
-    std::unique_ptr<NetworkPort> port(new NetworkPort(*address, canonicalName(*address)));
+    std::unique_ptr<NetworkPort> port(new NetworkPort(*address, portname::canonicalName(*address)));
     QHostAddress literal;
     if (literal.setAddress(address->host)) {
         port->resolved({literal}, QString());
@@ -67,7 +59,7 @@ std::unique_ptr<NetworkPort> NetworkPort::open(const QString &text, QString *why
     return port;
 }
 
-NetworkPort::NetworkPort(const protocol::NetworkPortName &bridgeAddress, const QString &location)
+NetworkPort::NetworkPort(const portname::NetworkPortName &bridgeAddress, const QString &location)
     : address(bridgeAddress)
     , name(location)
     , socket(std::make_unique<QTcpSocket>())
@@ -75,7 +67,7 @@ NetworkPort::NetworkPort(const protocol::NetworkPortName &bridgeAddress, const Q
 {
     // Bounds what the socket holds for the link between two looks.
     socket->setReadBufferSize(kChunk);
-    if (address.bridge == protocol::Bridge::Rfc2217)
+    if (address.bridge == portname::Bridge::Rfc2217)
         session = std::make_unique<Rfc2217Session>();
 }
 

@@ -2,7 +2,7 @@
 #define NETWORKPORT_H
 
 #include "portdevice.h"
-#include "protocol.h"
+#include "portname.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -47,6 +47,7 @@ public:
     void clearError() override { }
     bool isGone() const override { return gone; }
     QString location() const override { return name; }
+    QString key() const override { return name; }
     PortWatch::Probe sameDeviceProbe() const override { return {}; }
     qintptr nativeHandle() const override;
     qsizetype queued() const override;
@@ -54,7 +55,7 @@ public:
 private:
     enum class Stage { Resolving, Connecting, Negotiating, Open, Failed };
 
-    NetworkPort(const protocol::NetworkPortName &address, const QString &location);
+    NetworkPort(const portname::NetworkPortName &address, const QString &location);
     void resolved(const QList<QHostAddress> &found, const QString &error);
     void connectNext();
     void fail(const QString &why);
@@ -64,7 +65,7 @@ private:
     bool pull(int waitMs);
     int remainingWait(bool wait) const;
 
-    protocol::NetworkPortName address;
+    portname::NetworkPortName address;
     QString name;
     std::unique_ptr<QTcpSocket> socket;
     std::unique_ptr<Rfc2217Session> session; // for rfc2217:// only

@@ -6,11 +6,10 @@
 #include <QString>
 #include <QtGlobal>
 
-#include <memory>
-
 // The link's one interface to the line the projector is on: a serial port of this
-// computer, or a port on a serial-to-network bridge. Reads never wait; a byte write
-// returns once the port has taken the byte; a finished frame is handed on by flush().
+// computer, or a port on a serial-to-network bridge (PortOpener opens either by name).
+// Reads never wait; a byte write returns once the port has taken the byte; a finished
+// frame is handed on by flush().
 class PortDevice
 {
 public:
@@ -19,14 +18,6 @@ public:
         Failed, // not taken (a full queue that did not drain in time, a line error)
         Gone, // the device has vanished: nothing will be taken any more
     };
-
-    // Opens the port a name leads to: "socket://HOST:PORT" and "rfc2217://HOST:PORT" a
-    // bridge's (waiting at most a few seconds for it), any other name a serial port. Null
-    // on failure, with the reason in *reason.
-    static std::unique_ptr<PortDevice> open(const QString &name, QString *reason = nullptr);
-
-    // Where a name leads, as location() says it once the port is open.
-    static QString locationOf(const QString &name);
 
     PortDevice() = default;
     virtual ~PortDevice() = default;
@@ -45,9 +36,9 @@ public:
     virtual bool isGone() const = 0;
     // Where the port was opened (\\.\COM1, /dev/ttyUSB0, socket://10.0.0.5:4001).
     virtual QString location() const = 0;
-    // True when this port is the one the name leads to (Windows compares device names
-    // without regard to case, as the system does).
-    bool isOpenedAs(const QString &name) const;
+    // The device the port is, in one spelling for every name that leads to it (see
+    // PortOpener::keyOf): two names are the same port when their keys are equal.
+    virtual QString key() const = 0;
     // Tells, opening nothing, whether what is under a name later is this port's device
     // again; empty where only a new connection can tell (a bridge).
     virtual PortWatch::Probe sameDeviceProbe() const = 0;

@@ -42,7 +42,6 @@ public:
     // The user chose what comes next (closed the port, opened another): look for nothing.
     void stop();
 
-    bool isWatching() const { return watching; }
     const QString &name() const { return portName; }
 
     // One tick; every kPeriod-th looks, and opens when the same device is back.

@@ -2,16 +2,14 @@
 #define PROTOCOL_H
 
 #include <QByteArray>
-#include <QColor>
 #include <QString>
 #include <QStringList>
 
 #include <QtGlobal>
 
-#include <optional>
 
-// The projector's serial protocol, free of widgets: command texts, the framing of
-// replies into lines, the reply grammar and the resolution report.
+// The projector's serial protocol, free of widgets and ports: command texts and their
+// names, the framing of replies into lines, the reply grammar and the resolution report.
 namespace protocol {
 
 // Commands are sent as their text followed by one carriage return.
@@ -58,8 +56,7 @@ QByteArray frame(const char *text);
 enum class Answer {
     Acknowledgement, // "*000" (or "*001": not available now)
     LampState, // "LAMP 0" or "LAMP 1"
-    LampTime, // any line that is no lamp state or acknowledgement
-    Model, // likewise
+    Text, // any line that is no lamp state or acknowledgement (lamp hours, the model)
     Resolution, // a resolution report
 };
 
@@ -103,7 +100,6 @@ struct NamedCommand
     Command id;
     const char *name; // stable, lowercase, hyphenated: for scripts ("power-on")
     const char *text; // what goes on the wire, before its carriage return
-    const char *button; // object name of the window's button that sends it
     Answer answer;
 };
 
@@ -126,7 +122,7 @@ enum class ByteResult {
 
 // Adds one received byte to the line being received. Only a carriage return ends a
 // line; every other value (line feed and NUL included) is a character of the line,
-// its byte value taken as the character code.
+// its byte value taken as the character code. LineAssembler is the reader's own use.
 ByteResult feedByte(QString &line, char byte);
 
 enum class ReplyKind {
@@ -172,40 +168,6 @@ Verdict judgeReply(Answer awaited, const Reply &reply);
 // An answer as the window's log shows it: the resolution decoded, other lines as they
 // came; "on" or "off" for a lamp state.
 QString answerText(const Reply &reply, const QString &line);
-
-// Status panel colours.
-QColor lampOffColor();
-QColor lampOnColor();
-QColor neutralColor();
-
-// Where a port name leads on Linux: a name starting with "/", "./" or "../" is a path
-// as typed, any other name is looked for in /dev (ttyUSB0 is /dev/ttyUSB0).
-QString portLocation(const QString &name);
-
-// True when the name holds a control character: C0 (below U+0020), DEL (U+007F) or C1
-// (U+0080 to U+009F). Such a name is never handed to the system (a NUL would cut it
-// short) nor echoed into the log (a carriage return would forge a line).
-bool hasControlCharacter(const QString &name);
-
-// A port on a serial-to-network bridge: "socket://HOST:PORT" carries the line's bytes
-// as they are, "rfc2217://HOST:PORT" speaks Telnet with the serial port control option.
-// HOST is a name, an IPv4 address or an IPv6 address in brackets.
-enum class Bridge { Raw, Rfc2217 };
-
-struct NetworkPortName
-{
-    Bridge bridge = Bridge::Raw;
-    QString host; // without the brackets of an IPv6 address
-    quint16 port = 0;
-};
-
-// True when the name is written as a URL ("scheme://..."): such a name never leads to
-// a device, whether or not its scheme is one the link knows.
-bool isNetworkPortName(const QString &name);
-
-// The bridge, host and port of a network port name; nothing, with the reason in
-// *reason, for a name that is not one of the two forms.
-std::optional<NetworkPortName> parseNetworkPortName(const QString &name, QString *reason = nullptr);
 
 } // namespace protocol
 

@@ -21,9 +21,10 @@ public:
     // system message for the path the name leads to in *reason.
     static std::unique_ptr<SerialPort> open(const QString &name, QString *reason = nullptr);
 
-    // The path a name leads to on this system, and how the system compares such names.
+    // The path a name leads to on this system, and the device it leads to now (see
+    // PortOpener::keyOf).
     static QString locationOf(const QString &name);
-    static const Qt::CaseSensitivity kNameCase;
+    static QString keyOf(const QString &name);
 
     // Purges both directions and closes.
     ~SerialPort() override;
@@ -36,6 +37,7 @@ public:
     bool isGone() const override;
     // The path the port was opened under (\\.\COM1, /dev/ttyUSB0).
     QString location() const override;
+    QString key() const override;
     // Tells, opening nothing, whether what is under a name later is this port's device
     // again: for the watch that reopens a port that vanished.
     PortWatch::Probe sameDeviceProbe() const override;

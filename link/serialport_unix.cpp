@@ -2,8 +2,8 @@
 // own, so the input queue is the link's: what does not fit is dropped, as a full driver
 // drops it, and a flood cannot leave more than 1024 bytes behind it.
 
+#include "portname.h"
 #include "portrules.h"
-#include "protocol.h"
 #include "serialport.h"
 
 #include <QDeadlineTimer>
@@ -118,10 +118,20 @@ bool isHangUp(int error)
     return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
 }
 
+// The device numbers, and the filesystem of the node: every devpts instance (a
+// container's, a sandbox's) numbers its pseudo-terminals from 0.
+QString deviceKey(const struct stat &node)
+{
+    return QStringLiteral("device %1:%2 on %3")
+        .arg(::major(node.st_rdev))
+        .arg(::minor(node.st_rdev))
+        .arg(quint64(node.st_dev));
+}
+
 QString devicePath(const QString &name)
 {
     // As typed: a name reaches the system encoded as file names are.
-    return protocol::portLocation(name);
+    return portname::portLocation(name);
 }
 
 // The device under a name now: false when there is none.
@@ -150,11 +160,20 @@ struct SerialPort::Private
     void takeFromDevice();
 };
 
-const Qt::CaseSensitivity SerialPort::kNameCase = Qt::CaseSensitive;
-
 QString SerialPort::locationOf(const QString &name)
 {
     return devicePath(name);
+}
+
+QString SerialPort::keyOf(const QString &name)
+{
+    const QString path = devicePath(name);
+    struct stat status
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISCHR(status.st_mode))
+        return path;
+    return deviceKey(status);
 }
 
 std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
@@ -232,6 +251,14 @@ bool SerialPort::isGone() const
 QString SerialPort::location() const
 {
     return d->path;
+}
+
+QString SerialPort::key() const
+{
+    struct stat status
+    {
+    };
+    return ::fstat(d->fd, &status) == 0 ? deviceKey(status) : d->path;
 }
 
 PortWatch::Probe SerialPort::sameDeviceProbe() const

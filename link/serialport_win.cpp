@@ -14,6 +14,7 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 constexpr DWORD kBaudRate = 9600;
 constexpr BYTE kDataBits = 8;
 constexpr char kDevicePrefix[] = "\\\\.\\";
+constexpr size_t kDeviceTargetChars = 1024; // a device's path and the list's two NULs
 const char kNotInCodePage[] = "The name has characters that this system's code page cannot "
                               "express";
 
@@ -94,12 +95,26 @@ struct SerialPort::Private
     bool gone = false;
 };
 
-// Device names are not case-sensitive on Windows (com3 is COM3).
-const Qt::CaseSensitivity SerialPort::kNameCase = Qt::CaseInsensitive;
-
 QString SerialPort::locationOf(const QString &name)
 {
     return QLatin1String(kDevicePrefix) + name;
+}
+
+QString SerialPort::keyOf(const QString &name)
+{
+    // Device names are not case-sensitive (com3 is COM3), and \\.\COM3 is COM3 too.
+    QString device = name;
+    if (device.startsWith(QLatin1String(kDevicePrefix)))
+        device = device.mid(int(qstrlen(kDevicePrefix)));
+    device = device.toUpper();
+    // What the name stands for in the system's device namespace (\Device\Serial0),
+    // so that two names of one device are one port.
+    std::wstring target(kDeviceTargetChars, L'\0');
+    const DWORD length = QueryDosDeviceW(reinterpret_cast<const wchar_t *>(device.utf16()),
+                                         target.data(), DWORD(target.size()));
+    if (length == 0)
+        return device;
+    return QStringLiteral("device ") + QString::fromWCharArray(target.c_str()).toUpper();
 }
 
 std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
@@ -176,6 +191,11 @@ bool SerialPort::isGone() const
 QString SerialPort::location() const
 {
     return d->path;
+}
+
+QString SerialPort::key() const
+{
+    return keyOf(d->path);
 }
 
 PortWatch::Probe SerialPort::sameDeviceProbe() const

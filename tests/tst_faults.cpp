@@ -90,7 +90,7 @@ void TestFaults::openOn(FakeProjector &projector)
 
 void TestFaults::deliver(FakeProjector &projector, const QByteArray &bytes)
 {
-    QVERIFY(window->port());
+    QVERIFY(window->session().port());
     const qint64 target = testsupport::bytesWaiting(*window) + bytes.size();
     projector.send(bytes);
     QVERIFY(testsupport::waitForInput(*window, target, kWireWait));
@@ -104,7 +104,7 @@ void TestFaults::hangUp()
 
     const double before = cpuSeconds();
     projector.hangUp();
-    QTRY_VERIFY_WITH_TIMEOUT(!window->port(), kCloseWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->session().port(), kCloseWait);
     QTest::qWait(kCpuWindow); // the event loop must run for a storm to show
     const double spent = cpuSeconds() - before;
 
@@ -125,11 +125,11 @@ void TestFaults::repliesBeforeHangUp()
     deliver(projector, QByteArray("LAMP 1\r*001\r") + resolution);
     tick();
     projector.hangUp();
-    for (int n = 0; n < kPollPeriod && window->port(); ++n) {
+    for (int n = 0; n < kPollPeriod && window->session().port(); ++n) {
         tick();
         QCoreApplication::processEvents(); // the deferred close of a vanished port
     }
-    QVERIFY(!window->port());
+    QVERIFY(!window->session().port());
     QVERIFY(window->isLampOn());
     QCOMPARE(logText(*window),
              QStringLiteral("Command not available at the moment.\n1024 x 768 @ 60 Hz\n") + gone
@@ -145,7 +145,7 @@ void TestFaults::commandAfterHangUp()
     window->form().brightness->click(); // before the event loop sees the hang-up
     QCOMPARE(boxes.boxes(),
              QStringList {QStringLiteral("Error!|Failed to send data to serial port")});
-    QVERIFY(!window->port());
+    QVERIFY(!window->session().port());
     QCOMPARE(logText(*window), gone + QLatin1Char('\n'));
 }
 
@@ -169,7 +169,7 @@ void TestFaults::fullOutputQueue()
     QCOMPARE(boxes.boxes(),
              QStringList(3, QStringLiteral("Error!|Failed to send data to serial port")));
     QVERIFY(elapsed >= 4 * (kByteWriteWait - kTimeSlack)); // the CR waited as well
-    QVERIFY(window->port()); // a full queue is not a vanished device
+    QVERIFY(window->session().port()); // a full queue is not a vanished device
     QCOMPARE(logText(*window), QString());
 
     // Nothing of the failed frame went out later; the next frame goes out whole.
@@ -226,7 +226,7 @@ void TestFaults::replyBacklogDoesNotBlockWrites()
     QVERIFY(testsupport::waitForInput(*window, kInputQueue, kWireWait));
 
     window->form().brightness->click();
-    QVERIFY(window->port());
+    QVERIFY(window->session().port());
     QVERIFY(projector.waitForFrames(1, kWireWait));
     QCOMPARE(projector.frames(), QList<QByteArray> {"* 0 IR 025\r"});
     QCOMPARE(boxes.boxes(), QStringList {});
@@ -243,7 +243,7 @@ void TestFaults::wholeSession()
     QVERIFY2(startLog.startsWith(QStringLiteral("Failed to initialize Com port 1!\n") + gone
                                  + QStringLiteral("\nReason: ")),
              qPrintable(startLog));
-    QVERIFY(!window->port());
+    QVERIFY(!window->session().port());
     QTRY_COMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
 
     // Plug the projector in and choose its port.
@@ -271,7 +271,7 @@ void TestFaults::wholeSession()
 
     // The cable pulled.
     projector->hangUp();
-    QTRY_VERIFY_WITH_TIMEOUT(!window->port(), kCloseWait);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->session().port(), kCloseWait);
     QCOMPARE(logText(*window).count(gone), 1);
     for (int n = 0; n < kNoContactTicks; ++n)
         tick();

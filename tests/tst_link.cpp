@@ -4,6 +4,7 @@
 #include "boxanswerer.h"
 #include "fakeprojector.h"
 #include "lumivox.h"
+#include "panelcolors.h"
 #include "protocol.h"
 #include "windowprobe.h"
 #include "wireframes.h"
@@ -198,7 +199,7 @@ void TestLink::debugEcho()
 void TestLink::nothingWithoutPort()
 {
     window->closePort();
-    QVERIFY(!window->port());
+    QVERIFY(!window->session().port());
     window->form().debugCheckBox->setChecked(true);
     BoxAnswerer answerer(QMessageBox::Yes);
     const QStringList names {"freeze",
@@ -243,9 +244,9 @@ void TestLink::nothingWithoutPort()
 void TestLink::powerOn()
 {
     window->handleReply(QStringLiteral("LAMP 0"));
-    QCOMPARE(panelColour(*window), protocol::lampOffColor());
+    QCOMPARE(panelColour(*window), panelcolors::lampOff());
     control(*window, QStringLiteral("startProjector"))->click();
-    QCOMPARE(panelColour(*window), protocol::neutralColor());
+    QCOMPARE(panelColour(*window), panelcolors::neutral());
     QVERIFY(fake->waitForFrames(1, kWireWait));
     QCOMPARE(fake->frames(), QList<QByteArray> {"OKOKOKOKOK\r"});
 }
@@ -257,8 +258,8 @@ void TestLink::powerOff_data()
     QTest::addColumn<QColor>("colour");
 
     QTest::newRow("Yes") << QMessageBox::Yes << QByteArray("* 0 IR 002\r")
-                         << protocol::neutralColor();
-    QTest::newRow("No") << QMessageBox::No << QByteArray() << protocol::lampOnColor();
+                         << panelcolors::neutral();
+    QTest::newRow("No") << QMessageBox::No << QByteArray() << panelcolors::lampOn();
 }
 
 void TestLink::powerOff()
@@ -328,7 +329,7 @@ void TestLink::closeWithLamp()
     if (powersOff) {
         QVERIFY(elapsed >= kPowerOffPause - kPauseSlack);
         QVERIFY(elapsed < kPauseBound);
-        QCOMPARE(panelColour(*window), protocol::neutralColor());
+        QCOMPARE(panelColour(*window), panelcolors::neutral());
         QVERIFY(fake->waitForFrames(1, kWireWait));
         QCOMPARE(withoutPolls(fake->frames()), QList<QByteArray> {"* 0 IR 002\r"});
     } else {

@@ -8,6 +8,8 @@
 #include "fakeprojector.h"
 #include "localchannel.h"
 #include "lumivox.h"
+#include "portdevice.h"
+#include "portopener.h"
 #include "simulator.h"
 #include "tickwatch.h"
 #include "windowprobe.h"
@@ -71,8 +73,11 @@ private:
     // A window on a fake projector that acknowledges every command.
     void startOnFake();
     void listen();
-    CommandLineRun run(const QStringList &arguments)
+    // A run of the command line for the window's port, unless it names another.
+    CommandLineRun run(QStringList arguments)
     {
+        if (!arguments.contains(QLatin1String("--port")) && window && window->session().port())
+            arguments << QStringLiteral("--port") << window->session().port()->location();
         return testsupport::runCommandLine(arguments, runtime.path());
     }
     // A request the fake acknowledges: served through the window, whose port the
@@ -95,7 +100,7 @@ void TestLocalChannel::initTestCase()
     QVERIFY(runtime.isValid());
     // Never the user's own runtime directory, where a real window may listen.
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    QVERIFY(localChannelName().startsWith(runtime.path()));
+    QVERIFY(localChannelName(QStringLiteral("any port")).startsWith(runtime.path()));
 }
 
 void TestLocalChannel::cleanup()
@@ -108,9 +113,11 @@ void TestLocalChannel::cleanup()
 
 void TestLocalChannel::listen()
 {
-    channel = std::make_unique<LocalChannel>(window.get());
-    QString reason;
-    QVERIFY2(channel->listen(localChannelName(), &reason), qPrintable(reason));
+    channel = std::make_unique<LocalChannel>(&window->session());
+    QSignalSpy problems(channel.get(), &LocalChannel::problem);
+    channel->followPort();
+    QVERIFY2(channel->isListening(),
+             problems.isEmpty() ? "" : qPrintable(problems.at(0).at(0).toString()));
 }
 
 void TestLocalChannel::startOnSimulator()
@@ -128,7 +135,8 @@ void TestLocalChannel::startOnSimulator()
 
 void TestLocalChannel::startOnFake()
 {
-    fake = std::make_unique<FakeProjector>();
+    if (!fake)
+        fake = std::make_unique<FakeProjector>();
     QVERIFY2(fake->isValid(), qPrintable(fake->errorString()));
     connect(fake.get(), &FakeProjector::frameReceived, fake.get(), [this](const QByteArray &f) {
         if (f != testsupport::pollFrame())
@@ -142,17 +150,29 @@ void TestLocalChannel::startOnFake()
 
 void TestLocalChannel::throughTheWindow_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("the window's port") << QStringList {"--send", "lamp-time"};
-    QTest::newRow("named as the window has it") << QStringList {"--query", "lamp-time", "--port"};
+    // How the command line names the port the window holds: every spelling of the device
+    // reaches the window, whose port the command line could not open itself.
+    QTest::addColumn<QString>("spelling");
+    QTest::newRow("as the window has it") << QString();
+    QTest::newRow("without /dev/") << QStringLiteral("pts/");
+    QTest::newRow("through /dev/./") << QStringLiteral("/dev/./pts/");
+    QTest::newRow("through a link") << QStringLiteral("link");
 }
 
 void TestLocalChannel::throughTheWindow()
 {
-    QFETCH(QStringList, arguments);
+    QFETCH(QString, spelling);
     startOnSimulator();
-    if (arguments.constLast() == QLatin1String("--port"))
-        arguments.append(simulator->portName());
+    const QString path = simulator->portName();
+    const QString number = path.section(QLatin1Char('/'), -1);
+    QString name = spelling.isEmpty() ? path : spelling + number;
+    if (spelling == QLatin1String("link")) {
+        name = runtime.filePath(QStringLiteral("projector"));
+        QFile::remove(name);
+        QVERIFY(QFile::link(path, name));
+    }
+    const QStringList arguments {QStringLiteral("--query"), QStringLiteral("lamp-time"),
+                                 QStringLiteral("--port"), name};
 
     // What the button makes of it, in the log.
     window->form().queryLampTime->click();
@@ -160,13 +180,13 @@ void TestLocalChannel::throughTheWindow()
     const QString byButton = withoutPolling(logText(*window));
     window->form().textEdit->clear();
 
-    const PortDevice *port = window->port();
+    const PortDevice *port = window->session().port();
     const CommandLineRun result = run(arguments);
     QCOMPARE(result.out, QString::number(kLampHours) + QLatin1Char('\n'));
     QCOMPARE(result.err, QString());
     // A second open of the window's port would have failed: it is held exclusively.
     QCOMPARE(result.status, 0);
-    QCOMPARE(window->port(), port);
+    QCOMPARE(window->session().port(), port);
     QCOMPARE(withoutPolling(logText(*window)), byButton);
 }
 
@@ -223,7 +243,7 @@ void TestLocalChannel::badRequests()
     testsupport::TickWatch ticks(window.get());
 
     QLocalSocket client;
-    client.connectToServer(localChannelName());
+    client.connectToServer(channel->fullServerName());
     QVERIFY(client.waitForConnected(kWireWait));
     client.write(request);
     QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, kCloseBound);
@@ -256,18 +276,21 @@ void TestLocalChannel::secondWindowDoesNotStealIt()
 {
     startOnFake();
     Lumivox second; // on COM1, which does not exist here
-    LocalChannel secondChannel(&second);
+    LocalChannel secondChannel(&second.session());
     QString reason;
-    QVERIFY(!secondChannel.listen(localChannelName(), &reason));
+    QVERIFY(!secondChannel.listen(channel->fullServerName(), &reason));
     QVERIFY(!reason.isEmpty());
-    QVERIFY(QFileInfo::exists(localChannelName()));
+    QVERIFY(QFileInfo::exists(channel->fullServerName()));
     QVERIFY(menuServed());
 }
 
 void TestLocalChannel::staleSocketIsReplaced()
 {
     // A socket file that nobody listens at any more, as a killed window leaves it.
-    const QByteArray path = QFile::encodeName(localChannelName());
+    fake = std::make_unique<FakeProjector>();
+    QVERIFY2(fake->isValid(), qPrintable(fake->errorString()));
+    const QString name = localChannelName(PortOpener::keyOf(fake->slavePath()));
+    const QByteArray path = QFile::encodeName(name);
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
     QVERIFY(size_t(path.size()) < sizeof address.sun_path);
@@ -276,7 +299,7 @@ void TestLocalChannel::staleSocketIsReplaced()
     QVERIFY(fd >= 0);
     QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
     ::close(fd);
-    QVERIFY(QFileInfo::exists(localChannelName()));
+    QVERIFY(QFileInfo::exists(name));
 
     startOnFake();
     QVERIFY(menuServed());

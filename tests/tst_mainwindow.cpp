@@ -367,7 +367,7 @@ void MainWindowTest::startupLogReportsThePortFailure()
     QCOMPARE(log->findBlockByNumber(0).text(), QStringLiteral("Failed to initialize Com port 1!"));
     QCOMPARE(log->findBlockByNumber(1).text(),
              QStringLiteral("Communication with projector not possible."));
-    QCOMPARE(window->port(), nullptr);
+    QCOMPARE(window->session().port(), nullptr);
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -103,7 +103,7 @@ void TestPolling::cleanup()
 
 void TestPolling::deliver(const QByteArray &bytes)
 {
-    QVERIFY(window->port());
+    QVERIFY(window->session().port());
     const qint64 target = testsupport::bytesWaiting(*window) + bytes.size();
     fake->send(bytes);
     QVERIFY(testsupport::waitForInput(*window, target, kWireWait));
@@ -113,7 +113,7 @@ void TestPolling::pollEvery31stTick()
 {
     // A mark written through the port's own descriptor after every tick lands behind
     // that tick's poll, so the wire itself tells which tick polled.
-    const int fd = int(window->port()->nativeHandle());
+    const int fd = int(window->session().port()->nativeHandle());
     constexpr int kTicks = 3 * kPollPeriod + 2;
     for (int n = 1; n <= kTicks; ++n) {
         tick();
@@ -330,7 +330,7 @@ void TestPolling::floodWithoutCarriageReturn()
     fake->send(QByteArray(kFlood, 'x'));
     int ticks = 0;
     for (;;) {
-        QVERIFY2(window->port(), "the flood closed the port");
+        QVERIFY2(window->session().port(), "the flood closed the port");
         fake->pushOutput();
         if (!testsupport::waitForInput(*window, 1, kQuietWait)) {
             if (fake->pendingOutput() == 0)
@@ -342,7 +342,7 @@ void TestPolling::floodWithoutCarriageReturn()
         QVERIFY2(++ticks < kFlood, "the flood never ends");
     }
     QCOMPARE(boxes.count(), 0); // the polls went out meanwhile
-    QVERIFY(window->port());
+    QVERIFY(window->session().port());
     QCOMPARE(window->pendingReply().size(), protocol::kMaxReplyLength);
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
 

@@ -125,8 +125,8 @@ void TestPortSettings::applyReopens()
     }));
     // Closed even when the name is the same: the open is exclusive, so it would fail.
     QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\n"));
-    QVERIFY(window->port());
-    QCOMPARE(window->port()->location(), target.slavePath());
+    QVERIFY(window->session().port());
+    QCOMPARE(window->session().port()->location(), target.slavePath());
     if (otherPort)
         QVERIFY(SerialPort::open(fake->slavePath())); // the old port was let go
 
@@ -150,7 +150,7 @@ void TestPortSettings::leavesPortAlone()
 {
     QFETCH(QString, how);
 
-    const PortDevice *before = window->port();
+    const PortDevice *before = window->session().port();
     QVERIFY(runSettings([&](Settings *dialog) {
         typeName(dialog, QStringLiteral("ttyUSB7"));
         if (how == QLatin1String("cancel"))
@@ -160,7 +160,7 @@ void TestPortSettings::leavesPortAlone()
         else
             dialog->windowHandle()->close(); // as the window system's close button does
     }));
-    QCOMPARE(window->port(), before);
+    QCOMPARE(window->session().port(), before);
     QCOMPARE(logText(*window), QString()); // a reopen would say so
 }
 
@@ -189,13 +189,13 @@ void TestPortSettings::openFailures()
         QVERIFY2(holder.openPort(name, &reason), qPrintable(reason));
     }
     QVERIFY(runSettings([&](Settings *dialog) { applyName(dialog, name); }));
-    QVERIFY(!window->port());
+    QVERIFY(!window->session().port());
     const QString log = logText(*window);
     QVERIFY2(log.startsWith(failureLines), qPrintable(log));
     QVERIFY(log.endsWith(QLatin1Char('\n')));
     QCOMPARE(log.count(QLatin1Char('\n')), 3); // the reason is one line
     if (held)
-        QVERIFY(holder.port());
+        QVERIFY(holder.session().port());
 }
 
 void TestPortSettings::translatedProposal()

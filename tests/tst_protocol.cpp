@@ -2,6 +2,8 @@
 // framing of received bytes into lines, the reply grammar, the resolution report and
 // the port-name rules.
 
+#include "panelcolors.h"
+#include "portname.h"
 #include "protocol.h"
 
 #include <QtTest>
@@ -274,9 +276,9 @@ void TestProtocol::refreshRates()
 
 void TestProtocol::colours()
 {
-    QCOMPARE(protocol::lampOffColor(), QColor(255, 0, 0, 255));
-    QCOMPARE(protocol::lampOnColor(), QColor(0, 255, 0, 255));
-    QCOMPARE(protocol::neutralColor(), QColor(200, 200, 0, 255));
+    QCOMPARE(panelcolors::lampOff(), QColor(255, 0, 0, 255));
+    QCOMPARE(panelcolors::lampOn(), QColor(0, 255, 0, 255));
+    QCOMPARE(panelcolors::neutral(), QColor(200, 200, 0, 255));
 }
 
 void TestProtocol::portLocation_data()
@@ -297,7 +299,7 @@ void TestProtocol::portLocation()
 {
     QFETCH(QString, name);
     QFETCH(QString, location);
-    QCOMPARE(protocol::portLocation(name), location);
+    QCOMPARE(portname::portLocation(name), location);
 }
 
 void TestProtocol::networkPortName_data()
@@ -323,11 +325,11 @@ void TestProtocol::networkPortName()
     QFETCH(QString, host);
     QFETCH(int, port);
 
-    QVERIFY(protocol::isNetworkPortName(name));
+    QVERIFY(portname::isNetworkPortName(name));
     QString reason;
-    const auto parsed = protocol::parseNetworkPortName(name, &reason);
+    const auto parsed = portname::parseNetworkPortName(name, &reason);
     QVERIFY2(parsed, qPrintable(reason));
-    QCOMPARE(parsed->bridge, rfc2217 ? protocol::Bridge::Rfc2217 : protocol::Bridge::Raw);
+    QCOMPARE(parsed->bridge, rfc2217 ? portname::Bridge::Rfc2217 : portname::Bridge::Raw);
     QCOMPARE(parsed->host, host);
     QCOMPARE(int(parsed->port), port);
 }

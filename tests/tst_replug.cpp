@@ -114,9 +114,9 @@ void TestReplug::pullCable()
 {
     first->hangUp();
     first.reset(); // the pty is gone for good, as a pulled adapter's device is
-    for (int n = 0; n < kReplugTicks && window->port(); ++n)
+    for (int n = 0; n < kReplugTicks && window->session().port(); ++n)
         tick();
-    QVERIFY(!window->port());
+    QVERIFY(!window->session().port());
     QCOMPARE(logText(*window), gone);
 }
 
@@ -136,14 +136,14 @@ void TestReplug::reopensWhenBack()
     QVERIFY(other);
     for (int n = 0; n < kAwayTicks; ++n)
         tick();
-    QVERIFY(!window->port());
+    QVERIFY(!window->session().port());
     const QString log = logText(*window);
     QCOMPARE(log.count(QStringLiteral("Reason: ")), 1);
     QVERIFY2(log.endsWith(QStringLiteral("Device or resource busy\n")), qPrintable(log));
 
     other.reset();
     int ticks = 0;
-    while (!window->port()) {
+    while (!window->session().port()) {
         tick();
         QVERIFY2(++ticks <= kReplugTicks, "not reopened within about a second");
     }
@@ -189,15 +189,15 @@ void TestReplug::sameDeviceOnly()
     if (bare && next.back()->slavePath() != name)
         QSKIP("the freed number went to another program");
     plugIn(*next.back());
-    for (int n = 0; n < kAwayTicks && !window->port(); ++n)
+    for (int n = 0; n < kAwayTicks && !window->session().port(); ++n)
         tick();
 
     if (bare) {
-        QVERIFY(!window->port());
+        QVERIFY(!window->session().port());
         QCOMPARE(logText(*window), gone + name + different); // said once
         QVERIFY(SerialPort::open(name)); // left alone
     } else {
-        QVERIFY(window->port());
+        QVERIFY(window->session().port());
         QCOMPARE(logText(*window), gone + initialized);
     }
 }
@@ -285,7 +285,7 @@ void TestReplug::userChoiceEndsTheWatch()
     } else {
         QVERIFY(window->openPort(chosen.slavePath()));
     }
-    QVERIFY(window->port());
+    QVERIFY(window->session().port());
 
     // The old name comes back; the user's port stays, and the old one is left alone.
     FakeProjector back;
@@ -293,7 +293,7 @@ void TestReplug::userChoiceEndsTheWatch()
     plugIn(back);
     for (int n = 0; n < kAwayTicks; ++n)
         tick();
-    QCOMPARE(window->port()->location(), chosen.slavePath());
+    QCOMPARE(window->session().port()->location(), chosen.slavePath());
     QVERIFY(SerialPort::open(link));
 }
 

@@ -220,7 +220,7 @@ void TestSerialPort::refused()
     window.form().textEdit->clear();
     QString why;
     QVERIFY(!window.openPort(name, &why));
-    QVERIFY(!window.port());
+    QVERIFY(!window.session().port());
     qInfo("%s: %s", qPrintable(kind), qPrintable(why));
     QVERIFY2(why.endsWith(reason), qPrintable(why));
     QVERIFY(!why.contains(QChar(0)) && !why.contains(QLatin1Char('\r'))
@@ -402,7 +402,7 @@ void TestSerialPort::floodLeavesBoundedBacklog()
     }
     qInfo("flood of %lld bytes sent during %d ticks; lamp reply acted on %d ticks after its end",
           qint64(kFlood), ticks, after);
-    QVERIFY(window.port());
+    QVERIFY(window.session().port());
 }
 
 void TestSerialPort::floodKeepsTicksShort_data()

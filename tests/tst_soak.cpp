@@ -173,7 +173,7 @@ void TestSoak::staysFlatAndResponsive()
     connect(&reopen, &QTimer::timeout, this, [&] {
         if (!hungUpSince.isValid())
             return;
-        if (window.port()) {
+        if (window.session().port()) {
             if (hungUpSince.elapsed() > kCloseBound) {
                 reopenFailures.append(QStringLiteral("port still open after a hang-up"));
                 window.closePort();

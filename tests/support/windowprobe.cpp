@@ -1,8 +1,9 @@
 #include "windowprobe.h"
 
 #include "lumivox.h"
-#include "protocol.h"
+#include "panelcolors.h"
 #include "portdevice.h"
+#include "protocol.h"
 
 #include <QDeadlineTimer>
 #include <QImage>
@@ -17,6 +18,7 @@ namespace testsupport {
 namespace {
 constexpr int kInputCheck = 5; // ms between two looks at the port's input
 constexpr int kShading = 8; // per colour channel the style shades over the fill
+constexpr int kBridgeOpenBound = 5000; // ms: a bridge's open gives up after 3 s
 
 struct Status
 {
@@ -26,9 +28,9 @@ struct Status
 
 const Status *matchingStatus(const QColor &colour)
 {
-    static const Status statuses[] = {{protocol::lampOffColor(), "red"},
-                                      {protocol::lampOnColor(), "green"},
-                                      {protocol::neutralColor(), "yellow"}};
+    static const Status statuses[] = {{panelcolors::lampOff(), "red"},
+                                      {panelcolors::lampOn(), "green"},
+                                      {panelcolors::neutral(), "yellow"}};
     for (const Status &status : statuses) {
         if (qAbs(colour.red() - status.colour.red()) <= kShading
             && qAbs(colour.green() - status.colour.green()) <= kShading
@@ -68,7 +70,14 @@ void openOn(Lumivox &window, const QString &path)
 {
     window.show();
     QString reason;
-    QVERIFY2(window.openPort(path, &reason), qPrintable(reason));
+    QSignalSpy finished(&window.session(), &ProjectorSession::openFinished);
+    const ProjectorSession::OpenResult result = window.session().open(path, &reason);
+    QVERIFY2(result != ProjectorSession::OpenResult::Failed, qPrintable(reason));
+    if (result == ProjectorSession::OpenResult::Pending) {
+        // A bridge's connection is made by the event loop, the window's ticks going on.
+        QVERIFY(finished.wait(kBridgeOpenBound));
+        QVERIFY2(finished.at(0).at(0).toBool(), qPrintable(finished.at(0).at(1).toString()));
+    }
     window.form().textEdit->clear();
 }
 
@@ -79,7 +88,7 @@ void tick(Lumivox &window)
 
 qint64 bytesWaiting(const Lumivox &window)
 {
-    const PortDevice *port = window.port();
+    const PortDevice *port = window.session().port();
     if (!port)
         return 0;
     int inDevice = 0;

@@ -19,8 +19,9 @@ QColor panelColour(const Lumivox &window);
 // style's shading), else the colour's #rrggbb name.
 QString statusName(const QColor &colour);
 
-// Shows the window, opens `path` through the window's own openPort and clears the log,
-// so that a test sees only what it causes. The event loop does not run.
+// Shows the window, opens `path` through the window's session and clears the log, so
+// that a test sees only what it causes. The event loop does not run, but for a bridge's
+// name, whose connection it makes.
 void openOn(Lumivox &window, const QString &path);
 
 // One run of the window's 100 ms tick, without the event loop.

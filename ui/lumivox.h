@@ -1,8 +1,7 @@
 #ifndef LUMIVOX_H
 #define LUMIVOX_H
 
-#include "portwatch.h"
-#include "protocol.h"
+#include "projectorsession.h"
 #include "ui_lumivox.h"
 
 #include <QIcon>
@@ -10,11 +9,8 @@
 #include <QString>
 #include <QTimer>
 
-#include <memory>
-
-class NetworkPort;
-class PortDevice;
-
+// The main window: the projector's remote control. It shows its ProjectorSession (the
+// port, the polling and the replies live there) and turns clicks into its commands.
 class Lumivox : public QMainWindow
 {
     Q_OBJECT
@@ -23,19 +19,14 @@ public:
     explicit Lumivox(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     ~Lumivox() override;
 
-    // The projector link: a serial port or a bridge's port on the network (PortDevice).
-    // The port is open exactly while port() is not null.
+    // The projector link, as the session runs it: a serial port or a bridge's port.
+    // openPort() is true once the port is open; a bridge's outcome comes at a later tick,
+    // logged as Apply logs it.
     bool openPort(const QString &name, QString *reason = nullptr);
     void closePort();
     quint32 readBytes(char *buffer, quint32 count);
     void sendCommand(const char *text, unsigned length);
-    PortDevice *port() const { return m_port.get(); }
-
     void handleReply(const QString &line);
-
-    // What the command's button does once the user has confirmed it: the power
-    // commands turn the panel neutral, then the command is sent.
-    void runCommand(protocol::Command id);
 
     // Closes the window without the power-off question and without sending anything:
     // for a request to end the program that no user is there to answer.
@@ -44,16 +35,14 @@ public:
     // window closes quietly and every event loop ends, an open box's too.
     void endProgram();
 
+    ProjectorSession &session() { return projector; }
+    const ProjectorSession &session() const { return projector; }
     // Read-only views of the window's state, for the close handling's callers and tests.
     const Ui_LumivoxClass &form() const { return ui; }
-    bool isLampOn() const { return lampOn; }
-    quint32 noContactTicks() const { return noContactCount; }
+    bool isLampOn() const { return projector.isLampOn(); }
+    quint32 noContactTicks() const { return projector.noContactTicks(); }
     qint32 pendingWindowHeight() const { return pendingHeight; }
-    const QString &pendingReply() const { return replyBuffer; }
-
-signals:
-    // Every reply line, after the window has handled it.
-    void replyHandled(const QString &line);
+    const QString &pendingReply() const { return projector.pendingReply(); }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
@@ -97,45 +86,30 @@ private slots:
     void OnAbout();
 
 private:
-    static constexpr quint32 kNoContact = 50; // no-contact counter value meaning "no contact"
-    static constexpr qint32 kPollThreshold = 30;
-
     void log(const QString &text);
     void logOpenFailure(const QString &firstLine, const QString &reason);
-    void sendKey(const char *command);
-    // The reply buffer holds a complete line: contact, and what the line means.
-    void lineReceived();
-    void scheduleDeviceGone();
-    void deviceGone();
-    void reopenVanishedPort();
-    PortWatch::Probe bridgeProbe();
+    void showContact();
+    void showNoContact();
+    void showLamp(bool on);
+    void showNeutral();
+    void echoReply(const QString &line);
+    void echoFrame(const QByteArray &text);
+    void askAboutWriteFailure();
+    void applyFinished(bool opened, const QString &reason);
 
     QTimer timer;
-    std::unique_ptr<PortDevice> m_port;
-    QString replyBuffer;
-    quint32 noContactCount = 50;
+    ProjectorSession projector;
     Ui_LumivoxClass ui;
-    bool lampOn = false;
     qint32 pendingHeight = 0;
 
     // Loaded once (the contact icon at the first contact): the no-contact icon is set
     // again at every tick.
     QIcon contactIcon;
     QIcon noContactIcon;
-    // Ticks since the last lamp poll; 50 makes the first tick poll at once.
-    qint32 pollCount = 50;
-    // Nesting depth of open send-failure boxes: the lamp poll waits for them.
-    int sendFailureBoxes = 0;
-    // Set once the device has vanished, until the port is closed for it.
-    bool goneClosePending = false;
-    // A port that vanished is looked for again under its name until the same device is
-    // back or the user chooses a port.
-    PortWatch replug;
-    // A connection to a vanished bridge being made for the watch, ticks apart, never
-    // waited for; the watch's reopening takes it over once it stands.
-    std::unique_ptr<NetworkPort> reconnecting;
-    // Set by closeQuietly(): the close asks nothing, and a frame being written stops.
+    // Set by closeQuietly(): the close asks nothing.
     bool quietClose = false;
+    // An Apply of a bridge's name whose outcome is still to be logged.
+    bool applyPending = false;
 };
 
 #endif // LUMIVOX_H

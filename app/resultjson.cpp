@@ -1,0 +1,107 @@
+#include "resultjson.h"
+
+#include <QJsonArray>
+
+namespace resultjson {
+
+namespace {
+using Outcome = ScriptedRequest::StepOutcome;
+using Status = ScriptedRequest::Status;
+
+const char *outcomeName(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Answered:
+        return "answered";
+    case Outcome::NotAvailable:
+        return "not-available";
+    case Outcome::Silent:
+        return "no-answer";
+    case Outcome::NotSent:
+        return "not-sent";
+    }
+    return "";
+}
+
+Outcome outcomeNamed(const QString &name)
+{
+    for (const Outcome outcome : {Outcome::Answered, Outcome::NotAvailable, Outcome::NotSent})
+        if (name == QLatin1String(outcomeName(outcome)))
+            return outcome;
+    return Outcome::Silent;
+}
+
+Status statusOf(int exit)
+{
+    switch (exit) {
+    case Done:
+        return Status::Done;
+    case NoAnswer:
+        return Status::NoAnswer;
+    case NotAvailable:
+        return Status::NotAvailable;
+    default:
+        return Status::PortFailed;
+    }
+}
+} // namespace
+
+int exitStatus(ScriptedRequest::Status status)
+{
+    switch (status) {
+    case Status::Done:
+        return Done;
+    case Status::PortFailed:
+        return PortFailed;
+    case Status::NoAnswer:
+        return NoAnswer;
+    case Status::NotAvailable:
+        return NotAvailable;
+    }
+    return PortFailed;
+}
+
+QJsonObject toJson(const ScriptedRequest::Result &result)
+{
+    QJsonArray steps;
+    for (const ScriptedRequest::StepResult &step : result.steps) {
+        QJsonObject object {{QStringLiteral("name"), step.name},
+                            {QStringLiteral("frame"), step.text},
+                            {QStringLiteral("result"), QLatin1String(outcomeName(step.outcome))},
+                            {QStringLiteral("replies"), QJsonArray::fromStringList(step.replies)}};
+        if (step.outcome == Outcome::Answered)
+            object.insert(QStringLiteral("answer"), step.answer);
+        steps.append(object);
+    }
+    QJsonObject object {{QStringLiteral("commands"), steps},
+                        {QStringLiteral("lamp"), result.lamp},
+                        {QStringLiteral("contact"), result.contact},
+                        {QStringLiteral("status"), exitStatus(result.status)}};
+    if (!result.error.isEmpty())
+        object.insert(QStringLiteral("error"), result.error);
+    return object;
+}
+
+ScriptedRequest::Result fromJson(const QJsonObject &object)
+{
+    ScriptedRequest::Result result;
+    const QJsonArray steps = object.value(QStringLiteral("commands")).toArray();
+    for (const QJsonValue &value : steps) {
+        const QJsonObject step = value.toObject();
+        ScriptedRequest::StepResult stepResult;
+        stepResult.name = step.value(QStringLiteral("name")).toString();
+        stepResult.text = step.value(QStringLiteral("frame")).toString();
+        stepResult.outcome = outcomeNamed(step.value(QStringLiteral("result")).toString());
+        stepResult.answer = step.value(QStringLiteral("answer")).toString();
+        for (const QJsonValue &reply : step.value(QStringLiteral("replies")).toArray())
+            stepResult.replies.append(reply.toString());
+        result.steps.append(stepResult);
+    }
+    result.lamp = object.value(QStringLiteral("lamp")).toString(result.lamp);
+    result.contact = object.value(QStringLiteral("contact")).toBool();
+    result.error = object.value(QStringLiteral("error")).toString();
+    result.status = statusOf(object.value(QStringLiteral("status")).toInt(PortFailed));
+    return result;
+}
+
+} // namespace resultjson

@@ -1,0 +1,28 @@
+#ifndef RESULTJSON_H
+#define RESULTJSON_H
+
+#include "scriptedrequest.h"
+
+#include <QJsonObject>
+
+// A scripted request's result as one JSON object and back: the local channel's wire form
+// and the command line's --json output. Its "status" is the command line's exit status.
+namespace resultjson {
+
+// The command line's exit statuses.
+enum ExitStatus {
+    Done = 0, // the bytes were written and, where an answer was asked for, it came
+    PortFailed = 1, // the port could not be opened or written, or the output not written
+    NoAnswer = 2, // a question got no answer in time
+    NotAvailable = 3, // "*001"
+    UsageError = 64,
+};
+
+int exitStatus(ScriptedRequest::Status status);
+
+QJsonObject toJson(const ScriptedRequest::Result &result);
+ScriptedRequest::Result fromJson(const QJsonObject &object);
+
+} // namespace resultjson
+
+#endif // RESULTJSON_H

@@ -1,0 +1,44 @@
+#include "windowprogram.h"
+
+#include "catalogue.h"
+#include "localchannel.h"
+#include "lumivox.h"
+#include "terminationsignals.h"
+
+#include <QApplication>
+#include <QTranslator>
+
+int runWindowProgram(int argc, char *argv[], const std::function<void(Lumivox &)> &beforeShow)
+{
+    // The catalogue is looked for in the working directory only, and loaded before
+    // the application exists so that both forms are translated as they are built.
+    // It is checked first, and the translator reads the very bytes that were checked;
+    // they outlive it. A damaged one is left out, as a missing one is.
+    const QString catalogueName = QStringLiteral("Lumivox.qm");
+    QString defect;
+    const QByteArray catalogue = readCatalogue(catalogueName, &defect);
+    if (!defect.isEmpty())
+        qWarning("%s not used: %s", qPrintable(catalogueName), qPrintable(defect));
+    QTranslator translator;
+    if (!catalogue.isEmpty())
+        (void)translator.load(reinterpret_cast<const uchar *>(catalogue.constData()),
+                              int(catalogue.size()));
+
+    QApplication application(argc, argv);
+    QCoreApplication::installTranslator(&translator);
+    TerminationSignals termination;
+
+    Lumivox window;
+    // A logout, kill or closed terminal: nobody is there to answer a question. The
+    // window closes without one, and every event loop ends, an open box's too.
+    QObject::connect(&termination, &TerminationSignals::received, &window, &Lumivox::endProgram);
+    // The command line's requests for the window's port go through the window.
+    LocalChannel channel(&window.session());
+    QObject::connect(&channel, &LocalChannel::problem, &channel,
+                     [](const QString &reason) { qWarning("Lumivox: %s", qPrintable(reason)); });
+    channel.followPort();
+    if (beforeShow)
+        beforeShow(window);
+    window.show();
+    return QApplication::exec();
+}

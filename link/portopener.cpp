@@ -1,0 +1,72 @@
+#include "portopener.h"
+
+#include "networkport.h"
+#include "portname.h"
+#include "serialport.h"
+
+namespace {
+const char kControlCharacter[] = "The port name holds a control character";
+const char kNotIntact[] = "The port name cannot be handed to the system unchanged";
+} // namespace
+
+PortOpener::PortOpener(const QString &name)
+    : portName(name)
+{
+    // Never handed to the system (a NUL would cut the name short) nor echoed.
+    if (portname::hasControlCharacter(name)) {
+        reason = QLatin1String(kControlCharacter);
+        current = State::Failed;
+    } else if (portname::isNetworkPortName(name)) {
+        connection = NetworkPort::connect(name, &reason);
+        current = connection ? State::Pending : State::Failed;
+        advance(); // a literal address that refuses at once is known now
+    } else if (!portname::reachesSystemIntact(name)) {
+        reason = locationOf(name) + QStringLiteral(": ") + QLatin1String(kNotIntact);
+        current = State::Failed;
+    } else {
+        port = SerialPort::open(name, &reason);
+        current = port ? State::Open : State::Failed;
+    }
+}
+
+PortOpener::~PortOpener() = default;
+
+PortOpener::State PortOpener::advance()
+{
+    if (current != State::Pending || !connection)
+        return current;
+    switch (connection->advance(false)) {
+    case NetworkPort::Progress::Open:
+        port = std::move(connection);
+        current = State::Open;
+        break;
+    case NetworkPort::Progress::Failed:
+        reason = connection->failure();
+        connection.reset();
+        current = State::Failed;
+        break;
+    case NetworkPort::Progress::Pending:
+        break;
+    }
+    return current;
+}
+
+std::unique_ptr<PortDevice> PortOpener::takePort()
+{
+    return std::move(port);
+}
+
+QString PortOpener::locationOf(const QString &name)
+{
+    if (!portname::isNetworkPortName(name))
+        return SerialPort::locationOf(name);
+    const std::optional<portname::NetworkPortName> address = portname::parseNetworkPortName(name);
+    return address ? portname::canonicalName(*address) : name;
+}
+
+QString PortOpener::keyOf(const QString &name)
+{
+    if (portname::isNetworkPortName(name))
+        return locationOf(name);
+    return SerialPort::keyOf(name);
+}

@@ -1,0 +1,52 @@
+#ifndef PORTOPENER_H
+#define PORTOPENER_H
+
+#include "portdevice.h"
+
+#include <QString>
+
+#include <memory>
+
+class NetworkPort;
+
+// The one way a port is opened by name: "socket://HOST:PORT" and "rfc2217://HOST:PORT"
+// lead to a bridge's port, any other name to a serial port of this computer. A serial
+// port is open (or refused) as soon as the opener is made; a bridge's connection is
+// made in steps that never wait, moved on by advance() until it stands or fails, within
+// a few seconds. A name with a control character never reaches the system.
+class PortOpener
+{
+public:
+    enum class State { Pending, Open, Failed };
+
+    explicit PortOpener(const QString &name);
+    ~PortOpener();
+    PortOpener(const PortOpener &) = delete;
+    PortOpener &operator=(const PortOpener &) = delete;
+
+    // Looks at the attempt once, waiting for nothing; Open and Failed are final.
+    State advance();
+    State state() const { return current; }
+    // The open port, once: the opener holds nothing afterwards.
+    std::unique_ptr<PortDevice> takePort();
+    // Why the attempt failed, starting with where the name leads.
+    QString failure() const { return reason; }
+    const QString &name() const { return portName; }
+
+    // Where a name leads (/dev/ttyUSB0, \\.\COM3, socket://10.0.0.5:4001), opening nothing.
+    static QString locationOf(const QString &name);
+    // The device a name leads to now, in one spelling for every name of it: the device
+    // numbers on Linux (a link, /dev/./x and pts/0 lead to the one they name), the
+    // system's device on Windows (case and the \\.\ prefix do not count), a bridge's
+    // address in its canonical spelling. Equal to key() of the port opened under it.
+    static QString keyOf(const QString &name);
+
+private:
+    QString portName;
+    State current = State::Pending;
+    std::unique_ptr<PortDevice> port;
+    std::unique_ptr<NetworkPort> connection;
+    QString reason;
+};
+
+#endif // PORTOPENER_H

@@ -1,0 +1,392 @@
+#include "projectorsession.h"
+
+#include "portdevice.h"
+#include "portopener.h"
+#include "scriptedrequest.h"
+
+#include <QCoreApplication>
+
+#include <utility>
+
+namespace {
+// The log's texts are the window's: its catalogue has them under its own context.
+QString text(const char *source)
+{
+    return QCoreApplication::translate("Lumivox", source);
+}
+
+const char kNotPossible[]
+    = QT_TRANSLATE_NOOP("Lumivox", "Communication with projector not possible.\r");
+const char kSendFailed[] = "Failed to send data to serial port";
+} // namespace
+
+ProjectorSession::ProjectorSession(QObject *parent)
+    : QObject(parent)
+    , watch([this](const QString &portName, QString *reason) { return reopen(portName, reason); })
+{ }
+
+ProjectorSession::~ProjectorSession()
+{
+    stopped = true;
+    close();
+}
+
+ProjectorSession::OpenResult ProjectorSession::open(const QString &portName, QString *reason)
+{
+    name = portName;
+    auto opener = std::make_unique<PortOpener>(portName);
+    switch (opener->state()) {
+    case PortOpener::State::Open:
+        setPort(opener->takePort(), portName);
+        return OpenResult::Open;
+    case PortOpener::State::Failed:
+        if (reason)
+            *reason = opener->failure();
+        return OpenResult::Failed;
+    case PortOpener::State::Pending:
+        break;
+    }
+    opening = std::move(opener);
+    return OpenResult::Pending;
+}
+
+void ProjectorSession::close()
+{
+    watch.stop(); // whoever closes the port has chosen what comes next
+    opening.reset();
+    reconnecting.reset();
+    dropPort();
+}
+
+void ProjectorSession::dropPort()
+{
+    goneClosePending = false;
+    if (!device)
+        return;
+    device.reset();
+    ++generation;
+    emit portChanged();
+}
+
+void ProjectorSession::setPort(std::unique_ptr<PortDevice> port, const QString &portName)
+{
+    device = std::move(port);
+    ++generation;
+    // A port is open again: nothing left to look for, but what to look for should it vanish.
+    PortWatch::Probe probe = device->sameDeviceProbe();
+    if (!probe)
+        probe = [this](const QString &bridge) {
+            return lookForBridge(bridge);
+        };
+    watch.opened(portName, std::move(probe));
+    emit portChanged();
+}
+
+bool ProjectorSession::holds(const QString &other) const
+{
+    return device && !device->isGone() && device->key() == PortOpener::keyOf(other);
+}
+
+quint32 ProjectorSession::read(char *buffer, quint32 count)
+{
+    if (!device || !buffer || count == 0)
+        return 0;
+    const quint32 taken = device->read(buffer, count);
+    if (device->isGone())
+        scheduleDeviceGone();
+    return taken;
+}
+
+bool ProjectorSession::send(protocol::Command id)
+{
+    // Neutral until the projector reports its lamp again.
+    if (id == protocol::Command::PowerOn || id == protocol::Command::PowerOff)
+        emit powerChanging();
+    return send(QByteArray(protocol::command(id).text));
+}
+
+bool ProjectorSession::send(const QByteArray &frameText)
+{
+    if (stopped)
+        return false;
+    if (isLineBusy()) {
+        // One frame at a time on the line: this one follows the frame being written.
+        if (device && waitingFrames.size() < kMaxWaitingFrames)
+            waitingFrames.append(frameText);
+        return device != nullptr;
+    }
+    const bool all = writeFrame(frameText) == Written::All;
+    sendWaitingFrames();
+    return all;
+}
+
+void ProjectorSession::stopWriting()
+{
+    stopped = true;
+    waitingFrames.clear();
+}
+
+ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameText)
+{
+    // A device the link has seen vanish is as good as closed: its close is on its way.
+    if (!device || device->isGone() || stopped)
+        return Written::NoPort;
+    writing = true;
+    const quint64 started = generation;
+    const auto samePort = [this, started] {
+        return device && generation == started && !stopped;
+    };
+    bool failed = false;
+    bool gone = false;
+    for (const char byte : frameText) {
+        const PortDevice::WriteResult result = device->writeByte(byte);
+        if (result == PortDevice::WriteResult::Written)
+            continue;
+        failed = true;
+        gone = result == PortDevice::WriteResult::Gone;
+        if (gone)
+            scheduleDeviceGone();
+        if (askOnWriteFailure) {
+            ++failureWaits;
+            emit writeFailed();
+            --failureWaits;
+        }
+        // A frame goes on only on the port it started on, and only while someone asks.
+        if (gone || !askOnWriteFailure || !samePort())
+            break;
+        device->clearError();
+    }
+    if (samePort() && !gone && (!failed || askOnWriteFailure)) {
+        // The carriage return's own failure is not reported.
+        if (device->writeByte(protocol::kCarriageReturn) == PortDevice::WriteResult::Gone)
+            scheduleDeviceGone();
+        else
+            device->flush();
+        if (device->isGone())
+            scheduleDeviceGone();
+    }
+    writing = false;
+    emit frameWritten(frameText);
+    // Frames and requests held back meanwhile go now.
+    if (!isLineBusy())
+        QMetaObject::invokeMethod(this, &ProjectorSession::serveRequests, Qt::QueuedConnection);
+    return failed ? Written::Failed : Written::All;
+}
+
+void ProjectorSession::sendWaitingFrames()
+{
+    while (!waitingFrames.isEmpty() && !isLineBusy())
+        writeFrame(waitingFrames.takeFirst());
+}
+
+void ProjectorSession::tick()
+{
+    advanceOpening();
+
+    // At most one line per tick; what follows its carriage return waits for the next.
+    bool complete = false;
+    char byte = 0;
+    for (int taken = 0; !complete && taken < kTickReadLimit && read(&byte, 1) == 1; ++taken)
+        complete = replyLine.feed(byte);
+    if (complete)
+        lineReceived();
+
+    poll();
+
+    ++noContactCount;
+    if (noContactCount >= kNoContact) {
+        noContactCount = kNoContact;
+        emit noContact();
+    }
+
+    lookForVanishedPort();
+    serveRequests();
+}
+
+void ProjectorSession::poll()
+{
+    // Held back while a frame is being written or a failure is being asked about; it
+    // goes out at the first tick after.
+    ++pollCount;
+    if (!polling || pollCount <= kPollThreshold || isLineBusy())
+        return;
+    pollCount = 0;
+    send(QByteArray(protocol::kLampPoll));
+}
+
+void ProjectorSession::lineReceived()
+{
+    if (noContactCount >= kNoContact)
+        emit contactGained();
+    noContactCount = 0;
+    handleReply(replyLine.take());
+}
+
+void ProjectorSession::handleReply(const QString &line)
+{
+    const protocol::Reply reply = protocol::parseReply(line);
+    switch (reply.kind) {
+    case protocol::ReplyKind::LampOff:
+    case protocol::ReplyKind::LampOn:
+        lampOn = reply.kind == protocol::ReplyKind::LampOn;
+        emit lampReported(lampOn);
+        break;
+    case protocol::ReplyKind::NotAvailable:
+        emit message(text(QT_TRANSLATE_NOOP("Lumivox", "Command not available at the moment.\r")));
+        break;
+    case protocol::ReplyKind::Resolution:
+        emit message(protocol::resolutionText(reply.resolution) + QLatin1Char('\r'));
+        break;
+    case protocol::ReplyKind::Accepted:
+    case protocol::ReplyKind::ShortResolution:
+        break;
+    case protocol::ReplyKind::Other:
+        emit message(line + QLatin1Char('\r'));
+        break;
+    }
+    emit replyHandled(line);
+    // A copy: a request may end, and its owner drop it, while it takes the line.
+    const QList<QPointer<ScriptedRequest>> serving = requests;
+    if (!serving.isEmpty() && serving.constFirst())
+        serving.constFirst()->takeLine(line);
+}
+
+void ProjectorSession::submit(ScriptedRequest *request)
+{
+    requests.append(request);
+    connect(request, &ScriptedRequest::stepDue, this, &ProjectorSession::serveRequests,
+            Qt::QueuedConnection);
+    connect(request, &ScriptedRequest::finished, this, &ProjectorSession::serveRequests,
+            Qt::QueuedConnection);
+    serveRequests();
+}
+
+void ProjectorSession::serveRequests()
+{
+    // The replies are not matched to commands: one request at a time, and its frame only
+    // when the line is free.
+    while (!requests.isEmpty()) {
+        ScriptedRequest *request = requests.constFirst();
+        if (!request || request->isFinished()) {
+            requests.removeFirst();
+            continue;
+        }
+        if (!request->isDue() || isLineBusy() || opening)
+            return;
+        if (!device || device->isGone()) {
+            request->fail(QString::fromLatin1(kNotPossible).chopped(1));
+            continue;
+        }
+        const ScriptedRequest::Step step = request->dueStep();
+        const QPointer<ScriptedRequest> guard(request);
+        const bool written = step.command ? send(*step.command) : send(step.text);
+        if (guard)
+            guard->stepSent(written, written ? QString() : QLatin1String(kSendFailed));
+    }
+}
+
+void ProjectorSession::advanceOpening()
+{
+    if (!opening)
+        return;
+    switch (opening->advance()) {
+    case PortOpener::State::Pending:
+        return;
+    case PortOpener::State::Open: {
+        const std::unique_ptr<PortOpener> opened = std::move(opening);
+        setPort(opened->takePort(), opened->name());
+        emit openFinished(true, QString());
+        break;
+    }
+    case PortOpener::State::Failed: {
+        const std::unique_ptr<PortOpener> failed = std::move(opening);
+        emit openFinished(false, failed->failure());
+        break;
+    }
+    }
+    serveRequests();
+}
+
+void ProjectorSession::scheduleDeviceGone()
+{
+    if (goneClosePending || !device)
+        return;
+    goneClosePending = true;
+    // Not from inside a tick or a frame that is still using the port.
+    QMetaObject::invokeMethod(this, &ProjectorSession::deviceGone, Qt::QueuedConnection);
+}
+
+void ProjectorSession::deviceGone()
+{
+    // Closing clears the flag, so a port closed or reopened meanwhile stays as it is.
+    if (!goneClosePending)
+        return;
+    // Replies that arrived before the hang-up are the projector's last word, and no later
+    // tick will read them: all of them are handled now.
+    char byte = 0;
+    while (device && device->read(&byte, 1) == 1) {
+        if (replyLine.feed(byte))
+            lineReceived();
+    }
+    dropPort();
+    emit message(text(kNotPossible));
+    watch.vanished();
+    serveRequests();
+}
+
+void ProjectorSession::lookForVanishedPort()
+{
+    if (device)
+        return;
+    QString reason;
+    switch (watch.tick(&reason)) {
+    case PortWatch::Event::Reopened:
+        emit message(text(QT_TRANSLATE_NOOP("Lumivox", "Com-port initialized!\r")));
+        break;
+    case PortWatch::Event::Refused:
+        emit message(text(QT_TRANSLATE_NOOP("Lumivox", "Reason: %1\r")).arg(reason));
+        break;
+    case PortWatch::Event::CameBackAsOther:
+        emit message(text(QT_TRANSLATE_NOOP(
+                              "Lumivox", "%1 is back as a different device: apply it to use it.\r"))
+                         .arg(watch.name()));
+        break;
+    case PortWatch::Event::None:
+        break;
+    }
+}
+
+bool ProjectorSession::reopen(const QString &portName, QString *reason)
+{
+    // The watch's reopening of a bridge: the connection it made stands already.
+    std::unique_ptr<PortOpener> opener = std::move(reconnecting);
+    if (!opener || opener->state() != PortOpener::State::Open)
+        opener = std::make_unique<PortOpener>(portName);
+    if (opener->state() != PortOpener::State::Open) {
+        if (reason)
+            *reason = opener->failure();
+        return false;
+    }
+    setPort(opener->takePort(), portName);
+    return true;
+}
+
+PortWatch::Presence ProjectorSession::lookForBridge(const QString &bridge)
+{
+    // A bridge is looked at by connecting to it: the connection is started at one look
+    // and looked at again at each tick until it stands or fails, never waited for. One
+    // that stands is the one reopen() takes over. A bridge that is away refuses or does
+    // not answer: that is its absence, not news.
+    if (!reconnecting)
+        reconnecting = std::make_unique<PortOpener>(bridge);
+    switch (reconnecting->advance()) {
+    case PortOpener::State::Open:
+        return PortWatch::Presence::Same;
+    case PortOpener::State::Failed:
+        reconnecting.reset();
+        return PortWatch::Presence::Absent;
+    case PortOpener::State::Pending:
+        break;
+    }
+    return PortWatch::Presence::Pending;
+}

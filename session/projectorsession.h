@@ -1,0 +1,161 @@
+#ifndef PROJECTORSESSION_H
+#define PROJECTORSESSION_H
+
+#include "lineassembler.h"
+#include "portwatch.h"
+#include "protocol.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class PortDevice;
+class PortOpener;
+class ScriptedRequest;
+
+// One projector and its link, without widgets: the open port, the watch that reopens a
+// port that vanished, the reply lines, the lamp poll, the contact watchdog and the lamp
+// state. Whoever shows it (the window, the command line, a service) drives tick() at its
+// own pace and shows what the signals say; everything that goes on the line goes through
+// here, one frame at a time, so that nothing a script asks for interleaves with a poll or
+// a button's command.
+class ProjectorSession : public QObject
+{
+    Q_OBJECT
+
+public:
+    // No-contact counter value that means "no contact", and ticks from one poll to the
+    // next beyond this threshold.
+    static constexpr quint32 kNoContact = 50;
+    static constexpr qint32 kPollThreshold = 30;
+    // Bytes one tick takes at most: the 1024-byte input queue. At 9600 baud about 96
+    // arrive per tick; a far end that sends faster (a pseudo-terminal, a bridge) cannot
+    // hold a tick for longer than this many bytes take.
+    static constexpr int kTickReadLimit = 1024;
+    // Frames that may wait behind the one being written.
+    static constexpr int kMaxWaitingFrames = 16;
+
+    enum class OpenResult {
+        Open,
+        Failed,
+        Pending, // a bridge's connection is being made: openFinished() tells the outcome
+    };
+
+    explicit ProjectorSession(QObject *parent = nullptr);
+    ~ProjectorSession() override;
+
+    // Opens the port a name leads to. The port must be closed first. A serial port's
+    // outcome is known at once; a bridge's within a few seconds, at a later tick.
+    OpenResult open(const QString &name, QString *reason = nullptr);
+    // Closes the port and ends any open being made or looked for: what comes next is
+    // the caller's choice.
+    void close();
+    // The open port; null while none is open.
+    PortDevice *port() const { return device.get(); }
+    // The name the port was last opened under (also while it is looked for after it vanished).
+    const QString &portName() const { return name; }
+    // True when the open port is the device `other` leads to, however it is spelt.
+    bool holds(const QString &other) const;
+
+    // Up to count bytes that have arrived, never waiting; 0 without a port.
+    quint32 read(char *buffer, quint32 count);
+    // Sends a command of the table, as its button does; a power command first says that
+    // the lamp state is about to change. False when not every byte was taken.
+    bool send(protocol::Command id);
+    // Sends any command text as one frame (the text and a carriage return). Nothing is
+    // sent without a port. While another frame is being written, this one waits for it.
+    bool send(const QByteArray &text);
+    // With asking on, a byte the port does not take is reported by writeFailed() and the
+    // frame goes on with the next byte once every receiver has returned (the window asks
+    // its user meanwhile); without it (nobody to ask) the frame ends at that byte.
+    void setAskOnWriteFailure(bool ask) { askOnWriteFailure = ask; }
+    // Stops any frame being written and sends nothing more: the program is ending.
+    void stopWriting();
+
+    // One tick: reads the replies that arrived (at most one line), polls the lamp state
+    // every 31st tick, keeps the contact watchdog, moves an open being made on and looks
+    // for a vanished port.
+    void tick();
+    // Whether the tick polls the lamp state (the command line sends only what it is asked).
+    void setPolling(bool on) { polling = on; }
+
+    // What a reply line means: the lamp state, a log line, or nothing.
+    void handleReply(const QString &line);
+
+    // Runs a scripted request's steps in turn with everything else on the line. The
+    // request stays the caller's; deleting it drops what it has not sent yet.
+    void submit(ScriptedRequest *request);
+
+    bool isLampOn() const { return lampOn; }
+    quint32 noContactTicks() const { return noContactCount; }
+    const QString &pendingReply() const { return replyLine.line(); }
+
+signals:
+    // A bridge's open that open() left pending has ended; the reason when it failed.
+    void openFinished(bool opened, const QString &reason);
+    // The open port changed: opened, closed, vanished or reopened.
+    void portChanged();
+    // A reply line came after a time without contact.
+    void contactGained();
+    // At every tick for as long as there is no contact.
+    void noContact();
+    // The projector reported its lamp (at every lamp reply).
+    void lampReported(bool on);
+    // A power command is about to be sent: the lamp state will change.
+    void powerChanging();
+    // A line for the log, translated, ending with a carriage return.
+    void message(const QString &text);
+    // A reply line, once the session has handled it.
+    void replyHandled(const QString &line);
+    // A frame was written (or tried) on the open port: its text without the carriage return.
+    void frameWritten(const QByteArray &text);
+    // A byte of a frame was not taken (see setAskOnWriteFailure).
+    void writeFailed();
+
+private:
+    // A frame's outcome on the line.
+    enum class Written { All, Failed, NoPort };
+
+    Written writeFrame(const QByteArray &text);
+    void sendWaitingFrames();
+    void lineReceived();
+    void poll();
+    void advanceOpening();
+    void setPort(std::unique_ptr<PortDevice> port, const QString &portName);
+    void dropPort();
+    void scheduleDeviceGone();
+    void deviceGone();
+    void lookForVanishedPort();
+    bool reopen(const QString &portName, QString *reason);
+    PortWatch::Presence lookForBridge(const QString &portName);
+    void serveRequests();
+    bool isLineBusy() const { return writing || failureWaits > 0; }
+
+    std::unique_ptr<PortDevice> device;
+    QString name;
+    // Counts the ports opened and closed: a frame that waited for a box goes on only
+    // on the port it started on.
+    quint64 generation = 0;
+    std::unique_ptr<PortOpener> opening; // an explicit open of a bridge, being made
+    std::unique_ptr<PortOpener> reconnecting; // the watch's look for a vanished bridge
+    PortWatch watch;
+    LineAssembler replyLine;
+    quint32 noContactCount = kNoContact;
+    // Ticks since the last lamp poll; 50 makes the first tick poll at once.
+    qint32 pollCount = 50;
+    bool polling = true;
+    bool lampOn = false;
+    bool writing = false;
+    int failureWaits = 0; // receivers of writeFailed() still asking
+    bool askOnWriteFailure = false;
+    bool stopped = false;
+    bool goneClosePending = false;
+    QList<QByteArray> waitingFrames;
+    QList<QPointer<ScriptedRequest>> requests;
+};
+
+#endif // PROJECTORSESSION_H

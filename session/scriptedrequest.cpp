@@ -1,0 +1,149 @@
+#include "scriptedrequest.h"
+
+namespace {
+const char kStatusStep[] = "status";
+
+bool isQuestion(const ScriptedRequest::Step &step)
+{
+    return step.awaited != protocol::Answer::Acknowledgement;
+}
+} // namespace
+
+QList<ScriptedRequest::Step> ScriptedRequest::plan(const QStringList &names, bool lampState)
+{
+    QList<Step> steps;
+    for (const QString &name : names) {
+        const protocol::NamedCommand *entry = protocol::commandNamed(name);
+        if (entry)
+            steps.append({name, QByteArray(entry->text), entry->answer, entry->id});
+    }
+    if (lampState)
+        steps.append({QLatin1String(kStatusStep), QByteArray(protocol::kLampPoll),
+                      protocol::Answer::LampState, std::nullopt});
+    return steps;
+}
+
+ScriptedRequest::ScriptedRequest(const QList<Step> &steps, QObject *parent)
+    : QObject(parent)
+    , steps(steps)
+{
+    // Never shorter than the wait: a coarse timer may fire a few milliseconds early.
+    answerTimer.setSingleShot(true);
+    answerTimer.setTimerType(Qt::PreciseTimer);
+    connect(&answerTimer, &QTimer::timeout, this, &ScriptedRequest::answerTimeUp);
+    due = !steps.isEmpty();
+    if (!due)
+        QMetaObject::invokeMethod(this, &ScriptedRequest::finish, Qt::QueuedConnection);
+}
+
+const ScriptedRequest::Step &ScriptedRequest::dueStep() const
+{
+    return steps.at(current);
+}
+
+void ScriptedRequest::stepSent(bool written, const QString &error)
+{
+    if (!due || done)
+        return;
+    due = false;
+    const Step &step = steps.at(current);
+    outcome.steps.append({step.name, QString::fromLatin1(step.text), StepOutcome::Silent, {}, {}});
+    if (!written) {
+        outcome.error = error;
+        endStep(StepOutcome::NotSent);
+        return;
+    }
+    waiting = true;
+    answerDeadline.setRemainingTime(kAnswerWait, Qt::PreciseTimer);
+    answerTimer.start(kAnswerWait);
+}
+
+void ScriptedRequest::answerTimeUp()
+{
+    if (!waiting)
+        return;
+    if (!answerDeadline.hasExpired()) {
+        answerTimer.start(int(qMax<qint64>(1, answerDeadline.remainingTime())));
+        return;
+    }
+    endStep(StepOutcome::Silent);
+}
+
+void ScriptedRequest::takeLine(const QString &line)
+{
+    if (done)
+        return;
+    outcome.contact = true;
+    const protocol::Reply reply = protocol::parseReply(line);
+    if (reply.kind == protocol::ReplyKind::LampOn || reply.kind == protocol::ReplyKind::LampOff)
+        outcome.lamp = protocol::answerText(reply, line);
+    if (!waiting)
+        return; // between two steps, or after the last
+    outcome.steps.last().replies.append(line);
+    switch (protocol::judgeReply(steps.at(current).awaited, reply)) {
+    case protocol::Verdict::Pending:
+        break;
+    case protocol::Verdict::Answered:
+        endStep(StepOutcome::Answered, protocol::answerText(reply, line));
+        break;
+    case protocol::Verdict::NotAvailable:
+        endStep(StepOutcome::NotAvailable);
+        break;
+    }
+}
+
+void ScriptedRequest::fail(const QString &error)
+{
+    if (done)
+        return;
+    outcome.error = error;
+    outcome.status = Status::PortFailed;
+    finish();
+}
+
+void ScriptedRequest::endStep(StepOutcome stepOutcome, const QString &answer)
+{
+    answerTimer.stop();
+    waiting = false;
+    StepResult &result = outcome.steps.last();
+    result.outcome = stepOutcome;
+    result.answer = answer;
+    Status status = Status::Done;
+    if (stepOutcome == StepOutcome::NotSent)
+        status = Status::PortFailed;
+    else if (stepOutcome == StepOutcome::NotAvailable)
+        status = Status::NotAvailable;
+    else if (stepOutcome == StepOutcome::Silent && isQuestion(steps.at(current)))
+        status = Status::NoAnswer;
+    if (status != Status::Done) {
+        // What follows may rely on this step: nothing more is sent.
+        outcome.status = status;
+        finish();
+        return;
+    }
+    // Not from inside the line handling or the send that ended the step.
+    QMetaObject::invokeMethod(this, &ScriptedRequest::next, Qt::QueuedConnection);
+}
+
+void ScriptedRequest::next()
+{
+    if (done)
+        return;
+    if (++current >= steps.size()) {
+        finish();
+        return;
+    }
+    due = true;
+    emit stepDue();
+}
+
+void ScriptedRequest::finish()
+{
+    if (done)
+        return;
+    done = true;
+    due = false;
+    waiting = false;
+    answerTimer.stop();
+    emit finished();
+}

@@ -1,0 +1,436 @@
+#include "lumivox.h"
+
+#include "panelcolors.h"
+#include "portdevice.h"
+#include "settings.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QThread>
+
+namespace {
+constexpr int kTickInterval = 100; // ms between two ticks of OnTimer()
+constexpr int kStartHeight = 200; // window height asked for at the first tick
+constexpr int kInfoHideExtra = 10; // shrink beyond the panel's own height when hiding it
+// A room PC left running for weeks must not pile up millions of log lines.
+constexpr int kMaxLogLines = 10000;
+// Lines dropped at once when the log reaches its cap: dropping the oldest line for
+// each new one would lay the whole view out again at every line.
+constexpr int kLogTrimBatch = 500;
+// Time for the power-off frame to leave the wire before the port is closed.
+constexpr unsigned long kPowerOffPause = 2000; // ms
+} // namespace
+
+Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags)
+{
+    ui.setupUi(this);
+    // The form starts with the no-contact icon: the same image, not decoded again.
+    noContactIcon = ui.connectionStatus->icon();
+    // Nobody undoes a log line, and the history would grow without bound.
+    ui.textEdit->document()->setUndoRedoEnabled(false);
+    connect(ui.actionAbout, &QAction::triggered, this, &Lumivox::OnAbout);
+
+    // What the session says, shown; a failed byte is asked about here, in a box.
+    projector.setAskOnWriteFailure(true);
+    connect(&projector, &ProjectorSession::contactGained, this, &Lumivox::showContact);
+    connect(&projector, &ProjectorSession::noContact, this, &Lumivox::showNoContact);
+    connect(&projector, &ProjectorSession::lampReported, this, &Lumivox::showLamp);
+    connect(&projector, &ProjectorSession::powerChanging, this, &Lumivox::showNeutral);
+    connect(&projector, &ProjectorSession::message, this, &Lumivox::log);
+    connect(&projector, &ProjectorSession::replyHandled, this, &Lumivox::echoReply);
+    connect(&projector, &ProjectorSession::frameWritten, this, &Lumivox::echoFrame);
+    connect(&projector, &ProjectorSession::writeFailed, this, &Lumivox::askAboutWriteFailure);
+    connect(&projector, &ProjectorSession::openFinished, this, &Lumivox::applyFinished);
+
+    pendingHeight = 0;
+
+    QString reason;
+    if (!openPort(QStringLiteral("COM1"), &reason))
+        logOpenFailure(tr("Failed to initialize Com port 1!\r"), reason);
+
+    connect(&timer, &QTimer::timeout, this, &Lumivox::OnTimer);
+    timer.setInterval(kTickInterval);
+    timer.start();
+
+    pendingHeight = kStartHeight;
+    ui.infoFrame->setVisible(false);
+}
+
+Lumivox::~Lumivox()
+{
+    closePort();
+}
+
+bool Lumivox::openPort(const QString &name, QString *reason)
+{
+    return projector.open(name, reason) == ProjectorSession::OpenResult::Open;
+}
+
+void Lumivox::closePort()
+{
+    applyPending = false;
+    projector.close();
+}
+
+quint32 Lumivox::readBytes(char *buffer, quint32 count)
+{
+    return projector.read(buffer, count);
+}
+
+void Lumivox::sendCommand(const char *text, unsigned length)
+{
+    projector.send(QByteArray(text, int(length)));
+}
+
+void Lumivox::handleReply(const QString &line)
+{
+    projector.handleReply(line);
+}
+
+void Lumivox::OnTimer()
+{
+    projector.tick();
+    if (pendingHeight != 0) {
+        resize(width(), pendingHeight);
+        pendingHeight = 0;
+    }
+}
+
+void Lumivox::log(const QString &text)
+{
+    ui.textEdit->insertPlainText(text);
+    QTextDocument *document = ui.textEdit->document();
+    if (document->blockCount() <= kMaxLogLines)
+        return;
+    // Past the cap, the oldest lines go in one edit, room for a batch of new ones.
+    const int excess = document->blockCount() - (kMaxLogLines - kLogTrimBatch);
+    QTextCursor oldest(document);
+    oldest.setPosition(document->findBlockByNumber(excess).position(), QTextCursor::KeepAnchor);
+    oldest.removeSelectedText();
+}
+
+void Lumivox::logOpenFailure(const QString &firstLine, const QString &reason)
+{
+    log(firstLine);
+    log(tr("Communication with projector not possible.\r"));
+    if (!reason.isEmpty())
+        log(tr("Reason: %1\r").arg(reason));
+}
+
+void Lumivox::showContact()
+{
+    // Decoded at the first contact rather than during start-up.
+    if (contactIcon.isNull())
+        contactIcon = QIcon(QPixmap(QStringLiteral(":/Lumivox/Resources/connect.png")));
+    ui.connectionStatus->setIcon(contactIcon);
+    ui.connectionStatus->setToolTip(tr("Contact"));
+}
+
+void Lumivox::showNoContact()
+{
+    // Set again at every tick, so nothing else can colour the panel meanwhile.
+    ui.on_off_groupBox->setColor(panelcolors::neutral());
+    ui.connectionStatus->setIcon(noContactIcon);
+    ui.connectionStatus->setToolTip(tr("No Contact"));
+}
+
+void Lumivox::showLamp(bool on)
+{
+    ui.on_off_groupBox->setColor(on ? panelcolors::lampOn() : panelcolors::lampOff());
+}
+
+void Lumivox::showNeutral()
+{
+    ui.on_off_groupBox->setColor(panelcolors::neutral());
+}
+
+void Lumivox::echoReply(const QString &line)
+{
+    if (ui.debugCheckBox->isChecked())
+        log(QStringLiteral("-> ") + line + QLatin1Char('\r'));
+    ui.textEdit->ensureCursorVisible();
+}
+
+void Lumivox::echoFrame(const QByteArray &text)
+{
+    if (ui.debugCheckBox->isChecked())
+        log(QStringLiteral("<- ") + QString::fromLatin1(text) + QLatin1Char('\n'));
+}
+
+void Lumivox::askAboutWriteFailure()
+{
+    // The session waits for the answer: the rest of the frame follows the box.
+    QMessageBox::warning(this, tr("Error!"), QStringLiteral("Failed to send data to serial port"));
+}
+
+void Lumivox::closeQuietly()
+{
+    quietClose = true;
+    projector.stopWriting();
+    close();
+}
+
+void Lumivox::endProgram()
+{
+    closeQuietly();
+    QCoreApplication::exit(0);
+}
+
+void Lumivox::OnAbout()
+{
+    QMessageBox::information(this, tr("About"),
+                             tr("Lumivox\r\nWritten by the Lumivox developers\r\n"
+                                "https://lumivox.example"));
+}
+
+void Lumivox::on_clearLog_clicked()
+{
+    ui.textEdit->clear();
+}
+
+void Lumivox::on_info_clicked()
+{
+    if (ui.infoFrame->isVisible()) {
+        pendingHeight = height() - ui.infoFrame->height() - kInfoHideExtra;
+        ui.infoFrame->hide();
+    } else {
+        ui.infoFrame->show();
+    }
+}
+
+void Lumivox::keyPressEvent(QKeyEvent *event)
+{
+    QAbstractButton *button = nullptr;
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        button = ui.ok;
+        break;
+    case Qt::Key_Left:
+        button = ui.left;
+        break;
+    case Qt::Key_Up:
+        button = ui.up;
+        break;
+    case Qt::Key_Right:
+        button = ui.right;
+        break;
+    case Qt::Key_Down:
+        button = ui.down;
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    // Shown pressed at once, released and clicked 100 ms later, like a mouse click.
+    button->animateClick();
+}
+
+void Lumivox::on_connectionStatus_clicked()
+{
+    Settings settings(this);
+    settings.exec(); // both buttons close(): the applied flag tells them apart
+    if (!settings.isApplied())
+        return;
+    // Reopened even under the same name: that is how a user retries a port.
+    closePort();
+    QString reason;
+    switch (projector.open(settings.portName(), &reason)) {
+    case ProjectorSession::OpenResult::Open:
+        log(tr("Com-port initialized!\r"));
+        break;
+    case ProjectorSession::OpenResult::Failed:
+        logOpenFailure(tr("Failed to initialize Com-port!\r"), reason);
+        break;
+    case ProjectorSession::OpenResult::Pending:
+        // A bridge: the ticks go on while its connection is made, and the outcome is
+        // logged when it is known.
+        applyPending = true;
+        break;
+    }
+}
+
+void Lumivox::applyFinished(bool opened, const QString &reason)
+{
+    if (!applyPending)
+        return;
+    applyPending = false;
+    if (opened)
+        log(tr("Com-port initialized!\r"));
+    else
+        logOpenFailure(tr("Failed to initialize Com-port!\r"), reason);
+}
+
+void Lumivox::on_powerOff_clicked()
+{
+    if (QMessageBox::question(this, tr("Turn off"), tr("Turn the projector off?"),
+                              QMessageBox::Yes | QMessageBox::No)
+        != QMessageBox::Yes)
+        return;
+    projector.send(protocol::Command::PowerOff);
+}
+
+void Lumivox::closeEvent(QCloseEvent *event)
+{
+    if (!quietClose && projector.isLampOn()
+        && QMessageBox::question(this, tr("Projector is on!"),
+                                 tr("The projectorn is On.\nDo you want to turn it off?"),
+                                 QMessageBox::Yes | QMessageBox::No)
+            == QMessageBox::Yes) {
+        projector.send(protocol::Command::PowerOff);
+        QThread::msleep(kPowerOffPause);
+    }
+    // The window always closes; the question only decides about the projector.
+    event->accept();
+}
+
+void Lumivox::on_freeze_clicked()
+{
+    projector.send(protocol::Command::Freeze);
+}
+
+void Lumivox::on_company_clicked()
+{
+    projector.send(protocol::Command::Company);
+}
+
+void Lumivox::on_compositeVideo_clicked()
+{
+    projector.send(protocol::Command::Composite);
+}
+
+void Lumivox::on_searchVideo_clicked()
+{
+    projector.send(protocol::Command::SearchAuto);
+}
+
+void Lumivox::on_zoom_clicked()
+{
+    projector.send(protocol::Command::Zoom);
+}
+
+void Lumivox::on_colorTemperature_clicked()
+{
+    projector.send(protocol::Command::ColorTemperature);
+}
+
+void Lumivox::on_hdmi_clicked()
+{
+    projector.send(protocol::Command::Hdmi);
+}
+
+void Lumivox::on_dvi_clicked()
+{
+    projector.send(protocol::Command::Dvi);
+}
+
+void Lumivox::on_sVideo_clicked()
+{
+    projector.send(protocol::Command::SVideo);
+}
+
+void Lumivox::on_analogRGB_clicked()
+{
+    projector.send(protocol::Command::Vga);
+}
+
+void Lumivox::on_eKey_clicked()
+{
+    projector.send(protocol::Command::EKey);
+}
+
+void Lumivox::on_contrast_clicked()
+{
+    projector.send(protocol::Command::Contrast);
+}
+
+void Lumivox::on_brightness_clicked()
+{
+    projector.send(protocol::Command::Brightness);
+}
+
+void Lumivox::on_aspect16_9_clicked()
+{
+    projector.send(protocol::Command::Aspect16To9);
+}
+
+void Lumivox::on_aspect4_3_clicked()
+{
+    projector.send(protocol::Command::Aspect4To3);
+}
+
+void Lumivox::on_resolution_clicked()
+{
+    projector.send(protocol::Command::Resolution);
+}
+
+void Lumivox::on_keystoneDown_clicked()
+{
+    projector.send(protocol::Command::KeystoneDown);
+}
+
+void Lumivox::on_keystoneUpp_clicked()
+{
+    projector.send(protocol::Command::KeystoneUp);
+}
+
+void Lumivox::on_hide_clicked()
+{
+    projector.send(protocol::Command::ShowHide);
+}
+
+void Lumivox::on_keystone_clicked()
+{
+    projector.send(protocol::Command::KeystoneMenu);
+}
+
+void Lumivox::on_ok_clicked()
+{
+    projector.send(protocol::Command::Ok);
+}
+
+void Lumivox::on_left_clicked()
+{
+    projector.send(protocol::Command::Left);
+}
+
+void Lumivox::on_down_clicked()
+{
+    projector.send(protocol::Command::Down);
+}
+
+void Lumivox::on_right_clicked()
+{
+    projector.send(protocol::Command::Right);
+}
+
+void Lumivox::on_up_clicked()
+{
+    projector.send(protocol::Command::Up);
+}
+
+void Lumivox::on_menu_clicked()
+{
+    projector.send(protocol::Command::Menu);
+}
+
+void Lumivox::on_queryModel_clicked()
+{
+    projector.send(protocol::Command::Model);
+}
+
+void Lumivox::on_queryLampTime_clicked()
+{
+    projector.send(protocol::Command::LampTime);
+}
+
+void Lumivox::on_startProjector_clicked()
+{
+    projector.send(protocol::Command::PowerOn);
+}
