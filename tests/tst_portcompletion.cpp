@@ -1,5 +1,7 @@
+#include "fakesystem.h"
 #include "portnames.h"
 #include "portnames_unix.h"
+#include "portrules.h"
 #include "settings.h"
 
 #include <QAbstractItemView>
@@ -9,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 class TestPortCompletion : public QObject
 {
     Q_OBJECT
@@ -17,7 +22,8 @@ private slots:
     void offersTheListedNames_data();
     void offersTheListedNames();
     void listsThePortsOnlyOnce();
-    void listsTerminalsWithADevice();
+    void listsWhatTheOpenerTakes_data();
+    void listsWhatTheOpenerTakes();
     void oneKeyPress_data();
     void oneKeyPress();
 };
@@ -73,22 +79,64 @@ void TestPortCompletion::listsThePortsOnlyOnce()
     QCOMPARE(edit->completer()->model()->rowCount(), stubPorts().size());
 }
 
-void TestPortCompletion::listsTerminalsWithADevice()
+void TestPortCompletion::listsWhatTheOpenerTakes_data()
 {
-    // A /sys/class/tty and a /dev/serial/by-id of our own: only terminals backed by a
-    // device are ports, and every by-id link is offered under its full path.
+    // One terminal, ttyT0, in a /sys, /dev and /proc of our own, with a by-id link to it.
+    // Its node leads to /dev/zero (looked at, never opened), whose numbers the fake sysfs
+    // describes. By name only hardware ports are offered; the link whenever the opener
+    // takes what it leads to.
+    QTest::addColumn<QString>("sysfs"); // its subsystem, and "device" when backed by one
+    QTest::addColumn<bool>("session"); // some session's controlling terminal
+    QTest::addColumn<bool>("byName");
+    QTest::addColumn<bool>("byLink");
+
+    QTest::newRow("hardware port") << "tty device" << false << true << true;
+    QTest::newRow("terminal without a device") << "tty" << false << false << true;
+    QTest::newRow("getty's line") << "tty device" << true << false << false;
+    QTest::newRow("another subsystem") << "mem device" << false << false << false;
+    QTest::newRow("no sysfs entry") << "" << false << false << false;
+}
+
+void TestPortCompletion::listsWhatTheOpenerTakes()
+{
+    QFETCH(QString, sysfs);
+    QFETCH(bool, session);
+    QFETCH(bool, byName);
+    QFETCH(bool, byLink);
+
     QTemporaryDir root;
     QVERIFY(root.isValid());
-    QDir dir(root.path());
-    for (const char *tty : {"ttyS0/device", "tty1", "ptmx", "ttyUSB0/device", "console"})
-        QVERIFY(dir.mkpath(QStringLiteral("sys/") + QLatin1String(tty)));
-    QVERIFY(dir.mkpath(QStringLiteral("by-id")));
-    const QString link = dir.filePath(QStringLiteral("by-id/usb-Adapter-if00-port0"));
-    QVERIFY(QFile::link(QStringLiteral("/dev/null"), link)); // a device, as the real links lead to
+    const QDir dir(root.path());
+    const QString sys = dir.filePath(QStringLiteral("sys"));
+    const QString dev = dir.filePath(QStringLiteral("dev"));
+    const QString proc = dir.filePath(QStringLiteral("proc"));
+    QVERIFY(dir.mkpath(QStringLiteral("sys/class/tty/ttyT0"))
+            && dir.mkpath(QStringLiteral("dev/serial/by-id"))
+            && dir.mkpath(QStringLiteral("proc")));
+    const QString node = dir.filePath(QStringLiteral("dev/ttyT0"));
+    const QString link = dir.filePath(QStringLiteral("dev/serial/by-id/usb-Adapter-if00-port0"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), node) && QFile::link(node, link));
+    struct stat status
+    {
+    };
+    QCOMPARE(::stat(QFile::encodeName(node).constData(), &status), 0);
+    const unsigned major = ::major(status.st_rdev);
+    const unsigned minor = ::minor(status.st_rdev);
+    if (!sysfs.isEmpty())
+        QVERIFY(testsupport::addSysfsDevice(sys, major, minor,
+                                            sysfs.section(QLatin1Char(' '), 0, 0),
+                                            sysfs.endsWith(QLatin1String("device"))));
+    if (session)
+        QVERIFY(testsupport::addSessionProcess(proc, major, minor));
 
-    QCOMPARE(availablePortNamesIn(dir.filePath(QStringLiteral("sys")),
-                                  dir.filePath(QStringLiteral("by-id"))),
-             (QStringList {QStringLiteral("ttyS0"), QStringLiteral("ttyUSB0"), link}));
+    QStringList offered;
+    if (byName)
+        offered << QStringLiteral("ttyT0");
+    if (byLink)
+        offered << link;
+    QCOMPARE(availablePortNamesIn(sys, dev, proc), offered);
+    // The opener's own verdict on the same tree.
+    QCOMPARE(portrules::judge(status, sys, proc).refusal.isEmpty(), byLink);
 }
 
 void TestPortCompletion::oneKeyPress_data()

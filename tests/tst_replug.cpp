@@ -50,7 +50,10 @@ bool makeAdapter(const QString &root, const QString &place, const QString &seria
         if (!file.open(QIODevice::WriteOnly) || file.write(value.toLatin1() + '\n') < 0)
             return false;
     }
-    return QFile::link(dir.filePath(port), dir.filePath(QStringLiteral("dev/char/188:0/device")));
+    return dir.mkpath(QStringLiteral("class/tty"))
+        && QFile::link(dir.filePath(QStringLiteral("class/tty")),
+                       dir.filePath(QStringLiteral("dev/char/188:0/subsystem")))
+        && QFile::link(dir.filePath(port), dir.filePath(QStringLiteral("dev/char/188:0/device")));
 }
 
 using testsupport::logText;

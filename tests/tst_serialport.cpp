@@ -3,6 +3,7 @@
 // outlives a killed holder.
 
 #include "fakeprojector.h"
+#include "fakesystem.h"
 #include "lumivox.h"
 #include "portrules.h"
 #include "serialport.h"
@@ -24,6 +25,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -45,6 +47,23 @@ constexpr int kFreezeBound = 1000; // ms between two ticks that a user would cal
 constexpr int kTickInterval = 100; // ms of the window's timer
 constexpr int kLineFeedBlock = 4096; // bytes of line feeds per write
 constexpr int kLongLineBytes = 10 * 1024;
+constexpr size_t kEventBuffer = 4096; // bytes: room for many inotify events at once
+
+// How many opens the inotify descriptor reported since the last look.
+int opensSeen(int watch)
+{
+    int opens = 0;
+    alignas(inotify_event) char buffer[kEventBuffer];
+    ssize_t size = 0;
+    while ((size = ::read(watch, buffer, sizeof buffer)) > 0) {
+        for (ssize_t at = 0; at < size;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            opens += (event->mask & IN_OPEN) ? 1 : 0;
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+    }
+    return opens;
+}
 } // namespace
 
 class TestSerialPort : public QObject
@@ -57,6 +76,8 @@ private slots:
 
     void refused_data();
     void refused();
+    void refusedUnopened_data();
+    void refusedUnopened();
     void deviceKinds_data();
     void deviceKinds();
     void sessionOnOtherInstance_data();
@@ -92,11 +113,11 @@ void TestSerialPort::refused_data()
     QTest::newRow("directory") << "directory"
                                << "Is a directory";
     QTest::newRow("plain file") << "file"
-                                << "Not a serial port";
+                                << "A plain file, not a serial port";
     QTest::newRow("FIFO") << "fifo"
-                          << "Not a serial port";
+                          << "A FIFO, not a serial port";
     QTest::newRow("not a terminal") << "null"
-                                    << "Not a serial port";
+                                    << "Not a terminal, not a serial port";
     QTest::newRow("name too long") << "long"
                                    << "File name too long";
     QTest::newRow("held by this program") << "held"
@@ -240,47 +261,123 @@ void TestSerialPort::refused()
         created);
 }
 
-void TestSerialPort::deviceKinds_data()
+void TestSerialPort::refusedUnopened_data()
 {
-    // Decided from the numbers and sysfs alone: the machine's own terminals are never
-    // opened to find out what they are.
+    // Nodes of the test's own under an inotify watch: the character devices have the
+    // numbers of /dev/null, /dev/zero and /dev/random.
+    QTest::addColumn<uint>("type");
     QTest::addColumn<uint>("major");
     QTest::addColumn<uint>("minor");
-    QTest::addColumn<bool>("hasDevice"); // a "device" entry in sysfs
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("FIFO") << uint(S_IFIFO) << 0U << 0U << "A FIFO, not a serial port";
+    QTest::newRow("plain file") << uint(S_IFREG) << 0U << 0U << "A plain file, not a serial port";
+    QTest::newRow("null") << uint(S_IFCHR) << 1U << 3U << "Not a terminal, not a serial port";
+    QTest::newRow("zero") << uint(S_IFCHR) << 1U << 5U << "Not a terminal, not a serial port";
+    QTest::newRow("random") << uint(S_IFCHR) << 1U << 8U << "Not a terminal, not a serial port";
+}
+
+void TestSerialPort::refusedUnopened()
+{
+    QFETCH(uint, type);
+    QFETCH(uint, major);
+    QFETCH(uint, minor);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("node"));
+    const QByteArray encoded = QFile::encodeName(path);
+    if (::mknod(encoded.constData(), type | S_IRUSR | S_IWUSR, makedev(major, minor)) != 0) {
+        QCOMPARE(errno, EPERM);
+        QSKIP("No permission to make a device node here");
+    }
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(watch >= 0);
+    const auto closeWatch = qScopeGuard([watch] { ::close(watch); });
+    QVERIFY(inotify_add_watch(watch, encoded.constData(), IN_OPEN) >= 0);
+
+    QString why;
+    QVERIFY(!SerialPort::open(path, &why));
+    QCOMPARE(opensSeen(watch), 0);
+    QCOMPARE(why, path + QStringLiteral(": ") + reason);
+    // The watch does see an open made as the opener makes it (a FIFO without a reader too).
+    const int fd = ::open(encoded.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(fd >= 0);
+    ::close(fd);
+    QCOMPARE(opensSeen(watch), 1);
+}
+
+void TestSerialPort::deviceKinds_data()
+{
+    // Decided from the node's type and numbers, a sysfs and a procfs of the test's own:
+    // nothing is opened to find out what it is.
+    QTest::addColumn<bool>("block"); // a block device's node, else a character device's
+    QTest::addColumn<uint>("major");
+    QTest::addColumn<uint>("minor");
+    QTest::addColumn<QString>("sysfs"); // its subsystem, and "device" when backed by one
     QTest::addColumn<bool>("session"); // some session's controlling terminal
     QTest::addColumn<QString>("refusal"); // the start of the reason; empty: allowed
 
-    QTest::newRow("/dev/tty") << 5U << 0U << false << false << "The terminal of whoever";
-    QTest::newRow("/dev/console") << 5U << 1U << false << false << "The system console";
-    QTest::newRow("/dev/ptmx") << 5U << 2U << false << false << "Makes a new pseudo-terminal";
-    QTest::newRow("/dev/ttyprintk") << 5U << 3U << false << false << "The kernel's log";
-    QTest::newRow("/dev/tty0") << 4U << 0U << false << false << "A virtual console";
-    QTest::newRow("/dev/tty1") << 4U << 1U << false << false << "A virtual console";
-    QTest::newRow("/dev/tty63") << 4U << 63U << false << false << "A virtual console";
-    QTest::newRow("/dev/ttyS0") << 4U << 64U << true << false << "";
-    QTest::newRow("/dev/ttyUSB0") << 188U << 0U << true << false << "";
-    QTest::newRow("getty on /dev/ttyS0") << 4U << 64U << true << true << "The terminal of a";
-    QTest::newRow("simulator's pty") << 136U << 3U << false << false << "";
-    QTest::newRow("shell's pty") << 136U << 3U << false << true << "The terminal of a";
-    QTest::newRow("pty far side") << 128U << 3U << false << false << "The far side";
-    QTest::newRow("legacy pty far side") << 2U << 0U << false << false << "The far side";
-    QTest::newRow("null-modem emulator") << 240U << 0U << false << false << "";
+    const QString tty = QStringLiteral("tty");
+    const QString port = QStringLiteral("tty device");
+    QTest::newRow("/dev/tty") << false << 5U << 0U << tty << false << "The terminal of whoever";
+    QTest::newRow("/dev/console") << false << 5U << 1U << tty << false << "The system console";
+    QTest::newRow("/dev/ptmx") << false << 5U << 2U << tty << false
+                               << "Makes a new pseudo-terminal";
+    QTest::newRow("/dev/ttyprintk") << false << 5U << 3U << tty << false << "The kernel's log";
+    QTest::newRow("/dev/tty0") << false << 4U << 0U << tty << false << "A virtual console";
+    QTest::newRow("/dev/tty1") << false << 4U << 1U << tty << false << "A virtual console";
+    QTest::newRow("/dev/tty63") << false << 4U << 63U << tty << false << "A virtual console";
+    QTest::newRow("/dev/ttyS0") << false << 4U << 64U << port << false << "";
+    QTest::newRow("/dev/ttyUSB0") << false << 188U << 0U << port << false << "";
+    QTest::newRow("getty on /dev/ttyS0")
+        << false << 4U << 64U << port << true << "The terminal of a";
+    // devpts lists its terminals nowhere in sysfs.
+    QTest::newRow("simulator's pty") << false << 136U << 3U << "" << false << "";
+    QTest::newRow("shell's pty") << false << 136U << 3U << "" << true << "The terminal of a";
+    QTest::newRow("pty far side") << false << 128U << 3U << "" << false << "The far side";
+    QTest::newRow("legacy pty far side") << false << 2U << 0U << tty << false << "The far side";
+    QTest::newRow("null-modem emulator") << false << 240U << 0U << tty << false << "";
+    QTest::newRow("/dev/null") << false << 1U << 3U << "mem" << false << "Not a terminal";
+    QTest::newRow("/dev/zero") << false << 1U << 5U << "mem" << false << "Not a terminal";
+    QTest::newRow("/dev/random") << false << 1U << 8U << "mem" << false << "Not a terminal";
+    QTest::newRow("/dev/watchdog") << false << 10U << 130U << "misc" << false << "Not a terminal";
+    QTest::newRow("/dev/watchdog0, backed by a device")
+        << false << 248U << 0U << "watchdog device" << false << "Not a terminal";
+    QTest::newRow("a number no driver has")
+        << false << 240U << 1U << "" << false << "Not a terminal";
+    // Its numbers dressed as a serial port: the node's type decides.
+    QTest::newRow("/dev/sda") << true << 8U << 0U << port << false << "A block device";
 }
 
 void TestSerialPort::deviceKinds()
 {
+    QFETCH(bool, block);
     QFETCH(uint, major);
     QFETCH(uint, minor);
-    QFETCH(bool, hasDevice);
+    QFETCH(QString, sysfs);
     QFETCH(bool, session);
     QFETCH(QString, refusal);
 
-    QTemporaryDir sys;
-    QVERIFY(sys.isValid());
-    if (hasDevice)
-        QVERIFY(
-            QDir(sys.path()).mkpath(QStringLiteral("dev/char/%1:%2/device").arg(major).arg(minor)));
-    const QString why = portrules::refusal(portrules::classify(major, minor, sys.path()), session);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QDir dir(root.path());
+    const QString sys = dir.filePath(QStringLiteral("sys"));
+    const QString proc = dir.filePath(QStringLiteral("proc"));
+    QVERIFY(dir.mkpath(QStringLiteral("proc")));
+    if (!sysfs.isEmpty())
+        QVERIFY(testsupport::addSysfsDevice(sys, major, minor,
+                                            sysfs.section(QLatin1Char(' '), 0, 0),
+                                            sysfs.endsWith(QLatin1String("device"))));
+    if (session)
+        QVERIFY(testsupport::addSessionProcess(proc, major, minor));
+    struct stat node
+    {
+    };
+    node.st_mode = (block ? S_IFBLK : S_IFCHR) | S_IRUSR | S_IWUSR;
+    node.st_rdev = makedev(major, minor);
+    const QString why = portrules::judge(node, sys, proc).refusal;
     QVERIFY2(refusal.isEmpty() ? why.isEmpty() : why.startsWith(refusal), qPrintable(why));
 }
 
@@ -313,14 +410,8 @@ void TestSerialPort::sessionOnOtherInstance()
     const unsigned minor = ::minor(node.st_rdev) + (sameNumber ? 0 : 1);
     QTemporaryDir proc;
     QVERIFY(proc.isValid());
+    QVERIFY(testsupport::addSessionProcess(proc.path(), major, minor));
     const QString process = proc.filePath(QStringLiteral("4242"));
-    QVERIFY(QDir().mkpath(process));
-    // tty_nr: minor in bits 31-20 and 7-0, major in bits 19-8.
-    const unsigned ttyNr = (minor & 0xffU) | (major << 8) | ((minor & ~0xffU) << 12);
-    QFile stat(process + QStringLiteral("/stat"));
-    QVERIFY(stat.open(QIODevice::WriteOnly));
-    stat.write(QByteArray("4242 (sh) S 1 4242 4242 ") + QByteArray::number(ttyNr) + " 4242 0\n");
-    stat.close();
     if (!holds.isEmpty()) {
         QVERIFY(QDir().mkpath(process + QStringLiteral("/fd")));
         QString target = fake->slavePath();
