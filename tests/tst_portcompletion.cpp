@@ -1,4 +1,4 @@
-#include "fakesystem.h"
+#include "fakesysfs.h"
 #include "portnames.h"
 #include "portnames_unix.h"
 #include "portrules.h"
@@ -81,35 +81,31 @@ void TestPortCompletion::listsThePortsOnlyOnce()
 
 void TestPortCompletion::listsWhatTheOpenerTakes_data()
 {
-    // One terminal, ttyT0, in a /sys, /dev and /proc of our own, with a by-id link to it.
-    // Its node leads to /dev/zero (looked at, never opened), whose numbers the fake sysfs
-    // describes. By name only hardware ports are offered; the link whenever the opener
-    // takes what it leads to.
-    QTest::addColumn<QString>("sysfs"); // its subsystem, and "device" when backed by one
-    QTest::addColumn<bool>("session"); // some session's controlling terminal
+    // A /sys, /dev and /proc of our own: /sys/class/tty lists ttyT0, whose node leads to
+    // /dev/zero (looked at, never opened) and has a by-id link; the fake sysfs says what
+    // /dev/zero's numbers are. A name is offered for a hardware port only, the link for
+    // anything the opener takes.
+    QTest::addColumn<QString>("subsystem"); // empty: no sysfs entry
+    QTest::addColumn<bool>("hasDevice");
     QTest::addColumn<bool>("byName");
     QTest::addColumn<bool>("byLink");
 
-    QTest::newRow("hardware port") << "tty device" << false << true << true;
+    QTest::newRow("hardware port") << "tty" << true << true << true;
     QTest::newRow("terminal without a device") << "tty" << false << false << true;
-    QTest::newRow("getty's line") << "tty device" << true << false << false;
-    QTest::newRow("another subsystem") << "mem device" << false << false << false;
+    QTest::newRow("memory device") << "mem" << true << false << false;
     QTest::newRow("no sysfs entry") << "" << false << false << false;
 }
 
 void TestPortCompletion::listsWhatTheOpenerTakes()
 {
-    QFETCH(QString, sysfs);
-    QFETCH(bool, session);
+    QFETCH(QString, subsystem);
+    QFETCH(bool, hasDevice);
     QFETCH(bool, byName);
     QFETCH(bool, byLink);
 
     QTemporaryDir root;
     QVERIFY(root.isValid());
     const QDir dir(root.path());
-    const QString sys = dir.filePath(QStringLiteral("sys"));
-    const QString dev = dir.filePath(QStringLiteral("dev"));
-    const QString proc = dir.filePath(QStringLiteral("proc"));
     QVERIFY(dir.mkpath(QStringLiteral("sys/class/tty/ttyT0"))
             && dir.mkpath(QStringLiteral("dev/serial/by-id"))
             && dir.mkpath(QStringLiteral("proc")));
@@ -120,23 +116,19 @@ void TestPortCompletion::listsWhatTheOpenerTakes()
     {
     };
     QCOMPARE(::stat(QFile::encodeName(node).constData(), &status), 0);
-    const unsigned major = ::major(status.st_rdev);
-    const unsigned minor = ::minor(status.st_rdev);
-    if (!sysfs.isEmpty())
-        QVERIFY(testsupport::addSysfsDevice(sys, major, minor,
-                                            sysfs.section(QLatin1Char(' '), 0, 0),
-                                            sysfs.endsWith(QLatin1String("device"))));
-    if (session)
-        QVERIFY(testsupport::addSessionProcess(proc, major, minor));
+    const QString sys = dir.filePath(QStringLiteral("sys"));
+    if (!subsystem.isEmpty())
+        QVERIFY(testsupport::addSysfsDevice(sys, ::major(status.st_rdev), ::minor(status.st_rdev),
+                                            subsystem, hasDevice));
 
+    const QString proc = dir.filePath(QStringLiteral("proc"));
     QStringList offered;
     if (byName)
         offered << QStringLiteral("ttyT0");
     if (byLink)
         offered << link;
-    QCOMPARE(availablePortNamesIn(sys, dev, proc), offered);
-    // The opener's own verdict on the same tree.
-    QCOMPARE(portrules::judge(status, sys, proc).refusal.isEmpty(), byLink);
+    QCOMPARE(availablePortNamesIn(sys, dir.filePath(QStringLiteral("dev")), proc), offered);
+    QCOMPARE(portrules::judge(status, sys, proc).refusal.isEmpty(), byLink); // the opener's word
 }
 
 void TestPortCompletion::oneKeyPress_data()
