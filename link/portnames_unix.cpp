@@ -2,31 +2,59 @@
 
 #include "portnames_unix.h"
 #include "portnames.h"
+#include "portrules.h"
 
 #include <QDir>
+#include <QFile>
 
-QStringList availablePortNamesIn(const QString &sysClassTty, const QString &byIdDirectory)
+#include <sys/stat.h>
+
+namespace {
+// Whether the opener takes what a name leads to, and as what.
+bool isTaken(const QString &path, const QString &sysRoot, const QString &procRoot,
+             portrules::DeviceKind *kind = nullptr)
 {
+    struct stat node
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &node) != 0)
+        return false;
+    const portrules::Verdict verdict = portrules::judge(node, sysRoot, procRoot);
+    if (kind)
+        *kind = verdict.kind;
+    return verdict.refusal.isEmpty();
+}
+} // namespace
+
+QStringList availablePortNamesIn(const QString &sysRoot, const QString &devDirectory,
+                                 const QString &procRoot)
+{
+    // Judged as the opener judges them, so that nothing offered is refused.
     QStringList names;
-    // Only terminals backed by a device are ports; virtual consoles and
-    // pseudo-terminals have no "device" link.
-    const QDir ttys(sysClassTty);
+    // By name, the kernel's terminals that are hardware ports: its tty class also lists
+    // virtual consoles and the like, which the opener refuses.
+    const QDir ttys(sysRoot + QStringLiteral("/class/tty"));
     const QStringList entries
         = ttys.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System, QDir::Name);
+    const QDir dev(devDirectory);
     for (const QString &entry : entries) {
-        if (QFileInfo::exists(ttys.filePath(entry) + QStringLiteral("/device")))
+        portrules::DeviceKind kind = portrules::DeviceKind::NotTerminal;
+        if (isTaken(dev.filePath(entry), sysRoot, procRoot, &kind)
+            && kind == portrules::DeviceKind::SerialHardware)
             names.append(entry);
     }
     // Stable names that survive moving a USB adapter to another socket.
-    const QDir byId(byIdDirectory);
+    const QDir byId(dev.filePath(QStringLiteral("serial/by-id")));
     const QFileInfoList links = byId.entryInfoList(QDir::System | QDir::Files, QDir::Name);
-    for (const QFileInfo &link : links)
-        names.append(link.absoluteFilePath());
+    for (const QFileInfo &link : links) {
+        if (isTaken(link.absoluteFilePath(), sysRoot, procRoot))
+            names.append(link.absoluteFilePath());
+    }
     return names;
 }
 
 QStringList availablePortNames()
 {
-    return availablePortNamesIn(QStringLiteral("/sys/class/tty"),
-                                QStringLiteral("/dev/serial/by-id"));
+    return availablePortNamesIn(QStringLiteral("/sys"), QStringLiteral("/dev"),
+                                QStringLiteral("/proc"));
 }

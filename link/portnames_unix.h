@@ -3,8 +3,9 @@
 
 #include <QStringList>
 
-// Linux: the serial ports listed from a given /sys/class/tty and /dev/serial/by-id
-// (availablePortNames() reads the system's own), for tests with a tree of their own.
-QStringList availablePortNamesIn(const QString &sysClassTty, const QString &byIdDirectory);
+// Linux: the serial ports listed from a given /sys, /dev and /proc (availablePortNames()
+// reads the system's own), for tests with trees of their own.
+QStringList availablePortNamesIn(const QString &sysRoot, const QString &devDirectory,
+                                 const QString &procRoot);
 
 #endif // PORTNAMES_UNIX_H

@@ -5,14 +5,17 @@
 
 #include <QString>
 
+#include <sys/stat.h>
+
 // Linux: which character devices may be opened as the projector's line, and what a port
 // is, so that a device coming back under a vanished port's name can be told apart from
-// another one. Everything is decided from device numbers, /sys and /proc: the machine's
-// own terminals are never opened to find out what they are.
+// another one. Everything is decided from device numbers, /sys and /proc: nothing is
+// opened to find out what it is, since opening and closing is not harmless for every
+// driver (a watchdog closed without its magic byte may reboot the machine).
 namespace portrules {
 
 enum class DeviceKind {
-    SerialHardware, // a terminal backed by a device (it has a "device" entry in sysfs)
+    SerialHardware, // a terminal of the tty subsystem backed by a device ("device" in sysfs)
     PseudoTerminal, // the terminal side of a pseudo-terminal
     ProcessTerminal, // /dev/tty: whichever terminal controls the process that opens it
     Console, // /dev/console
@@ -20,15 +23,29 @@ enum class DeviceKind {
     KernelLog, // /dev/ttyprintk: what is written goes to the kernel's log
     VirtualConsole, // /dev/tty0 to /dev/tty63
     PseudoTerminalMaster, // the far side of a pseudo-terminal
-    Other, // a terminal driver without a device of its own, such as a null-modem emulator
+    Other, // a terminal of the tty subsystem without a device, such as a null-modem emulator
+    NotTerminal, // anything else: memory devices, a watchdog, a disk, a FIFO, a plain file
 };
 
-// The kind of the character device with these numbers; sysRoot stands for /sys.
+// The kind of the character device with these numbers; sysRoot stands for /sys. Only
+// pseudo-terminal slaves and devices that sysfs puts in the tty subsystem are terminals.
 DeviceKind classify(unsigned major, unsigned minor, const QString &sysRoot);
 
 // Why such a device is never opened as the projector's line; empty when it may be.
 // `sessionTerminal`: some session has it as its controlling terminal (a person's shell).
 QString refusal(DeviceKind kind, bool sessionTerminal);
+
+// What the opener makes of the node a name leads to.
+struct Verdict
+{
+    DeviceKind kind = DeviceKind::NotTerminal;
+    QString refusal; // why it is never opened as the projector's line; empty when it may be
+};
+
+// The one rule of what may be opened as the projector's line, for the opener and for the
+// list of ports alike: the node as stat() found it, judged by its type, its numbers, sysfs
+// under sysRoot and the sessions under procRoot, before anything is opened.
+Verdict judge(const struct stat &node, const QString &sysRoot, const QString &procRoot);
 
 // Whether any process (this one included) has the device as its controlling terminal,
 // read from the tty_nr field of procRoot/<pid>/stat. Processes hidden from this user

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,9 +38,25 @@ constexpr unsigned kHighMinorShift = 12;
 constexpr int kTtyNrField = 4; // counted after the command name: state ppid pgrp session tty_nr
 constexpr int kStatBytes = 512; // the fields up to tty_nr fit easily after a 16-byte name
 
+const char kTtySubsystem[] = "tty";
+
+QString charDirectory(unsigned major, unsigned minor, const QString &sysRoot)
+{
+    return sysRoot + QStringLiteral("/dev/char/%1:%2").arg(major).arg(minor);
+}
+
 QString deviceDirectory(unsigned major, unsigned minor, const QString &sysRoot)
 {
-    return sysRoot + QStringLiteral("/dev/char/%1:%2/device").arg(major).arg(minor);
+    return charDirectory(major, minor, sysRoot) + QStringLiteral("/device");
+}
+
+// sysfs links each device to its subsystem's directory (../../../class/tty); a number no
+// driver has taken has no entry at all.
+bool inTtySubsystem(unsigned major, unsigned minor, const QString &sysRoot)
+{
+    const QString subsystem
+        = QFile::symLinkTarget(charDirectory(major, minor, sysRoot) + QStringLiteral("/subsystem"));
+    return !subsystem.isEmpty() && QFileInfo(subsystem).fileName() == QLatin1String(kTtySubsystem);
 }
 
 QString readTrimmed(const QString &path)
@@ -84,6 +102,7 @@ long long terminalNumber(const char *stat, ssize_t size)
 
 DeviceKind classify(unsigned major, unsigned minor, const QString &sysRoot)
 {
+    // The kernel's fixed numbers first: these are refused whatever sysfs says.
     if (major == kAlternateMajor) {
         switch (minor) {
         case kTtyMinor:
@@ -102,8 +121,11 @@ DeviceKind classify(unsigned major, unsigned minor, const QString &sysRoot)
         return DeviceKind::VirtualConsole;
     if (major == kLegacyPtyMaster || (major >= kPtyMasterFirst && major <= kPtyMasterLast))
         return DeviceKind::PseudoTerminalMaster;
+    // devpts does not list its terminals in sysfs: their numbers tell them.
     if (major == kLegacyPtySlave || (major >= kPtySlaveFirst && major <= kPtySlaveLast))
         return DeviceKind::PseudoTerminal;
+    if (!inTtySubsystem(major, minor, sysRoot))
+        return DeviceKind::NotTerminal;
     if (QFileInfo::exists(deviceDirectory(major, minor, sysRoot)))
         return DeviceKind::SerialHardware;
     return DeviceKind::Other;
@@ -124,6 +146,8 @@ QString refusal(DeviceKind kind, bool sessionTerminal)
         return QStringLiteral("A virtual console, not a serial port");
     case DeviceKind::PseudoTerminalMaster:
         return QStringLiteral("The far side of a pseudo-terminal, not a serial port");
+    case DeviceKind::NotTerminal:
+        return QStringLiteral("Not a terminal, not a serial port");
     case DeviceKind::SerialHardware:
     case DeviceKind::PseudoTerminal:
     case DeviceKind::Other:
@@ -201,6 +225,32 @@ bool isSessionTerminal(unsigned major, unsigned minor, quint64 nodeFilesystem,
     }
     ::closedir(processes);
     return found;
+}
+
+Verdict judge(const struct stat &node, const QString &sysRoot, const QString &procRoot)
+{
+    Verdict verdict;
+    if (S_ISDIR(node.st_mode)) {
+        verdict.refusal = QString::fromLocal8Bit(std::strerror(EISDIR));
+    } else if (S_ISBLK(node.st_mode)) {
+        verdict.refusal = QStringLiteral("A block device, not a serial port");
+    } else if (S_ISFIFO(node.st_mode)) {
+        verdict.refusal = QStringLiteral("A FIFO, not a serial port");
+    } else if (S_ISREG(node.st_mode)) {
+        verdict.refusal = QStringLiteral("A plain file, not a serial port");
+    } else if (!S_ISCHR(node.st_mode)) {
+        verdict.refusal = QStringLiteral("Not a serial port");
+    } else {
+        const unsigned major = ::major(node.st_rdev);
+        const unsigned minor = ::minor(node.st_rdev);
+        verdict.kind = classify(major, minor, sysRoot);
+        // Reading every process's terminal is the costly part: only for what would pass.
+        const bool allowed = refusal(verdict.kind, false).isEmpty();
+        verdict.refusal
+            = refusal(verdict.kind,
+                      allowed && isSessionTerminal(major, minor, quint64(node.st_dev), procRoot));
+    }
+    return verdict;
 }
 
 Identity identify(bool isLink, unsigned major, unsigned minor, const QString &sysRoot)

@@ -180,24 +180,17 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
 {
     const QString path = devicePath(name);
     const QByteArray encoded = QFile::encodeName(path);
-    // Looked at before opening: a FIFO, a plain file or somebody's terminal is never
-    // opened at all.
+    // Judged before opening: only terminals are opened, and of those not somebody's.
     struct stat status
     {
     };
     if (::stat(encoded.constData(), &status) != 0)
         return fail(reason, path, systemMessage(errno));
-    if (S_ISDIR(status.st_mode))
-        return fail(reason, path, systemMessage(EISDIR));
-    if (!S_ISCHR(status.st_mode))
-        return fail(reason, path, QLatin1String(kNotSerial));
+    const portrules::Verdict verdict = portrules::judge(status, kSysRoot, kProcRoot);
+    if (!verdict.refusal.isEmpty())
+        return fail(reason, path, verdict.refusal);
     const unsigned major = ::major(status.st_rdev);
     const unsigned minor = ::minor(status.st_rdev);
-    const portrules::DeviceKind kind = portrules::classify(major, minor, kSysRoot);
-    const QString refused = portrules::refusal(
-        kind, portrules::isSessionTerminal(major, minor, quint64(status.st_dev), kProcRoot));
-    if (!refused.isEmpty())
-        return fail(reason, path, refused);
     struct stat link
     {
     };
@@ -216,7 +209,7 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
         return fail(reason, path, QLatin1String(kChanged));
     }
     auto state = std::make_unique<Private>();
-    const bool pseudoTerminal = kind == portrules::DeviceKind::PseudoTerminal;
+    const bool pseudoTerminal = verdict.kind == portrules::DeviceKind::PseudoTerminal;
     const int error = isatty(fd) ? configure(fd, pseudoTerminal, &state->saved) : ENOTTY;
     if (error != 0) {
         ::close(fd);

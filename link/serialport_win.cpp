@@ -136,12 +136,29 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
     state->path = path;
     std::unique_ptr<SerialPort> port(new SerialPort(std::move(state)));
 
+    // What the port was set to, given back on any failure from here on, as the Linux side
+    // gives back its termios settings: the next program finds the line as it was.
+    DCB found {};
+    found.DCBlength = sizeof found;
+    const bool stateFound = GetCommState(handle, &found) != FALSE;
+    COMMTIMEOUTS foundTimeouts {};
+    const bool timeoutsFound = GetCommTimeouts(handle, &foundTimeouts) != FALSE;
+    bool timeoutsTouched = false;
+    // Takes the error code before the calls giving the settings back replace it; the
+    // destructor then closes the handle.
+    const auto giveBack = [&](DWORD error) {
+        if (timeoutsTouched && timeoutsFound)
+            SetCommTimeouts(handle, &foundTimeouts);
+        if (stateFound)
+            SetCommState(handle, &found);
+        return fail(reason, path, error);
+    };
+
     if (!SetupComm(handle, kQueueBytes, kQueueBytes) || !PurgeComm(handle, kPurgeAll))
-        return fail(reason, path, GetLastError()); // the destructor closes the handle
+        return giveBack(GetLastError());
 
     // Members not set here keep what the driver reported (zero if it reported nothing).
-    DCB dcb {};
-    GetCommState(handle, &dcb);
+    DCB dcb = found;
     dcb.BaudRate = kBaudRate;
     dcb.ByteSize = kDataBits;
     dcb.Parity = NOPARITY;
@@ -159,7 +176,7 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
     dcb.fAbortOnError = FALSE;
     if (!SetCommState(handle, &dcb))
-        return fail(reason, path, GetLastError());
+        return giveBack(GetLastError());
 
     // A read returns at once with what has arrived; a write waits without limit.
     COMMTIMEOUTS timeouts {};
@@ -168,8 +185,9 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
     timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = 0;
+    timeoutsTouched = true; // a failed call may have set some of them
     if (!SetCommTimeouts(handle, &timeouts))
-        return fail(reason, path, GetLastError());
+        return giveBack(GetLastError());
     return port;
 }
 

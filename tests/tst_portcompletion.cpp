@@ -1,5 +1,7 @@
+#include "fakesysfs.h"
 #include "portnames.h"
 #include "portnames_unix.h"
+#include "portrules.h"
 #include "settings.h"
 
 #include <QAbstractItemView>
@@ -9,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 class TestPortCompletion : public QObject
 {
     Q_OBJECT
@@ -17,7 +22,8 @@ private slots:
     void offersTheListedNames_data();
     void offersTheListedNames();
     void listsThePortsOnlyOnce();
-    void listsTerminalsWithADevice();
+    void listsWhatTheOpenerTakes_data();
+    void listsWhatTheOpenerTakes();
     void oneKeyPress_data();
     void oneKeyPress();
 };
@@ -73,22 +79,56 @@ void TestPortCompletion::listsThePortsOnlyOnce()
     QCOMPARE(edit->completer()->model()->rowCount(), stubPorts().size());
 }
 
-void TestPortCompletion::listsTerminalsWithADevice()
+void TestPortCompletion::listsWhatTheOpenerTakes_data()
 {
-    // A /sys/class/tty and a /dev/serial/by-id of our own: only terminals backed by a
-    // device are ports, and every by-id link is offered under its full path.
+    // A /sys, /dev and /proc of our own: /sys/class/tty lists ttyT0, whose node leads to
+    // /dev/zero (looked at, never opened) and has a by-id link; the fake sysfs says what
+    // /dev/zero's numbers are. A name is offered for a hardware port only, the link for
+    // anything the opener takes.
+    QTest::addColumn<QString>("subsystem"); // empty: no sysfs entry
+    QTest::addColumn<bool>("hasDevice");
+    QTest::addColumn<bool>("byName");
+    QTest::addColumn<bool>("byLink");
+
+    QTest::newRow("hardware port") << "tty" << true << true << true;
+    QTest::newRow("terminal without a device") << "tty" << false << false << true;
+    QTest::newRow("memory device") << "mem" << true << false << false;
+    QTest::newRow("no sysfs entry") << "" << false << false << false;
+}
+
+void TestPortCompletion::listsWhatTheOpenerTakes()
+{
+    QFETCH(QString, subsystem);
+    QFETCH(bool, hasDevice);
+    QFETCH(bool, byName);
+    QFETCH(bool, byLink);
+
     QTemporaryDir root;
     QVERIFY(root.isValid());
-    QDir dir(root.path());
-    for (const char *tty : {"ttyS0/device", "tty1", "ptmx", "ttyUSB0/device", "console"})
-        QVERIFY(dir.mkpath(QStringLiteral("sys/") + QLatin1String(tty)));
-    QVERIFY(dir.mkpath(QStringLiteral("by-id")));
-    const QString link = dir.filePath(QStringLiteral("by-id/usb-Adapter-if00-port0"));
-    QVERIFY(QFile::link(QStringLiteral("/dev/null"), link)); // a device, as the real links lead to
+    const QDir dir(root.path());
+    QVERIFY(dir.mkpath(QStringLiteral("sys/class/tty/ttyT0"))
+            && dir.mkpath(QStringLiteral("dev/serial/by-id"))
+            && dir.mkpath(QStringLiteral("proc")));
+    const QString node = dir.filePath(QStringLiteral("dev/ttyT0"));
+    const QString link = dir.filePath(QStringLiteral("dev/serial/by-id/usb-Adapter-if00-port0"));
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), node) && QFile::link(node, link));
+    struct stat status
+    {
+    };
+    QCOMPARE(::stat(QFile::encodeName(node).constData(), &status), 0);
+    const QString sys = dir.filePath(QStringLiteral("sys"));
+    if (!subsystem.isEmpty())
+        QVERIFY(testsupport::addSysfsDevice(sys, ::major(status.st_rdev), ::minor(status.st_rdev),
+                                            subsystem, hasDevice));
 
-    QCOMPARE(availablePortNamesIn(dir.filePath(QStringLiteral("sys")),
-                                  dir.filePath(QStringLiteral("by-id"))),
-             (QStringList {QStringLiteral("ttyS0"), QStringLiteral("ttyUSB0"), link}));
+    const QString proc = dir.filePath(QStringLiteral("proc"));
+    QStringList offered;
+    if (byName)
+        offered << QStringLiteral("ttyT0");
+    if (byLink)
+        offered << link;
+    QCOMPARE(availablePortNamesIn(sys, dir.filePath(QStringLiteral("dev")), proc), offered);
+    QCOMPARE(portrules::judge(status, sys, proc).refusal.isEmpty(), byLink); // the opener's word
 }
 
 void TestPortCompletion::oneKeyPress_data()

@@ -5,6 +5,7 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
+#include "fakesysfs.h"
 #include "lumivox.h"
 #include "portrules.h"
 #include "portwatch.h"
@@ -37,7 +38,8 @@ bool makeAdapter(const QString &root, const QString &place, const QString &seria
     const QString socket = place.section(QLatin1Char(':'), 0, 0);
     const QString usb = QStringLiteral("devices/pci0000:00/usb1/") + socket;
     const QString port = usb + QLatin1Char('/') + place + QStringLiteral("/ttyUSB0");
-    if (!dir.mkpath(port) || !dir.mkpath(QStringLiteral("dev/char/188:0")))
+    if (!dir.mkpath(port)
+        || !testsupport::addSysfsDevice(root, kUsbSerialMajor, 0, QStringLiteral("tty"), false))
         return false;
     const QList<QPair<QString, QString>> files {
         {QStringLiteral("idVendor"), QStringLiteral("0403")},

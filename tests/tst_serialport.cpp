@@ -3,6 +3,7 @@
 // outlives a killed holder.
 
 #include "fakeprojector.h"
+#include "fakesysfs.h"
 #include "lumivox.h"
 #include "portrules.h"
 #include "serialport.h"
@@ -24,6 +25,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -45,6 +47,28 @@ constexpr int kFreezeBound = 1000; // ms between two ticks that a user would cal
 constexpr int kTickInterval = 100; // ms of the window's timer
 constexpr int kLineFeedBlock = 4096; // bytes of line feeds per write
 constexpr int kLongLineBytes = 10 * 1024;
+constexpr int kEvents = 8; // inotify events taken per look
+constexpr unsigned kMemMajor = 1; // /dev/null's numbers
+constexpr unsigned kNullMinor = 3;
+
+// A process 4242 in a procfs of the test's own whose controlling terminal has these
+// numbers; its descriptors are for the caller to add.
+bool addSessionProcess(const QString &procRoot, unsigned major, unsigned minor)
+{
+    // tty_nr: minor in bits 31-20 and 7-0, major in bits 19-8.
+    const unsigned ttyNr = (minor & 0xffU) | (major << 8) | ((minor & ~0xffU) << 12);
+    QFile stat(procRoot + QStringLiteral("/4242/stat"));
+    return QDir(procRoot).mkpath(QStringLiteral("4242")) && stat.open(QIODevice::WriteOnly)
+        && stat.write("4242 (sh) S 1 4242 4242 " + QByteArray::number(ttyNr) + " 4242 0\n") > 0;
+}
+
+// The opens an IN_OPEN watch on one node saw since the last look.
+int opensSeen(int watch)
+{
+    inotify_event events[kEvents];
+    const ssize_t size = ::read(watch, events, sizeof events);
+    return size > 0 ? int(size / ssize_t(sizeof(inotify_event))) : 0;
+}
 } // namespace
 
 class TestSerialPort : public QObject
@@ -92,11 +116,13 @@ void TestSerialPort::refused_data()
     QTest::newRow("directory") << "directory"
                                << "Is a directory";
     QTest::newRow("plain file") << "file"
-                                << "Not a serial port";
+                                << "A plain file, not a serial port";
     QTest::newRow("FIFO") << "fifo"
-                          << "Not a serial port";
+                          << "A FIFO, not a serial port";
     QTest::newRow("not a terminal") << "null"
-                                    << "Not a serial port";
+                                    << "Not a terminal, not a serial port";
+    QTest::newRow("a node with /dev/null's numbers") << "null node"
+                                                     << "Not a terminal, not a serial port";
     QTest::newRow("name too long") << "long"
                                    << "File name too long";
     QTest::newRow("held by this program") << "held"
@@ -167,6 +193,13 @@ void TestSerialPort::refused()
         created = 1;
     } else if (kind == "null") {
         name = QStringLiteral("/dev/null");
+    } else if (kind == "null node") {
+        name = dir.filePath("null");
+        if (::mknod(QFile::encodeName(name).constData(), S_IFCHR | S_IRUSR | S_IWUSR,
+                    makedev(kMemMajor, kNullMinor))
+            != 0)
+            QSKIP("No permission to make a device node here");
+        created = 1;
     } else if (kind == "long") {
         name = QLatin1Char('/') + QString(kTooLong, QLatin1Char('a'));
     } else if (kind == "held") {
@@ -216,11 +249,24 @@ void TestSerialPort::refused()
     if (kind == "held" || kind == "symlink" || kind == "cyrillic")
         QVERIFY(holder);
 
+    // Nodes of the test's own are watched for any open (a FIFO's would not even block).
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    const auto closeWatch = qScopeGuard([watch] { ::close(watch); });
+    const bool watched = kind == "file" || kind == "fifo" || kind == "null node";
+    const QByteArray own = watched ? QFile::encodeName(name) : QByteArray();
+    QVERIFY(own.isEmpty() || inotify_add_watch(watch, own.constData(), IN_OPEN) >= 0);
+
     Lumivox window;
     window.form().textEdit->clear();
     QString why;
     QVERIFY(!window.openPort(name, &why));
     QVERIFY(!window.session().port());
+    if (!own.isEmpty()) {
+        QCOMPARE(opensSeen(watch), 0);
+        // The watch does see an open made as the opener makes it.
+        ::close(::open(own.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        QCOMPARE(opensSeen(watch), 1);
+    }
     qInfo("%s: %s", qPrintable(kind), qPrintable(why));
     QVERIFY2(why.endsWith(reason), qPrintable(why));
     QVERIFY(!why.contains(QChar(0)) && !why.contains(QLatin1Char('\r'))
@@ -242,45 +288,71 @@ void TestSerialPort::refused()
 
 void TestSerialPort::deviceKinds_data()
 {
-    // Decided from the numbers and sysfs alone: the machine's own terminals are never
-    // opened to find out what they are.
+    // Decided from the node's type and numbers, a sysfs and a procfs of the test's own:
+    // nothing is opened to find out what it is.
+    QTest::addColumn<bool>("block"); // a block device's node, else a character device's
     QTest::addColumn<uint>("major");
     QTest::addColumn<uint>("minor");
-    QTest::addColumn<bool>("hasDevice"); // a "device" entry in sysfs
+    QTest::addColumn<QString>("sysfs"); // its subsystem, and "device" when backed by one
     QTest::addColumn<bool>("session"); // some session's controlling terminal
     QTest::addColumn<QString>("refusal"); // the start of the reason; empty: allowed
 
-    QTest::newRow("/dev/tty") << 5U << 0U << false << false << "The terminal of whoever";
-    QTest::newRow("/dev/console") << 5U << 1U << false << false << "The system console";
-    QTest::newRow("/dev/ptmx") << 5U << 2U << false << false << "Makes a new pseudo-terminal";
-    QTest::newRow("/dev/ttyprintk") << 5U << 3U << false << false << "The kernel's log";
-    QTest::newRow("/dev/tty0") << 4U << 0U << false << false << "A virtual console";
-    QTest::newRow("/dev/tty1") << 4U << 1U << false << false << "A virtual console";
-    QTest::newRow("/dev/tty63") << 4U << 63U << false << false << "A virtual console";
-    QTest::newRow("/dev/ttyS0") << 4U << 64U << true << false << "";
-    QTest::newRow("/dev/ttyUSB0") << 188U << 0U << true << false << "";
-    QTest::newRow("getty on /dev/ttyS0") << 4U << 64U << true << true << "The terminal of a";
-    QTest::newRow("simulator's pty") << 136U << 3U << false << false << "";
-    QTest::newRow("shell's pty") << 136U << 3U << false << true << "The terminal of a";
-    QTest::newRow("pty far side") << 128U << 3U << false << false << "The far side";
-    QTest::newRow("legacy pty far side") << 2U << 0U << false << false << "The far side";
-    QTest::newRow("null-modem emulator") << 240U << 0U << false << false << "";
+    const QString tty = QStringLiteral("tty");
+    const QString port = QStringLiteral("tty device");
+    QTest::newRow("/dev/tty") << false << 5U << 0U << tty << false << "The terminal of whoever";
+    QTest::newRow("/dev/console") << false << 5U << 1U << tty << false << "The system console";
+    QTest::newRow("/dev/ptmx") << false << 5U << 2U << tty << false << "Makes a new";
+    QTest::newRow("/dev/ttyprintk") << false << 5U << 3U << tty << false << "The kernel's log";
+    QTest::newRow("/dev/tty0") << false << 4U << 0U << tty << false << "A virtual console";
+    QTest::newRow("/dev/tty1") << false << 4U << 1U << tty << false << "A virtual console";
+    QTest::newRow("/dev/tty63") << false << 4U << 63U << tty << false << "A virtual console";
+    QTest::newRow("/dev/ttyS0") << false << 4U << 64U << port << false << "";
+    QTest::newRow("/dev/ttyUSB0") << false << 188U << 0U << port << false << "";
+    QTest::newRow("getty on /dev/ttyS0")
+        << false << 4U << 64U << port << true << "The terminal of a";
+    // devpts lists its terminals nowhere in sysfs.
+    QTest::newRow("simulator's pty") << false << 136U << 3U << "" << false << "";
+    QTest::newRow("shell's pty") << false << 136U << 3U << "" << true << "The terminal of a";
+    QTest::newRow("pty far side") << false << 128U << 3U << "" << false << "The far side";
+    QTest::newRow("legacy pty far side") << false << 2U << 0U << tty << false << "The far side";
+    QTest::newRow("null-modem emulator") << false << 240U << 0U << tty << false << "";
+    QTest::newRow("/dev/null") << false << 1U << 3U << "mem" << false << "Not a terminal";
+    QTest::newRow("/dev/zero") << false << 1U << 5U << "mem" << false << "Not a terminal";
+    QTest::newRow("/dev/random") << false << 1U << 8U << "mem" << false << "Not a terminal";
+    QTest::newRow("/dev/watchdog") << false << 10U << 130U << "misc" << false << "Not a terminal";
+    QTest::newRow("/dev/watchdog0")
+        << false << 248U << 0U << "watchdog device" << false << "Not a terminal";
+    QTest::newRow("no driver") << false << 240U << 1U << "" << false << "Not a terminal";
+    // Its numbers dressed as a serial port: the node's type decides.
+    QTest::newRow("/dev/sda") << true << 8U << 0U << port << false << "A block device";
 }
 
 void TestSerialPort::deviceKinds()
 {
+    QFETCH(bool, block);
     QFETCH(uint, major);
     QFETCH(uint, minor);
-    QFETCH(bool, hasDevice);
+    QFETCH(QString, sysfs);
     QFETCH(bool, session);
     QFETCH(QString, refusal);
 
-    QTemporaryDir sys;
-    QVERIFY(sys.isValid());
-    if (hasDevice)
-        QVERIFY(
-            QDir(sys.path()).mkpath(QStringLiteral("dev/char/%1:%2/device").arg(major).arg(minor)));
-    const QString why = portrules::refusal(portrules::classify(major, minor, sys.path()), session);
+    QTemporaryDir root;
+    QVERIFY(root.isValid());
+    const QString sys = root.filePath(QStringLiteral("sys"));
+    const QString proc = root.filePath(QStringLiteral("proc"));
+    QVERIFY(QDir().mkpath(proc));
+    if (!sysfs.isEmpty())
+        QVERIFY(testsupport::addSysfsDevice(sys, major, minor,
+                                            sysfs.section(QLatin1Char(' '), 0, 0),
+                                            sysfs.endsWith(QLatin1String("device"))));
+    if (session)
+        QVERIFY(addSessionProcess(proc, major, minor));
+    struct stat node
+    {
+    };
+    node.st_mode = block ? S_IFBLK : S_IFCHR;
+    node.st_rdev = makedev(major, minor);
+    const QString why = portrules::judge(node, sys, proc).refusal;
     QVERIFY2(refusal.isEmpty() ? why.isEmpty() : why.startsWith(refusal), qPrintable(why));
 }
 
@@ -313,14 +385,8 @@ void TestSerialPort::sessionOnOtherInstance()
     const unsigned minor = ::minor(node.st_rdev) + (sameNumber ? 0 : 1);
     QTemporaryDir proc;
     QVERIFY(proc.isValid());
+    QVERIFY(addSessionProcess(proc.path(), major, minor));
     const QString process = proc.filePath(QStringLiteral("4242"));
-    QVERIFY(QDir().mkpath(process));
-    // tty_nr: minor in bits 31-20 and 7-0, major in bits 19-8.
-    const unsigned ttyNr = (minor & 0xffU) | (major << 8) | ((minor & ~0xffU) << 12);
-    QFile stat(process + QStringLiteral("/stat"));
-    QVERIFY(stat.open(QIODevice::WriteOnly));
-    stat.write(QByteArray("4242 (sh) S 1 4242 4242 ") + QByteArray::number(ttyNr) + " 4242 0\n");
-    stat.close();
     if (!holds.isEmpty()) {
         QVERIFY(QDir().mkpath(process + QStringLiteral("/fd")));
         QString target = fake->slavePath();
