@@ -146,11 +146,9 @@ ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameTe
         gone = result == PortDevice::WriteResult::Gone;
         if (gone)
             scheduleDeviceGone();
-        if (askOnWriteFailure) {
-            ++failureWaits;
-            emit writeFailed();
-            --failureWaits;
-        }
+        ++failureWaits;
+        emit writeFailed();
+        --failureWaits;
         // A frame goes on only on the port it started on, and only while someone asks.
         if (gone || !askOnWriteFailure || !samePort())
             break;

@@ -69,7 +69,7 @@ public:
     // Sends any command text as one frame (the text and a carriage return). Nothing is
     // sent without a port. While another frame is being written, this one waits for it.
     bool send(const QByteArray &text);
-    // With asking on, a byte the port does not take is reported by writeFailed() and the
+    // A byte the port does not take is reported by writeFailed(). With asking on, the
     // frame goes on with the next byte once every receiver has returned (the window asks
     // its user meanwhile); without it (nobody to ask) the frame ends at that byte.
     void setAskOnWriteFailure(bool ask) { askOnWriteFailure = ask; }
@@ -113,7 +113,8 @@ signals:
     void replyHandled(const QString &line);
     // A frame was written (or tried) on the open port: its text without the carriage return.
     void frameWritten(const QByteArray &text);
-    // A byte of a frame was not taken (see setAskOnWriteFailure).
+    // A byte of a frame was not taken; nothing else goes on the line until every
+    // receiver has returned (see setAskOnWriteFailure).
     void writeFailed();
 
 private:

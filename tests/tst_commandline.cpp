@@ -2,10 +2,12 @@
 // schedules get on standard output, standard error and in the exit status.
 
 #include "commandlinerun.h"
+#include "fakeprojector.h"
 #include "simulator.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -14,6 +16,7 @@ namespace {
 constexpr int kWarmUpMs = 300;
 constexpr int kLampHours = 4321; // not the simulator's default
 constexpr int kWarmUpBound = 10000; // ms in which the lamp must be reported on
+constexpr int kRunBound = 30000; // ms: a command line that takes longer hangs
 
 using testsupport::CommandLineRun;
 } // namespace
@@ -30,6 +33,9 @@ private slots:
     void runs_data();
     void runs();
     void statusAsJson();
+    void unwritableOutput_data();
+    void unwritableOutput();
+    void nameNotInTheSystemsEncoding();
 
 private:
     CommandLineRun run(QStringList arguments)
@@ -149,6 +155,66 @@ void TestCommandLine::statusAsJson()
     QCOMPARE(object.value(QStringLiteral("via")).toString(), QStringLiteral("port"));
     QCOMPARE(object.value(QStringLiteral("port")).toString(), simulator->portName());
     qInfo("%s", qPrintable(result.out.trimmed()));
+}
+
+void TestCommandLine::unwritableOutput_data()
+{
+    // Where the output goes, and whether standard error can still say why.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    const QStringList status {"--status", "--port", "PORT"};
+    QTest::newRow("status to a full disk") << status << "/dev/full" << QString();
+    QTest::newRow("list to a full disk") << QStringList {"--list"} << "/dev/full" << QString();
+    QTest::newRow("json to a full disk")
+        << QStringList {"--status", "--json", "--port", "PORT"} << "/dev/full" << QString();
+    QTest::newRow("the reason to a full disk too") << status << "/dev/full"
+                                                   << "/dev/full";
+}
+
+void TestCommandLine::unwritableOutput()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    arguments.replaceInStrings(QStringLiteral("PORT"), simulator->portName());
+    QProcess program;
+    program.setStandardOutputFile(out);
+    if (!err.isEmpty())
+        program.setStandardErrorFile(err);
+    program.start(QStringLiteral(LUMIVOX_EXECUTABLE), arguments);
+    QVERIFY(program.waitForFinished(kRunBound));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    // Nothing was written, and a script must not take that for success.
+    QCOMPARE(program.exitCode(), 1);
+    if (err.isEmpty())
+        QVERIFY2(program.readAllStandardError().contains("cannot write the output: No space"),
+                 "the reason is on standard error");
+}
+
+void TestCommandLine::nameNotInTheSystemsEncoding()
+{
+    // A name that is not valid UTF-8 beside a link spelt as its replacement character
+    // would make of it: the link leads to a projector, and must never be opened.
+    FakeProjector fake;
+    QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray replaced = QFile::encodeName(dir.path()) + "/p\xef\xbf\xbd";
+    QVERIFY(QFile::link(fake.slavePath(), QFile::decodeName(replaced)));
+    QProcess shell;
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("exec \"$0\" --status --port \"$1/$(printf 'p\\351')\""),
+                 QStringLiteral(LUMIVOX_EXECUTABLE), dir.path()});
+    QVERIFY(shell.waitForFinished(kRunBound));
+    QCOMPARE(shell.exitCode(), 1);
+    const QByteArray err = shell.readAllStandardError();
+    QVERIFY2(err.contains("The port name cannot be handed to the system unchanged"),
+             err.constData());
+    // The status poll never reached the projector behind the link.
+    fake.drain();
+    QCOMPARE(fake.received(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -16,6 +16,9 @@
 #include "wireframes.h"
 
 #include <QCheckBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -66,6 +69,9 @@ private slots:
     void channelIsTheUsersAlone();
     void secondWindowDoesNotStealIt();
     void staleSocketIsReplaced();
+    void onlyASocketIsReplaced_data();
+    void onlyASocketIsReplaced();
+    void twoWindowsTwoProjectors();
 
 private:
     // A window with Debug ticked on the simulator's port, taking requests.
@@ -303,6 +309,101 @@ void TestLocalChannel::staleSocketIsReplaced()
 
     startOnFake();
     QVERIFY(menuServed());
+}
+
+void TestLocalChannel::onlyASocketIsReplaced_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("a file with data") << QStringLiteral("file");
+    QTest::newRow("a directory") << QStringLiteral("directory");
+    QTest::newRow("a FIFO") << QStringLiteral("fifo");
+    QTest::newRow("a link to a file") << QStringLiteral("link");
+}
+
+void TestLocalChannel::onlyASocketIsReplaced()
+{
+    // Whatever lies where the window's channel goes and is not a socket stays as it is;
+    // the window runs without a channel and says why.
+    QFETCH(QString, kind);
+    fake = std::make_unique<FakeProjector>();
+    QVERIFY2(fake->isValid(), qPrintable(fake->errorString()));
+    const QString name = localChannelName(PortOpener::keyOf(fake->slavePath()));
+    const QByteArray path = QFile::encodeName(name);
+    const QByteArray data("somebody's notes\n");
+    const QString target = runtime.filePath(QStringLiteral("target"));
+    if (kind == QLatin1String("file") || kind == QLatin1String("link")) {
+        QFile file(kind == QLatin1String("file") ? name : target);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(data);
+    }
+    if (kind == QLatin1String("link"))
+        QVERIFY(QFile::link(target, name));
+    if (kind == QLatin1String("directory"))
+        QVERIFY(QDir().mkdir(name));
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(path.constData(), kUserReadWrite), 0);
+    struct stat before
+    {
+    };
+    QCOMPARE(::lstat(path.constData(), &before), 0);
+
+    window = std::make_unique<Lumivox>();
+    testsupport::openOn(*window, fake->slavePath());
+    channel = std::make_unique<LocalChannel>(&window->session());
+    QSignalSpy problems(channel.get(), &LocalChannel::problem);
+    channel->followPort();
+    QVERIFY(!channel->isListening());
+    QCOMPARE(problems.size(), 1);
+    QVERIFY2(problems.at(0).at(0).toString().startsWith(name),
+             qPrintable(problems.at(0).at(0).toString()));
+
+    struct stat after
+    {
+    };
+    QCOMPARE(::lstat(path.constData(), &after), 0);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_mode, before.st_mode);
+    if (kind == QLatin1String("file")) {
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), data);
+    }
+    QFile::remove(target);
+    QFile::remove(name);
+    QDir().rmdir(name);
+}
+
+void TestLocalChannel::twoWindowsTwoProjectors()
+{
+    // Dual projection: each window serves the command line for its own port.
+    constexpr int kOtherHours = 777;
+    startOnSimulator();
+    Simulator::Options options;
+    options.projector.lampHours = kOtherHours;
+    Simulator second(options);
+    QString error;
+    QVERIFY2(second.start(&error), qPrintable(error));
+    Lumivox secondWindow;
+    testsupport::openOn(secondWindow, second.portName());
+    LocalChannel secondChannel(&secondWindow.session());
+    secondChannel.followPort();
+    QVERIFY(secondChannel.isListening());
+    QVERIFY(secondChannel.fullServerName() != channel->fullServerName());
+
+    for (const auto &[port, hours] : {std::pair(simulator->portName(), kLampHours),
+                                      std::pair(second.portName(), kOtherHours)}) {
+        const CommandLineRun result
+            = run({QStringLiteral("--query"), QStringLiteral("lamp-time"), QStringLiteral("--json"),
+                   QStringLiteral("--port"), port});
+        QCOMPARE(result.status, 0);
+        const QJsonObject object = QJsonDocument::fromJson(result.out.toUtf8()).object();
+        QCOMPARE(object.value(QStringLiteral("via")).toString(), QStringLiteral("window"));
+        QCOMPARE(object.value(QStringLiteral("port")).toString(), port);
+        const QJsonArray steps = object.value(QStringLiteral("commands")).toArray();
+        QCOMPARE(steps.size(), 1);
+        QCOMPARE(steps.at(0).toObject().value(QStringLiteral("answer")).toString(),
+                 QString::number(hours));
+    }
 }
 
 QTEST_MAIN(TestLocalChannel)

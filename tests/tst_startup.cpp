@@ -44,8 +44,13 @@ void StartupTest::comesUpAndStaysUp_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("no arguments") << QStringList();
-    // Taken by the application object; the program itself reads no arguments.
+    // Taken by the application object, with one dash or two: only the command line's own
+    // options select the command line.
     QTest::newRow("style option") << QStringList {"-style", "Windows"};
+    QTest::newRow("style, two dashes") << QStringList {"--style", "fusion"};
+    QTest::newRow("platform") << QStringList {"--platform", "offscreen"};
+    QTest::newRow("right to left") << QStringList {"--reverse"};
+    QTest::newRow("geometry") << QStringList {"-geometry", "500x600+0+0"};
 }
 
 void StartupTest::comesUpAndStaysUp()

@@ -1,0 +1,255 @@
+// One projector's session without a window or a display: its poll and watchdog, a
+// scripted request in turn with a frame whose write is failing, a frame that never goes
+// on on a device that came back under its name, and which names are the same port.
+
+#include "fakeprojector.h"
+#include "portdevice.h"
+#include "portopener.h"
+#include "projectorsession.h"
+#include "scriptedrequest.h"
+#include "wireframes.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <poll.h>
+#include <sys/ioctl.h>
+
+namespace {
+constexpr int kWireWait = 2000; // ms for bytes to cross the pty
+constexpr int kSilenceWait = 300; // ms after which nothing more will come
+constexpr int kPollPeriod = 31; // ticks from one lamp poll to the next
+constexpr int kContactTicks = 48; // silent ticks after a line that still show contact
+constexpr int kLookTicks = 10; // ticks between two looks of the vanished-port watch
+constexpr int kRequestBound = 10000; // ms a request takes at most here
+
+// Waits, without the event loop, until the session's port has input for a tick.
+bool waitForInput(const ProjectorSession &session, int msecs)
+{
+    pollfd readable {int(session.port()->nativeHandle()), POLLIN, 0};
+    return session.port()->queued() > 0 || ::poll(&readable, 1, msecs) == 1;
+}
+} // namespace
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pollsAndWatchdog();
+    void requestWaitsForTheLine_data();
+    void requestWaitsForTheLine();
+    void frameStaysOnItsDevice();
+    void sameDevice_data();
+    void sameDevice();
+};
+
+void TestSession::pollsAndWatchdog()
+{
+    FakeProjector fake;
+    QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+    ProjectorSession session;
+    QString reason;
+    QCOMPARE(session.open(fake.slavePath(), &reason), ProjectorSession::OpenResult::Open);
+    QSignalSpy gained(&session, &ProjectorSession::contactGained);
+    QSignalSpy lost(&session, &ProjectorSession::noContact);
+    QSignalSpy lamp(&session, &ProjectorSession::lampReported);
+
+    // The first tick polls at once, then every 31st.
+    session.tick();
+    QVERIFY(fake.waitForFrames(1, kWireWait));
+    for (int n = 1; n < kPollPeriod; ++n)
+        session.tick();
+    QVERIFY(!fake.waitForFrames(2, kSilenceWait));
+    session.tick();
+    QVERIFY(fake.waitForFrames(2, kWireWait));
+    QCOMPARE(fake.frames(), QList<QByteArray>(2, testsupport::pollFrame()));
+    QCOMPARE(lost.size(), kPollPeriod + 1); // no line yet: no contact at every tick
+
+    fake.send("LAMP 1\r");
+    fake.pushOutput();
+    QVERIFY(waitForInput(session, kWireWait));
+    lost.clear();
+    session.tick();
+    QCOMPARE(gained.size(), 1);
+    QCOMPARE(lamp.size(), 1);
+    QVERIFY(session.isLampOn());
+    for (int n = 0; n < kContactTicks; ++n)
+        session.tick();
+    QCOMPARE(lost.size(), 0);
+    session.tick();
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(session.isLampOn()); // losing contact says nothing of the lamp
+}
+
+void TestSession::requestWaitsForTheLine_data()
+{
+    QTest::addColumn<bool>("asking"); // a window asks about each failed byte
+    QTest::newRow("a window asks") << true;
+    QTest::newRow("nobody to ask") << false;
+}
+
+void TestSession::requestWaitsForTheLine()
+{
+    QFETCH(bool, asking);
+    FakeProjector fake(FakeProjector::Draining::Off);
+    QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+    ProjectorSession session;
+    session.setPolling(false);
+    session.setAskOnWriteFailure(asking);
+    QString reason;
+    QCOMPARE(session.open(fake.slavePath(), &reason), ProjectorSession::OpenResult::Open);
+    QVERIFY(fake.fillOutputQueue() > 0);
+
+    // While the failure is asked about, a script's request comes in and ticks go on:
+    // its frame must wait for the frame being written.
+    ScriptedRequest request(ScriptedRequest::plan({QStringLiteral("menu")}, false));
+    bool sentMeanwhile = true;
+    int failures = 0;
+    connect(&session, &ProjectorSession::writeFailed, this, [&] {
+        if (++failures > 1)
+            return;
+        session.submit(&request);
+        fake.setDraining(FakeProjector::Draining::On);
+        fake.clearRecord();
+        for (int n = 0; n < kPollPeriod; ++n) {
+            session.tick();
+            QCoreApplication::processEvents();
+        }
+        sentMeanwhile = fake.waitForBytes(1, kSilenceWait);
+        if (!asking)
+            fake.setDraining(FakeProjector::Draining::Off);
+    });
+    QCOMPARE(session.send(QByteArray("AB")), false);
+    QCOMPARE(failures, 1);
+    QVERIFY(!sentMeanwhile);
+
+    QSignalSpy finished(&request, &ScriptedRequest::finished);
+    if (asking) {
+        // The frame went on after the answer, and the request's frame followed it whole;
+        // the projector's acknowledgement answers it.
+        QTRY_VERIFY_WITH_TIMEOUT(fake.frames().size() >= 2, kWireWait);
+        QCOMPARE(fake.frames(), (QList<QByteArray> {"B\r", "* 0 IR 008\r"}));
+        fake.send("*000\r");
+        QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kRequestBound);
+        QCOMPARE(request.result().status, ScriptedRequest::Status::Done);
+    } else {
+        // Nobody to ask: the frame ended at its failed byte, and the request's own frame
+        // is refused by the full queue: the request fails with the reason.
+        QVERIFY(fake.fillOutputQueue() >= 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kRequestBound);
+        QCOMPARE(request.result().status, ScriptedRequest::Status::PortFailed);
+        QCOMPARE(request.result().error, QStringLiteral("Failed to send data to serial port"));
+        fake.setDraining(FakeProjector::Draining::On);
+        QVERIFY(!fake.waitForFrames(1, kSilenceWait));
+    }
+}
+
+void TestSession::frameStaysOnItsDevice()
+{
+    // The port is opened through a link, which is reopened wherever it leads once the
+    // device has vanished. A frame whose write failed before the device vanished must not
+    // go on on the device that is there now.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("projector"));
+    auto first = std::make_unique<FakeProjector>(FakeProjector::Draining::Off);
+    FakeProjector second;
+    QVERIFY(first->isValid() && second.isValid());
+    QVERIFY(QFile::link(first->slavePath(), link));
+    ProjectorSession session;
+    session.setPolling(false);
+    session.setAskOnWriteFailure(true);
+    QString reason;
+    QCOMPARE(session.open(link, &reason), ProjectorSession::OpenResult::Open);
+    const PortDevice *original = session.port();
+    QVERIFY(first->fillOutputQueue() > 0);
+
+    QSignalSpy changed(&session, &ProjectorSession::portChanged);
+    connect(&session, &ProjectorSession::writeFailed, this, [&] {
+        if (changed.size() > 0)
+            return;
+        // The cable is pulled and another projector takes the name, all while asked.
+        first->hangUp();
+        QFile::remove(link);
+        QVERIFY(QFile::link(second.slavePath(), link));
+        for (int n = 0; n < 3 * kLookTicks && changed.size() < 2; ++n) {
+            session.tick();
+            QCoreApplication::processEvents();
+        }
+    });
+    session.send(QByteArray("* 0 IR 025"));
+    QCOMPARE(changed.size(), 2); // vanished, then reopened under the link
+    QVERIFY(session.port());
+    QVERIFY(session.port() != original);
+    QVERIFY(!second.waitForBytes(1, kSilenceWait));
+    QCOMPARE(second.received(), QByteArray());
+}
+
+void TestSession::sameDevice_data()
+{
+    // How two names are spelt, and whether they are one port. PTY stands for the test's
+    // pseudo-terminal path, # for its number, LINK for a link to it.
+    QTest::addColumn<QString>("one");
+    QTest::addColumn<QString>("other");
+    QTest::addColumn<bool>("same");
+    QTest::newRow("itself") << "PTY"
+                            << "PTY" << true;
+    QTest::newRow("without /dev/") << "PTY"
+                                   << "pts/#" << true;
+    QTest::newRow("through /dev/./") << "PTY"
+                                     << "/dev/./pts/#" << true;
+    QTest::newRow("through ../") << "PTY"
+                                 << "/dev/pts/../pts/#" << true;
+    QTest::newRow("a link") << "LINK"
+                            << "PTY" << true;
+    QTest::newRow("another terminal") << "PTY"
+                                      << "OTHER" << false;
+    QTest::newRow("missing devices by name") << "ttyNOPE0"
+                                             << "/dev/ttyNOPE0" << true;
+    QTest::newRow("scheme and host in any case") << "SOCKET://Bridge.Example:4001"
+                                                 << "socket://bridge.example:4001" << true;
+    QTest::newRow("leading zeros") << "socket://10.0.0.5:04001"
+                                   << "socket://10.0.0.5:4001" << true;
+    QTest::newRow("IPv6") << "rfc2217://[FE80::1]:4001"
+                          << "rfc2217://[fe80::1]:4001" << true;
+    QTest::newRow("another port number") << "socket://h:4001"
+                                         << "socket://h:4002" << false;
+    QTest::newRow("raw against RFC 2217") << "socket://h:4001"
+                                          << "rfc2217://h:4001" << false;
+    QTest::newRow("a bridge against a device") << "socket://h:4001"
+                                               << "PTY" << false;
+}
+
+void TestSession::sameDevice()
+{
+    QFETCH(QString, one);
+    QFETCH(QString, other);
+    QFETCH(bool, same);
+    FakeProjector fake;
+    FakeProjector another;
+    QTemporaryDir dir;
+    QVERIFY(fake.isValid() && another.isValid() && dir.isValid());
+    const QString link = dir.filePath(QStringLiteral("projector"));
+    QVERIFY(QFile::link(fake.slavePath(), link));
+    const auto spell = [&](QString name) {
+        name.replace(QLatin1String("PTY"), fake.slavePath());
+        name.replace(QLatin1String("OTHER"), another.slavePath());
+        name.replace(QLatin1String("LINK"), link);
+        return name.replace(QLatin1Char('#'), fake.slavePath().section(QLatin1Char('/'), -1));
+    };
+    one = spell(one);
+    other = spell(other);
+    QCOMPARE(PortOpener::keyOf(one) == PortOpener::keyOf(other), same);
+    // An open port is the device its name's key says.
+    ProjectorSession session;
+    QString reason;
+    if (session.open(one, &reason) == ProjectorSession::OpenResult::Open) {
+        QCOMPARE(session.port()->key(), PortOpener::keyOf(one));
+        QCOMPARE(session.holds(other), same);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
