@@ -149,7 +149,7 @@ ScriptedRequest::Result runOnPort(const QString &portName,
                              QCoreApplication::quit();
                          }
                      });
-    switch (session.open(portName, &failure.error)) {
+    switch (session.openPort(portName, &failure.error)) {
     case ProjectorSession::OpenResult::Failed:
         return failure;
     case ProjectorSession::OpenResult::Open:

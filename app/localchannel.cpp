@@ -65,12 +65,12 @@ LocalChannel::~LocalChannel()
 
 void LocalChannel::followPort()
 {
-    connect(session, &ProjectorSession::portChanged, this, &LocalChannel::portChanged,
+    connect(session, &ProjectorSession::portChanged, this, &LocalChannel::moveWithPort,
             Qt::UniqueConnection);
-    portChanged();
+    moveWithPort();
 }
 
-void LocalChannel::portChanged()
+void LocalChannel::moveWithPort()
 {
     const QString key = session->port() ? session->port()->key() : QString();
     if (key == portKey && (key.isEmpty() || server.isListening()))
@@ -161,7 +161,7 @@ void LocalChannel::readRequest(QLocalSocket *client)
 void LocalChannel::refuse(QLocalSocket *client, const QString &reason, const QString &message)
 {
     client->setProperty("answered", true);
-    reply(client, {{QStringLiteral("error"), message}, {QStringLiteral("reason"), reason}});
+    sendAnswer(client, {{QStringLiteral("error"), message}, {QStringLiteral("reason"), reason}});
 }
 
 void LocalChannel::runNext()
@@ -184,7 +184,7 @@ void LocalChannel::runNext()
         const bool status = request.body.value(QStringLiteral("status")).toBool();
         running = new ScriptedRequest(ScriptedRequest::plan(names, status), this);
         runningClient = request.client;
-        connect(running, &ScriptedRequest::finished, this, &LocalChannel::finished);
+        connect(running, &ScriptedRequest::finished, this, &LocalChannel::requestFinished);
         // A command line that gave up is not served any further: what it has not sent yet
         // is dropped.
         connect(request.client, &QLocalSocket::disconnected, running,
@@ -197,17 +197,17 @@ void LocalChannel::runNext()
     }
 }
 
-void LocalChannel::finished()
+void LocalChannel::requestFinished()
 {
     QJsonObject result = resultjson::toJson(running->result());
     if (session->port())
         result.insert(QStringLiteral("port"), session->port()->location());
     if (runningClient)
-        reply(runningClient, result);
+        sendAnswer(runningClient, result);
     running->deleteLater();
 }
 
-void LocalChannel::reply(QLocalSocket *client, const QJsonObject &object)
+void LocalChannel::sendAnswer(QLocalSocket *client, const QJsonObject &object)
 {
     client->write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
     client->disconnectFromServer();

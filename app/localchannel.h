@@ -51,13 +51,13 @@ private:
         QJsonObject body;
     };
 
-    void portChanged();
+    void moveWithPort();
     void accept();
     void readRequest(QLocalSocket *client);
     void refuse(QLocalSocket *client, const QString &reason, const QString &message);
     void runNext();
-    void finished();
-    void reply(QLocalSocket *client, const QJsonObject &object);
+    void requestFinished();
+    void sendAnswer(QLocalSocket *client, const QJsonObject &object);
 
     ProjectorSession *session;
     QLocalServer server;

@@ -10,7 +10,7 @@
 
 namespace {
 // The log's texts are the window's: its catalogue has them under its own context.
-QString text(const char *source)
+QString translated(const char *source)
 {
     return QCoreApplication::translate("Lumivox", source);
 }
@@ -28,10 +28,10 @@ ProjectorSession::ProjectorSession(QObject *parent)
 ProjectorSession::~ProjectorSession()
 {
     stopped = true;
-    close();
+    closePort();
 }
 
-ProjectorSession::OpenResult ProjectorSession::open(const QString &portName, QString *reason)
+ProjectorSession::OpenResult ProjectorSession::openPort(const QString &portName, QString *reason)
 {
     name = portName;
     auto opener = std::make_unique<PortOpener>(portName);
@@ -50,7 +50,7 @@ ProjectorSession::OpenResult ProjectorSession::open(const QString &portName, QSt
     return OpenResult::Pending;
 }
 
-void ProjectorSession::close()
+void ProjectorSession::closePort()
 {
     watch.stop(); // whoever closes the port has chosen what comes next
     opening.reset();
@@ -87,7 +87,7 @@ bool ProjectorSession::holds(const QString &other) const
     return device && !device->isGone() && device->key() == PortOpener::keyOf(other);
 }
 
-quint32 ProjectorSession::read(char *buffer, quint32 count)
+quint32 ProjectorSession::readBytes(char *buffer, quint32 count)
 {
     if (!device || !buffer || count == 0)
         return 0;
@@ -184,12 +184,12 @@ void ProjectorSession::tick()
     // At most one line per tick; what follows its carriage return waits for the next.
     bool complete = false;
     char byte = 0;
-    for (int taken = 0; !complete && taken < kTickReadLimit && read(&byte, 1) == 1; ++taken)
+    for (int taken = 0; !complete && taken < kTickReadLimit && readBytes(&byte, 1) == 1; ++taken)
         complete = replyLine.feed(byte);
     if (complete)
         lineReceived();
 
-    poll();
+    pollLamp();
 
     ++noContactCount;
     if (noContactCount >= kNoContact) {
@@ -201,7 +201,7 @@ void ProjectorSession::tick()
     serveRequests();
 }
 
-void ProjectorSession::poll()
+void ProjectorSession::pollLamp()
 {
     // Held back while a frame is being written or a failure is being asked about; it
     // goes out at the first tick after.
@@ -230,7 +230,8 @@ void ProjectorSession::handleReply(const QString &line)
         emit lampReported(lampOn);
         break;
     case protocol::ReplyKind::NotAvailable:
-        emit message(text(QT_TRANSLATE_NOOP("Lumivox", "Command not available at the moment.\r")));
+        emit message(
+            translated(QT_TRANSLATE_NOOP("Lumivox", "Command not available at the moment.\r")));
         break;
     case protocol::ReplyKind::Resolution:
         emit message(protocol::resolutionText(reply.resolution) + QLatin1Char('\r'));
@@ -272,7 +273,7 @@ void ProjectorSession::serveRequests()
         if (!request->isDue() || isLineBusy() || opening)
             return;
         if (!device || device->isGone()) {
-            request->fail(QString::fromLatin1(kNotPossible).chopped(1));
+            request->abandon(QString::fromLatin1(kNotPossible).chopped(1));
             continue;
         }
         const ScriptedRequest::Step step = request->dueStep();
@@ -327,7 +328,7 @@ void ProjectorSession::deviceGone()
             lineReceived();
     }
     dropPort();
-    emit message(text(kNotPossible));
+    emit message(translated(kNotPossible));
     watch.vanished();
     serveRequests();
 }
@@ -339,15 +340,16 @@ void ProjectorSession::lookForVanishedPort()
     QString reason;
     switch (watch.tick(&reason)) {
     case PortWatch::Event::Reopened:
-        emit message(text(QT_TRANSLATE_NOOP("Lumivox", "Com-port initialized!\r")));
+        emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Com-port initialized!\r")));
         break;
     case PortWatch::Event::Refused:
-        emit message(text(QT_TRANSLATE_NOOP("Lumivox", "Reason: %1\r")).arg(reason));
+        emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Reason: %1\r")).arg(reason));
         break;
     case PortWatch::Event::CameBackAsOther:
-        emit message(text(QT_TRANSLATE_NOOP(
-                              "Lumivox", "%1 is back as a different device: apply it to use it.\r"))
-                         .arg(watch.name()));
+        emit message(
+            translated(QT_TRANSLATE_NOOP("Lumivox",
+                                         "%1 is back as a different device: apply it to use it.\r"))
+                .arg(watch.name()));
         break;
     case PortWatch::Event::None:
         break;

@@ -50,10 +50,10 @@ public:
 
     // Opens the port a name leads to. The port must be closed first. A serial port's
     // outcome is known at once; a bridge's within a few seconds, at a later tick.
-    OpenResult open(const QString &name, QString *reason = nullptr);
+    OpenResult openPort(const QString &name, QString *reason = nullptr);
     // Closes the port and ends any open being made or looked for: what comes next is
     // the caller's choice.
-    void close();
+    void closePort();
     // The open port; null while none is open.
     PortDevice *port() const { return device.get(); }
     // The name the port was last opened under (also while it is looked for after it vanished).
@@ -62,7 +62,7 @@ public:
     bool holds(const QString &other) const;
 
     // Up to count bytes that have arrived, never waiting; 0 without a port.
-    quint32 read(char *buffer, quint32 count);
+    quint32 readBytes(char *buffer, quint32 count);
     // Sends a command of the table, as its button does; a power command first says that
     // the lamp state is about to change. False when not every byte was taken.
     bool send(protocol::Command id);
@@ -124,7 +124,7 @@ private:
     Written writeFrame(const QByteArray &text);
     void sendWaitingFrames();
     void lineReceived();
-    void poll();
+    void pollLamp();
     void advanceOpening();
     void setPort(std::unique_ptr<PortDevice> port, const QString &portName);
     void dropPort();

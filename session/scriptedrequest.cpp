@@ -92,7 +92,7 @@ void ScriptedRequest::takeLine(const QString &line)
     }
 }
 
-void ScriptedRequest::fail(const QString &error)
+void ScriptedRequest::abandon(const QString &error)
 {
     if (done)
         return;

@@ -74,8 +74,8 @@ public:
     const Step &dueStep() const;
     void stepSent(bool written, const QString &error);
     void takeLine(const QString &line);
-    // Ends the request where it stands: nothing more is sent.
-    void fail(const QString &error);
+    // Ends the request where it stands, failed: nothing more is sent.
+    void abandon(const QString &error);
 
     bool isFinished() const { return done; }
     const Result &result() const { return outcome; }

@@ -51,7 +51,7 @@ void TestSession::pollsAndWatchdog()
     QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
     ProjectorSession session;
     QString reason;
-    QCOMPARE(session.open(fake.slavePath(), &reason), ProjectorSession::OpenResult::Open);
+    QCOMPARE(session.openPort(fake.slavePath(), &reason), ProjectorSession::OpenResult::Open);
     QSignalSpy gained(&session, &ProjectorSession::contactGained);
     QSignalSpy lost(&session, &ProjectorSession::noContact);
     QSignalSpy lamp(&session, &ProjectorSession::lampReported);
@@ -99,7 +99,7 @@ void TestSession::requestWaitsForTheLine()
     session.setPolling(false);
     session.setAskOnWriteFailure(asking);
     QString reason;
-    QCOMPARE(session.open(fake.slavePath(), &reason), ProjectorSession::OpenResult::Open);
+    QCOMPARE(session.openPort(fake.slavePath(), &reason), ProjectorSession::OpenResult::Open);
     QVERIFY(fake.fillOutputQueue() > 0);
 
     // While the failure is asked about, a script's request comes in and ticks go on:
@@ -162,7 +162,7 @@ void TestSession::frameStaysOnItsDevice()
     session.setPolling(false);
     session.setAskOnWriteFailure(true);
     QString reason;
-    QCOMPARE(session.open(link, &reason), ProjectorSession::OpenResult::Open);
+    QCOMPARE(session.openPort(link, &reason), ProjectorSession::OpenResult::Open);
     const PortDevice *original = session.port();
     QVERIFY(first->fillOutputQueue() > 0);
 
@@ -245,7 +245,7 @@ void TestSession::sameDevice()
     // An open port is the device its name's key says.
     ProjectorSession session;
     QString reason;
-    if (session.open(one, &reason) == ProjectorSession::OpenResult::Open) {
+    if (session.openPort(one, &reason) == ProjectorSession::OpenResult::Open) {
         QCOMPARE(session.port()->key(), PortOpener::keyOf(one));
         QCOMPARE(session.holds(other), same);
     }

@@ -69,18 +69,18 @@ Lumivox::~Lumivox()
 
 bool Lumivox::openPort(const QString &name, QString *reason)
 {
-    return projector.open(name, reason) == ProjectorSession::OpenResult::Open;
+    return projector.openPort(name, reason) == ProjectorSession::OpenResult::Open;
 }
 
 void Lumivox::closePort()
 {
     applyPending = false;
-    projector.close();
+    projector.closePort();
 }
 
 quint32 Lumivox::readBytes(char *buffer, quint32 count)
 {
-    return projector.read(buffer, count);
+    return projector.readBytes(buffer, count);
 }
 
 void Lumivox::sendCommand(const char *text, unsigned length)
@@ -241,7 +241,7 @@ void Lumivox::on_connectionStatus_clicked()
     // Reopened even under the same name: that is how a user retries a port.
     closePort();
     QString reason;
-    switch (projector.open(settings.portName(), &reason)) {
+    switch (projector.openPort(settings.portName(), &reason)) {
     case ProjectorSession::OpenResult::Open:
         log(tr("Com-port initialized!\r"));
         break;

@@ -71,7 +71,7 @@ void openOn(Lumivox &window, const QString &path)
     window.show();
     QString reason;
     QSignalSpy finished(&window.session(), &ProjectorSession::openFinished);
-    const ProjectorSession::OpenResult result = window.session().open(path, &reason);
+    const ProjectorSession::OpenResult result = window.session().openPort(path, &reason);
     QVERIFY2(result != ProjectorSession::OpenResult::Failed, qPrintable(reason));
     if (result == ProjectorSession::OpenResult::Pending) {
         // A bridge's connection is made by the event loop, the window's ticks going on.
