@@ -14,7 +14,7 @@
 
 bool Lumivox::openPort(const QString &name, QString *reason)
 {
-    if (reconnecting && reconnecting->advance(false) == NetworkPort::Progress::Open) {
+    if (reconnecting && reconnecting->advance() == NetworkPort::Progress::Open) {
         // The watch's reopening: the connection it made stands already.
         m_port = std::move(reconnecting);
     } else {
@@ -140,7 +140,7 @@ PortWatch::Probe Lumivox::bridgeProbe()
             reconnecting = NetworkPort::connect(name);
             return reconnecting ? PortWatch::Presence::Pending : PortWatch::Presence::Absent;
         }
-        switch (reconnecting->advance(false)) {
+        switch (reconnecting->advance()) {
         case NetworkPort::Progress::Open:
             return PortWatch::Presence::Same;
         case NetworkPort::Progress::Failed:

@@ -1,0 +1,36 @@
+#ifndef HOSTLOOKUP_H
+#define HOSTLOOKUP_H
+
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QList>
+#include <QString>
+
+#include <memory>
+
+// Looks a host name up on a thread of its own that nothing ever waits for: a resolver
+// that hangs holds neither the caller nor the program's exit. (The toolkit's own lookups
+// run in a pool that the application object waits for when it goes, however long the
+// resolver takes.) An abandoned lookup ends by itself when the resolver returns.
+class HostLookup
+{
+public:
+    // Starts looking `host` up.
+    explicit HostLookup(const QString &host);
+    ~HostLookup();
+    HostLookup(const HostLookup &) = delete;
+    HostLookup &operator=(const HostLookup &) = delete;
+
+    // Waits for the answer until the deadline at most; true once it is in.
+    bool wait(QDeadlineTimer deadline) const;
+    bool isFinished() const { return wait(QDeadlineTimer(0)); }
+    // Once finished: the addresses in the resolver's order, or none and why.
+    QList<QHostAddress> addresses() const;
+    QString errorString() const;
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> shared;
+};
+
+#endif // HOSTLOOKUP_H
