@@ -21,6 +21,8 @@ constexpr qint64 kLookLimit = kChunk;
 // Bytes one look at an open port takes at most: enough to clear a flood's backlog within
 // a few ticks, little enough that a look stays short whatever the peer sends.
 constexpr qint64 kPullLimit = 1024 * 1024;
+// Bytes asked of the system for each direction's buffer (Linux reserves twice as much).
+constexpr qint64 kSystemBuffer = kChunk;
 constexpr int kBufferedOnly = -1; // a pull that takes what the event loop buffered
 
 QString canonicalName(const protocol::NetworkPortName &address)
@@ -88,6 +90,10 @@ void NetworkPort::connectNext()
 {
     socket->abort();
     socket->connectToHost(addresses.takeFirst(), address.port);
+    // The system's buffers of the connection are bounded too: what a peer floods us with
+    // or does not read waits there, beyond the link's own queues.
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, int(kSystemBuffer));
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(kSystemBuffer));
 }
 
 void NetworkPort::fail(const QString &why)

@@ -23,10 +23,12 @@ class Rfc2217Session;
 // looked up on a thread of its own that nothing waits for, the connection is made and
 // read by the event loop, and each look at it takes a bounded number of bytes.
 //
-// What the port holds is bounded whatever the peer does: the socket buffers at most
-// 64 KiB of what arrives, the link's input queue 1 KiB, one look 64 KiB more while it
-// lasts, and everything queued toward the bridge, Telnet answers included, 1 KiB. A
-// bridge that asks more than it reads the answers to is dropped as misbehaving.
+// What a port holds is bounded whatever the peer does, about 260 KiB at most: the socket
+// buffers 64 KiB of what arrives, the link's input queue holds 1 KiB, one look takes 64 KiB
+// and makes at most as much line data and as many Telnet answers while it lasts, and
+// everything queued toward the bridge, answers included, is 1 KiB. The system is asked
+// for 64 KiB of buffer each way (Linux reserves twice that). A bridge that asks more than
+// it reads the answers to is dropped as misbehaving.
 class NetworkPort : public PortDevice
 {
 public:
