@@ -218,7 +218,7 @@ bool NetworkPort::pull(qint64 limit, int waitMs)
             data = session->receive(raw, &answer);
             if (!session->refusal().isEmpty())
                 fail(session->refusal());
-            else if (!send(answer))
+            else if (!answer.isEmpty() && !send(answer))
                 fail(QStringLiteral("The bridge sends requests faster than it reads the answers"));
         }
         // What does not fit is lost, as a full driver queue loses it.

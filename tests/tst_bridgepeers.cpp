@@ -19,6 +19,14 @@
 
 #include <initializer_list>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMIVOX_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMIVOX_ASAN 1
+#endif
+#endif
+
 namespace {
 constexpr int kTick = 100; // ms between two looks of a non-waiting opening
 // ms after which an open() has given up at the latest, whatever the bridge sends
@@ -26,7 +34,7 @@ constexpr int kGiveUpBound = NetworkPort::kOpenWait + kTick;
 constexpr double kFreeze = 500; // ms between two ticks that a user would call a freeze
 // KiB the process may grow by at its peak while a bridge misbehaves: what the port holds is
 // a few hundred KiB, the rest is room for the allocator and the peer's thread.
-constexpr qint64 kGrowthBound = 8 * 1024;
+[[maybe_unused]] constexpr qint64 kGrowthBound = 8 * 1024; // not judged under ASan
 constexpr int kExitMargin = 700; // ms for the command line to start and end
 constexpr int kRepeats = 4096; // requests or data bytes in one send of a peer
 constexpr int kAnyPort = 4001; // nothing is ever connected to under the hanging name
@@ -307,7 +315,13 @@ void TestBridgePeers::hostileBridges()
     QVERIFY2(elapsed <= (ticked ? NetworkPort::kOpenWait + longestGap : kGiveUpBound),
              qPrintable(QString::number(elapsed)));
     QVERIFY2(longestGap < kFreeze, qPrintable(QString::number(longestGap)));
+#ifdef LUMIVOX_ASAN
+    // The address sanitizer holds freed memory back in its quarantine, so every look's
+    // buffers add to the peak there; its leak check covers that build.
+    qInfo("peak memory not judged under the address sanitizer");
+#else
     QVERIFY2(before > 0 && grown < kGrowthBound, qPrintable(QString::number(grown)));
+#endif
 }
 
 void TestBridgePeers::hangingLookupOnTheCommandLine()
