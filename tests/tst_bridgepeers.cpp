@@ -1,23 +1,21 @@
-// Bridges that misbehave on purpose, loopback peers of the test's own: one that offers
-// serial port control and then keeps sending without answering the line settings, one
-// that asks option after option and never reads the answers, one that sets another line
-// than asked. Each is opened both ways: waiting (the command line's and an Apply's way)
-// and by a timer's ticks (the reconnect's way). Besides: how the RFC 2217 session reads a
-// bridge's answers, free of sockets, and the command line under a resolver that never
-// answers.
+// Bridges that misbehave on purpose, loopback peers of the test's own, each opened by
+// open()'s wait and by a timer's looks; how the RFC 2217 session reads the answers, free
+// of sockets; and the command line under a resolver that never answers.
 
 #include "commandlinerun.h"
-#include "hostilebridge.h"
 #include "networkport.h"
 #include "rfc2217session.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
-#include <initializer_list>
+#include <arpa/inet.h>
+#include <atomic>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define LUMIVOX_ASAN 1
@@ -29,54 +27,25 @@
 
 namespace {
 constexpr int kTick = 100; // ms between two looks of a non-waiting opening
-// ms after which an open() has given up at the latest, whatever the bridge sends
-constexpr int kGiveUpBound = NetworkPort::kOpenWait + kTick;
-constexpr double kFreeze = 500; // ms between two ticks that a user would call a freeze
-// KiB the process may grow by at its peak while a bridge misbehaves: what the port holds is
-// a few hundred KiB, the rest is room for the allocator and the peer's thread.
-[[maybe_unused]] constexpr qint64 kGrowthBound = 8 * 1024; // not judged under ASan
+constexpr int kGiveUpBound = NetworkPort::kOpenWait + kTick; // ms an open() takes at most
+constexpr int kFreeze = 500; // ms between two ticks that a user would call a freeze
+// KiB the peak may grow by: the port holds a few hundred, the rest is the allocator's.
+[[maybe_unused]] constexpr qint64 kGrowthBound = 8 * 1024;
 constexpr int kExitMargin = 700; // ms for the command line to start and end
 constexpr int kRepeats = 4096; // requests or data bytes in one send of a peer
-constexpr int kAnyPort = 4001; // nothing is ever connected to under the hanging name
-
-// Telnet and RFC 2217 codes as they go on the wire.
-constexpr uchar kIac = 255;
-constexpr uchar kSb = 250;
-constexpr uchar kSe = 240;
-constexpr uchar kDo = 253;
-constexpr uchar kDont = 254;
-constexpr uchar kNop = 241;
-constexpr uchar kComPort = 44;
-constexpr uchar kTerminalType = 24; // an option the client does not take part in
-constexpr uchar kAnswerOffset = 100;
-constexpr uchar kBaud = 1;
-constexpr uchar kDataSize = 2;
-constexpr uchar kParity = 3;
-constexpr uchar kStopSize = 4;
-constexpr uchar kControl = 5;
-constexpr uchar kPurge = 12;
-constexpr uchar kPurgeBoth = 3;
-constexpr int kCodeAt = 3; // where an answer's code is: after IAC SB COM-PORT
+constexpr int kAnyPort = 4001; // never connected to: the name is never found
+constexpr uchar kIac = 255, kSb = 250, kSe = 240, kDo = 253, kDont = 254;
+constexpr uchar kComPort = 44, kTerminalType = 24, kAnswer = 100; // answer code: request + 100
+constexpr uchar kBaud = 1, kSize = 2, kParity = 3, kStop = 4, kControl = 5, kPurge = 12;
 
 QByteArray bytes(std::initializer_list<uchar> list)
 {
-    QByteArray out;
-    for (uchar byte : list)
-        out.append(char(byte));
-    return out;
+    return QByteArray(reinterpret_cast<const char *>(list.begin()), qsizetype(list.size()));
 }
 
-// The bridge's answer to a request: IAC SB COM-PORT code+100 value IAC SE, the value as
-// given (already escaped where a test wants it so).
 QByteArray answer(uchar code, const QByteArray &value)
 {
-    return bytes({kIac, kSb, kComPort, uchar(code + kAnswerOffset)}) + value + bytes({kIac, kSe});
-}
-
-QByteArray baud(quint32 rate)
-{
-    return answer(kBaud,
-                  bytes({uchar(rate >> 24), uchar(rate >> 16), uchar(rate >> 8), uchar(rate)}));
+    return bytes({kIac, kSb, kComPort, uchar(code + kAnswer)}) + value + bytes({kIac, kSe});
 }
 
 QByteArray one(uchar code, uchar value)
@@ -84,64 +53,72 @@ QByteArray one(uchar code, uchar value)
     return answer(code, bytes({value}));
 }
 
-// The bridge takes our WILL COM-PORT; the client asks for the line then.
-QByteArray offer()
-{
-    return bytes({kIac, kDo, kComPort});
-}
+const QByteArray offer = bytes({kIac, kDo, kComPort}); // the client asks for the line then
+const QByteArray purged = one(kPurge, 3);
+// The answers as asked, in ser2net's order but for the purge (first there); it leaves
+// DTR and RTS unanswered.
+const QByteArray asked = answer(kBaud, bytes({0, 0, 0x25, 0x80})) + one(kSize, 8) + one(kParity, 1)
+    + one(kStop, 1) + one(kControl, 1);
 
-// Every answer as asked, in ser2net's order (it answers the purge first and leaves DTR
-// and RTS unanswered); `replace` stands in for the answer with the same code.
-QByteArray answers(const QByteArray &replace = QByteArray())
-{
-    const QList<QByteArray> all {one(kPurge, kPurgeBoth), baud(9600),        one(kDataSize, 8),
-                                 one(kParity, 1),         one(kStopSize, 1), one(kControl, 1)};
-    QByteArray out;
-    for (const QByteArray &each : all)
-        out += replace.size() > kCodeAt && each.at(kCodeAt) == replace.at(kCodeAt) ? replace : each;
-    return out;
-}
-
-struct Session
-{
-    bool configured;
-    QString refusal;
-    QByteArray data;
-};
-
-Session feed(const QByteArray &fromBridge, bool byteByByte)
-{
-    Rfc2217Session session;
-    session.start();
-    QByteArray data;
-    QByteArray owed;
-    if (byteByByte) {
-        for (char byte : fromBridge)
-            data += session.receive(QByteArray(1, byte), &owed);
-    } else {
-        data = session.receive(fromBridge, &owed);
-    }
-    return {session.isConfigured(), session.refusal(), data};
-}
-
-// The process's resident memory in KiB: now, or at its peak since resetPeak().
+// The peak resident memory in KiB, reset by writing 5 to clear_refs; or the current one.
 qint64 memoryKiB(const QByteArray &field)
 {
     QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+    for (const QByteArray &line :
+         (status.open(QIODevice::ReadOnly) ? status.readAll() : "").split('\n'))
         if (line.startsWith(field))
             return line.mid(field.size()).trimmed().split(' ').constFirst().toLongLong();
-    }
     return -1;
 }
 
-bool resetPeak()
+// A bridge on 127.0.0.1 on a thread of its own, so that an open() that waits does not hold
+// it: it takes one connection, sends `greeting`, then `repeated` for as long as the
+// connection takes it; it never reads.
+class HostileBridge
 {
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1; // 5: the peak only
-}
+public:
+    HostileBridge(const QByteArray &greeting, const QByteArray &repeated)
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(listener, reinterpret_cast<sockaddr *>(&address), length) != 0
+            || ::listen(listener, 1) != 0
+            || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+            return;
+        port = ntohs(address.sin_port);
+        server = std::thread([this, greeting, repeated] {
+            peer = ::accept(listener, nullptr, nullptr);
+            bool more = peer >= 0
+                && ::send(peer, greeting.constData(), size_t(greeting.size()), MSG_NOSIGNAL)
+                    == greeting.size();
+            while (more && !repeated.isEmpty())
+                more
+                    = ::send(peer, repeated.constData(), size_t(repeated.size()), MSG_NOSIGNAL) > 0;
+        });
+    }
+    ~HostileBridge()
+    {
+        ::shutdown(listener, SHUT_RDWR); // ends a wait in accept()
+        if (peer >= 0)
+            ::shutdown(peer, SHUT_RDWR); // and one in send()
+        if (server.joinable())
+            server.join();
+        if (peer >= 0)
+            ::close(peer);
+        ::close(listener);
+    }
+    HostileBridge(const HostileBridge &) = delete;
+    HostileBridge &operator=(const HostileBridge &) = delete;
+
+    quint16 port = 0; // 0: not listening
+
+private:
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::atomic<int> peer {-1};
+    std::thread server;
+};
 } // namespace
 
 class TestBridgePeers : public QObject
@@ -161,55 +138,31 @@ void TestBridgePeers::sessionAnswers_data()
     QTest::addColumn<QByteArray>("fromBridge");
     QTest::addColumn<bool>("configured");
     QTest::addColumn<QString>("refusal");
-    QTest::addColumn<QByteArray>("data"); // the line's bytes among the Telnet
 
-    QTest::newRow("as asked") << offer() + answers() << true << "" << QByteArray();
-    QTest::newRow("DTR and RTS answered as asked")
-        << offer() + answers() + one(kControl, 9) + one(kControl, 12) << true << "" << QByteArray();
-    QTest::newRow("data among the answers")
-        << offer() + "ab" + answers() + "c" << true << "" << QByteArray("abc");
-    QTest::newRow("no purge answer")
-        << offer() + answers().mid(one(kPurge, kPurgeBoth).size()) << false << "" << QByteArray();
-    QTest::newRow("answers before the line was asked for")
-        << answers() + offer() << false << "" << QByteArray();
-    QTest::newRow("baud rate answer too short")
-        << offer() + answers(answer(kBaud, bytes({0x25, 0x80}))) << false << "" << QByteArray();
-
-    QTest::newRow("other baud rate")
-        << offer() + answers(baud(115200)) << false
-        << "The bridge set 115200 baud instead of 9600 baud" << QByteArray();
-    QTest::newRow("7 data bits") << offer() + answers(one(kDataSize, 7)) << false
-                                 << "The bridge set 7 data bits instead of 8 data bits"
-                                 << QByteArray();
-    QTest::newRow("even parity") << offer() + answers(one(kParity, 3)) << false
-                                 << "The bridge set even parity instead of no parity"
-                                 << QByteArray();
-    QTest::newRow("2 stop bits") << offer() + answers(one(kStopSize, 2)) << false
-                                 << "The bridge set 2 stop bits instead of 1 stop bit"
-                                 << QByteArray();
-    QTest::newRow("hardware flow control")
-        << offer() + answers(one(kControl, 3)) << false
-        << "The bridge set hardware flow control instead of no flow control" << QByteArray();
-    QTest::newRow("DTR on") << offer() + answers() + one(kControl, 8) << false
-                            << "The bridge set DTR on instead of DTR off" << QByteArray();
-    QTest::newRow("RTS on") << offer() + answers() + one(kControl, 11) << false
-                            << "The bridge set RTS on instead of RTS off" << QByteArray();
-    QTest::newRow("serial port control refused")
-        << bytes({kIac, kDont, kComPort}) << false
-        << "The bridge does not offer serial port control" << QByteArray();
-
+    const QString set = QStringLiteral("The bridge set %1 instead of %2");
+    QTest::newRow("as asked") << offer + purged + asked << true << "";
+    QTest::newRow("no purge answer") << offer + asked << false << "";
+    QTest::newRow("baud rate") << offer + purged + answer(kBaud, bytes({0, 1, 0xc2, 0})) + asked
+                               << false << set.arg("115200 baud", "9600 baud");
+    QTest::newRow("data size") << offer + one(kSize, 7) + purged + asked << false
+                               << set.arg("7 data bits", "8 data bits");
+    QTest::newRow("parity") << offer + one(kParity, 3) + purged + asked << false
+                            << set.arg("even parity", "no parity");
+    QTest::newRow("stop size") << offer + one(kStop, 2) + purged + asked << false
+                               << set.arg("2 stop bits", "1 stop bit");
+    QTest::newRow("flow control") << offer + one(kControl, 3) + purged + asked << false
+                                  << set.arg("hardware flow control", "no flow control");
+    QTest::newRow("DTR") << offer + purged + asked + one(kControl, 9) + one(kControl, 8) << false
+                         << set.arg("DTR on", "DTR off");
+    QTest::newRow("no serial port control") << bytes({kIac, kDont, kComPort}) << false
+                                            << "The bridge does not offer serial port control";
     // RFC 855: IAC IAC in a subnegotiation is a data 0xFF; IAC and any other command ends
-    // it, and the command counts.
-    QTest::newRow("doubled IAC in a value")
-        << offer() + answers(answer(kBaud, bytes({0, 0, kIac, kIac, 0}))) << false
-        << "The bridge set 65280 baud instead of 9600 baud" << QByteArray();
+    // it, and that command counts.
+    QTest::newRow("doubled IAC in a value") << offer + answer(kBaud, bytes({0, 0, kIac, kIac, 0}))
+                                            << false << set.arg("65280 baud", "9600 baud");
     QTest::newRow("command inside a subnegotiation")
-        << offer()
-            + bytes({kIac, kSb, kComPort, kDataSize + kAnswerOffset, 8, kIac, kDont, kComPort})
-        << false << "The bridge does not offer serial port control" << QByteArray();
-    QTest::newRow("NOP inside a subnegotiation, then data")
-        << offer() + bytes({kIac, kSb, kComPort, kDataSize + kAnswerOffset, 7, kIac, kNop}) + "x"
-        << false << "The bridge set 7 data bits instead of 8 data bits" << QByteArray("x");
+        << offer + bytes({kIac, kSb, kComPort, kSize + kAnswer, 8, kIac, kDont, kComPort}) << false
+        << "The bridge does not offer serial port control";
 }
 
 void TestBridgePeers::sessionAnswers()
@@ -217,13 +170,15 @@ void TestBridgePeers::sessionAnswers()
     QFETCH(QByteArray, fromBridge);
     QFETCH(bool, configured);
     QFETCH(QString, refusal);
-    QFETCH(QByteArray, data);
     // However the bytes are split on the way.
-    for (bool byteByByte : {false, true}) {
-        const Session got = feed(fromBridge, byteByByte);
-        QCOMPARE(got.refusal, refusal);
-        QCOMPARE(got.configured, configured);
-        QCOMPARE(got.data, data);
+    for (qsizetype piece : {fromBridge.size(), qsizetype(1)}) {
+        Rfc2217Session session;
+        session.start();
+        QByteArray owed;
+        for (qsizetype at = 0; at < fromBridge.size(); at += piece)
+            session.receive(fromBridge.mid(at, piece), &owed);
+        QCOMPARE(session.refusal(), refusal);
+        QCOMPARE(session.isConfigured(), configured);
     }
 }
 
@@ -231,29 +186,24 @@ void TestBridgePeers::hostileBridges_data()
 {
     QTest::addColumn<QByteArray>("greeting");
     QTest::addColumn<QByteArray>("repeated");
-    QTest::addColumn<bool>("reads");
     QTest::addColumn<bool>("ticked"); // opened by a timer's looks, else by open()'s wait
     QTest::addColumn<QString>("because");
 
-    const QByteArray data(kRepeats, 'x');
     QByteArray storm;
     for (int i = 0; i < kRepeats; ++i)
-        storm += bytes({kIac, kDo, kTerminalType});
-    const QByteArray otherLine = baud(115200) + one(kDataSize, 7) + one(kParity, 3)
-        + one(kStopSize, 2) + one(kControl, 3) + one(kPurge, kPurgeBoth);
-    const QString late = QStringLiteral("The bridge did not answer the line settings in time");
-    const QString flooded
-        = QStringLiteral("The bridge sends requests faster than it reads the answers");
-    const QString refused = QStringLiteral("The bridge set 115200 baud instead of 9600 baud");
-
+        storm += bytes({kIac, kDo, kTerminalType}); // an option the client refuses
+    const QByteArray otherLine = answer(kBaud, bytes({0, 1, 0xc2, 0})) + one(kSize, 7);
     for (bool ticked : {false, true}) {
         const char *way = ticked ? "ticked" : "waiting";
         QTest::addRow("sends data, never answers, %s", way)
-            << offer() << data << true << ticked << late;
+            << offer << QByteArray(kRepeats, 'x') << ticked
+            << "The bridge did not answer the line settings in time";
         QTest::addRow("asks and never reads, %s", way)
-            << QByteArray() << storm << false << ticked << flooded;
+            << QByteArray() << storm << ticked
+            << "The bridge sends requests faster than it reads the answers";
         QTest::addRow("other line settings, %s", way)
-            << offer() + otherLine << QByteArray() << true << ticked << refused;
+            << offer + otherLine << QByteArray() << ticked
+            << "The bridge set 115200 baud instead of 9600 baud";
     }
 }
 
@@ -261,42 +211,39 @@ void TestBridgePeers::hostileBridges()
 {
     QFETCH(QByteArray, greeting);
     QFETCH(QByteArray, repeated);
-    QFETCH(bool, reads);
     QFETCH(bool, ticked);
     QFETCH(QString, because);
-    testsupport::HostileBridge bridge(greeting, repeated, reads);
-    QVERIFY(bridge.port() != 0);
-    const QString name = bridge.rfc2217Name();
-    QVERIFY2(resetPeak(), "the peak memory of the process cannot be reset");
+    HostileBridge bridge(greeting, repeated);
+    QVERIFY(bridge.port != 0);
+    const QString name = QStringLiteral("rfc2217://127.0.0.1:%1").arg(bridge.port);
+    QFile peak(QStringLiteral("/proc/self/clear_refs"));
+    QVERIFY(peak.open(QIODevice::WriteOnly) && peak.write("5") == 1); // resets VmHWM
+    peak.close();
     const qint64 before = memoryKiB("VmRSS:");
 
     QElapsedTimer clock;
     qint64 elapsed = -1;
-    qint64 lastPending = -1; // ms: the last tick that found the opening still going
-    double longestGap = 0;
+    qint64 longestGap = 0;
     QString why;
     if (ticked) {
         std::unique_ptr<NetworkPort> port = NetworkPort::connect(name, &why);
         QVERIFY2(port, qPrintable(why));
-        // Started after connect(): a tick the clock puts past the deadline is past it.
-        clock.start();
+        clock.start(); // after connect(): a tick the clock puts past the deadline is past it
         NetworkPort::Progress progress = NetworkPort::Progress::Pending;
         QElapsedTimer sinceTick;
         sinceTick.start();
         QTimer tick;
         connect(&tick, &QTimer::timeout, this, [&] {
-            constexpr double kNanosPerMilli = 1e6;
-            longestGap = qMax(longestGap, double(sinceTick.nsecsElapsed()) / kNanosPerMilli);
-            sinceTick.restart();
+            longestGap = qMax(longestGap, sinceTick.restart());
             if (progress != NetworkPort::Progress::Pending)
                 return;
             const qint64 now = clock.elapsed();
             progress = port->advance();
-            (progress == NetworkPort::Progress::Pending ? lastPending : elapsed) = now;
+            if (progress != NetworkPort::Progress::Pending)
+                elapsed = now;
         });
         tick.start(kTick);
-        QTRY_VERIFY_WITH_TIMEOUT(progress != NetworkPort::Progress::Pending,
-                                 kGiveUpBound + int(kFreeze));
+        QTRY_VERIFY_WITH_TIMEOUT(elapsed >= 0, kGiveUpBound + kFreeze);
         QCOMPARE(progress, NetworkPort::Progress::Failed);
         why = port->failure();
     } else {
@@ -305,35 +252,26 @@ void TestBridgePeers::hostileBridges()
         elapsed = clock.elapsed();
     }
     const qint64 grown = memoryKiB("VmHWM:") - before;
-    qInfo("gave up after %lld ms, longest gap between ticks %.1f ms, peak memory %lld KiB "
+    qInfo("gave up after %lld ms, longest gap between ticks %lld ms, peak memory %lld KiB "
           "above the start",
           elapsed, longestGap, grown);
-
     QCOMPARE(why, name + QStringLiteral(": ") + because);
-    // Given up by the first look after the deadline: by one tick after it.
-    QVERIFY2(lastPending < NetworkPort::kOpenWait, qPrintable(QString::number(lastPending)));
+    // Given up by the first tick past the deadline, or by the deadline when waiting.
     QVERIFY2(elapsed <= (ticked ? NetworkPort::kOpenWait + longestGap : kGiveUpBound),
              qPrintable(QString::number(elapsed)));
     QVERIFY2(longestGap < kFreeze, qPrintable(QString::number(longestGap)));
-#ifdef LUMIVOX_ASAN
-    // The address sanitizer holds freed memory back in its quarantine, so every look's
-    // buffers add to the peak there; its leak check covers that build.
-    qInfo("peak memory not judged under the address sanitizer");
-#else
+#ifndef LUMIVOX_ASAN // whose quarantine keeps every look's freed buffers
     QVERIFY2(before > 0 && grown < kGrowthBound, qPrintable(QString::number(grown)));
 #endif
 }
 
 void TestBridgePeers::hangingLookupOnTheCommandLine()
 {
-    // A lookup that hangs must not keep the program once the open has given up: the
-    // whole run, from start to exit, stays within the open's deadline and a margin.
+    // The whole run, start to exit, ends with the open's deadline, not with the resolver.
     QTemporaryDir runtime; // no window listens there
-    QVERIFY(runtime.isValid());
     QProcessEnvironment preload;
     preload.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(LUMIVOX_HANGING_LOOKUP));
-    const QString name
-        = QStringLiteral("socket://%1:%2").arg(QLatin1String(LUMIVOX_HANGING_HOST)).arg(kAnyPort);
+    const QString name = QStringLiteral("socket://" LUMIVOX_HANGING_HOST ":%1").arg(kAnyPort);
     const testsupport::CommandLineRun run = testsupport::runCommandLine(
         {QStringLiteral("--status"), QStringLiteral("--port"), name}, runtime.path(), preload);
     qInfo("the command line ended after %lld ms", run.elapsedMs);
