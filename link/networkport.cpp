@@ -4,26 +4,30 @@
 
 #include "networkport.h"
 
+#include "hostlookup.h"
 #include "rfc2217session.h"
 
-#include <QEventLoop>
-#include <QHostInfo>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include <cstring>
 
 namespace {
 constexpr qsizetype kInputQueue = 1024; // bytes the link holds for the reader
-constexpr qsizetype kOutputQueue = 1024; // bytes that may wait to go out
+constexpr qsizetype kOutputQueue = 1024; // bytes that may wait to go out, answers included
 constexpr qint64 kChunk = 64 * 1024; // bytes the socket buffers and one read takes
-// Bytes one look at the socket takes at most: enough to clear a flood's backlog within
+// Bytes one look at an opening takes: what the socket buffers between two ticks, so that
+// no peer can make a look long.
+constexpr qint64 kLookLimit = kChunk;
+// Bytes one look at an open port takes at most: enough to clear a flood's backlog within
 // a few ticks, little enough that a look stays short whatever the peer sends.
 constexpr qint64 kPullLimit = 1024 * 1024;
+// Bytes asked of the system for each direction's buffer (Linux reserves twice as much).
+constexpr qint64 kSystemBuffer = kChunk;
+constexpr int kBufferedOnly = -1; // a pull that takes what the event loop buffered
 
 } // namespace
 
-std::unique_ptr<NetworkPort> NetworkPort::connect(const QString &text, QString *why)
+std::unique_ptr<NetworkPort> NetworkPort::start(const QString &text, QString *why)
 {
     const std::optional<portname::NetworkPortName> address
         = portname::parseNetworkPortName(text, why);
@@ -32,29 +36,11 @@ std::unique_ptr<NetworkPort> NetworkPort::connect(const QString &text, QString *
     std::unique_ptr<NetworkPort> port(new NetworkPort(*address, portname::canonicalName(*address)));
     QHostAddress literal;
     if (literal.setAddress(address->host)) {
-        port->resolved({literal}, QString());
+        port->addresses = {literal};
+        port->stage = Stage::Connecting;
+        port->connectNext();
     } else {
-        // In the background: a slow resolver must not hold the window.
-        NetworkPort *self = port.get();
-        QHostInfo::lookupHost(address->host, port->socket.get(), [self](const QHostInfo &info) {
-            self->resolved(info.addresses(),
-                           info.error() == QHostInfo::NoError ? QString() : info.errorString());
-        });
-    }
-    return port;
-}
-
-std::unique_ptr<NetworkPort> NetworkPort::open(const QString &text, QString *why)
-{
-    std::unique_ptr<NetworkPort> port = connect(text, why);
-    if (!port)
-        return nullptr;
-    Progress progress = Progress::Pending;
-    while ((progress = port->advance(true)) == Progress::Pending) { }
-    if (progress == Progress::Failed) {
-        if (why)
-            *why = port->failure();
-        return nullptr;
+        port->lookup = std::make_unique<HostLookup>(address->host);
     }
     return port;
 }
@@ -73,58 +59,38 @@ NetworkPort::NetworkPort(const portname::NetworkPortName &bridgeAddress, const Q
 
 NetworkPort::~NetworkPort()
 {
-    if (lookupWait)
-        lookupWait->quit();
+    // A lookup still running is left to end by itself.
     socket->abort();
-}
-
-void NetworkPort::resolved(const QList<QHostAddress> &found, const QString &error)
-{
-    if (stage != Stage::Resolving)
-        return;
-    addresses = found;
-    if (lookupWait)
-        lookupWait->quit();
-    if (addresses.isEmpty()) {
-        fail(error.isEmpty() ? QStringLiteral("Host not found") : error);
-        return;
-    }
-    stage = Stage::Connecting;
-    connectNext();
 }
 
 void NetworkPort::connectNext()
 {
     socket->abort();
     socket->connectToHost(addresses.takeFirst(), address.port);
+    // The system's buffers of the connection are bounded too: what a peer floods us with
+    // or does not read waits there, beyond the link's own queues.
+    socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, int(kSystemBuffer));
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, int(kSystemBuffer));
 }
 
 void NetworkPort::fail(const QString &why)
 {
-    stage = Stage::Failed;
     reason = name + QStringLiteral(": ") + why;
+    if (stage == Stage::Open)
+        gone = true; // what arrived before stays readable
+    else
+        stage = Stage::Failed;
     socket->abort();
 }
 
-int NetworkPort::remainingWait(bool wait) const
+NetworkPort::Progress NetworkPort::advance()
 {
-    return wait ? int(qMax<qint64>(0, deadline.remainingTime())) : 0;
-}
-
-NetworkPort::Progress NetworkPort::advance(bool wait)
-{
-    if (stage == Stage::Resolving && wait && !deadline.hasExpired()) {
-        // Only an explicit open waits for the resolver, and never past its deadline.
-        QEventLoop loop;
-        QTimer::singleShot(remainingWait(true), &loop, &QEventLoop::quit);
-        lookupWait = &loop;
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-        lookupWait = nullptr;
-    }
+    if (stage == Stage::Resolving)
+        stepResolving();
     if (stage == Stage::Connecting)
-        stepConnecting(wait);
+        stepConnecting();
     if (stage == Stage::Negotiating)
-        stepNegotiating(wait);
+        stepNegotiating();
     if (stage != Stage::Open && stage != Stage::Failed && deadline.hasExpired()) {
         if (stage == Stage::Resolving)
             fail(QStringLiteral("Looking up the host timed out"));
@@ -143,19 +109,29 @@ NetworkPort::Progress NetworkPort::advance(bool wait)
     }
 }
 
-void NetworkPort::stepConnecting(bool wait)
+void NetworkPort::stepResolving()
 {
-    // Without a wait the event loop makes the connection: a zero wait here would give
-    // the attempt up.
-    if (wait && socket->state() != QAbstractSocket::ConnectedState
-        && socket->state() != QAbstractSocket::UnconnectedState)
-        socket->waitForConnected(remainingWait(true));
+    if (!lookup->isFinished())
+        return;
+    addresses = lookup->addresses();
+    const QString error = lookup->errorString();
+    lookup.reset();
+    if (addresses.isEmpty()) {
+        fail(error);
+        return;
+    }
+    stage = Stage::Connecting;
+    connectNext();
+}
+
+void NetworkPort::stepConnecting()
+{
+    // The event loop makes the connection; this only looks at how far it is.
     switch (socket->state()) {
     case QAbstractSocket::ConnectedState:
         if (session) {
-            socket->write(session->start());
-            socket->flush();
             stage = Stage::Negotiating;
+            send(session->start());
         } else {
             stage = Stage::Open;
         }
@@ -173,30 +149,29 @@ void NetworkPort::stepConnecting(bool wait)
     }
 }
 
-void NetworkPort::stepNegotiating(bool wait)
+void NetworkPort::stepNegotiating()
 {
-    while (!session->isConfigured() && !session->isRefused() && !gone) {
-        if (!pull(remainingWait(wait)))
-            break;
-    }
-    if (session->isRefused())
-        fail(QStringLiteral("The bridge does not offer serial port control"));
-    else if (gone)
+    // One look, bounded in bytes: a bridge that keeps sending never keeps the opening
+    // from its deadline.
+    pull(kLookLimit, kBufferedOnly);
+    if (stage != Stage::Negotiating)
+        return;
+    if (gone)
         fail(socket->errorString());
     else if (session->isConfigured())
         stage = Stage::Open;
 }
 
-bool NetworkPort::pull(int waitMs)
+bool NetworkPort::pull(qint64 limit, int waitMs)
 {
     qint64 taken = 0;
-    while (taken < kPullLimit) {
+    while (taken < limit && stage != Stage::Failed && !gone) {
         // What came before the connection ended is still read.
         if (socket->bytesAvailable() == 0
-            && (socket->state() != QAbstractSocket::ConnectedState
+            && (waitMs == kBufferedOnly || socket->state() != QAbstractSocket::ConnectedState
                 || !socket->waitForReadyRead(taken ? 0 : waitMs)))
             break;
-        const QByteArray raw = socket->read(kChunk);
+        const QByteArray raw = socket->read(qMin(kChunk, limit - taken));
         if (raw.isEmpty())
             break;
         taken += raw.size();
@@ -204,10 +179,10 @@ bool NetworkPort::pull(int waitMs)
         if (session) {
             QByteArray answer;
             data = session->receive(raw, &answer);
-            if (!answer.isEmpty() && socket->state() == QAbstractSocket::ConnectedState) {
-                socket->write(answer);
-                socket->flush();
-            }
+            if (!session->refusal().isEmpty())
+                fail(session->refusal());
+            else if (!answer.isEmpty() && !send(answer))
+                fail(QStringLiteral("The bridge sends requests faster than it reads the answers"));
         }
         // What does not fit is lost, as a full driver queue loses it.
         input.append(data.constData(), qMin(data.size(), kInputQueue - input.size()));
@@ -217,12 +192,34 @@ bool NetworkPort::pull(int waitMs)
     return taken > 0;
 }
 
+bool NetworkPort::send(const QByteArray &bytes)
+{
+    // Telnet answers share the data's bound: they go while the queue has room, and a peer
+    // that asks faster than it reads the answers fills it.
+    for (qsizetype sent = 0; sent < bytes.size();) {
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            return true; // nobody to answer: the end of the connection is noticed anyway
+        qint64 room = kOutputQueue - socket->bytesToWrite();
+        if (room <= 0) {
+            socket->flush();
+            room = kOutputQueue - socket->bytesToWrite();
+        }
+        if (room <= 0)
+            return false;
+        const qsizetype piece = qsizetype(qMin<qint64>(room, bytes.size() - sent));
+        socket->write(bytes.constData() + sent, piece);
+        sent += piece;
+    }
+    socket->flush();
+    return true;
+}
+
 quint32 NetworkPort::read(char *buffer, quint32 count)
 {
     // The socket is looked at only once the queue is empty: a look costs a system call,
     // and the tick asks for one byte at a time.
     if (input.isEmpty() && stage == Stage::Open)
-        pull(0);
+        pull(kPullLimit, 0);
     const qsizetype taken = qMin(qsizetype(count), input.size());
     if (!buffer || taken <= 0)
         return 0;

@@ -11,34 +11,44 @@
 
 #include <memory>
 
+class HostLookup;
 class QTcpSocket;
-class QEventLoop;
 class Rfc2217Session;
 
 // A projector's serial line served by a bridge on the network: raw TCP (socket://) or
-// Telnet with serial port control (rfc2217://). The connection is made in steps that
-// never wait unless asked to: the host is looked up in the background, the connection
-// and the bridge's answers come in through the event loop or a bounded wait.
+// Telnet with serial port control (rfc2217://).
+//
+// Opening one (looking the host up, connecting, setting the line) has one deadline,
+// kOpenWait after start(), that every step obeys whatever the bridge sends. The host is
+// looked up on a thread of its own that nothing waits for, the connection is made and
+// read by the event loop, and each look at it takes a bounded number of bytes.
+//
+// What a port holds is bounded whatever the peer does, about 260 KiB at most: the socket
+// buffers 64 KiB of what arrives, the link's input queue holds 1 KiB, one look takes 64 KiB
+// and makes at most as much line data and as many Telnet answers while it lasts, and
+// everything queued toward the bridge, answers included, is 1 KiB. The system is asked
+// for 64 KiB of buffer each way (Linux reserves twice that). A bridge that asks more than
+// it reads the answers to is dropped as misbehaving.
 class NetworkPort : public PortDevice
 {
 public:
-    // An explicit open waits at most this long for the connection and the line settings.
+    // The one deadline of an opening, from start(): lookup, connection and line settings.
     static constexpr int kOpenWait = 3000; // ms
 
     enum class Progress { Pending, Open, Failed };
 
-    // Starts connecting; nothing waits. Null, with the reason, for a malformed name.
-    static std::unique_ptr<NetworkPort> connect(const QString &name, QString *reason = nullptr);
-    // Connects and sets the line, waiting at most kOpenWait ms; null with the reason.
-    static std::unique_ptr<NetworkPort> open(const QString &name, QString *reason = nullptr);
+    // Starts opening; nothing waits. Null, with the reason, for a malformed name.
+    static std::unique_ptr<NetworkPort> start(const QString &name, QString *reason = nullptr);
 
     ~NetworkPort() override;
 
-    // Moves a connection being made on. With wait, waits for the network up to the
-    // attempt's deadline (kOpenWait after connect()); without, only looks. An attempt
-    // past its deadline has failed.
-    Progress advance(bool wait);
-    // Why the attempt failed, for the log.
+    // After start(), called at each tick of a timer (every 100 ms, say) while the event
+    // loop runs, until it says Open or Failed. It never waits: each call is one look of
+    // bounded size. An opening fails by the first call after kOpenWait ms, with the reason
+    // in failure(); an open port is then used through PortDevice.
+    Progress advance();
+    // Why the opening failed, or why an open port was dropped (a misbehaving bridge), for
+    // the log; it starts with the port's name.
     QString failure() const { return reason; }
 
     quint32 read(char *buffer, quint32 count) override;
@@ -56,23 +66,28 @@ private:
     enum class Stage { Resolving, Connecting, Negotiating, Open, Failed };
 
     NetworkPort(const portname::NetworkPortName &address, const QString &location);
-    void resolved(const QList<QHostAddress> &found, const QString &error);
+    void stepResolving();
     void connectNext();
+    // Gives the opening up, or ends an open port as gone (what arrived stays readable),
+    // with the reason.
     void fail(const QString &why);
-    void stepConnecting(bool wait);
-    void stepNegotiating(bool wait);
-    // Takes what the bridge has sent into the input queue; false when nothing came.
-    bool pull(int waitMs);
-    int remainingWait(bool wait) const;
+    void stepConnecting();
+    void stepNegotiating();
+    // Takes up to `limit` bytes the bridge has sent into the input queue, answering what
+    // the Telnet session owes; false when nothing came. With waitMs < 0 only what the event
+    // loop has buffered is taken; else the socket is asked, waiting up to waitMs for it.
+    bool pull(qint64 limit, int waitMs);
+    // Queues bytes toward the bridge within the output bound; false when they do not fit.
+    bool send(const QByteArray &bytes);
 
     portname::NetworkPortName address;
     QString name;
     std::unique_ptr<QTcpSocket> socket;
     std::unique_ptr<Rfc2217Session> session; // for rfc2217:// only
+    std::unique_ptr<HostLookup> lookup; // while a name is looked up
     QDeadlineTimer deadline;
     Stage stage = Stage::Resolving;
     QList<QHostAddress> addresses; // still to try, in the resolver's order
-    QEventLoop *lookupWait = nullptr; // an open() waiting for the resolver
     QString reason;
     QByteArray input; // the line's bytes not yet handed out
     bool gone = false;

@@ -17,7 +17,7 @@ PortOpener::PortOpener(const QString &name)
         reason = QLatin1String(kControlCharacter);
         current = State::Failed;
     } else if (portname::isNetworkPortName(name)) {
-        connection = NetworkPort::connect(name, &reason);
+        connection = NetworkPort::start(name, &reason);
         current = connection ? State::Pending : State::Failed;
         advance(); // a literal address that refuses at once is known now
     } else if (!portname::reachesSystemIntact(name)) {
@@ -35,7 +35,7 @@ PortOpener::State PortOpener::advance()
 {
     if (current != State::Pending || !connection)
         return current;
-    switch (connection->advance(false)) {
+    switch (connection->advance()) {
     case NetworkPort::Progress::Open:
         port = std::move(connection);
         current = State::Open;

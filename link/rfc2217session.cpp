@@ -2,6 +2,8 @@
 
 #include "protocol.h"
 
+#include <iterator>
+
 namespace {
 // Telnet (RFC 854) commands and the options this client takes part in.
 constexpr uchar kSe = 240;
@@ -33,6 +35,17 @@ constexpr uchar kDtrOff = 9;
 constexpr uchar kRtsOff = 12;
 constexpr uchar kPurgeBoth = 3;
 constexpr int kMaxSubnegotiation = 64; // longer ones (a signature) are cut, not stored whole
+constexpr int kAnswerHeader = 2; // the option and the answer's code come before the value
+constexpr int kBaudBytes = 4; // a baud rate goes in network byte order
+constexpr int kByteBits = 8;
+
+// The values of SET-CONTROL, in the groups a bridge answers by: the setting it reports.
+constexpr uchar kXonXoffFlowControl = 2;
+constexpr uchar kHardwareFlowControl = 3;
+constexpr uchar kDcdFlowControl = 17;
+constexpr uchar kDsrFlowControl = 19;
+constexpr uchar kDtrOn = 8;
+constexpr uchar kRtsOn = 11;
 
 // The answers waited for, one bit per request code.
 constexpr unsigned bit(uchar code)
@@ -41,6 +54,59 @@ constexpr unsigned bit(uchar code)
 }
 constexpr unsigned kAnswersNeeded = bit(kSetBaudRate) | bit(kSetDataSize) | bit(kSetParity)
     | bit(kSetStopSize) | bit(kSetControl) | bit(kPurgeData);
+
+// How the log names a value of each setting.
+QString baudText(quint32 rate)
+{
+    return QStringLiteral("%1 baud").arg(rate);
+}
+
+QString dataSizeText(uchar bits)
+{
+    return QStringLiteral("%1 data bits").arg(bits);
+}
+
+QString parityText(uchar parity)
+{
+    static const char *const names[] = {nullptr, "no", "odd", "even", "mark", "space"};
+    if (parity > 0 && size_t(parity) < std::size(names))
+        return QLatin1String(names[parity]) + QStringLiteral(" parity");
+    return QStringLiteral("parity %1").arg(parity);
+}
+
+QString stopSizeText(uchar size)
+{
+    constexpr uchar kTwoStopBits = 2;
+    constexpr uchar kOneAndAHalf = 3;
+    if (size == kOneStopBit)
+        return QStringLiteral("1 stop bit");
+    if (size == kTwoStopBits)
+        return QStringLiteral("2 stop bits");
+    if (size == kOneAndAHalf)
+        return QStringLiteral("1.5 stop bits");
+    return QStringLiteral("stop size %1").arg(size);
+}
+
+QString flowText(uchar flow)
+{
+    switch (flow) {
+    case kNoFlowControl:
+        return QStringLiteral("no flow control");
+    case kXonXoffFlowControl:
+        return QStringLiteral("XON/XOFF flow control");
+    case kHardwareFlowControl:
+        return QStringLiteral("hardware flow control");
+    case kDcdFlowControl:
+        return QStringLiteral("DCD flow control");
+    default:
+        return QStringLiteral("DSR flow control");
+    }
+}
+
+QString signalText(const char *name, bool on)
+{
+    return QLatin1String(name) + (on ? QStringLiteral(" on") : QStringLiteral(" off"));
+}
 
 bool supported(uchar option)
 {
@@ -138,8 +204,40 @@ void Rfc2217Session::negotiate(State verb, uchar option, QByteArray *answer)
         if (ours[option])
             command(answer, kWont, option);
         ours[option] = askedOurs[option] = false;
-        if (option == kComPort)
-            refused = true;
+        if (option == kComPort && refused.isEmpty())
+            refused = QStringLiteral("The bridge does not offer serial port control");
+        break;
+    default:
+        break;
+    }
+}
+
+void Rfc2217Session::refuse(const QString &what, const QString &asked)
+{
+    if (refused.isEmpty())
+        refused = QStringLiteral("The bridge set %1 instead of %2").arg(what, asked);
+}
+
+void Rfc2217Session::checkControl(uchar value)
+{
+    // A bridge answers each request with the setting of that group it has now; the groups
+    // not asked about (break, inbound flow control) are not the line's concern here.
+    switch (value) {
+    case kNoFlowControl:
+    case kXonXoffFlowControl:
+    case kHardwareFlowControl:
+    case kDcdFlowControl:
+    case kDsrFlowControl:
+        if (value == kNoFlowControl)
+            answered |= bit(kSetControl);
+        else
+            refuse(flowText(value), flowText(kNoFlowControl));
+        break;
+    case kDtrOn:
+        refuse(signalText("DTR", true), signalText("DTR", false));
+        break;
+    case kRtsOn:
+        refuse(signalText("RTS", true), signalText("RTS", false));
         break;
     default:
         break;
@@ -148,13 +246,81 @@ void Rfc2217Session::negotiate(State verb, uchar option, QByteArray *answer)
 
 void Rfc2217Session::subnegotiation()
 {
-    // Answers to the requests count; the bridge's line and modem state notifications and
-    // anything else are dropped.
-    if (sub.size() < 2 || uchar(sub.at(0)) != kComPort)
+    // The answers to the requests count, once they have been made; the bridge's line and
+    // modem state notifications and anything else are dropped. An answer of the wrong
+    // length is not one: the line waits for a proper one until its time is up.
+    if (!lineRequested || sub.size() < kAnswerHeader || uchar(sub.at(0)) != kComPort
+        || uchar(sub.at(1)) <= kServerOffset)
         return;
-    const uchar code = uchar(sub.at(1));
-    if (code > kServerOffset && code - kServerOffset <= kPurgeData)
-        answered |= bit(uchar(code - kServerOffset));
+    const uchar code = uchar(uchar(sub.at(1)) - kServerOffset);
+    const QByteArray value = sub.mid(kAnswerHeader);
+    if (code == kSetBaudRate && value.size() == kBaudBytes) {
+        quint32 rate = 0;
+        for (char byte : value)
+            rate = (rate << kByteBits) | uchar(byte);
+        if (rate == kBaudRate)
+            answered |= bit(code);
+        else
+            refuse(baudText(rate), baudText(kBaudRate));
+        return;
+    }
+    if (value.size() != 1)
+        return;
+    const uchar setting = uchar(value.at(0));
+    switch (code) {
+    case kSetDataSize:
+        if (setting == kEightBits)
+            answered |= bit(code);
+        else
+            refuse(dataSizeText(setting), dataSizeText(kEightBits));
+        break;
+    case kSetParity:
+        if (setting == kNoParity)
+            answered |= bit(code);
+        else
+            refuse(parityText(setting), parityText(kNoParity));
+        break;
+    case kSetStopSize:
+        if (setting == kOneStopBit)
+            answered |= bit(code);
+        else
+            refuse(stopSizeText(setting), stopSizeText(kOneStopBit));
+        break;
+    case kSetControl:
+        checkControl(setting);
+        break;
+    case kPurgeData:
+        answered |= bit(code);
+        break;
+    default:
+        break;
+    }
+}
+
+void Rfc2217Session::takeCommand(uchar byte)
+{
+    switch (byte) {
+    case kWill:
+        state = State::Will;
+        break;
+    case kWont:
+        state = State::Wont;
+        break;
+    case kDo:
+        state = State::Do;
+        break;
+    case kDont:
+        state = State::Dont;
+        break;
+    case kSb:
+        state = State::Sub;
+        sub.clear();
+        break;
+    default:
+        // Any other command (NOP, GA, a break) carries nothing for the line.
+        state = State::Data;
+        break;
+    }
 }
 
 QByteArray Rfc2217Session::receive(const QByteArray &bytes, QByteArray *answer)
@@ -180,20 +346,12 @@ QByteArray Rfc2217Session::receive(const QByteArray &bytes, QByteArray *answer)
             }
             break;
         case State::Command:
-            state = State::Data;
-            if (byte == kIac)
+            if (byte == kIac) {
                 data.append(c);
-            else if (byte == kWill)
-                state = State::Will;
-            else if (byte == kWont)
-                state = State::Wont;
-            else if (byte == kDo)
-                state = State::Do;
-            else if (byte == kDont)
-                state = State::Dont;
-            else if (byte == kSb)
-                state = State::Sub, sub.clear();
-            // Any other command (NOP, GA, a break) carries nothing for the line.
+                state = State::Data;
+            } else {
+                takeCommand(byte);
+            }
             break;
         case State::Will:
         case State::Wont:
@@ -214,9 +372,13 @@ QByteArray Rfc2217Session::receive(const QByteArray &bytes, QByteArray *answer)
                     sub.append(c);
                 state = State::Sub;
             } else {
-                // IAC SE ends it; any other command ends it as well (RFC 855).
+                // IAC SE ends it; any other command ends it as well and is taken as the
+                // command it is (RFC 855).
                 subnegotiation();
-                state = State::Data;
+                if (byte == kSe)
+                    state = State::Data;
+                else
+                    takeCommand(byte);
             }
             break;
         }
@@ -240,5 +402,5 @@ QByteArray Rfc2217Session::encode(const QByteArray &data) const
 
 bool Rfc2217Session::isConfigured() const
 {
-    return (answered & kAnswersNeeded) == kAnswersNeeded;
+    return refused.isEmpty() && (answered & kAnswersNeeded) == kAnswersNeeded;
 }

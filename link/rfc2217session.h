@@ -23,17 +23,23 @@ public:
     // The line's bytes as they go on the connection (0xFF doubled).
     QByteArray encode(const QByteArray &data) const;
 
-    // Every setting the bridge answers has been answered. Bridges serving a line without
-    // modem control do not answer the DTR and RTS requests, so those are not waited for.
+    // Every setting the bridge answers has been answered as asked. Bridges serving a line
+    // without modem control do not answer the DTR and RTS requests, so those are not waited
+    // for; when they are answered, the answers are checked as well.
     bool isConfigured() const;
-    // The bridge refused serial port control: it cannot set the line.
-    bool isRefused() const { return refused; }
+    // Why the line cannot be the projector's: the bridge refused serial port control, or it
+    // answered a request with a value other than the one asked for (the first such answer
+    // is named). Empty while neither happened.
+    QString refusal() const { return refused; }
 
 private:
     enum class State { Data, DataCr, Command, Will, Wont, Do, Dont, Sub, SubCommand };
 
+    void takeCommand(uchar byte);
     void negotiate(State verb, uchar option, QByteArray *answer);
     void subnegotiation();
+    void checkControl(uchar value);
+    void refuse(const QString &what, const QString &asked);
     void requestLine(QByteArray *answer);
 
     State state = State::Data;
@@ -43,8 +49,8 @@ private:
     std::array<bool, 256> askedOurs {};
     std::array<bool, 256> askedTheirs {};
     bool lineRequested = false;
-    bool refused = false;
-    unsigned answered = 0; // bit per answered setting
+    QString refused;
+    unsigned answered = 0; // bit per setting answered as asked
 };
 
 #endif // RFC2217SESSION_H

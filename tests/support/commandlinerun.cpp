@@ -10,7 +10,8 @@ namespace {
 constexpr int kRunBound = 30000; // ms: a command line that takes longer hangs
 } // namespace
 
-CommandLineRun runCommandLine(const QStringList &arguments, const QString &runtimeDirectory)
+CommandLineRun runCommandLine(const QStringList &arguments, const QString &runtimeDirectory,
+                              const QProcessEnvironment &extra)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -19,6 +20,7 @@ CommandLineRun runCommandLine(const QStringList &arguments, const QString &runti
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    environment.insert(extra);
     process.setProcessEnvironment(environment);
     QSignalSpy finished(&process, &QProcess::finished);
     QElapsedTimer clock;

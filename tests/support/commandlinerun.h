@@ -1,6 +1,7 @@
 #ifndef COMMANDLINERUN_H
 #define COMMANDLINERUN_H
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -16,9 +17,10 @@ struct CommandLineRun
 
 // Runs the real program with these arguments and `runtimeDirectory` as its
 // XDG_RUNTIME_DIR (a private one: the local channel of a window of the test, or none),
-// with no display. The event loop runs meanwhile, so a projector or a window of the test
-// goes on working.
-CommandLineRun runCommandLine(const QStringList &arguments, const QString &runtimeDirectory);
+// with no display, and the variables of `extra` besides. The event loop runs meanwhile, so a
+// projector or a window of the test goes on working.
+CommandLineRun runCommandLine(const QStringList &arguments, const QString &runtimeDirectory,
+                              const QProcessEnvironment &extra = QProcessEnvironment());
 
 } // namespace testsupport
 
