@@ -18,7 +18,34 @@ QString translated(const char *source)
 const char kNotPossible[]
     = QT_TRANSLATE_NOOP("Lumivox", "Communication with projector not possible.\r");
 const char kSendFailed[] = "Failed to send data to serial port";
+// A lamp that is not on this long after a power-on did not come on: the projector is off.
+constexpr qint64 kWarmUpLimit = 90000; // ms
 } // namespace
+
+QString ProjectorSession::powerName(Power power)
+{
+    switch (power) {
+    case Power::Off:
+        return QStringLiteral("off");
+    case Power::On:
+        return QStringLiteral("on");
+    case Power::Warming:
+        return QStringLiteral("warming");
+    case Power::Cooling:
+        return QStringLiteral("cooling");
+    case Power::Unknown:
+        break;
+    }
+    return QStringLiteral("unknown");
+}
+
+void ProjectorSession::setPower(Power power)
+{
+    if (power == powerState)
+        return;
+    powerState = power;
+    emit powerChanged(power);
+}
 
 ProjectorSession::ProjectorSession(QObject *parent)
     : QObject(parent)
@@ -100,8 +127,11 @@ quint32 ProjectorSession::readBytes(char *buffer, quint32 count)
 bool ProjectorSession::send(protocol::Command id)
 {
     // Neutral until the projector reports its lamp again.
-    if (id == protocol::Command::PowerOn || id == protocol::Command::PowerOff)
+    if (id == protocol::Command::PowerOn || id == protocol::Command::PowerOff) {
         emit powerChanging();
+        powerCommandSent.start();
+        setPower(id == protocol::Command::PowerOn ? Power::Warming : Power::Cooling);
+    }
     return send(QByteArray(protocol::command(id).text));
 }
 
@@ -228,6 +258,9 @@ void ProjectorSession::handleReply(const QString &line)
     case protocol::ReplyKind::LampOn:
         lampOn = reply.kind == protocol::ReplyKind::LampOn;
         emit lampReported(lampOn);
+        // While the lamp warms up the projector reports it off.
+        if (lampOn || powerState != Power::Warming || powerCommandSent.hasExpired(kWarmUpLimit))
+            setPower(lampOn ? Power::On : Power::Off);
         break;
     case protocol::ReplyKind::NotAvailable:
         emit message(

@@ -6,6 +6,7 @@
 #include "protocol.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -38,6 +39,14 @@ public:
     static constexpr int kTickReadLimit = 1024;
     // Frames that may wait behind the one being written.
     static constexpr int kMaxWaitingFrames = 16;
+
+    // What the projector is doing, as far as the session knows: a serial projector tells
+    // only whether its lamp is on, so after a power command the session says it is
+    // warming up or cooling down until the lamp reports the outcome.
+    enum class Power { Unknown, Off, On, Warming, Cooling };
+    Q_ENUM(Power)
+    // "unknown", "off", "on", "warming", "cooling": for scripts and other programs.
+    static QString powerName(Power power);
 
     enum class OpenResult {
         Open,
@@ -91,6 +100,7 @@ public:
     void submit(ScriptedRequest *request);
 
     bool isLampOn() const { return lampOn; }
+    Power power() const { return powerState; }
     quint32 noContactTicks() const { return noContactCount; }
     const QString &pendingReply() const { return replyLine.line(); }
 
@@ -107,6 +117,8 @@ signals:
     void lampReported(bool on);
     // A power command is about to be sent: the lamp state will change.
     void powerChanging();
+    // What the projector is doing has changed (see Power).
+    void powerChanged(ProjectorSession::Power power);
     // A line for the log, translated, ending with a carriage return.
     void message(const QString &text);
     // A reply line, once the session has handled it.
@@ -135,6 +147,7 @@ private:
     PortWatch::Presence lookForBridge(const QString &portName);
     void serveRequests();
     bool isLineBusy() const { return writing || failureWaits > 0; }
+    void setPower(Power power);
 
     std::unique_ptr<PortDevice> device;
     QString name;
@@ -150,6 +163,9 @@ private:
     qint32 pollCount = 50;
     bool polling = true;
     bool lampOn = false;
+    Power powerState = Power::Unknown;
+    // Since when a power command's outcome is awaited.
+    QElapsedTimer powerCommandSent;
     bool writing = false;
     int failureWaits = 0; // receivers of writeFailed() still asking
     bool askOnWriteFailure = false;

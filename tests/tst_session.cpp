@@ -38,6 +38,8 @@ class TestSession : public QObject
 
 private slots:
     void pollsAndWatchdog();
+    void powerFollowsCommandsAndLamp_data();
+    void powerFollowsCommandsAndLamp();
     void requestWaitsForTheLine_data();
     void requestWaitsForTheLine();
     void frameStaysOnItsDevice();
@@ -81,6 +83,45 @@ void TestSession::pollsAndWatchdog()
     session.tick();
     QCOMPARE(lost.size(), 1);
     QVERIFY(session.isLampOn()); // losing contact says nothing of the lamp
+}
+
+void TestSession::powerFollowsCommandsAndLamp_data()
+{
+    // Steps: a command sent ("on", "off") or a lamp reply ("LAMP 0", "LAMP 1"), and the
+    // power state after each.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("states");
+    QTest::newRow("reported off") << QStringList {"LAMP 0"} << QStringList {"off"};
+    QTest::newRow("warming up") << QStringList {"on", "LAMP 0", "LAMP 0", "LAMP 1"}
+                                << QStringList {"warming", "warming", "warming", "on"};
+    QTest::newRow("switched off") << QStringList {"LAMP 1", "off", "LAMP 0"}
+                                  << QStringList {"on", "cooling", "off"};
+    QTest::newRow("off again while warming")
+        << QStringList {"on", "off", "LAMP 0"} << QStringList {"warming", "cooling", "off"};
+}
+
+void TestSession::powerFollowsCommandsAndLamp()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, states);
+    ProjectorSession session; // no port: commands go nowhere, the state follows them
+    QSignalSpy changed(&session, &ProjectorSession::powerChanged);
+    QCOMPARE(ProjectorSession::powerName(session.power()), QStringLiteral("unknown"));
+    for (int i = 0; i < steps.size(); ++i) {
+        const QString &step = steps.at(i);
+        if (step == QLatin1String("on") || step == QLatin1String("off"))
+            session.send(step == QLatin1String("on") ? protocol::Command::PowerOn
+                                                     : protocol::Command::PowerOff);
+        else
+            session.handleReply(step);
+        QCOMPARE(ProjectorSession::powerName(session.power()), states.at(i));
+    }
+    // Said once for each change, never for a state that stays.
+    int changes = 0;
+    QString previous = QStringLiteral("unknown");
+    for (const QString &state : states)
+        changes += std::exchange(previous, state) != state;
+    QCOMPARE(changed.size(), changes);
 }
 
 void TestSession::requestWaitsForTheLine_data()
