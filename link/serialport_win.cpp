@@ -1,5 +1,5 @@
 // The serial port on Windows: the Win32 serial calls. The driver keeps the 1024-byte
-// queues and does the waiting, so the link's own input queue stays unused here.
+// queues and does the waiting; reads hand out what it holds.
 
 #include "portnames.h"
 #include "serialport.h"

@@ -81,7 +81,7 @@ void ProjectorSession::closePort()
 {
     watch.stop(); // whoever closes the port has chosen what comes next
     opening.reset();
-    reconnecting.reset();
+    bridgeLook.reset();
     dropPort();
 }
 
@@ -392,7 +392,7 @@ void ProjectorSession::lookForVanishedPort()
 bool ProjectorSession::reopen(const QString &portName, QString *reason)
 {
     // The watch's reopening of a bridge: the connection it made stands already.
-    std::unique_ptr<PortOpener> opener = std::move(reconnecting);
+    std::unique_ptr<PortOpener> opener = std::move(bridgeLook);
     if (!opener || opener->state() != PortOpener::State::Open)
         opener = std::make_unique<PortOpener>(portName);
     if (opener->state() != PortOpener::State::Open) {
@@ -410,13 +410,13 @@ PortWatch::Presence ProjectorSession::lookForBridge(const QString &bridge)
     // and looked at again at each tick until it stands or fails, never waited for. One
     // that stands is the one reopen() takes over. A bridge that is away refuses or does
     // not answer: that is its absence, not news.
-    if (!reconnecting)
-        reconnecting = std::make_unique<PortOpener>(bridge);
-    switch (reconnecting->advance()) {
+    if (!bridgeLook)
+        bridgeLook = std::make_unique<PortOpener>(bridge);
+    switch (bridgeLook->advance()) {
     case PortOpener::State::Open:
         return PortWatch::Presence::Same;
     case PortOpener::State::Failed:
-        reconnecting.reset();
+        bridgeLook.reset();
         return PortWatch::Presence::Absent;
     case PortOpener::State::Pending:
         break;

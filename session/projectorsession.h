@@ -155,7 +155,7 @@ private:
     // on the port it started on.
     quint64 generation = 0;
     std::unique_ptr<PortOpener> opening; // an explicit open of a bridge, being made
-    std::unique_ptr<PortOpener> reconnecting; // the watch's look for a vanished bridge
+    std::unique_ptr<PortOpener> bridgeLook; // the watch's look for a vanished bridge
     PortWatch watch;
     LineAssembler replyLine;
     quint32 noContactCount = kNoContact;

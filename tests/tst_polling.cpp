@@ -210,9 +210,9 @@ void TestPolling::replies()
     QCOMPARE(logText(*window), log);
     QCOMPARE(panel(*window), colour);
     QCOMPARE(window->isLampOn(), lampOn);
-    QCOMPARE(window->noContactTicks(), 1u); // every row ends with a line in its last tick
+    QCOMPARE(window->session().noContactTicks(), 1u); // every row ends with a line in its last tick
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
-    QVERIFY(window->pendingReply().isEmpty());
+    QVERIFY(window->session().pendingReply().isEmpty());
 }
 
 void TestPolling::twoLinesTwoTicks()
@@ -236,11 +236,11 @@ void TestPolling::partialLineWaits()
         tick();
     deliver("MP");
     tick();
-    QCOMPARE(window->pendingReply(), QStringLiteral("LAMP"));
+    QCOMPARE(window->session().pendingReply(), QStringLiteral("LAMP"));
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
     deliver(" 0\r");
     tick();
-    QCOMPARE(window->pendingReply(), QString());
+    QCOMPARE(window->session().pendingReply(), QString());
     QCOMPARE(panel(*window), QStringLiteral("red"));
     QVERIFY(showsIcon(*window, connectIcon));
     QCOMPARE(logText(*window), QString());
@@ -251,7 +251,7 @@ void TestPolling::watchdog()
     tick(); // silent from the start: no contact at once
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
     QVERIFY(showsIcon(*window, disconnectIcon));
-    QCOMPARE(window->noContactTicks(), 50u);
+    QCOMPARE(window->session().noContactTicks(), 50u);
 
     deliver("LAMP 1\r");
     tick();
@@ -269,7 +269,7 @@ void TestPolling::watchdog()
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
     QVERIFY(showsIcon(*window, disconnectIcon));
     QCOMPARE(panel(*window), QStringLiteral("yellow"));
-    QCOMPARE(window->noContactTicks(), 50u);
+    QCOMPARE(window->session().noContactTicks(), 50u);
     QVERIFY(window->isLampOn()); // losing contact leaves the lamp flag alone
 
     // Regaining contact does not bring the green back; the next lamp reply does.
@@ -314,10 +314,10 @@ void TestPolling::overLongLine()
     for (qsizetype sent = 0; sent < line.size(); sent += kWireChunk) {
         deliver(line.mid(sent, kWireChunk));
         tick();
-        QVERIFY(window->pendingReply().size() <= protocol::kMaxReplyLength);
+        QVERIFY(window->session().pendingReply().size() <= protocol::kMaxReplyLength);
     }
     QCOMPARE(logText(*window), QString(protocol::kMaxReplyLength, QLatin1Char('x')) + "\n");
-    QVERIFY(window->pendingReply().isEmpty());
+    QVERIFY(window->session().pendingReply().isEmpty());
     deliver("LAMP 1\r");
     tick();
     QCOMPARE(panel(*window), QStringLiteral("green"));
@@ -338,12 +338,12 @@ void TestPolling::floodWithoutCarriageReturn()
             continue;
         }
         tick();
-        QVERIFY(window->pendingReply().size() <= protocol::kMaxReplyLength);
+        QVERIFY(window->session().pendingReply().size() <= protocol::kMaxReplyLength);
         QVERIFY2(++ticks < kFlood, "the flood never ends");
     }
     QCOMPARE(boxes.count(), 0); // the polls went out meanwhile
     QVERIFY(window->session().port());
-    QCOMPARE(window->pendingReply().size(), protocol::kMaxReplyLength);
+    QCOMPARE(window->session().pendingReply().size(), protocol::kMaxReplyLength);
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
 
     deliver("\rLAMP 1\r");

@@ -37,12 +37,11 @@ public:
 
     ProjectorSession &session() { return projector; }
     const ProjectorSession &session() const { return projector; }
-    // Read-only views of the window's state, for the close handling's callers and tests.
+    // Read-only views of the window's state: its widgets, whether closing will ask about
+    // the lamp, and the height the next tick applies.
     const Ui_LumivoxClass &form() const { return ui; }
     bool isLampOn() const { return projector.isLampOn(); }
-    quint32 noContactTicks() const { return projector.noContactTicks(); }
     qint32 pendingWindowHeight() const { return pendingHeight; }
-    const QString &pendingReply() const { return projector.pendingReply(); }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
