@@ -389,7 +389,7 @@ void TestNetwork::floodWithoutCarriageReturn()
     connect(&sampler, &QTimer::timeout, this, [&] {
         if (window->session().port())
             held = qMax(held, window->session().port()->queued());
-        line = qMax(line, window->pendingReply().size());
+        line = qMax(line, window->session().pendingReply().size());
     });
     sampler.start(testsupport::TickWatch::kTickInterval / 2);
     QElapsedTimer clock;
