@@ -224,7 +224,10 @@ void ProjectorSession::tick()
     ++noContactCount;
     if (noContactCount >= kNoContact) {
         noContactCount = kNoContact;
-        emit noContact();
+        if (!contactLostSaid) {
+            contactLostSaid = true;
+            emit contactLost();
+        }
     }
 
     lookForVanishedPort();
@@ -247,6 +250,7 @@ void ProjectorSession::lineReceived()
     if (noContactCount >= kNoContact)
         emit contactGained();
     noContactCount = 0;
+    contactLostSaid = false;
     handleReply(replyLine.take());
 }
 

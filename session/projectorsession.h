@@ -102,6 +102,7 @@ public:
     bool isLampOn() const { return lampOn; }
     Power power() const { return powerState; }
     quint32 noContactTicks() const { return noContactCount; }
+    bool hasContact() const { return noContactCount < kNoContact; }
     const QString &pendingReply() const { return replyLine.line(); }
 
 signals:
@@ -111,8 +112,9 @@ signals:
     void portChanged();
     // A reply line came after a time without contact.
     void contactGained();
-    // At every tick for as long as there is no contact.
-    void noContact();
+    // No reply line for kNoContact ticks, or none yet since the start: said once; while it
+    // lasts, noContactTicks() stays at kNoContact.
+    void contactLost();
     // The projector reported its lamp (at every lamp reply).
     void lampReported(bool on);
     // A power command is about to be sent: the lamp state will change.
@@ -159,6 +161,7 @@ private:
     PortWatch watch;
     LineAssembler replyLine;
     quint32 noContactCount = kNoContact;
+    bool contactLostSaid = false;
     // Ticks since the last lamp poll; 50 makes the first tick poll at once.
     qint32 pollCount = 50;
     bool polling = true;

@@ -55,7 +55,7 @@ void TestSession::pollsAndWatchdog()
     QString reason;
     QCOMPARE(session.openPort(fake.slavePath(), &reason), ProjectorSession::OpenResult::Open);
     QSignalSpy gained(&session, &ProjectorSession::contactGained);
-    QSignalSpy lost(&session, &ProjectorSession::noContact);
+    QSignalSpy lost(&session, &ProjectorSession::contactLost);
     QSignalSpy lamp(&session, &ProjectorSession::lampReported);
 
     // The first tick polls at once, then every 31st.
@@ -67,7 +67,8 @@ void TestSession::pollsAndWatchdog()
     session.tick();
     QVERIFY(fake.waitForFrames(2, kWireWait));
     QCOMPARE(fake.frames(), QList<QByteArray>(2, testsupport::pollFrame()));
-    QCOMPARE(lost.size(), kPollPeriod + 1); // no line yet: no contact at every tick
+    QCOMPARE(lost.size(), 1); // no line yet: no contact, said once
+    QVERIFY(!session.hasContact());
 
     fake.send("LAMP 1\r");
     fake.pushOutput();
@@ -80,8 +81,10 @@ void TestSession::pollsAndWatchdog()
     for (int n = 0; n < kContactTicks; ++n)
         session.tick();
     QCOMPARE(lost.size(), 0);
+    QVERIFY(session.hasContact());
     session.tick();
     QCOMPARE(lost.size(), 1);
+    QVERIFY(!session.hasContact());
     QVERIFY(session.isLampOn()); // losing contact says nothing of the lamp
 }
 

@@ -39,7 +39,6 @@ Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
     // What the session says, shown; a failed byte is asked about here, in a box.
     projector.setAskOnWriteFailure(true);
     connect(&projector, &ProjectorSession::contactGained, this, &Lumivox::showContact);
-    connect(&projector, &ProjectorSession::noContact, this, &Lumivox::showNoContact);
     connect(&projector, &ProjectorSession::lampReported, this, &Lumivox::showLamp);
     connect(&projector, &ProjectorSession::powerChanging, this, &Lumivox::showNeutral);
     connect(&projector, &ProjectorSession::message, this, &Lumivox::log);
@@ -96,6 +95,10 @@ void Lumivox::handleReply(const QString &line)
 void Lumivox::OnTimer()
 {
     projector.tick();
+    // Set again at every tick without contact, so nothing else can colour the panel
+    // meanwhile.
+    if (!projector.hasContact())
+        showNoContact();
     if (pendingHeight != 0) {
         resize(width(), pendingHeight);
         pendingHeight = 0;
@@ -134,7 +137,6 @@ void Lumivox::showContact()
 
 void Lumivox::showNoContact()
 {
-    // Set again at every tick, so nothing else can colour the panel meanwhile.
     ui.on_off_groupBox->setColor(panelcolors::neutral());
     ui.connectionStatus->setIcon(noContactIcon);
     ui.connectionStatus->setToolTip(tr("No Contact"));
