@@ -72,6 +72,8 @@ private slots:
     void onlyASocketIsReplaced_data();
     void onlyASocketIsReplaced();
     void twoWindowsTwoProjectors();
+    void requestWaitsForTheBox_data();
+    void requestWaitsForTheBox();
 
 private:
     // A window with Debug ticked on the simulator's port, taking requests.
@@ -403,6 +405,67 @@ void TestLocalChannel::twoWindowsTwoProjectors()
         QCOMPARE(steps.size(), 1);
         QCOMPARE(steps.at(0).toObject().value(QStringLiteral("answer")).toString(),
                  QString::number(hours));
+    }
+}
+
+void TestLocalChannel::requestWaitsForTheBox_data()
+{
+    QTest::addColumn<bool>("givenUp"); // the command line goes away while the box is open
+    QTest::newRow("still waiting") << false;
+    QTest::newRow("given up") << true;
+}
+
+void TestLocalChannel::requestWaitsForTheBox()
+{
+    // A request that comes while the window asks about a failed write waits for the box
+    // and follows the frame whole; one whose command line has given up meanwhile is
+    // dropped, never sent later.
+    constexpr int kSettle = 300; // ms for the request, and its end, to reach the window
+    QFETCH(bool, givenUp);
+    fake = std::make_unique<FakeProjector>(FakeProjector::Draining::Off);
+    QVERIFY2(fake->isValid(), qPrintable(fake->errorString()));
+    window = std::make_unique<Lumivox>();
+    testsupport::openOn(*window, fake->slavePath());
+    listen();
+    QVERIFY(fake->fillOutputQueue() > 0);
+
+    QLocalSocket client;
+    bool sentDuringBox = true;
+    testsupport::BoxAnswerer boxes([&](QMessageBox *) {
+        if (client.state() == QLocalSocket::UnconnectedState) {
+            client.connectToServer(channel->fullServerName());
+            if (client.waitForConnected(kWireWait)) {
+                client.write(QJsonDocument(QJsonObject {{"commands", QJsonArray {"menu"}},
+                                                        {"port", fake->slavePath()}})
+                                 .toJson(QJsonDocument::Compact)
+                             + '\n');
+                client.flush();
+            }
+            QTest::qWait(kSettle);
+            if (givenUp)
+                client.abort();
+            QTest::qWait(kSettle);
+            fake->setDraining(FakeProjector::Draining::On);
+            fake->clearRecord();
+            sentDuringBox = fake->waitForBytes(1, kSettle);
+        }
+        return QMessageBox::Ok;
+    });
+    window->form().brightness->click();
+    QVERIFY(boxes.count() >= 1);
+    QVERIFY(!sentDuringBox);
+    const QByteArray menu("* 0 IR 008\r");
+    if (givenUp) {
+        QTest::qWait(kSettle * 2);
+        QVERIFY2(!testsupport::withoutPolls(fake->frames()).contains(menu),
+                 fake->received().constData());
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(testsupport::withoutPolls(fake->frames()).contains(menu),
+                                 kWireWait);
+        // After the frame the box interrupted, never inside it.
+        const QList<QByteArray> frames = testsupport::withoutPolls(fake->frames());
+        QCOMPARE(frames.constLast(), menu);
+        QVERIFY(frames.constFirst().endsWith("IR 025\r"));
     }
 }
 
