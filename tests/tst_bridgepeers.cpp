@@ -6,6 +6,7 @@
 #include "networkport.h"
 #include "projectorsession.h"
 #include "rfc2217session.h"
+#include "sanitizer.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -17,14 +18,6 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define LUMIVOX_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LUMIVOX_ASAN 1
-#endif
-#endif
 
 namespace {
 constexpr int kTick = 100; // ms between two ticks, as the window's

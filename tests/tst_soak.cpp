@@ -6,6 +6,7 @@
 // target is the benchmark's. Runs two minutes when CI is set, about 20 s otherwise.
 
 #include "lumivox.h"
+#include "sanitizer.h"
 #include "simulator.h"
 #include "tickwatch.h"
 
@@ -21,14 +22,6 @@
 
 #include <algorithm>
 #include <memory>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define LUMIVOX_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LUMIVOX_ASAN 1
-#endif
-#endif
 
 namespace {
 constexpr int kCiSeconds = 120;
