@@ -3,8 +3,12 @@
 // back, the end of the service, and everything from the broker that must change nothing.
 
 #include "commandlinerun.h"
+#include "lumivox.h"
 #include "mosquittobroker.h"
 #include "mqttwatch.h"
+#include "portholder.h"
+#include "settingsdriver.h"
+#include "windowprobe.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -49,6 +53,7 @@ class TestService : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -64,6 +69,7 @@ private slots:
     void refusedPayloads();
     void floodIsBounded();
     void commandLineGoesThroughTheService();
+    void windowSaysTheServiceHoldsThePort();
 
 private:
     bool startBroker();
@@ -85,6 +91,13 @@ private:
     QByteArray simulatorOutput;
     QByteArray serviceOutput;
 };
+
+void TestService::initTestCase()
+{
+    QVERIFY(runtime.isValid());
+    // The window of this test finds the service's channel where the service puts it.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+}
 
 void TestService::init()
 {
@@ -403,5 +416,22 @@ void TestService::commandLineGoesThroughTheService()
     QCOMPARE(result.value("port").toString(), pty);
 }
 
-QTEST_GUILESS_MAIN(TestService)
+void TestService::windowSaysTheServiceHoldsThePort()
+{
+    QVERIFY(startBroker());
+    QVERIFY(startService());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("contact")), QByteArray("ON"), kStartWait);
+    // Wired as the window program wires it.
+    Lumivox window;
+    PortHolder holder;
+    connect(&window, &Lumivox::openFailed, &holder, &PortHolder::ask);
+    connect(&holder, &PortHolder::found, &window, &Lumivox::showHolder);
+    QVERIFY(testsupport::runSettings(
+        window, [this](Settings *dialog) { testsupport::applyName(dialog, pty); }));
+    QTRY_VERIFY(testsupport::logText(window).contains("The Lumivox service holds it."));
+    QVERIFY(testsupport::logText(window).contains("Failed to initialize Com-port!"));
+    QCOMPARE(service->state(), QProcess::Running);
+}
+
+QTEST_MAIN(TestService)
 #include "tst_service.moc"
