@@ -47,20 +47,13 @@ QString buttonName(const char *commandName)
     return name;
 }
 
-// Home Assistant's object ids take no hyphens.
-QString objectPart(const QString &text)
-{
-    QString part = text;
-    return part.replace(QLatin1Char('-'), QLatin1Char('_'));
-}
-
 class Builder
 {
 public:
     Builder(const QString &prefix, const Device &device)
         : prefix(prefix)
         , device(device)
-        , node(QStringLiteral("lumivox_") + objectPart(device.id))
+        , node(QStringLiteral("lumivox_") + device.id)
     {
         QJsonObject info {{QStringLiteral("identifiers"), QJsonArray {node}},
                           {QStringLiteral("name"), device.id},
@@ -72,7 +65,7 @@ public:
 
     void add(const char *component, const QString &object, const QString &name, QJsonObject config)
     {
-        const QString uniqueId = node + QLatin1Char('_') + objectPart(object);
+        const QString uniqueId = node + QLatin1Char('_') + object;
         config.insert(QStringLiteral("name"), name);
         config.insert(QStringLiteral("unique_id"), uniqueId);
         config.insert(QStringLiteral("object_id"), uniqueId);
@@ -81,7 +74,7 @@ public:
         config.insert(QStringLiteral("payload_available"), QLatin1String(kOnline));
         config.insert(QStringLiteral("payload_not_available"), QLatin1String(kOffline));
         messages.append({QStringLiteral("%1/%2/%3/%4/config")
-                             .arg(prefix, QLatin1String(component), node, objectPart(object)),
+                             .arg(prefix, QLatin1String(component), node, object),
                          QJsonDocument(config).toJson(QJsonDocument::Compact)});
     }
 

@@ -224,7 +224,7 @@ void TestService::discovery()
         const QJsonObject config = it.value();
         QCOMPARE(config.value("availability_topic").toString(), topic("availability"));
         const QJsonObject device = config.value("device").toObject();
-        QCOMPARE(device.value("identifiers").toArray(), QJsonArray {"lumivox_test_room"});
+        QCOMPARE(device.value("identifiers").toArray(), QJsonArray {"lumivox_test-room"});
         QCOMPARE(device.value("model").toString(), "Lumivox Demo Projector LV-1");
         uniqueIds.insert(config.value("unique_id").toString());
         if (it.key().startsWith(QLatin1String("button/"))) {
@@ -237,25 +237,25 @@ void TestService::discovery()
     QVERIFY(buttons.contains("lamp-time") && !buttons.contains("power-on")
             && !buttons.contains("hdmi"));
 
-    const QJsonObject power = configs.value("switch/lumivox_test_room/power");
+    const QJsonObject power = configs.value("switch/lumivox_test-room/power");
     QCOMPARE(power.value("command_topic").toString(), topic("command"));
     QCOMPARE(power.value("payload_on").toString(), "power-on");
     QCOMPARE(power.value("payload_off").toString(), "power-off");
     QCOMPARE(power.value("state_topic").toString(), topic("power"));
-    const QJsonObject lamp = configs.value("sensor/lumivox_test_room/lamp_hours");
+    const QJsonObject lamp = configs.value("sensor/lumivox_test-room/lamp_hours");
     QCOMPARE(lamp.value("state_topic").toString(), topic("lamp_hours"));
     QCOMPARE(lamp.value("device_class").toString(), "duration");
     QCOMPARE(lamp.value("unit_of_measurement").toString(), "h");
     QCOMPARE(lamp.value("state_class").toString(), "total_increasing");
-    const QJsonObject contact = configs.value("binary_sensor/lumivox_test_room/contact");
+    const QJsonObject contact = configs.value("binary_sensor/lumivox_test-room/contact");
     QCOMPARE(contact.value("device_class").toString(), "connectivity");
     QCOMPARE(contact.value("state_topic").toString(), topic("contact"));
-    QCOMPARE(configs.value("sensor/lumivox_test_room/power_state").value("device_class"), "enum");
-    QCOMPARE(configs.value("select/lumivox_test_room/source").value("options").toArray(),
+    QCOMPARE(configs.value("sensor/lumivox_test-room/power_state").value("device_class"), "enum");
+    QCOMPARE(configs.value("select/lumivox_test-room/source").value("options").toArray(),
              (QJsonArray {"vga", "hdmi", "dvi", "s-video", "composite"}));
 
     // Home Assistant back from a restart is told again.
-    const QString switchTopic = prefix + QStringLiteral("/switch/lumivox_test_room/power/config");
+    const QString switchTopic = prefix + QStringLiteral("/switch/lumivox_test-room/power/config");
     const int before = watch->count(switchTopic);
     QVERIFY(MqttWatch::publish(*broker, prefix + QStringLiteral("/status"), "online"));
     QTRY_COMPARE(watch->count(switchTopic), before + 1);
