@@ -39,7 +39,7 @@ MqttClient::MqttClient(QObject *parent)
     keepAliveTimer.setInterval(kHousekeeping);
     connect(&keepAliveTimer, &QTimer::timeout, this, &MqttClient::housekeeping);
     stopTimer.setSingleShot(true);
-    connect(&stopTimer, &QTimer::timeout, this, &MqttClient::sayGoodbye);
+    connect(&stopTimer, &QTimer::timeout, this, &MqttClient::finish);
 }
 
 MqttClient::~MqttClient()
@@ -256,33 +256,34 @@ void MqttClient::stop(const QString &topic, const QByteArray &payload)
 {
     if (stopping)
         return;
-    const bool wasConnected = connectedNow
-        && mosquitto_publish(handle, &goodbyeId, topic.toUtf8().constData(), int(payload.size()),
-                             payload.constData(), kQos, true)
-            == MOSQ_ERR_SUCCESS;
-    watchSocket();
     stopping = true;
     retryTimer.stop();
     lookupTimer.stop();
     lookup.reset();
-    if (!wasConnected) {
-        QMetaObject::invokeMethod(this, &MqttClient::sayGoodbye, Qt::QueuedConnection);
+    // However the broker behaves, the end comes after kStopWait.
+    stopTimer.start(kStopWait);
+    if (connectedNow
+        && mosquitto_publish(handle, &goodbyeId, topic.toUtf8().constData(), int(payload.size()),
+                             payload.constData(), kQos, true)
+            == MOSQ_ERR_SUCCESS) {
+        // The goodbye follows once the broker has taken the message (onPublish()).
+        watchSocket();
         return;
     }
-    stopTimer.start(kStopWait);
+    QMetaObject::invokeMethod(this, &MqttClient::sayGoodbye, Qt::QueuedConnection);
 }
 
 void MqttClient::sayGoodbye()
 {
-    stopTimer.stop();
     if (done)
         return;
-    // A goodbye is written at once: the broker drops the last will and the connection
-    // ends with the library's callback, or here when it was gone already.
-    if (handle && mosquitto_socket(handle) != kNoSocket)
+    // A goodbye is written at once: the broker drops the last will, and the connection
+    // ends with the library's callback. A connection still being made just ends.
+    if (connectedNow) {
         mosquitto_disconnect(handle);
-    watchSocket();
-    if (!handle || mosquitto_socket(handle) == kNoSocket)
+        watchSocket();
+    }
+    if (!done && (!connectedNow || mosquitto_socket(handle) == kNoSocket))
         finish();
 }
 
@@ -292,6 +293,7 @@ void MqttClient::finish()
         return;
     done = true;
     connectedNow = false;
+    stopTimer.stop();
     dropNotifiers();
     keepAliveTimer.stop();
     emit finished();

@@ -287,21 +287,31 @@ void TestService::ending_data()
 {
     QTest::addColumn<int>("signal");
     QTest::addColumn<bool>("clean");
-    QTest::newRow("SIGTERM: says offline and ends") << int(SIGTERM) << true;
-    QTest::newRow("SIGKILL: the last will says it") << int(SIGKILL) << false;
+    QTest::addColumn<bool>("brokerThere");
+    QTest::newRow("SIGTERM: says offline and ends") << int(SIGTERM) << true << true;
+    QTest::newRow("SIGKILL: the last will says it") << int(SIGKILL) << false << true;
+    QTest::newRow("SIGTERM, the broker away: ends") << int(SIGTERM) << true << false;
 }
 
 void TestService::ending()
 {
     QFETCH(int, signal);
     QFETCH(bool, clean);
+    QFETCH(bool, brokerThere);
     QVERIFY(startBroker());
     QVERIFY(startService());
     QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("availability")), QByteArray("online"), kStartWait);
+    if (!brokerThere) {
+        watch.reset();
+        broker->stop();
+        QTRY_VERIFY(serviceLog().contains(QLatin1String("Broker:")));
+    }
     QSignalSpy finished(service.get(), &QProcess::finished);
     ::kill(pid_t(service->processId()), signal);
     QVERIFY(finished.wait());
     QCOMPARE(service->exitStatus() == QProcess::NormalExit && service->exitCode() == 0, clean);
+    if (!brokerThere)
+        return;
     QTRY_COMPARE(watch->last(topic("availability")), QByteArray("offline"));
     // What a client that comes later finds.
     MqttWatch later(*broker, {topic("availability")});
