@@ -77,6 +77,9 @@ ProjectorService::ProjectorService(ProjectorSession *session, MqttClient *client
     reopenTimer.setSingleShot(true);
     reopenTimer.setInterval(kReopenInterval);
     connect(&reopenTimer, &QTimer::timeout, this, &ProjectorService::openPort);
+    stateTimer.setSingleShot(true);
+    stateTimer.setInterval(0);
+    connect(&stateTimer, &QTimer::timeout, this, &ProjectorService::publishStateNow);
     lampHoursTimer.setInterval(kLampHoursInterval);
     connect(&lampHoursTimer, &QTimer::timeout, this, [this] { ask(QLatin1String(kLampTime)); });
     client->setPayloadLimit(kMaxPayload);
@@ -324,6 +327,12 @@ void ProjectorService::publishRetained(const char *leaf, const QByteArray &paylo
 }
 
 void ProjectorService::publishState()
+{
+    // A lamp reply changes the lamp and the power state one after the other.
+    stateTimer.start();
+}
+
+void ProjectorService::publishStateNow()
 {
     const QByteArray state = stateJson();
     if (state != lastState

@@ -75,6 +75,7 @@ private:
     void publishDiscovery();
     void publishRetained(const char *leaf, const QByteArray &payload);
     void publishState();
+    void publishStateNow();
     QByteArray stateJson() const;
 
     ProjectorSession *session;
@@ -82,6 +83,7 @@ private:
     Settings settings;
     QTimer reopenTimer;
     QTimer lampHoursTimer;
+    QTimer stateTimer; // one state message for the changes of one turn of the event loop
     QString openFailure; // why the port is not open, while it is not
     bool portWanted = true; // the port was never opened: the service keeps trying
     std::optional<bool> contact;
