@@ -106,7 +106,7 @@ bool MqttClient::configure(const Settings &wanted, QString *reason)
     return true;
 }
 
-void MqttClient::start()
+void MqttClient::connectToBroker()
 {
     if (handle && !stopping)
         attempt();
@@ -252,7 +252,7 @@ bool MqttClient::subscribe(const QString &topic)
     return code == MOSQ_ERR_SUCCESS;
 }
 
-void MqttClient::stop(const QString &topic, const QByteArray &payload)
+void MqttClient::leave(const QString &topic, const QByteArray &payload)
 {
     if (stopping)
         return;

@@ -50,11 +50,11 @@ public:
     // Sets the connection up; false, with the reason, for settings the library refuses
     // (TLS where it was built without, a certificate file it cannot read).
     bool configure(const Settings &settings, QString *reason);
-    // Connects, and keeps reconnecting until stop().
-    void start();
+    // Connects, and keeps reconnecting until leave().
+    void connectToBroker();
     // Publishes a last message (retained), waits for the broker to take it (at most
     // kStopWait) and disconnects; finished() follows, also when not connected.
-    void stop(const QString &topic, const QByteArray &payload);
+    void leave(const QString &topic, const QByteArray &payload);
     bool isConnected() const { return connectedNow; }
 
     // QoS 1. Only while connected (false otherwise): nothing is kept for later.

@@ -90,30 +90,30 @@ ProjectorService::~ProjectorService()
     delete running;
 }
 
-void ProjectorService::start()
+void ProjectorService::serve()
 {
-    connect(session, &ProjectorSession::openFinished, this, &ProjectorService::openFinished);
+    connect(session, &ProjectorSession::openFinished, this, &ProjectorService::portOpenDone);
     connect(session, &ProjectorSession::contactGained, this, [this] { setContact(true); });
     connect(session, &ProjectorSession::noContact, this, [this] { setContact(false); });
-    connect(session, &ProjectorSession::lampReported, this, &ProjectorService::lampReported);
-    connect(session, &ProjectorSession::powerChanged, this, &ProjectorService::powerChanged);
+    connect(session, &ProjectorSession::lampReported, this, &ProjectorService::lampSeen);
+    connect(session, &ProjectorSession::powerChanged, this, &ProjectorService::powerSeen);
     connect(session, &ProjectorSession::portChanged, this, &ProjectorService::publishState);
     connect(client, &MqttClient::connected, this, &ProjectorService::brokerConnected);
     connect(client, &MqttClient::disconnected, this, &ProjectorService::brokerLost);
-    connect(client, &MqttClient::messageReceived, this, &ProjectorService::messageReceived);
+    connect(client, &MqttClient::messageReceived, this, &ProjectorService::brokerMessage);
     connect(client, &MqttClient::finished, this, &ProjectorService::finished);
     openPort();
-    client->start();
+    client->connectToBroker();
     lampHoursTimer.start();
 }
 
-void ProjectorService::stop()
+void ProjectorService::leave()
 {
     reopenTimer.stop();
     lampHoursTimer.stop();
     session->stopWriting();
-    client->stop(mqtttopics::topic(settings.id, mqtttopics::kAvailability),
-                 QByteArray(mqtttopics::kOffline));
+    client->leave(mqtttopics::topic(settings.id, mqtttopics::kAvailability),
+                  QByteArray(mqtttopics::kOffline));
 }
 
 void ProjectorService::openPort()
@@ -123,17 +123,17 @@ void ProjectorService::openPort()
     QString reason;
     switch (session->openPort(settings.portName, &reason)) {
     case ProjectorSession::OpenResult::Open:
-        openFinished(true, QString());
+        portOpenDone(true, QString());
         break;
     case ProjectorSession::OpenResult::Failed:
-        openFinished(false, reason);
+        portOpenDone(false, reason);
         break;
     case ProjectorSession::OpenResult::Pending:
         break;
     }
 }
 
-void ProjectorService::openFinished(bool opened, const QString &reason)
+void ProjectorService::portOpenDone(bool opened, const QString &reason)
 {
     if (opened) {
         // From now on the session looks for the port itself should it vanish.
@@ -183,8 +183,7 @@ void ProjectorService::brokerLost(const QString &reason, int retryMs)
                      .arg(retryMs / kMillisPerSecond));
 }
 
-void ProjectorService::messageReceived(const QString &topic, const QByteArray &payload,
-                                       bool retained)
+void ProjectorService::brokerMessage(const QString &topic, const QByteArray &payload, bool retained)
 {
     if (topic == mqtttopics::topic(settings.id, mqtttopics::kCommand)) {
         takeCommand(payload, retained);
@@ -227,7 +226,7 @@ void ProjectorService::takeCommand(const QByteArray &payload, bool retained)
         return;
     }
     waiting.append({name, true});
-    runNext();
+    runNextCommand();
 }
 
 void ProjectorService::ask(const QString &name)
@@ -238,10 +237,10 @@ void ProjectorService::ask(const QString &name)
     });
     if (!asked)
         waiting.append({name, false});
-    runNext();
+    runNextCommand();
 }
 
-void ProjectorService::runNext()
+void ProjectorService::runNextCommand()
 {
     if (running || waiting.isEmpty())
         return;
@@ -249,11 +248,11 @@ void ProjectorService::runNext()
     if (waiting.isEmpty())
         floodSaid = false;
     running = new ScriptedRequest(ScriptedRequest::plan({runningCommand.name}, false), this);
-    connect(running, &ScriptedRequest::finished, this, &ProjectorService::requestFinished);
+    connect(running, &ScriptedRequest::finished, this, &ProjectorService::commandDone);
     session->submit(running);
 }
 
-void ProjectorService::requestFinished()
+void ProjectorService::commandDone()
 {
     ScriptedRequest *request = running;
     if (!request)
@@ -283,7 +282,7 @@ void ProjectorService::requestFinished()
         emit logLine(QStringLiteral("Command %1 from the broker: %2")
                          .arg(runningCommand.name, outcomeText(result)));
     request->deleteLater();
-    QMetaObject::invokeMethod(this, &ProjectorService::runNext, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &ProjectorService::runNextCommand, Qt::QueuedConnection);
 }
 
 void ProjectorService::setContact(bool on)
@@ -299,13 +298,13 @@ void ProjectorService::setContact(bool on)
         ask(QLatin1String(kModel));
 }
 
-void ProjectorService::lampReported(bool on)
+void ProjectorService::lampSeen(bool on)
 {
     lampOn = on;
     publishState();
 }
 
-void ProjectorService::powerChanged(ProjectorSession::Power power)
+void ProjectorService::powerSeen(ProjectorSession::Power power)
 {
     publishRetained(mqtttopics::kPower, ProjectorSession::powerName(power).toLatin1());
     publishState();

@@ -44,9 +44,9 @@ public:
     ~ProjectorService() override;
 
     // Opens the port and connects to the broker.
-    void start();
+    void serve();
     // Says "offline" and leaves the broker; finished() follows.
-    void stop();
+    void leave();
 
 signals:
     // A line for the service's log, without a line end.
@@ -61,17 +61,17 @@ private:
     };
 
     void openPort();
-    void openFinished(bool opened, const QString &reason);
+    void portOpenDone(bool opened, const QString &reason);
     void brokerConnected();
     void brokerLost(const QString &reason, int retryMs);
-    void messageReceived(const QString &topic, const QByteArray &payload, bool retained);
+    void brokerMessage(const QString &topic, const QByteArray &payload, bool retained);
     void takeCommand(const QByteArray &payload, bool retained);
     void ask(const QString &name);
-    void runNext();
-    void requestFinished();
+    void runNextCommand();
+    void commandDone();
     void setContact(bool on);
-    void lampReported(bool on);
-    void powerChanged(ProjectorSession::Power power);
+    void lampSeen(bool on);
+    void powerSeen(ProjectorSession::Power power);
     void publishDiscovery();
     void publishRetained(const char *leaf, const QByteArray &payload);
     void publishState();

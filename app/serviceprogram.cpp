@@ -257,13 +257,13 @@ int runService(const QCommandLineParser &parser, const QString &portName, QStrin
                      [] { QCoreApplication::exit(resultjson::Done); });
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &fleetMember,
-                     &ProjectorService::stop);
+                     &ProjectorService::leave);
 
     say(QStringLiteral("Lumivox %1 serves %2 as %3 on %4://%5:%6")
             .arg(service.version, portName, service.id,
                  broker.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), broker.host)
             .arg(broker.port));
-    fleetMember.start();
+    fleetMember.serve();
     channel.followPort();
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);

@@ -206,7 +206,7 @@ public:
                          });
         client.setPayloadLimit(kKiB);
         pause(200); // the broker's listening socket
-        client.start();
+        client.connectToBroker();
         return waitUntil([this] { return client.isConnected(); }, kStopWait);
     }
 
