@@ -2,6 +2,7 @@
 
 #include "hostlookup.h"
 
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QSocketNotifier>
 
@@ -15,6 +16,7 @@ constexpr int kQos = 1;
 constexpr int kHousekeeping = 1000; // ms between two keep-alive looks of the library
 constexpr int kLookupPoll = 50; // ms between two looks at a name being looked up
 constexpr int kNoSocket = -1;
+constexpr char kSystemCertificates[] = "/etc/ssl/certs";
 
 // The library is set up once for all clients of the program and let go with the last.
 int libraryUsers = 0;
@@ -88,11 +90,16 @@ bool MqttClient::configure(const Settings &wanted, QString *reason)
         }
     }
     if (settings.tls) {
-        if (settings.caFile.isEmpty())
-            code = mosquitto_int_option(handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
-        else
+        // The system's store is named by its folder where there is one: libmosquitto 2.0
+        // refuses every connection after the first that trusts the system's store alone.
+        if (!settings.caFile.isEmpty())
             code = mosquitto_tls_set(handle, settings.caFile.toLocal8Bit().constData(), nullptr,
                                      nullptr, nullptr, nullptr);
+        else if (QFileInfo(QLatin1String(kSystemCertificates)).isDir())
+            code = mosquitto_tls_set(handle, nullptr, kSystemCertificates, nullptr, nullptr,
+                                     nullptr);
+        else
+            code = mosquitto_int_option(handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
         if (code == MOSQ_ERR_NOT_SUPPORTED) {
             *reason = QStringLiteral("mqtts:// is not available: this build's MQTT library has "
                                      "no TLS; use mqtt://");

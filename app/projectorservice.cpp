@@ -144,8 +144,8 @@ void ProjectorService::portOpenDone(bool opened, const QString &reason)
         // A port not there at boot (an adapter plugged in later, a bridge not up yet) is
         // tried again; the log says so once for each new reason.
         if (reason != openFailure)
-            emit logLine(QStringLiteral("%1: %2 (tried again every %3 s)")
-                             .arg(settings.portName, reason)
+            emit logLine(QStringLiteral("%1 (tried again every %2 s)")
+                             .arg(reason)
                              .arg(kReopenInterval / kMillisPerSecond));
         openFailure = reason;
         reopenTimer.start();
