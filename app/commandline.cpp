@@ -9,6 +9,7 @@
 #include "protocol.h"
 #include "resultjson.h"
 #include "scriptedrequest.h"
+#include "serviceprogram.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -126,6 +127,29 @@ QByteArray rawPortArgument(int argc, char *argv[])
 }
 #endif
 
+// The --port given, or the default; false, with the message written, for a name that
+// would not reach the system as it was given: one that a replacement character would
+// stand in for would lead to another device. (Windows hands the program its arguments
+// as wide characters already.)
+bool portArgument(const QCommandLineParser &parser, const QCommandLineOption &port, int argc,
+                  char *argv[], Output &output, QString *portName)
+{
+    *portName = parser.isSet(port) ? parser.value(port) : QLatin1String(kDefaultPort);
+#ifndef Q_OS_WIN
+    if (parser.isSet(port) && QFile::encodeName(*portName) != rawPortArgument(argc, argv)) {
+        output.err(QStringLiteral("lumivox: %1: The port name cannot be handed to the system "
+                                  "unchanged\n")
+                       .arg(*portName));
+        return false;
+    }
+#else
+    Q_UNUSED(argc)
+    Q_UNUSED(argv)
+    Q_UNUSED(output)
+#endif
+    return true;
+}
+
 // The run on the port itself: a session of its own, without polling, that sends the
 // request's frames and reads the replies every few milliseconds.
 ScriptedRequest::Result runOnPort(const QString &portName,
@@ -198,14 +222,19 @@ void printResult(Output &output, const ScriptedRequest::Result &result, bool jso
 
 bool wantsCommandLine(int argc, char *argv[])
 {
+    const auto isOption = [](const char *argument, const char *option) {
+        const size_t length = std::strlen(option);
+        // "--port=ttyUSB0" as well as "--port ttyUSB0"
+        return std::strncmp(argument, option, length) == 0
+            && (argument[length] == '\0' || argument[length] == '=');
+    };
     for (int i = 1; i < argc; ++i) {
-        for (const char *option : kOwnOptions) {
-            const size_t length = std::strlen(option);
-            // "--port=ttyUSB0" as well as "--port ttyUSB0"
-            if (std::strncmp(argv[i], option, length) == 0
-                && (argv[i][length] == '\0' || argv[i][length] == '='))
+        for (const char *option : kOwnOptions)
+            if (isOption(argv[i], option))
                 return true;
-        }
+        for (const char *option : serviceOptionNames())
+            if (isOption(argv[i], option))
+                return true;
     }
     return false;
 }
@@ -252,6 +281,7 @@ int runCommandLine(int argc, char *argv[])
                                                  "request, else it is opened (default COM1)."),
                                   QStringLiteral("port"));
     parser.addOptions({send, query, status, list, json, port});
+    parser.addOptions(serviceOptions());
     parser.addPositionalArgument(QStringLiteral("names"),
                                  QStringLiteral("More command names for --send."),
                                  QStringLiteral("[name...]"));
@@ -269,6 +299,19 @@ int runCommandLine(int argc, char *argv[])
     if (parser.isSet(list)) {
         printList(output, parser.isSet(json));
         return output.finish(resultjson::Done);
+    }
+
+    if (wantsService(parser)) {
+        if (parser.isSet(port) && parser.value(port).isEmpty())
+            return usageError(output, QStringLiteral("--port needs a port name"));
+        QString portName;
+        if (!portArgument(parser, port, argc, argv, output, &portName))
+            return output.finish(resultjson::PortFailed);
+        QString problem;
+        const int status = runService(parser, portName, &problem);
+        if (!problem.isEmpty())
+            return usageError(output, problem);
+        return output.finish(status);
     }
 
     QStringList names = parser.values(send);
@@ -295,18 +338,9 @@ int runCommandLine(int argc, char *argv[])
             output,
             QStringLiteral("at most %1 commands at once").arg(ScriptedRequest::kMaxCommands));
 
-    const QString portName = parser.isSet(port) ? parser.value(port) : QLatin1String(kDefaultPort);
-    // A port name is the bytes it was given as: one that a replacement character would
-    // stand in for would lead to another device.
-    // (Windows hands the program its arguments as wide characters already.)
-#ifndef Q_OS_WIN
-    if (parser.isSet(port) && QFile::encodeName(portName) != rawPortArgument(argc, argv)) {
-        output.err(QStringLiteral("lumivox: %1: The port name cannot be handed to the system "
-                                  "unchanged\n")
-                       .arg(portName));
+    QString portName;
+    if (!portArgument(parser, port, argc, argv, output, &portName))
         return output.finish(resultjson::PortFailed);
-    }
-#endif
 
     QJsonObject request {{QStringLiteral("commands"), QJsonArray::fromStringList(names)},
                          {QStringLiteral("status"), parser.isSet(status)}};
@@ -323,7 +357,8 @@ int runCommandLine(int argc, char *argv[])
     switch (askWindow(channel, request, answerTime, &answer, &error)) {
     case WindowAnswer::Answered:
         result = resultjson::fromJson(answer);
-        extra.insert(QStringLiteral("via"), QStringLiteral("window"));
+        extra.insert(QStringLiteral("via"),
+                     answer.value(QStringLiteral("via")).toString(QStringLiteral("window")));
         extra.insert(QStringLiteral("port"), answer.value(QStringLiteral("port")));
         break;
     case WindowAnswer::Failed:

@@ -141,6 +141,10 @@ void LocalChannel::readRequest(QLocalSocket *client)
         deadline->stop();
     client->setProperty("answered", true);
     const QJsonDocument document = QJsonDocument::fromJson(line);
+    if (document.object().value(QStringLiteral("hello")).toBool()) {
+        sendAnswer(client, {{QStringLiteral("serves"), role}});
+        return;
+    }
     QString problem;
     if (!document.isObject())
         problem = QStringLiteral("not JSON");
@@ -151,7 +155,7 @@ void LocalChannel::readRequest(QLocalSocket *client)
         return;
     }
     if (waiting.size() >= kMaxWaiting) {
-        refuse(client, QStringLiteral("busy"), QStringLiteral("the window is busy"));
+        refuse(client, QStringLiteral("busy"), QStringLiteral("the %1 is busy").arg(role));
         return;
     }
     waiting.append({client, document.object()});
@@ -176,7 +180,7 @@ void LocalChannel::runNext()
         const PortDevice *port = session->port();
         if (!port || port->isGone() || (!portName.isEmpty() && !session->holds(portName))) {
             refuse(request.client, QLatin1String(kOtherPort),
-                   QStringLiteral("the window does not hold that port"));
+                   QStringLiteral("the %1 does not hold that port").arg(role));
             continue;
         }
         QString unused;
@@ -202,6 +206,7 @@ void LocalChannel::requestFinished()
     QJsonObject result = resultjson::toJson(running->result());
     if (session->port())
         result.insert(QStringLiteral("port"), session->port()->location());
+    result.insert(QStringLiteral("via"), role);
     if (runningClient)
         sendAnswer(runningClient, result);
     running->deleteLater();

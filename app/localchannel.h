@@ -17,7 +17,9 @@ class ScriptedRequest;
 //   {"commands": ["power-off"], "status": true, "port": "ttyUSB0"}
 // and is answered with one line of JSON, the request's result, or {"error": ...}. The
 // session runs each request's commands as their buttons send them (without the power-off
-// question), one request at a time, and only on the port it holds.
+// question), one request at a time, and only on the port it holds. {"hello": true} is
+// answered with who serves the channel, {"serves": "window"} or "service", so that a
+// program that finds the port taken can say by whom.
 class LocalChannel : public QObject
 {
     Q_OBJECT
@@ -38,6 +40,8 @@ public:
     // socket left behind by a program that ended is replaced.
     bool listen(const QString &name, QString *reason = nullptr);
     bool isListening() const { return server.isListening(); }
+    // Who serves the channel, as hello and every answer tell it: "window" or "service".
+    void setRole(const QString &name) { role = name; }
     QString fullServerName() const { return server.fullServerName(); }
 
 signals:
@@ -62,6 +66,7 @@ private:
     ProjectorSession *session;
     QLocalServer server;
     QString portKey; // of the port listened for
+    QString role = QStringLiteral("window");
     QList<Request> waiting;
     ScriptedRequest *running = nullptr;
     QPointer<QLocalSocket> runningClient;

@@ -3,6 +3,7 @@
 #include "catalogue.h"
 #include "localchannel.h"
 #include "lumivox.h"
+#include "portholder.h"
 #include "terminationsignals.h"
 
 #include <QApplication>
@@ -37,6 +38,12 @@ int runWindowProgram(int argc, char *argv[], const std::function<void(Lumivox &)
     QObject::connect(&channel, &LocalChannel::problem, &channel,
                      [](const QString &reason) { qWarning("Lumivox: %s", qPrintable(reason)); });
     channel.followPort();
+    // A port that another Lumivox holds is said to be held by it, at the start as later.
+    PortHolder holder;
+    QObject::connect(&window, &Lumivox::openFailed, &holder, &PortHolder::ask);
+    QObject::connect(&holder, &PortHolder::found, &window, &Lumivox::showHolder);
+    if (!window.session().port())
+        holder.ask(window.session().portName());
     if (beforeShow)
         beforeShow(window);
     window.show();

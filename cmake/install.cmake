@@ -32,6 +32,11 @@ install(FILES Resources/proj.png DESTINATION ${lumivox_icon_dir}/32x32/apps RENA
 install(FILES Resources/src/proj.svg DESTINATION ${lumivox_icon_dir}/scalable/apps
         RENAME lumivox.svg)
 
+# The service: one systemd instance per projector (lumivox-serve@ID.service).
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    install(FILES packaging/systemd/lumivox-serve@.service DESTINATION lib/systemd/system)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME lumivox)
 set(CPACK_PACKAGE_VENDOR "Lumivox developers")
@@ -39,7 +44,8 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "Lumivox sends the commands of a video projector's remote control over an"
     "RS-232 serial port and shows the projector's lamp state, whether it answers,"
-    "and its replies.")
+    "and its replies. As a service it reports the projector to an MQTT broker"
+    "and takes its commands from there, found by Home Assistant.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

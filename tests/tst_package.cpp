@@ -164,6 +164,8 @@ void tst_Package::installedFiles_data()
     QTest::newRow("metainfo") << metainfo << false;
     QTest::newRow("32x32 icon") << iconPng << false;
     QTest::newRow("scalable icon") << iconSvg << false;
+    QTest::newRow("service unit") << QStringLiteral("usr/lib/systemd/system/lumivox-serve@.service")
+                                  << false;
     if (simulatorBuilt())
         QTest::newRow("simulator") << QStringLiteral("usr/bin/") + simulatorName << true;
 }
@@ -196,6 +198,8 @@ void tst_Package::controlFields_data()
                              << "(^|, )libqt6widgets6 \\(>= [0-9.]+\\)(,|$)";
     QTest::newRow("core") << "Depends"
                           << "(^|, )libqt6core6 \\(>= [0-9.]+\\)(,|$)";
+    QTest::newRow("MQTT library") << "Depends"
+                                  << "(^|, )libmosquitto1 \\(>= [0-9.]+\\)(,|$)";
     QTest::newRow("C library") << "Depends"
                                << "(^|, )libc6 \\(>= [0-9.]+\\)(,|$)";
 }

@@ -249,6 +249,7 @@ void Lumivox::on_connectionStatus_clicked()
         break;
     case ProjectorSession::OpenResult::Failed:
         logOpenFailure(tr("Failed to initialize Com-port!\r"), reason);
+        emit openFailed(settings.portName());
         break;
     case ProjectorSession::OpenResult::Pending:
         // A bridge: the ticks go on while its connection is made, and the outcome is
@@ -263,10 +264,20 @@ void Lumivox::applyFinished(bool opened, const QString &reason)
     if (!applyPending)
         return;
     applyPending = false;
-    if (opened)
+    if (opened) {
         log(tr("Com-port initialized!\r"));
-    else
+    } else {
         logOpenFailure(tr("Failed to initialize Com-port!\r"), reason);
+        emit openFailed(projector.portName());
+    }
+}
+
+void Lumivox::showHolder(const QString &portName, const QString &holder)
+{
+    if (projector.port() || portName != projector.portName())
+        return;
+    log(holder == QLatin1String("service") ? QStringLiteral("The Lumivox service holds it.\r")
+                                           : QStringLiteral("Another Lumivox window holds it.\r"));
 }
 
 void Lumivox::on_powerOff_clicked()

@@ -35,6 +35,10 @@ public:
     // window closes quietly and every event loop ends, an open box's too.
     void endProgram();
 
+    // Says in the log who holds the port that could not be opened, when another Lumivox
+    // does ("window" or "service"), if that port is still the one asked for.
+    void showHolder(const QString &portName, const QString &holder);
+
     ProjectorSession &session() { return projector; }
     const ProjectorSession &session() const { return projector; }
     // Read-only views of the window's state: its widgets, whether closing will ask about
@@ -42,6 +46,10 @@ public:
     const Ui_LumivoxClass &form() const { return ui; }
     bool isLampOn() const { return projector.isLampOn(); }
     qint32 pendingWindowHeight() const { return pendingHeight; }
+
+signals:
+    // Applying a port failed; someone who can ask may say who holds it (showHolder()).
+    void openFailed(const QString &portName);
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -1,0 +1,113 @@
+#ifndef MQTTCLIENT_H
+#define MQTTCLIENT_H
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class HostLookup;
+class QSocketNotifier;
+struct mosquitto;
+struct mosquitto_message;
+
+// One connection to an MQTT broker through libmosquitto, driven by this thread's event
+// loop: the library's socket is watched by notifiers and its keep-alive by a timer, never
+// by a thread of its own. A connection that fails or is lost is tried again after 1 s,
+// then 2 s, 4 s ... up to 60 s. Nothing here waits: a broker that is away or slow holds
+// up nothing else of the program.
+class MqttClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kKeepAlive = 30; // s; also the bound of a connection being made
+    static constexpr int kFirstRetry = 1000; // ms
+    static constexpr int kLastRetry = 60000; // ms
+    static constexpr int kLookupWait = 10000; // ms for the broker's name to be looked up
+    static constexpr int kStopWait = 2000; // ms for the broker to take the last message
+
+    struct Settings
+    {
+        QString host;
+        quint16 port = 0;
+        bool tls = false;
+        QString caFile; // empty: the system's certificate store
+        QString user; // empty: no log-in
+        QByteArray password;
+        QString clientId;
+        // Published by the broker, retained, when the connection ends without a goodbye.
+        QString willTopic;
+        QByteArray willPayload;
+    };
+
+    explicit MqttClient(QObject *parent = nullptr);
+    ~MqttClient() override;
+
+    // Sets the connection up; false, with the reason, for settings the library refuses
+    // (TLS where it was built without, a certificate file it cannot read).
+    bool configure(const Settings &settings, QString *reason);
+    // Connects, and keeps reconnecting until leave().
+    void connectToBroker();
+    // Publishes a last message (retained), waits for the broker to take it (at most
+    // kStopWait) and disconnects; finished() follows, also when not connected.
+    void leave(const QString &topic, const QByteArray &payload);
+    bool isConnected() const { return connectedNow; }
+
+    // QoS 1. Only while connected (false otherwise): nothing is kept for later.
+    bool publish(const QString &topic, const QByteArray &payload, bool retain);
+    bool subscribe(const QString &topic);
+
+    // A longer payload is handed on cut to one byte more than this, so that the receiver
+    // sees that it was too long without a copy of all of it.
+    void setPayloadLimit(int bytes) { payloadLimit = bytes; }
+
+signals:
+    void connected();
+    // A connection attempt failed or the connection was lost; the next attempt follows
+    // after retryMs.
+    void disconnected(const QString &reason, int retryMs);
+    void messageReceived(const QString &topic, const QByteArray &payload, bool retained);
+    void finished();
+
+private:
+    static void onConnect(mosquitto *handle, void *self, int code);
+    static void onDisconnect(mosquitto *handle, void *self, int code);
+    static void onMessage(mosquitto *handle, void *self, const mosquitto_message *message);
+    static void onPublish(mosquitto *handle, void *self, int messageId);
+
+    void attempt();
+    void lookUp();
+    void connectTo(const QString &address);
+    void failed(const QString &reason);
+    void readable();
+    void writable();
+    void housekeeping();
+    void watchSocket();
+    void dropNotifiers();
+    void sayGoodbye();
+    void finish();
+
+    mosquitto *handle = nullptr;
+    Settings settings;
+    std::unique_ptr<QSocketNotifier> readNotifier;
+    std::unique_ptr<QSocketNotifier> writeNotifier;
+    std::unique_ptr<HostLookup> lookup;
+    QElapsedTimer lookupClock;
+    QTimer lookupTimer;
+    QTimer retryTimer;
+    QTimer keepAliveTimer;
+    QTimer stopTimer;
+    QString lastFailure; // of the attempt being made, set by the library's callbacks
+    int retryDelay = kFirstRetry;
+    int payloadLimit = 0;
+    int goodbyeId = -1;
+    bool connectedNow = false;
+    bool stopping = false;
+    bool done = false;
+};
+
+#endif // MQTTCLIENT_H

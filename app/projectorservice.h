@@ -1,0 +1,101 @@
+#ifndef PROJECTORSERVICE_H
+#define PROJECTORSERVICE_H
+
+#include "projectorsession.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <optional>
+
+class MqttClient;
+class ScriptedRequest;
+
+// One projector as a member of a fleet: its session's state published on the broker
+// (lumivox/<id>/...), with Home Assistant's discovery, and the commands that come on the
+// command topic run by the session in turn with its polls, as its buttons' would be.
+// Nothing that arrives from the broker is trusted: a retained command is never run, a
+// payload that is not exactly a command name is refused, and only a few commands wait.
+class ProjectorService : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kMaxPayload = 64; // bytes: more than any command name
+    static constexpr int kMaxWaitingCommands = 4; // behind the one running
+    static constexpr int kLampHoursInterval = 10 * 60 * 1000; // ms
+    static constexpr int kReopenInterval = 5000; // ms between two opens of a port not open yet
+
+    struct Settings
+    {
+        QString id;
+        QString portName;
+        QString discoveryPrefix;
+        bool discovery = true;
+        QString version;
+    };
+
+    ProjectorService(ProjectorSession *session, MqttClient *client, const Settings &settings,
+                     QObject *parent = nullptr);
+    ~ProjectorService() override;
+
+    // Opens the port and connects to the broker.
+    void serve();
+    // Says "offline" and leaves the broker; finished() follows.
+    void leave();
+
+signals:
+    // A line for the service's log, without a line end.
+    void logLine(const QString &text);
+    void finished();
+
+private:
+    struct Waiting
+    {
+        QString name;
+        bool fromBroker = false;
+    };
+
+    void openPort();
+    void portOpenDone(bool opened, const QString &reason);
+    void brokerConnected();
+    void brokerLost(const QString &reason, int retryMs);
+    void brokerMessage(const QString &topic, const QByteArray &payload, bool retained);
+    void takeCommand(const QByteArray &payload, bool retained);
+    void ask(const QString &name);
+    void runNextCommand();
+    void commandDone();
+    void setContact(bool on);
+    void lampSeen(bool on);
+    void powerSeen(ProjectorSession::Power power);
+    void publishDiscovery();
+    void publishRetained(const char *leaf, const QByteArray &payload);
+    void publishState();
+    void publishStateNow();
+    QByteArray stateJson() const;
+
+    ProjectorSession *session;
+    MqttClient *client;
+    Settings settings;
+    QTimer reopenTimer;
+    QTimer lampHoursTimer;
+    QTimer stateTimer; // one state message for the changes of one turn of the event loop
+    QString openFailure; // why the port is not open, while it is not
+    bool portWanted = true; // the port was never opened: the service keeps trying
+    std::optional<bool> contact;
+    std::optional<bool> lampOn;
+    std::optional<qint64> lampHours;
+    QString model;
+    QByteArray lastState; // as last published
+    QString lastBrokerProblem;
+    QList<Waiting> waiting;
+    QPointer<ScriptedRequest> running;
+    Waiting runningCommand;
+    bool floodSaid = false;
+};
+
+#endif // PROJECTORSERVICE_H

@@ -1,0 +1,272 @@
+#include "serviceprogram.h"
+
+#include "localchannel.h"
+#include "mqttclient.h"
+#include "mqtttopics.h"
+#include "projectorservice.h"
+#include "projectorsession.h"
+#include "resultjson.h"
+#include "terminationsignals.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <QHostInfo>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+constexpr int kTickInterval = 100; // ms, as the window's ticks
+constexpr quint16 kMqttPort = 1883;
+constexpr quint16 kMqttsPort = 8883;
+constexpr qint64 kMaxPasswordFile = 4096; // bytes: a password, not a document
+constexpr int kMaxPrefixLength = 128;
+constexpr char kPasswordVariable[] = "LUMIVOX_MQTT_PASSWORD";
+
+const char kServe[] = "serve";
+const char kMqtt[] = "mqtt";
+const char kId[] = "id";
+const char kUser[] = "mqtt-user";
+const char kPasswordFile[] = "mqtt-password-file";
+const char kCa[] = "mqtt-ca";
+const char kPrefix[] = "mqtt-discovery-prefix";
+const char kNoDiscovery[] = "no-discovery";
+
+void say(const QString &line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stderr);
+    std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+// mqtt://HOST[:PORT] or mqtts://HOST[:PORT]; nothing else, and never a password.
+bool parseBroker(const QString &text, MqttClient::Settings *settings, QString *problem)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts"))
+        || url.host().isEmpty()) {
+        *problem = QStringLiteral("--mqtt needs mqtt://HOST[:PORT] or mqtts://HOST[:PORT]");
+        return false;
+    }
+    if (!url.userInfo().isEmpty()) {
+        *problem = QStringLiteral("--mqtt takes no user name or password: give --mqtt-user, "
+                                  "and the password in %1 or --mqtt-password-file")
+                       .arg(QLatin1String(kPasswordVariable));
+        return false;
+    }
+    if ((!url.path().isEmpty() && url.path() != QLatin1String("/")) || url.hasQuery()
+        || url.hasFragment()) {
+        *problem = QStringLiteral("--mqtt takes a broker's address only: mqtt://HOST[:PORT]");
+        return false;
+    }
+    settings->tls = scheme == QLatin1String("mqtts");
+    settings->host = url.host();
+    const int port = url.port(settings->tls ? kMqttsPort : kMqttPort);
+    if (port <= 0) {
+        *problem = QStringLiteral("--mqtt: the port must be 1 to 65535");
+        return false;
+    }
+    settings->port = quint16(port);
+    return true;
+}
+
+// The first line of the file, without its line end.
+std::optional<QByteArray> readPassword(const QString &path, QString *problem)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *problem = QStringLiteral("--mqtt-password-file: %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    const QByteArray content = file.read(kMaxPasswordFile + 1);
+    if (content.size() > kMaxPasswordFile) {
+        *problem = QStringLiteral("--mqtt-password-file: %1: longer than a password").arg(path);
+        return std::nullopt;
+    }
+    QByteArray password = content.left(content.indexOf('\n'));
+    if (password.endsWith('\r'))
+        password.chop(1);
+    if (password.isEmpty()) {
+        *problem = QStringLiteral("--mqtt-password-file: %1: no password in it").arg(path);
+        return std::nullopt;
+    }
+    return password;
+}
+
+bool isValidPrefix(const QString &prefix)
+{
+    return !prefix.isEmpty() && prefix.size() <= kMaxPrefixLength
+        && !prefix.startsWith(QLatin1Char('/')) && !prefix.endsWith(QLatin1Char('/'))
+        && !prefix.contains(QLatin1Char('+')) && !prefix.contains(QLatin1Char('#'))
+        && !prefix.contains(QChar(0));
+}
+} // namespace
+
+QList<QCommandLineOption> serviceOptions()
+{
+    return {
+        QCommandLineOption(QLatin1String(kServe),
+                           QStringLiteral("Runs as a service: holds the port, publishes its "
+                                          "state on the MQTT broker of --mqtt and takes "
+                                          "commands from there, until it is stopped.")),
+        QCommandLineOption(QLatin1String(kMqtt),
+                           QStringLiteral("The broker: mqtt://HOST[:1883] or "
+                                          "mqtts://HOST[:8883]."),
+                           QStringLiteral("url")),
+        QCommandLineOption(QLatin1String(kId),
+                           QStringLiteral("The projector's id in the topics lumivox/ID/... "
+                                          "(letters a-z, digits, _ and -; default: the host "
+                                          "name)."),
+                           QStringLiteral("id")),
+        QCommandLineOption(QLatin1String(kUser),
+                           QStringLiteral("The broker's user name; the password comes from "
+                                          "%1 or --mqtt-password-file.")
+                               .arg(QLatin1String(kPasswordVariable)),
+                           QStringLiteral("name")),
+        QCommandLineOption(QLatin1String(kPasswordFile),
+                           QStringLiteral("A file whose first line is the broker's password."),
+                           QStringLiteral("file")),
+        QCommandLineOption(QLatin1String(kCa),
+                           QStringLiteral("Certificates (PEM) that the mqtts:// broker's must "
+                                          "lead to, instead of the system's."),
+                           QStringLiteral("file")),
+        QCommandLineOption(QLatin1String(kPrefix),
+                           QStringLiteral("The Home Assistant discovery prefix (default "
+                                          "homeassistant)."),
+                           QStringLiteral("prefix")),
+        QCommandLineOption(QLatin1String(kNoDiscovery),
+                           QStringLiteral("Publishes no Home Assistant discovery.")),
+    };
+}
+
+const QList<const char *> &serviceOptionNames()
+{
+    static const QList<const char *> names {"--serve",
+                                            "--mqtt",
+                                            "--id",
+                                            "--mqtt-user",
+                                            "--mqtt-password-file",
+                                            "--mqtt-ca",
+                                            "--mqtt-discovery-prefix",
+                                            "--no-discovery"};
+    return names;
+}
+
+bool wantsService(const QCommandLineParser &parser)
+{
+    for (const char *name : {kServe, kMqtt, kId, kUser, kPasswordFile, kCa, kPrefix, kNoDiscovery})
+        if (parser.isSet(QLatin1String(name)))
+            return true;
+    return false;
+}
+
+int runService(const QCommandLineParser &parser, const QString &portName, QString *usage)
+{
+    if (!parser.isSet(QLatin1String(kServe))) {
+        *usage = QStringLiteral("--mqtt, --id and the other service options need --serve");
+        return resultjson::UsageError;
+    }
+    if (!parser.isSet(QLatin1String(kMqtt))) {
+        *usage = QStringLiteral("--serve needs --mqtt mqtt://HOST[:PORT]");
+        return resultjson::UsageError;
+    }
+    for (const char *other : {"send", "status", "query", "list", "json"}) {
+        if (parser.isSet(QLatin1String(other))) {
+            *usage = QStringLiteral("--serve does not go with --%1").arg(QLatin1String(other));
+            return resultjson::UsageError;
+        }
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        *usage = QStringLiteral("unexpected argument '%1'")
+                     .arg(parser.positionalArguments().constFirst());
+        return resultjson::UsageError;
+    }
+
+    MqttClient::Settings broker;
+    if (!parseBroker(parser.value(QLatin1String(kMqtt)), &broker, usage))
+        return resultjson::UsageError;
+    ProjectorService::Settings service;
+    service.portName = portName;
+    service.version = QCoreApplication::applicationVersion();
+    service.id = parser.isSet(QLatin1String(kId))
+        ? parser.value(QLatin1String(kId))
+        : mqtttopics::idFromHostName(QHostInfo::localHostName());
+    if (!mqtttopics::isValidId(service.id)) {
+        *usage = QStringLiteral("--id takes 1 to 64 of the letters a-z, digits, _ and -");
+        return resultjson::UsageError;
+    }
+    service.discovery = !parser.isSet(QLatin1String(kNoDiscovery));
+    service.discoveryPrefix = parser.isSet(QLatin1String(kPrefix))
+        ? parser.value(QLatin1String(kPrefix))
+        : QLatin1String(mqtttopics::kDefaultDiscoveryPrefix);
+    if (!isValidPrefix(service.discoveryPrefix)) {
+        *usage = QStringLiteral("--mqtt-discovery-prefix takes a topic without +, # or a "
+                                "leading or trailing /");
+        return resultjson::UsageError;
+    }
+
+    broker.clientId = QStringLiteral("lumivox-") + service.id;
+    broker.caFile = parser.value(QLatin1String(kCa));
+    if (!broker.caFile.isEmpty() && !broker.tls) {
+        *usage = QStringLiteral("--mqtt-ca goes with an mqtts:// broker");
+        return resultjson::UsageError;
+    }
+    broker.user = parser.value(QLatin1String(kUser));
+    if (parser.isSet(QLatin1String(kPasswordFile))) {
+        if (broker.user.isEmpty()) {
+            *usage = QStringLiteral("--mqtt-password-file needs --mqtt-user");
+            return resultjson::UsageError;
+        }
+        const std::optional<QByteArray> password
+            = readPassword(parser.value(QLatin1String(kPasswordFile)), usage);
+        if (!password)
+            return resultjson::UsageError;
+        broker.password = *password;
+    } else if (!broker.user.isEmpty()) {
+        broker.password = qgetenv(kPasswordVariable);
+    }
+    broker.willTopic = mqtttopics::topic(service.id, mqtttopics::kAvailability);
+    broker.willPayload = QByteArray(mqtttopics::kOffline);
+
+    MqttClient client;
+    QString refused;
+    const bool configured = client.configure(broker, &refused);
+    broker.password.fill('\0');
+    if (!configured) {
+        *usage = QStringLiteral("--mqtt: ") + refused;
+        return resultjson::UsageError;
+    }
+
+    ProjectorSession session;
+    ProjectorService fleetMember(&session, &client, service);
+    LocalChannel channel(&session);
+    channel.setRole(QStringLiteral("service"));
+    QObject::connect(&channel, &LocalChannel::problem, &channel, &say);
+    QObject::connect(&session, &ProjectorSession::message, &session, [](const QString &text) {
+        QString line = text;
+        while (line.endsWith(QLatin1Char('\r')) || line.endsWith(QLatin1Char('\n')))
+            line.chop(1);
+        say(line);
+    });
+    QObject::connect(&fleetMember, &ProjectorService::logLine, &fleetMember, &say);
+    QObject::connect(&fleetMember, &ProjectorService::finished, QCoreApplication::instance(),
+                     [] { QCoreApplication::exit(resultjson::Done); });
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &fleetMember,
+                     &ProjectorService::leave);
+
+    say(QStringLiteral("Lumivox %1 serves %2 as %3 on %4://%5:%6")
+            .arg(service.version, portName, service.id,
+                 broker.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), broker.host)
+            .arg(broker.port));
+    fleetMember.serve();
+    channel.followPort();
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
+    ticker.start(kTickInterval);
+    return QCoreApplication::exec();
+}

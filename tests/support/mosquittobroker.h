@@ -1,0 +1,36 @@
+#ifndef MOSQUITTOBROKER_H
+#define MOSQUITTOBROKER_H
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+namespace testsupport {
+
+// A real mosquitto on 127.0.0.1, with a configuration of its own in a private folder
+// (anonymous clients, nothing kept on disk), on a free port that stays the same across
+// a stop and a start. Stopped by its process id.
+class MosquittoBroker
+{
+public:
+    MosquittoBroker();
+    ~MosquittoBroker();
+
+    // Starts it and waits until it takes connections; false with the reason.
+    bool start();
+    // Ends it (SIGTERM, then SIGKILL) and waits for it.
+    void stop();
+    QString errorString() const { return error; }
+    quint16 port() const { return listenPort; }
+    QString url() const;
+
+private:
+    QTemporaryDir dir;
+    quint16 listenPort = 0;
+    QProcess process;
+    QString error;
+};
+
+} // namespace testsupport
+
+#endif // MOSQUITTOBROKER_H

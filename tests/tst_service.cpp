@@ -1,0 +1,447 @@
+// The service on a real mosquitto, against the projector simulator: what it publishes and
+// what Home Assistant is told, commands from the broker on the line, the broker away and
+// back, the end of the service, and everything from the broker that must change nothing.
+
+#include "commandlinerun.h"
+#include "lumivox.h"
+#include "mosquittobroker.h"
+#include "mqttwatch.h"
+#include "portholder.h"
+#include "settingsdriver.h"
+#include "windowprobe.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+constexpr char kId[] = "test-room";
+constexpr int kStartWait = 10000; // ms for the service to be online
+constexpr int kWarmUpWait = 15000; // ms: the warm-up, and the lamp polls 3.1 s apart
+constexpr int kBackAgainWait = 20000; // ms: the back-off after a broker's return
+constexpr int kConfigurations = 28; // switch, 2 sensors, binary sensor, select, 23 buttons
+constexpr int kFloodSize = 300;
+constexpr char kPowerOnFrame[] = "OKOKOKOKOK";
+constexpr char kMenuFrame[] = "* 0 IR 008";
+constexpr char kOkFrame[] = "* 0 IR 013";
+constexpr char kPollFrame[] = "* 0 Lamp ?";
+
+using testsupport::MosquittoBroker;
+using testsupport::MqttWatch;
+
+QString topic(const char *leaf)
+{
+    return QStringLiteral("lumivox/%1/%2").arg(QLatin1String(kId), QLatin1String(leaf));
+}
+
+QJsonObject jsonOf(const QByteArray &payload)
+{
+    return QJsonDocument::fromJson(payload).object();
+}
+} // namespace
+
+class TestService : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void discovery_data();
+    void discovery();
+    void powerOnWarmsUp();
+    void ending_data();
+    void ending();
+    void brokerAway_data();
+    void brokerAway();
+    void retainedCommandIsNotRun();
+    void refusedPayloads_data();
+    void refusedPayloads();
+    void floodIsBounded();
+    void commandLineGoesThroughTheService();
+    void windowSaysTheServiceHoldsThePort();
+
+private:
+    bool startBroker();
+    bool startService(const QStringList &extra = {});
+    // The frames the simulator received, without their carriage returns.
+    QStringList frames() const;
+    bool sawFrame(const char *text) const { return frames().contains(QLatin1String(text)); }
+    QString serviceLog() const { return QString::fromUtf8(serviceOutput); }
+    // Publishes the marker until it reaches the line: everything published before it has
+    // been dealt with by then.
+    bool markerArrived(const char *command, const char *frame);
+
+    QTemporaryDir runtime;
+    std::unique_ptr<MosquittoBroker> broker;
+    std::unique_ptr<MqttWatch> watch;
+    std::unique_ptr<QProcess> simulator;
+    std::unique_ptr<QProcess> service;
+    QString pty;
+    QByteArray simulatorOutput;
+    QByteArray serviceOutput;
+};
+
+void TestService::initTestCase()
+{
+    QVERIFY(runtime.isValid());
+    // The window of this test finds the service's channel where the service puts it.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+}
+
+void TestService::init()
+{
+    QVERIFY(runtime.isValid());
+    simulatorOutput.clear();
+    serviceOutput.clear();
+    simulator = std::make_unique<QProcess>();
+    connect(simulator.get(), &QProcess::readyReadStandardOutput, this,
+            [this] { simulatorOutput += simulator->readAllStandardOutput(); });
+    simulator->start(QStringLiteral(LUMIVOX_SIMULATOR),
+                     {QStringLiteral("--log"), QStringLiteral("--warm-up"), QStringLiteral("500"),
+                      QStringLiteral("--cool-down"), QStringLiteral("500")});
+    QTRY_VERIFY(simulatorOutput.contains("/dev/"));
+    pty = QRegularExpression(QStringLiteral("(/dev/\\S+)"))
+              .match(QString::fromUtf8(simulatorOutput))
+              .captured(1);
+    broker = std::make_unique<MosquittoBroker>();
+}
+
+void TestService::cleanup()
+{
+    if (service) {
+        service->kill();
+        service->waitForFinished();
+    }
+    service.reset();
+    watch.reset();
+    broker.reset();
+    if (simulator) {
+        simulator->kill();
+        simulator->waitForFinished();
+    }
+    simulator.reset();
+}
+
+bool TestService::startBroker()
+{
+    if (!broker->start()) {
+        qWarning("%s", qPrintable(broker->errorString()));
+        return false;
+    }
+    watch = std::make_unique<MqttWatch>(*broker,
+                                        QStringList {QStringLiteral("lumivox/#"),
+                                                     QStringLiteral("homeassistant/#"),
+                                                     QStringLiteral("site/#")});
+    return watch->start();
+}
+
+bool TestService::startService(const QStringList &extra)
+{
+    service = std::make_unique<QProcess>();
+    service->setProcessChannelMode(QProcess::MergedChannels);
+    connect(service.get(), &QProcess::readyRead, this,
+            [this] { serviceOutput += service->readAll(); });
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    // A service needs no display: there is none to find.
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    service->setProcessEnvironment(environment);
+    service->start(QStringLiteral(LUMIVOX_EXECUTABLE),
+                   QStringList {QStringLiteral("--serve"), QStringLiteral("--mqtt"), broker->url(),
+                                QStringLiteral("--port"), pty, QStringLiteral("--id"),
+                                QLatin1String(kId)}
+                       + extra);
+    return service->waitForStarted();
+}
+
+QStringList TestService::frames() const
+{
+    QStringList received;
+    static const QRegularExpression frame(QStringLiteral("^\\[[0-9.]+\\] <- (.*)\\\\r$"),
+                                          QRegularExpression::MultilineOption);
+    QRegularExpressionMatchIterator it = frame.globalMatch(QString::fromUtf8(simulatorOutput));
+    while (it.hasNext())
+        received.append(it.next().captured(1));
+    return received;
+}
+
+bool TestService::markerArrived(const char *command, const char *frame)
+{
+    return sawFrame(frame) || (MqttWatch::publish(*broker, topic("command"), command), false);
+}
+
+void TestService::discovery_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<int>("configurations");
+    QTest::newRow("default prefix") << QStringList() << "homeassistant" << kConfigurations;
+    QTest::newRow("own prefix") << QStringList {"--mqtt-discovery-prefix", "site/ha"} << "site/ha"
+                                << kConfigurations;
+    QTest::newRow("none") << QStringList {"--no-discovery"} << "homeassistant" << 0;
+}
+
+void TestService::discovery()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, prefix);
+    QFETCH(int, configurations);
+    QVERIFY(startBroker());
+    QVERIFY(startService(options));
+    // The model comes once the projector has answered; the state follows the discovery.
+    QTRY_VERIFY_WITH_TIMEOUT(jsonOf(watch->last(topic("state"))).contains("model"), kStartWait);
+
+    QHash<QString, QJsonObject> configs;
+    for (const MqttWatch::Message &message : watch->messages()) {
+        if (!message.topic.startsWith(prefix + QLatin1Char('/'))
+            || !message.topic.endsWith(QLatin1String("/config")))
+            continue;
+        const QJsonDocument document = QJsonDocument::fromJson(message.payload);
+        QVERIFY2(document.isObject(), qPrintable(message.topic));
+        QVERIFY(message.retained || watch->count(message.topic) > 0);
+        configs.insert(message.topic.section(QLatin1Char('/'), -4, -2), document.object());
+    }
+    QCOMPARE(configs.size(), configurations);
+    if (configurations == 0)
+        return;
+
+    QSet<QString> uniqueIds;
+    QSet<QString> buttons;
+    for (auto it = configs.cbegin(); it != configs.cend(); ++it) {
+        const QJsonObject config = it.value();
+        QCOMPARE(config.value("availability_topic").toString(), topic("availability"));
+        const QJsonObject device = config.value("device").toObject();
+        QCOMPARE(device.value("identifiers").toArray(), QJsonArray {"lumivox_test-room"});
+        QCOMPARE(device.value("model").toString(), "Lumivox Demo Projector LV-1");
+        uniqueIds.insert(config.value("unique_id").toString());
+        if (it.key().startsWith(QLatin1String("button/"))) {
+            QCOMPARE(config.value("command_topic").toString(), topic("command"));
+            buttons.insert(config.value("payload_press").toString());
+        }
+    }
+    QCOMPARE(uniqueIds.size(), configurations);
+    QCOMPARE(buttons.size(), kConfigurations - 5);
+    QVERIFY(buttons.contains("lamp-time") && !buttons.contains("power-on")
+            && !buttons.contains("hdmi"));
+
+    const QJsonObject power = configs.value("switch/lumivox_test-room/power");
+    QCOMPARE(power.value("command_topic").toString(), topic("command"));
+    QCOMPARE(power.value("payload_on").toString(), "power-on");
+    QCOMPARE(power.value("payload_off").toString(), "power-off");
+    QCOMPARE(power.value("state_topic").toString(), topic("power"));
+    const QJsonObject lamp = configs.value("sensor/lumivox_test-room/lamp_hours");
+    QCOMPARE(lamp.value("state_topic").toString(), topic("lamp_hours"));
+    QCOMPARE(lamp.value("device_class").toString(), "duration");
+    QCOMPARE(lamp.value("unit_of_measurement").toString(), "h");
+    QCOMPARE(lamp.value("state_class").toString(), "total_increasing");
+    const QJsonObject contact = configs.value("binary_sensor/lumivox_test-room/contact");
+    QCOMPARE(contact.value("device_class").toString(), "connectivity");
+    QCOMPARE(contact.value("state_topic").toString(), topic("contact"));
+    QCOMPARE(configs.value("sensor/lumivox_test-room/power_state").value("device_class"), "enum");
+    QCOMPARE(configs.value("select/lumivox_test-room/source").value("options").toArray(),
+             (QJsonArray {"vga", "hdmi", "dvi", "s-video", "composite"}));
+
+    // Home Assistant back from a restart is told again.
+    const QString switchTopic = prefix + QStringLiteral("/switch/lumivox_test-room/power/config");
+    const int before = watch->count(switchTopic);
+    QVERIFY(MqttWatch::publish(*broker, prefix + QStringLiteral("/status"), "online"));
+    QTRY_COMPARE(watch->count(switchTopic), before + 1);
+}
+
+void TestService::powerOnWarmsUp()
+{
+    QVERIFY(startBroker());
+    QVERIFY(startService());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("off"), kStartWait);
+    QCOMPARE(watch->last(topic("contact")), QByteArray("ON"));
+    QCOMPARE(watch->last(topic("lamp_hours")), QByteArray("1234"));
+
+    QVERIFY(MqttWatch::publish(*broker, topic("command"), "power-on"));
+    QTRY_VERIFY(sawFrame(kPowerOnFrame));
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("on"), kWarmUpWait);
+    const QList<QByteArray> power = watch->payloads(topic("power"));
+    QVERIFY(power.indexOf("warming") > power.indexOf("off"));
+    QVERIFY(power.indexOf("warming") < power.indexOf("on"));
+    const QJsonObject state = jsonOf(watch->last(topic("state")));
+    QCOMPARE(state.value("power").toString(), "on");
+    QCOMPARE(state.value("lamp").toString(), "on");
+    QCOMPARE(state.value("lamp_hours").toInt(), 1234);
+    QCOMPARE(state.value("port").toString(), pty);
+    QCOMPARE(frames().count(QLatin1String(kPowerOnFrame)), 1);
+}
+
+void TestService::ending_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("clean");
+    QTest::addColumn<bool>("brokerThere");
+    QTest::newRow("SIGTERM: says offline and ends") << int(SIGTERM) << true << true;
+    QTest::newRow("SIGKILL: the last will says it") << int(SIGKILL) << false << true;
+    QTest::newRow("SIGTERM, the broker away: ends") << int(SIGTERM) << true << false;
+}
+
+void TestService::ending()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, clean);
+    QFETCH(bool, brokerThere);
+    QVERIFY(startBroker());
+    QVERIFY(startService());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("availability")), QByteArray("online"), kStartWait);
+    if (!brokerThere) {
+        watch.reset();
+        broker->stop();
+        QTRY_VERIFY(serviceLog().contains(QLatin1String("Broker:")));
+    }
+    QSignalSpy finished(service.get(), &QProcess::finished);
+    ::kill(pid_t(service->processId()), signal);
+    QVERIFY(finished.wait());
+    QCOMPARE(service->exitStatus() == QProcess::NormalExit && service->exitCode() == 0, clean);
+    if (!brokerThere)
+        return;
+    QTRY_COMPARE(watch->last(topic("availability")), QByteArray("offline"));
+    // What a client that comes later finds.
+    MqttWatch later(*broker, {topic("availability")});
+    QVERIFY(later.start());
+    QTRY_COMPARE(later.last(topic("availability")), QByteArray("offline"));
+}
+
+void TestService::brokerAway_data()
+{
+    QTest::addColumn<bool>("upAtStart");
+    QTest::newRow("down at the start") << false;
+    QTest::newRow("stopped and started again") << true;
+}
+
+void TestService::brokerAway()
+{
+    QFETCH(bool, upAtStart);
+    if (upAtStart) {
+        QVERIFY(startBroker());
+        QVERIFY(startService());
+        QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("off"), kStartWait);
+        watch.reset();
+        broker->stop();
+    } else {
+        QVERIFY(startService());
+    }
+    // The projector is polled on while the broker is away.
+    const int polls = int(frames().count(QLatin1String(kPollFrame)));
+    QTRY_VERIFY_WITH_TIMEOUT(frames().count(QLatin1String(kPollFrame)) >= polls + 2, kStartWait);
+    QVERIFY(service->state() == QProcess::Running);
+
+    QVERIFY(startBroker());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("availability")), QByteArray("online"),
+                              kBackAgainWait);
+    QTRY_COMPARE(watch->last(topic("power")), QByteArray("off"));
+    QTRY_COMPARE(watch->last(topic("contact")), QByteArray("ON"));
+    QTRY_COMPARE(jsonOf(watch->last(topic("state"))).value("lamp").toString(), "off");
+}
+
+void TestService::retainedCommandIsNotRun()
+{
+    QVERIFY(startBroker());
+    QVERIFY(MqttWatch::publish(*broker, topic("command"), "power-on", true));
+    QVERIFY(startService());
+    QTRY_VERIFY_WITH_TIMEOUT(serviceLog().contains("Ignored a retained command ('power-on')"),
+                             kStartWait);
+    QTRY_VERIFY(markerArrived("menu", kMenuFrame));
+    QVERIFY(!sawFrame(kPowerOnFrame));
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("off"), kStartWait);
+    QVERIFY(!watch->payloads(topic("power")).contains("warming"));
+}
+
+void TestService::refusedPayloads_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("upper case") << QByteArray("POWER-ON");
+    QTest::newRow("a line end") << QByteArray("power-on\n");
+    QTest::newRow("a space before") << QByteArray(" power-on");
+    QTest::newRow("a NUL inside") << QByteArray("power-on\0power-on", 17);
+    QTest::newRow("two names") << QByteArray("power-on hdmi");
+    QTest::newRow("not UTF-8") << QByteArray("\xff\xfe\x80power-on");
+    QTest::newRow("JSON") << QByteArray("{\"command\":\"power-on\"}");
+    QTest::newRow("65 bytes") << QByteArray("power-on").leftJustified(65, 'x');
+    QTest::newRow("a megabyte") << QByteArray(1 << 20, 'p');
+}
+
+void TestService::refusedPayloads()
+{
+    QFETCH(QByteArray, payload);
+    QVERIFY(startBroker());
+    QVERIFY(startService());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("off"), kStartWait);
+    QVERIFY(MqttWatch::publish(*broker, topic("command"), payload));
+    QTRY_VERIFY(markerArrived("menu", kMenuFrame));
+    // Only the polls, the service's own questions and the marker went on the line.
+    const QStringList allowed {QLatin1String(kPollFrame), QStringLiteral("* 0 Lamp"),
+                               QStringLiteral("* 0 IR 035"), QLatin1String(kMenuFrame)};
+    for (const QString &frame : frames())
+        QVERIFY2(allowed.contains(frame), qPrintable(frame));
+    QCOMPARE(serviceLog().count(QLatin1String("Ignored a command")), 1);
+    QVERIFY(!serviceLog().contains(QLatin1String("pppppppp")));
+    QCOMPARE(service->state(), QProcess::Running);
+}
+
+void TestService::floodIsBounded()
+{
+    QVERIFY(startBroker());
+    QVERIFY(startService());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("off"), kStartWait);
+    QVERIFY(MqttWatch::publishLines(*broker, topic("command"),
+                                    QList<QByteArray>(kFloodSize, QByteArray("menu"))));
+    QTRY_VERIFY(markerArrived("ok", kOkFrame));
+    const int run = int(frames().count(QLatin1String(kMenuFrame)));
+    QVERIFY2(run > 0 && run < kFloodSize / 2, qPrintable(QString::number(run)));
+    QCOMPARE(serviceLog().count(QLatin1String("Command menu from the broker")), run);
+    QCOMPARE(serviceLog().count(QLatin1String("Too many commands at once")), 1);
+}
+
+void TestService::commandLineGoesThroughTheService()
+{
+    QVERIFY(startBroker());
+    QVERIFY(startService());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("contact")), QByteArray("ON"), kStartWait);
+    const testsupport::CommandLineRun run = testsupport::runCommandLine(
+        {QStringLiteral("--status"), QStringLiteral("--json"), QStringLiteral("--port"), pty},
+        runtime.path());
+    QCOMPARE(run.status, 0);
+    const QJsonObject result = jsonOf(run.out.toUtf8());
+    QCOMPARE(result.value("via").toString(), "service");
+    QCOMPARE(result.value("lamp").toString(), "off");
+    QCOMPARE(result.value("port").toString(), pty);
+}
+
+void TestService::windowSaysTheServiceHoldsThePort()
+{
+    QVERIFY(startBroker());
+    QVERIFY(startService());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("contact")), QByteArray("ON"), kStartWait);
+    // Wired as the window program wires it.
+    Lumivox window;
+    PortHolder holder;
+    connect(&window, &Lumivox::openFailed, &holder, &PortHolder::ask);
+    connect(&holder, &PortHolder::found, &window, &Lumivox::showHolder);
+    QVERIFY(testsupport::runSettings(
+        window, [this](Settings *dialog) { testsupport::applyName(dialog, pty); }));
+    QTRY_VERIFY(testsupport::logText(window).contains("The Lumivox service holds it."));
+    QVERIFY(testsupport::logText(window).contains("Failed to initialize Com-port!"));
+    QCOMPARE(service->state(), QProcess::Running);
+}
+
+QTEST_MAIN(TestService)
+#include "tst_service.moc"

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The Windows build as a service: lumivox.exe --serve under Wine, on COM1 leading to the
+# projector simulator, against a mosquitto on this side of Wine (loopback only). It comes
+# online with its discovery, runs power-on from the command topic through the warm-up,
+# serves the command line on its named pipe, goes on polling while the broker is away and
+# comes back online after it, refuses mqtts:// with the reason, and its last will says
+# offline when the process is killed. Windows has no SIGTERM: the clean "offline" of a
+# stopped service is the Linux tests' to show.
+# Usage: wine-service.sh PROGRAM_DIR SIMULATOR
+set -euo pipefail
+
+source "$(dirname "$(realpath "$0")")/private-dev.sh"
+
+if [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
+    export LUMIVOX_E2E_INNER=1
+    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+
+program_dir=$(realpath "$1")
+simulator=$(realpath "$2")
+work=$(mktemp -d)
+pids=()
+broker_pid=
+service_pid=
+
+source "$(dirname "$(realpath "$0")")/wine-common.sh"
+unset QT_QPA_PLATFORM
+
+cleanup() {
+    [ -n "$service_pid" ] && kill -9 "$service_pid" 2>/dev/null || true
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    [ -n "$broker_pid" ] && kill "$broker_pid" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*"
+    for log in "$work"/*.log; do echo "== $log"; tail -n 20 "$log"; done
+    exit 1
+}
+
+command -v mosquitto >/dev/null || fail "mosquitto is not installed"
+
+# --- The projector on COM1 --------------------------------------------------------------
+"$simulator" --log --warm-up 1500 --cool-down 1500 >"$work/simulator.log" 2>&1 &
+pids+=($!)
+wait_for 10 grep -qs "^Apply this port name" "$work/simulator.log" || fail "no simulator"
+pty=$(grep -o '/dev/[^ ]*' "$work/simulator.log")
+[[ "$pty" =~ ^/dev/pts/[0-9]+$ ]] && [ -c "$pty" ] || fail "no pseudo-terminal: '$pty'"
+map_com_ports "$pty" "$work/no-port"
+sent() { grep -c -- "<- $1\\\\r" "$work/simulator.log" || true; }
+more_sent() { [ "$(sent "$1")" -gt "$2" ]; }
+
+# --- The broker and a watcher -----------------------------------------------------------
+listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+port=
+for _ in $(seq 50); do
+    candidate=$((20000 + RANDOM % 30000))
+    listening "$candidate" || { port=$candidate && break; }
+done
+[ -n "$port" ] || fail "no free port"
+printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$port" >"$work/mosquitto.conf"
+start_broker() {
+    mosquitto -c "$work/mosquitto.conf" >>"$work/broker.log" 2>&1 &
+    broker_pid=$!
+    wait_for 10 listening "$port" || fail "mosquitto does not listen on $port"
+}
+stop_broker() {
+    kill "$broker_pid"
+    wait "$broker_pid" 2>/dev/null || true
+    broker_pid=
+}
+start_watch() {
+    mosquitto_sub -h 127.0.0.1 -p "$port" -v -t 'lumivox/#' -t 'homeassistant/#' \
+        >>"$work/watch.log" 2>&1 &
+    pids+=($!)
+}
+last() { grep "^lumivox/wine-room/$1 " "$work/watch.log" | tail -n 1 | cut -d' ' -f2-; }
+is() { [ "$(last "$1")" = "$2" ]; }
+start_broker
+start_watch
+
+# --- mqtts:// is refused with the reason ------------------------------------------------
+mkdir "$work/cwd"
+cd "$work/cwd"
+status=0
+timeout 60 "$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtts://127.0.0.1:$port" \
+    --port COM1 --id wine-room >"$work/tls.log" 2>&1 || status=$?
+[ "$status" = 64 ] && grep -q 'no TLS' "$work/tls.log" \
+    || fail "mqtts:// gave status $status: $(cat "$work/tls.log")"
+echo "ok: mqtts:// refused with status 64: $(tr -d '\r' <"$work/tls.log" | head -n 1)"
+
+# --- The service ------------------------------------------------------------------------
+"$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtt://127.0.0.1:$port" --port COM1 \
+    --id wine-room >"$work/service.log" 2>&1 &
+service_pid=$!
+wait_for 60 is availability online || fail "the service did not come online"
+wait_for 15 is power off || fail "no power 'off' from the projector: $(last power)"
+is contact ON || fail "contact is '$(last contact)'"
+wait_for 10 is lamp_hours 1234 || fail "lamp hours '$(last lamp_hours)'"
+configs=$(grep -c '^homeassistant/[a-z_]*/lumivox_wine-room/[a-z0-9_-]*/config {' "$work/watch.log" || true)
+[ "$configs" -ge 28 ] || fail "$configs discovery configurations"
+echo "ok: online, power off, contact ON, 1234 lamp hours, $configs discovery configurations"
+
+mosquitto_pub -h 127.0.0.1 -p "$port" -q 1 -t lumivox/wine-room/command -m power-on
+wait_for 5 more_sent OKOKOKOKOK 0 || fail "power-on did not reach COM1"
+wait_for 5 is power warming || fail "power is '$(last power)', not warming"
+wait_for 15 is power on || fail "power is '$(last power)' after the warm-up"
+echo "ok: power-on from the command topic on COM1, power warming, then on"
+
+answer=$(timeout 30 "$wine" "$program_dir/lumivox.exe" --status --json --port COM1 \
+    2>"$work/cli.err" | tr -d '\r') || fail "lumivox.exe --status: $(cat "$work/cli.err")"
+grep -q '"via":"service"' <<<"$answer" && grep -q '"lamp":"on"' <<<"$answer" \
+    || fail "lumivox.exe --status --json printed: $answer"
+echo "ok: the command line went through the service's pipe: $answer"
+
+# --- The broker away and back -----------------------------------------------------------
+stop_broker
+polls=$(sent '\* 0 Lamp ?')
+wait_for 10 more_sent '\* 0 Lamp ?' "$polls" || fail "no poll while the broker was away"
+: >"$work/watch.log"
+start_broker
+start_watch
+wait_for 30 is availability online || fail "not back online after the broker's return"
+wait_for 10 is power on || fail "power not published again: '$(last power)'"
+echo "ok: polled on while the broker was away, online again with power on after its return"
+
+# --- The last will ----------------------------------------------------------------------
+# As ending the scheduled task does: the process is terminated, with no word of its own.
+wineserver -k
+wait "$service_pid" 2>/dev/null || true
+service_pid=
+wait_for 15 is availability offline || fail "no 'offline' after the service was killed"
+echo "ok: terminated, the broker's last will said offline"
+echo "1 passed, 0 failed"
