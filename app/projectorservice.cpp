@@ -94,7 +94,7 @@ void ProjectorService::serve()
 {
     connect(session, &ProjectorSession::openFinished, this, &ProjectorService::portOpenDone);
     connect(session, &ProjectorSession::contactGained, this, [this] { setContact(true); });
-    connect(session, &ProjectorSession::noContact, this, [this] { setContact(false); });
+    connect(session, &ProjectorSession::contactLost, this, [this] { setContact(false); });
     connect(session, &ProjectorSession::lampReported, this, &ProjectorService::lampSeen);
     connect(session, &ProjectorSession::powerChanged, this, &ProjectorService::powerSeen);
     connect(session, &ProjectorSession::portChanged, this, &ProjectorService::publishState);
