@@ -497,6 +497,7 @@ void ProjectorSession::startPjlink()
 {
     pjlink = std::make_unique<PjlinkProjector>();
     access = PortDevice::Access::Granted;
+    powerAnswerAwaited = false;
     const auto known = passwords.constFind(device->key());
     if (known != passwords.cend())
         device->setPassword(known->toUtf8());
@@ -515,8 +516,11 @@ bool ProjectorSession::sendPjlink(const PjlinkProjector::Action &action, QString
     const QList<QByteArray> frames = pjlink->frames(action, reason);
     if (frames.isEmpty())
         return false;
-    if (const protocol::Command *id = std::get_if<protocol::Command>(&action))
+    if (const protocol::Command *id = std::get_if<protocol::Command>(&action)) {
         announcePowerCommand(*id);
+        if (*id == protocol::Command::PowerOn || *id == protocol::Command::PowerOff)
+            powerAnswerAwaited = true;
+    }
     bool all = true;
     for (const QByteArray &frame : frames)
         all = send(frame) && all;
@@ -539,7 +543,14 @@ void ProjectorSession::handlePjlinkReply(const QString &line)
     // The line's characters are its bytes (see LineAssembler).
     const PjlinkProjector::Heard heard = pjlink->hear(line.toLatin1());
     ScriptedRequest::Judgement judgement;
-    if (heard.power) {
+    for (const PjlinkProjector::Completion &done : heard.completed)
+        if (done.action == PjlinkProjector::Action(protocol::Command::PowerOn)
+            || done.action == PjlinkProjector::Action(protocol::Command::PowerOff))
+            powerAnswerAwaited = false;
+    // A poll answered before a power command shows what the command is changing.
+    const bool stale
+        = powerAnswerAwaited && !powerCommandSent.hasExpired(PjlinkProjector::kForgetAfter);
+    if (heard.power && !stale) {
         const Power reported = powerOf(*heard.power);
         if (reported == Power::On || reported == Power::Off) {
             lampOn = reported == Power::On;

@@ -197,6 +197,9 @@ private:
     Power powerState = Power::Unknown;
     // Since when a power command's outcome is awaited.
     QElapsedTimer powerCommandSent;
+    // PJLink: a power command is not answered yet; a power state reported meanwhile is
+    // from before it.
+    bool powerAnswerAwaited = false;
     bool writing = false;
     int failureWaits = 0; // receivers of writeFailed() still asking
     bool askOnWriteFailure = false;
