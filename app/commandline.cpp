@@ -214,8 +214,10 @@ void printResult(Output &output, const ScriptedRequest::Result &result, bool jso
     }
     for (const ScriptedRequest::StepResult &step : result.steps) {
         const protocol::NamedCommand *entry = protocol::commandNamed(step.name);
-        const bool lampState = !entry;
-        const bool question = lampState || entry->answer != protocol::Answer::Acknowledgement;
+        const bool errorStatus = step.name == QLatin1String(kErrorStatusQuery);
+        const bool lampState = !entry && !errorStatus;
+        const bool question
+            = lampState || errorStatus || entry->answer != protocol::Answer::Acknowledgement;
         if (!json && lampState)
             output.out((step.outcome == Outcome::Answered ? step.answer : result.lamp)
                        + QLatin1Char('\n'));
