@@ -3,7 +3,10 @@
 // projector closes, and the buttons PJLink has no meaning for.
 
 #include "boxanswerer.h"
+#include "channelname.h"
+#include "commandlinerun.h"
 #include "fakeprojector.h"
+#include "localchannel.h"
 #include "lumivox.h"
 #include "pjlinksimulator.h"
 #include "settings.h"
@@ -12,7 +15,10 @@
 #include "windowprobe.h"
 
 #include <QInputDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -68,6 +74,7 @@ class TestPjlinkWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -80,6 +87,7 @@ private slots:
     void disabledButtons_data();
     void disabledButtons();
     void inputsListedOnceOn();
+    void scriptThroughTheWindow();
 
 private:
     void startProjector(const PjlinkSimulator::Options &options);
@@ -90,9 +98,17 @@ private:
         return projector->requests().contains(request);
     }
 
+    QTemporaryDir runtime;
     std::unique_ptr<PjlinkSimulator> projector;
     std::unique_ptr<Lumivox> window;
 };
+
+void TestPjlinkWindow::initTestCase()
+{
+    QVERIFY(runtime.isValid());
+    // Never the user's own runtime directory, where a real window may listen.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+}
 
 void TestPjlinkWindow::init()
 {
@@ -344,6 +360,33 @@ void TestPjlinkWindow::inputsListedOnceOn()
     ui.hdmi->click();
     QTRY_VERIFY_WITH_TIMEOUT(requested("%1INPT 31"), kColourBound);
     QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\n"));
+}
+
+void TestPjlinkWindow::scriptThroughTheWindow()
+{
+    // The window holds the projector, its password given: a script needs none.
+    PjlinkSimulator::Options options;
+    options.password = "secret";
+    options.projector.errorStatus = "000002";
+    startProjector(options);
+    LocalChannel channel(&window->session());
+    channel.followPort();
+    PasswordTyper typer(QStringLiteral("secret"));
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+    QVERIFY(channel.isListening());
+    const testsupport::CommandLineRun run = testsupport::runCommandLine(
+        {QStringLiteral("--query"), QStringLiteral("errors"), QStringLiteral("--status"),
+         QStringLiteral("--json"), QStringLiteral("--port"), projector->portName()},
+        runtime.path());
+    QCOMPARE(run.status, 0);
+    const QJsonObject result = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    QCOMPARE(result.value(QStringLiteral("via")).toString(), QStringLiteral("window"));
+    QCOMPARE(result.value(QStringLiteral("power")).toString(), QStringLiteral("off"));
+    QCOMPARE(result.value(QStringLiteral("errors")).toObject().value(QStringLiteral("other")),
+             QStringLiteral("error"));
+    QCOMPARE(projector->connectionsAccepted(), 1);
+    QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\nOther: error\n"));
 }
 
 QTEST_MAIN(TestPjlinkWindow)
