@@ -80,7 +80,7 @@ void TestPjlinkCli::startProjector(const QStringList &setup)
         options.projector.lineEnd = "\r\n";
     projector = std::make_unique<PjlinkSimulator>(options);
     QString error;
-    QVERIFY2(projector->start(&error), qPrintable(error));
+    QVERIFY2(projector->open(&error), qPrintable(error));
 }
 
 CommandLineRun TestPjlinkCli::run(QStringList arguments, const QString &password)

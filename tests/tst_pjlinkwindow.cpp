@@ -131,7 +131,7 @@ void TestPjlinkWindow::startProjector(const PjlinkSimulator::Options &given)
     options.projector.projector.coolDownMs = kWarmUpMs;
     projector = std::make_unique<PjlinkSimulator>(options);
     QString error;
-    QVERIFY2(projector->start(&error), qPrintable(error));
+    QVERIFY2(projector->open(&error), qPrintable(error));
 }
 
 void TestPjlinkWindow::apply(const QString &name)

@@ -202,7 +202,7 @@ int main(int argc, char *argv[])
         }
         PjlinkSimulator projector(pjlink);
         QString error;
-        if (!projector.start(&error)) {
+        if (!projector.open(&error)) {
             QTextStream(stderr) << "lumivox-projector-sim: cannot listen on 127.0.0.1:"
                                 << pjlink.port << ": " << error << "\n";
             return 1;

@@ -27,15 +27,15 @@ PjlinkSimulator::PjlinkSimulator(const Options &options, QObject *parent)
     , options(options)
     , model(options.projector)
 {
-    connect(&server, &QTcpServer::newConnection, this, &PjlinkSimulator::accept);
+    connect(&server, &QTcpServer::newConnection, this, &PjlinkSimulator::admit);
 }
 
 PjlinkSimulator::~PjlinkSimulator()
 {
-    stop();
+    goOutOfReach();
 }
 
-bool PjlinkSimulator::start(QString *error)
+bool PjlinkSimulator::open(QString *error)
 {
     clock.start();
     if (server.listen(QHostAddress::LocalHost, options.port))
@@ -44,7 +44,7 @@ bool PjlinkSimulator::start(QString *error)
     return false;
 }
 
-void PjlinkSimulator::stop()
+void PjlinkSimulator::goOutOfReach()
 {
     server.close();
     while (!connections.isEmpty()) {
@@ -60,7 +60,7 @@ QString PjlinkSimulator::portName() const
     return QStringLiteral("pjlink://127.0.0.1:%1").arg(port());
 }
 
-void PjlinkSimulator::accept()
+void PjlinkSimulator::admit()
 {
     while (QTcpSocket *socket = server.nextPendingConnection()) {
         if ((options.oneConnection && !connections.isEmpty())
@@ -85,7 +85,7 @@ void PjlinkSimulator::accept()
             connection->idle = new QTimer(socket);
             connection->idle->setSingleShot(true);
             connect(connection->idle, &QTimer::timeout, this,
-                    [this, connection] { close(connection, QStringLiteral("idle")); });
+                    [this, connection] { hangUp(connection, QStringLiteral("idle")); });
             connection->idle->start(options.idleCloseMs);
         }
         logEvent(QStringLiteral("connection %1 opened").arg(connection->number));
@@ -114,7 +114,7 @@ void PjlinkSimulator::readFrom(Connection *connection)
             return; // closed while handling
     }
     if (connection->buffer.size() > kMaxLine)
-        close(connection, QStringLiteral("a line too long"));
+        hangUp(connection, QStringLiteral("a line too long"));
 }
 
 void PjlinkSimulator::handle(Connection *connection, QByteArray line)
@@ -127,7 +127,7 @@ void PjlinkSimulator::handle(Connection *connection, QByteArray line)
             ++rejections;
             logEvent(QStringLiteral("connection %1: wrong password").arg(connection->number));
             send(connection, "PJLINK ERRA\r");
-            close(connection, QStringLiteral("wrong password"));
+            hangUp(connection, QStringLiteral("wrong password"));
             return;
         }
         connection->authenticated = true;
@@ -142,7 +142,7 @@ void PjlinkSimulator::handle(Connection *connection, QByteArray line)
         return;
     send(connection, model.answer(line, clock.elapsed()));
     if (options.oneConnection)
-        close(connection, QStringLiteral("one request per connection"));
+        hangUp(connection, QStringLiteral("one request per connection"));
 }
 
 void PjlinkSimulator::send(Connection *connection, const QByteArray &bytes)
@@ -151,7 +151,7 @@ void PjlinkSimulator::send(Connection *connection, const QByteArray &bytes)
     connection->socket->write(bytes);
 }
 
-void PjlinkSimulator::close(Connection *connection, const QString &why)
+void PjlinkSimulator::hangUp(Connection *connection, const QString &why)
 {
     logEvent(QStringLiteral("connection %1 closed by the projector (%2)")
                  .arg(connection->number)

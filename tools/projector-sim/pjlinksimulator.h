@@ -37,9 +37,9 @@ public:
     ~PjlinkSimulator() override;
 
     // Listens on the loopback address; false with a reason when the port is taken.
-    bool start(QString *error);
+    bool open(QString *error);
     // Closes every connection and stops listening: the projector is out of reach.
-    void stop();
+    void goOutOfReach();
     quint16 port() const { return server.serverPort(); }
     QString portName() const;
     PjlinkModel &projector() { return model; }
@@ -66,11 +66,11 @@ private:
         int number = 0;
     };
 
-    void accept();
+    void admit();
     void readFrom(Connection *connection);
     void handle(Connection *connection, QByteArray line);
     void send(Connection *connection, const QByteArray &bytes);
-    void close(Connection *connection, const QString &why);
+    void hangUp(Connection *connection, const QString &why);
     void forget(Connection *connection);
     void logEvent(const QString &event) const;
 
