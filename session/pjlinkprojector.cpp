@@ -168,11 +168,14 @@ PjlinkProjector::Heard PjlinkProjector::hear(const QByteArray &line)
     const auto match = std::find_if(sent.begin(), sent.end(), [&reply](const Sent &request) {
         return request.command == reply.command;
     });
-    // A reply nobody asked for is read as the answer to a question.
+    // A reply nobody asked for is read as the answer to a question, but for what decides
+    // the commands: a projector repeating those must not make the session ask again.
     Sent request {reply.command, kQuestion, 0, 0};
     if (match != sent.end()) {
         request = *match;
         sent.erase(match);
+    } else if (kLearning.contains(reply.command)) {
+        return heard;
     }
     learn(request, reply, heard);
     if (request.action != 0)
