@@ -644,7 +644,6 @@ void ProjectorSession::watchAccess()
         passwords.remove(device->key());
         const QString said = translated(kRejected).arg(name);
         emit message(said);
-        emit passwordRejected();
         const QList<QPointer<ScriptedRequest>> serving = requests;
         for (const QPointer<ScriptedRequest> &request : serving)
             if (request)

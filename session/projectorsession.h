@@ -137,9 +137,8 @@ signals:
     // A reply line, once the session has handled it.
     void replyHandled(const QString &line);
     // PJLink: the projector wants a password that the session does not have (once for
-    // each opening; setPassword() answers), or it rejected the one given.
+    // each opening; setPassword() answers). One it rejects is said as a message.
     void passwordWanted();
-    void passwordRejected();
     // PJLink: which commands the projector can take has changed (see availability()).
     void availabilityChanged();
     // PJLink: the projector told its power state (at every power reply).

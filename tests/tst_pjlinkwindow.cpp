@@ -88,6 +88,7 @@ private slots:
     void disabledButtons();
     void inputsListedOnceOn();
     void scriptThroughTheWindow();
+    void closingWhileOnSwitchesOff();
 
 private:
     void startProjector(const PjlinkSimulator::Options &options);
@@ -387,6 +388,26 @@ void TestPjlinkWindow::scriptThroughTheWindow()
              QStringLiteral("error"));
     QCOMPARE(projector->connectionsAccepted(), 1);
     QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\nOther: error\n"));
+}
+
+void TestPjlinkWindow::closingWhileOnSwitchesOff()
+{
+    // The power-off request may need a connection of its own: the window closes once the
+    // projector has answered, and the event loop runs on meanwhile.
+    PjlinkSimulator::Options options;
+    options.idleCloseMs = kPollMs / 3;
+    startProjector(options);
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+    window->form().startProjector->click();
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("green"), kChangeBound);
+    QTRY_COMPARE_WITH_TIMEOUT(projector->openConnections(), 0, kPollMs); // closed, idle
+    testsupport::BoxAnswerer yes(QMessageBox::Yes);
+    QVERIFY(!window->close());
+    QCOMPARE(yes.titles(), QStringList {QStringLiteral("Projector is on!")});
+    QVERIFY(window->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), kColourBound);
+    QVERIFY(requested("%1POWR 0"));
 }
 
 QTEST_MAIN(TestPjlinkWindow)
