@@ -3,12 +3,15 @@
 #include "channelclient.h"
 #include "channelname.h"
 #include "console.h"
+#include "pjlink.h"
 #include "portdevice.h"
+#include "portname.h"
 #include "portopener.h"
 #include "projectorsession.h"
 #include "protocol.h"
 #include "resultjson.h"
 #include "scriptedrequest.h"
+#include "secretfile.h"
 #include "serviceprogram.h"
 
 #include <QCommandLineParser>
@@ -33,8 +36,12 @@ constexpr int kNameColumn = 20; // width of the name column of --list
 // The command line's own options: any of them selects the command line; anything else
 // (no arguments, the toolkit's options such as --style or -geometry) starts the window.
 const char *const kOwnOptions[]
-    = {"--send", "--status",  "--query",    "--list", "--json", "--port",
+    = {"--send", "--status",  "--query",    "--list", "--json", "--port", "--password-file",
        "--help", "--version", "--help-all", "-h",     "-?",     "-v"};
+// A projector's password comes from here or from a file, never from an argument: every
+// user of the machine can read the arguments of a process.
+constexpr char kPasswordVariable[] = "LUMIVOX_PJLINK_PASSWORD";
+const char kErrorStatusQuery[] = "errors";
 
 const QStringList &queryNames()
 {
@@ -150,14 +157,39 @@ bool portArgument(const QCommandLineParser &parser, const QCommandLineOption &po
     return true;
 }
 
+// The password for a PJLink projector: the first line of the file, or the environment
+// variable; empty when neither is given. False, with the reason, for a file not read.
+bool readPassword(const QString &file, QString *password, QString *reason)
+{
+    if (file.isEmpty()) {
+        *password = qEnvironmentVariable(kPasswordVariable);
+        return true;
+    }
+    const std::optional<QByteArray> line = readSecretFile(file, reason);
+    if (!line)
+        return false;
+    *password = QString::fromUtf8(*line);
+    return true;
+}
+
 // The run on the port itself: a session of its own, without polling, that sends the
 // request's frames and reads the replies every few milliseconds.
 ScriptedRequest::Result runOnPort(const QString &portName,
-                                  const QList<ScriptedRequest::Step> &steps)
+                                  const QList<ScriptedRequest::Step> &steps,
+                                  const QString &password)
 {
     ProjectorSession session;
     session.setPolling(false);
+    if (!password.isEmpty())
+        session.setPassword(portName, password);
     ScriptedRequest request(steps);
+    // Nobody is there to ask for a password.
+    QObject::connect(&session, &ProjectorSession::passwordWanted, &request, [&] {
+        request.abandon(portName
+                        + QStringLiteral(": the projector asks for a password: give it in %1 or "
+                                         "in a file named by --password-file")
+                              .arg(QLatin1String(kPasswordVariable)));
+    });
     ScriptedRequest::Result failure;
     failure.status = ScriptedRequest::Status::PortFailed;
     QTimer ticker;
@@ -200,16 +232,21 @@ void printResult(Output &output, const ScriptedRequest::Result &result, bool jso
     }
     for (const ScriptedRequest::StepResult &step : result.steps) {
         const protocol::NamedCommand *entry = protocol::commandNamed(step.name);
-        const bool lampState = !entry;
-        const bool question = lampState || entry->answer != protocol::Answer::Acknowledgement;
+        const bool errorStatus = step.name == QLatin1String(kErrorStatusQuery);
+        const bool lampState = !entry && !errorStatus;
+        const bool question
+            = lampState || errorStatus || entry->answer != protocol::Answer::Acknowledgement;
         if (!json && lampState)
             output.out((step.outcome == Outcome::Answered ? step.answer : result.lamp)
                        + QLatin1Char('\n'));
         else if (!json && question && step.outcome == Outcome::Answered)
             output.out(step.answer + QLatin1Char('\n'));
         if (step.outcome == Outcome::NotAvailable)
-            output.err(QStringLiteral("lumivox: %1: Command not available at the moment.\n")
-                           .arg(step.name));
+            output.err(QStringLiteral("lumivox: %1: %2\n")
+                           .arg(step.name,
+                                step.reason.isEmpty()
+                                    ? QStringLiteral("Command not available at the moment.")
+                                    : step.reason));
         else if (question && step.outcome == Outcome::Silent)
             output.err(QStringLiteral("lumivox: %1: no answer from the projector within %2 s\n")
                            .arg(step.name)
@@ -257,6 +294,9 @@ int runCommandLine(int argc, char *argv[])
         "holds the port when there is one, else on the port itself. Exit status: 0 done,\n"
         "1 the port could not be opened or the output not written, 2 no answer within 2 s to\n"
         "a question, 3 the command is not available at the moment, 64 a usage error.\n"
+        "A projector on the network that speaks PJLink is --port pjlink://HOST[:PORT]; its\n"
+        "password is read from the environment variable LUMIVOX_PJLINK_PASSWORD or from\n"
+        "--password-file, never from an argument.\n"
         "Without these options Lumivox opens its window."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -266,12 +306,13 @@ int runCommandLine(int argc, char *argv[])
                                   QStringLiteral("name"));
     const QCommandLineOption query(
         QStringLiteral("query"),
-        QStringLiteral("Asks the projector and prints its answer: lamp-time, model or "
-                       "resolution."),
+        QStringLiteral("Asks the projector and prints its answer: lamp-time, model, "
+                       "resolution, or errors (the error status of a PJLink projector)."),
         QStringLiteral("name"));
     const QCommandLineOption status(QStringLiteral("status"),
                                     QStringLiteral("Asks the lamp state; prints on, off or "
-                                                   "unknown."));
+                                                   "unknown (a PJLink projector also warming "
+                                                   "or cooling)."));
     const QCommandLineOption list(QStringLiteral("list"),
                                   QStringLiteral("Prints every command name and its frame."));
     const QCommandLineOption json(QStringLiteral("json"),
@@ -280,7 +321,12 @@ int runCommandLine(int argc, char *argv[])
                                   QStringLiteral("The port: a window that holds it serves the "
                                                  "request, else it is opened (default COM1)."),
                                   QStringLiteral("port"));
-    parser.addOptions({send, query, status, list, json, port});
+    const QCommandLineOption passwordFile(
+        QStringLiteral("password-file"),
+        QStringLiteral("A PJLink projector's password: the first line of this file (else "
+                       "LUMIVOX_PJLINK_PASSWORD)."),
+        QStringLiteral("file"));
+    parser.addOptions({send, query, status, list, json, port, passwordFile});
     parser.addOptions(serviceOptions());
     parser.addPositionalArgument(QStringLiteral("names"),
                                  QStringLiteral("More command names for --send."),
@@ -301,6 +347,14 @@ int runCommandLine(int argc, char *argv[])
         return output.finish(resultjson::Done);
     }
 
+    QString password;
+    QString passwordProblem;
+    if (!readPassword(parser.value(passwordFile), &password, &passwordProblem)) {
+        output.err(QStringLiteral("lumivox: cannot read the password: ") + passwordProblem
+                   + QLatin1Char('\n'));
+        return output.finish(resultjson::PortFailed);
+    }
+
     if (wantsService(parser)) {
         if (parser.isSet(port) && parser.value(port).isEmpty())
             return usageError(output, QStringLiteral("--port needs a port name"));
@@ -308,7 +362,7 @@ int runCommandLine(int argc, char *argv[])
         if (!portArgument(parser, port, argc, argv, output, &portName))
             return output.finish(resultjson::PortFailed);
         QString problem;
-        const int status = runService(parser, portName, &problem);
+        const int status = runService(parser, portName, password, &problem);
         if (!problem.isEmpty())
             return usageError(output, problem);
         return output.finish(status);
@@ -324,7 +378,7 @@ int runCommandLine(int argc, char *argv[])
         if (!protocol::commandNamed(name))
             return unknownName(output, name, protocol::commandNames());
     for (const QString &name : parser.values(query)) {
-        if (!queryNames().contains(name))
+        if (!queryNames().contains(name) && name != QLatin1String(kErrorStatusQuery))
             return unknownName(output, name, queryNames());
         names.append(name);
     }
@@ -342,6 +396,18 @@ int runCommandLine(int argc, char *argv[])
     if (!portArgument(parser, port, argc, argv, output, &portName))
         return output.finish(resultjson::PortFailed);
 
+    // A command PJLink has no meaning for is refused before anything is sent.
+    if (portname::isPjlinkName(portName)) {
+        for (const QString &name : names) {
+            const protocol::NamedCommand *entry = protocol::commandNamed(name);
+            if (entry && pjlink::useOf(entry->id) == pjlink::Use::None) {
+                output.err(QStringLiteral("lumivox: %1: PJLink has no such command: nothing "
+                                          "was sent\n")
+                               .arg(name));
+                return output.finish(resultjson::NotAvailable);
+            }
+        }
+    }
     QJsonObject request {{QStringLiteral("commands"), QJsonArray::fromStringList(names)},
                          {QStringLiteral("status"), parser.isSet(status)}};
     if (parser.isSet(port))
@@ -368,7 +434,7 @@ int runCommandLine(int argc, char *argv[])
         break;
     case WindowAnswer::NoWindow:
     case WindowAnswer::OtherPort:
-        result = runOnPort(portName, steps);
+        result = runOnPort(portName, steps, password);
         extra.insert(QStringLiteral("via"), QStringLiteral("port"));
         extra.insert(QStringLiteral("port"), PortOpener::locationOf(portName));
         break;

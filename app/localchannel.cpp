@@ -36,7 +36,10 @@ QStringList commandsOf(const QJsonObject &body, QString *problem)
     }
     QStringList names;
     for (const QJsonValue &value : list) {
-        if (!value.isString() || !protocol::commandNamed(value.toString())) {
+        // "errors", the error status, is a question of the command line's alone.
+        if (!value.isString()
+            || (!protocol::commandNamed(value.toString())
+                && value.toString() != QLatin1String("errors"))) {
             *problem = QStringLiteral("unknown command");
             return {};
         }

@@ -1,5 +1,7 @@
 #include "resultjson.h"
 
+#include "pjlink.h"
+
 #include <QJsonArray>
 
 namespace resultjson {
@@ -29,6 +31,28 @@ Outcome outcomeNamed(const QString &name)
         if (name == QLatin1String(outcomeName(outcome)))
             return outcome;
     return Outcome::Silent;
+}
+
+// A PJLink projector's error status, field by field: {"fan": "ok", "lamp": "warning", ...}.
+QJsonObject errorStatusObject(const QString &digits)
+{
+    QJsonObject fields;
+    for (int field = 0; field < pjlink::kErrorFields && field < digits.size(); ++field)
+        fields.insert(QLatin1String(pjlink::errorFieldName(field)),
+                      QLatin1String(pjlink::errorLevelName(char(digits.at(field).unicode()))));
+    return fields;
+}
+
+QString errorStatusDigits(const QJsonObject &fields)
+{
+    QString digits;
+    for (int field = 0; field < pjlink::kErrorFields; ++field) {
+        const QString level = fields.value(QLatin1String(pjlink::errorFieldName(field))).toString();
+        digits += level == QLatin1String("error") ? QLatin1Char('2')
+            : level == QLatin1String("warning")   ? QLatin1Char('1')
+                                                  : QLatin1Char('0');
+    }
+    return digits;
 }
 
 Status statusOf(int exit)
@@ -71,6 +95,8 @@ QJsonObject toJson(const ScriptedRequest::Result &result)
                             {QStringLiteral("replies"), QJsonArray::fromStringList(step.replies)}};
         if (step.outcome == Outcome::Answered)
             object.insert(QStringLiteral("answer"), step.answer);
+        if (!step.reason.isEmpty())
+            object.insert(QStringLiteral("reason"), step.reason);
         steps.append(object);
     }
     QJsonObject object {{QStringLiteral("commands"), steps},
@@ -79,6 +105,10 @@ QJsonObject toJson(const ScriptedRequest::Result &result)
                         {QStringLiteral("status"), exitStatus(result.status)}};
     if (!result.error.isEmpty())
         object.insert(QStringLiteral("error"), result.error);
+    if (!result.power.isEmpty())
+        object.insert(QStringLiteral("power"), result.power);
+    if (!result.errorStatus.isEmpty())
+        object.insert(QStringLiteral("errors"), errorStatusObject(result.errorStatus));
     return object;
 }
 
@@ -93,6 +123,7 @@ ScriptedRequest::Result fromJson(const QJsonObject &object)
         stepResult.text = step.value(QStringLiteral("frame")).toString();
         stepResult.outcome = outcomeNamed(step.value(QStringLiteral("result")).toString());
         stepResult.answer = step.value(QStringLiteral("answer")).toString();
+        stepResult.reason = step.value(QStringLiteral("reason")).toString();
         for (const QJsonValue &reply : step.value(QStringLiteral("replies")).toArray())
             stepResult.replies.append(reply.toString());
         result.steps.append(stepResult);
@@ -100,6 +131,9 @@ ScriptedRequest::Result fromJson(const QJsonObject &object)
     result.lamp = object.value(QStringLiteral("lamp")).toString(result.lamp);
     result.contact = object.value(QStringLiteral("contact")).toBool();
     result.error = object.value(QStringLiteral("error")).toString();
+    result.power = object.value(QStringLiteral("power")).toString();
+    if (object.value(QStringLiteral("errors")).isObject())
+        result.errorStatus = errorStatusDigits(object.value(QStringLiteral("errors")).toObject());
     result.status = statusOf(object.value(QStringLiteral("status")).toInt(PortFailed));
     return result;
 }

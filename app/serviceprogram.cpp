@@ -6,6 +6,7 @@
 #include "projectorservice.h"
 #include "projectorsession.h"
 #include "resultjson.h"
+#include "secretfile.h"
 #include "terminationsignals.h"
 
 #include <QCommandLineParser>
@@ -75,28 +76,6 @@ bool parseBroker(const QString &text, MqttClient::Settings *settings, QString *p
 }
 
 // The first line of the file, without its line end.
-std::optional<QByteArray> readPassword(const QString &path, QString *problem)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *problem = QStringLiteral("--mqtt-password-file: %1: %2").arg(path, file.errorString());
-        return std::nullopt;
-    }
-    const QByteArray content = file.read(kMaxPasswordFile + 1);
-    if (content.size() > kMaxPasswordFile) {
-        *problem = QStringLiteral("--mqtt-password-file: %1: longer than a password").arg(path);
-        return std::nullopt;
-    }
-    QByteArray password = content.left(content.indexOf('\n'));
-    if (password.endsWith('\r'))
-        password.chop(1);
-    if (password.isEmpty()) {
-        *problem = QStringLiteral("--mqtt-password-file: %1: no password in it").arg(path);
-        return std::nullopt;
-    }
-    return password;
-}
-
 bool isValidPrefix(const QString &prefix)
 {
     return !prefix.isEmpty() && prefix.size() <= kMaxPrefixLength
@@ -164,7 +143,8 @@ bool wantsService(const QCommandLineParser &parser)
     return false;
 }
 
-int runService(const QCommandLineParser &parser, const QString &portName, QString *usage)
+int runService(const QCommandLineParser &parser, const QString &portName,
+               const QString &projectorPassword, QString *usage)
 {
     if (!parser.isSet(QLatin1String(kServe))) {
         *usage = QStringLiteral("--mqtt, --id and the other service options need --serve");
@@ -221,10 +201,13 @@ int runService(const QCommandLineParser &parser, const QString &portName, QStrin
             *usage = QStringLiteral("--mqtt-password-file needs --mqtt-user");
             return resultjson::UsageError;
         }
+        QString problem;
         const std::optional<QByteArray> password
-            = readPassword(parser.value(QLatin1String(kPasswordFile)), usage);
-        if (!password)
+            = readSecretFile(parser.value(QLatin1String(kPasswordFile)), &problem);
+        if (!password) {
+            *usage = QStringLiteral("--mqtt-password-file: ") + problem;
             return resultjson::UsageError;
+        }
         broker.password = *password;
     } else if (!broker.user.isEmpty()) {
         broker.password = qgetenv(kPasswordVariable);
@@ -242,6 +225,8 @@ int runService(const QCommandLineParser &parser, const QString &portName, QStrin
     }
 
     ProjectorSession session;
+    if (!projectorPassword.isEmpty())
+        session.setPassword(portName, projectorPassword);
     ProjectorService fleetMember(&session, &client, service);
     LocalChannel channel(&session);
     channel.setRole(QStringLiteral("service"));

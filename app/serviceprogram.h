@@ -18,8 +18,10 @@ const QList<const char *> &serviceOptionNames();
 // True when any of the service's options is set.
 bool wantsService(const QCommandLineParser &parser);
 
-// Runs the service on `portName` with the parsed options; returns the exit status. A
-// mistake on the command line returns before anything starts, with the message.
-int runService(const QCommandLineParser &parser, const QString &portName, QString *usage);
+// Runs the service on `portName` with the parsed options (and a PJLink projector's
+// password, if one is given); returns the exit status. A mistake on the command line
+// returns before anything starts, with the message.
+int runService(const QCommandLineParser &parser, const QString &portName,
+               const QString &projectorPassword, QString *usage);
 
 #endif // SERVICEPROGRAM_H

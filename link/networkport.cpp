@@ -33,14 +33,20 @@ std::unique_ptr<NetworkPort> NetworkPort::start(const QString &text, QString *wh
         = portname::parseNetworkPortName(text, why);
     if (!address)
         return nullptr;
-    std::unique_ptr<NetworkPort> port(new NetworkPort(*address, portname::canonicalName(*address)));
+    return connectTo(*address, portname::canonicalName(*address));
+}
+
+std::unique_ptr<NetworkPort> NetworkPort::connectTo(const portname::NetworkPortName &address,
+                                                    const QString &location)
+{
+    std::unique_ptr<NetworkPort> port(new NetworkPort(address, location));
     QHostAddress literal;
-    if (literal.setAddress(address->host)) {
+    if (literal.setAddress(address.host)) {
         port->addresses = {literal};
         port->stage = Stage::Connecting;
         port->connectNext();
     } else {
-        port->lookup = std::make_unique<HostLookup>(address->host);
+        port->lookup = std::make_unique<HostLookup>(address.host);
     }
     return port;
 }

@@ -39,6 +39,10 @@ public:
 
     // Starts opening; nothing waits. Null, with the reason, for a malformed name.
     static std::unique_ptr<NetworkPort> start(const QString &name, QString *reason = nullptr);
+    // Starts a connection to an address already parsed, its reasons starting with
+    // `location`: the transport of a protocol that speaks TCP itself (PJLink).
+    static std::unique_ptr<NetworkPort> connectTo(const portname::NetworkPortName &address,
+                                                  const QString &location);
 
     ~NetworkPort() override;
 

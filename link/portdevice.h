@@ -42,6 +42,17 @@ public:
     // Tells, opening nothing, whether what is under a name later is this port's device
     // again; empty where only a new connection can tell (a bridge).
     virtual PortWatch::Probe sameDeviceProbe() const = 0;
+    // How far a far end that takes commands only with a password (a projector on the
+    // network) has got with it; every other port is open to all.
+    enum class Access {
+        Granted, // no password needed, or one is given and not refused
+        PasswordWanted, // a password is needed and none is given: nothing is sent
+        PasswordRejected, // the password given was refused: nothing is sent any more
+    };
+    virtual Access access() const { return Access::Granted; }
+    // The password for such a far end, held in memory only; other ports ignore it. One
+    // that was refused is never tried again.
+    virtual void setPassword(const QByteArray &password) { (void)password; }
     // For tests that watch the line: the platform handle (a descriptor or socket), and
     // the bytes the link has taken from it but not yet handed out.
     virtual qintptr nativeHandle() const = 0;

@@ -9,6 +9,7 @@ namespace portname {
 namespace {
 constexpr char kRawScheme[] = "socket://";
 constexpr char kRfc2217Scheme[] = "rfc2217://";
+constexpr char kPjlinkScheme[] = "pjlink://";
 constexpr int kMaxHostLength = 253; // the longest name the DNS can hold
 constexpr int kMaxPortDigits = 5;
 constexpr uint kMaxPort = 65535;
@@ -75,23 +76,23 @@ bool isNetworkPortName(const QString &name)
     return schemeLength(name) > 0;
 }
 
-std::optional<NetworkPortName> parseNetworkPortName(const QString &name, QString *reason)
+namespace {
+// The host and port after a scheme, by the bridges' rules; a name without a port has
+// `defaultPort` when there is one.
+std::optional<NetworkPortName> parseAddress(const QString &name, NetworkPortName parsed,
+                                            quint16 defaultPort, QString *reason)
 {
-    NetworkPortName parsed;
-    if (name.startsWith(QLatin1String(kRawScheme), Qt::CaseInsensitive))
-        parsed.bridge = Bridge::Raw;
-    else if (name.startsWith(QLatin1String(kRfc2217Scheme), Qt::CaseInsensitive))
-        parsed.bridge = Bridge::Rfc2217;
-    else
-        return refuse(reason, QStringLiteral("Only socket:// and rfc2217:// lead to the network"));
     if (hasControlCharacter(name))
         return refuse(reason, QStringLiteral("The name holds a control character"));
     const QString rest = name.mid(schemeLength(name));
     if (rest.contains(QLatin1Char(' ')))
         return refuse(reason, QStringLiteral("The name holds a space"));
+    if (defaultPort != 0 && rest.isEmpty())
+        return refuse(reason, QStringLiteral("No host in the name"));
 
     // The host ends at the last colon, or after the brackets of an IPv6 address.
     int portStart = 0;
+    bool portGiven = true;
     if (rest.startsWith(QLatin1Char('['))) {
         const int close = int(rest.indexOf(QLatin1Char(']')));
         if (close < 0)
@@ -104,13 +105,17 @@ std::optional<NetworkPortName> parseNetworkPortName(const QString &name, QString
                });
         if (!address)
             return refuse(reason, QStringLiteral("Between the brackets is no IPv6 address"));
-        if (rest.mid(close + 1, 1) != QLatin1String(":"))
+        portGiven = close + 1 < rest.size() || defaultPort == 0;
+        if (portGiven && rest.mid(close + 1, 1) != QLatin1String(":"))
             return refuse(reason, QStringLiteral("No port number after the host"));
         portStart = close + 2;
     } else {
-        const int colon = int(rest.lastIndexOf(QLatin1Char(':')));
-        if (colon < 0)
+        int colon = int(rest.lastIndexOf(QLatin1Char(':')));
+        if (colon < 0 && defaultPort == 0)
             return refuse(reason, QStringLiteral("No port number after the host"));
+        portGiven = colon >= 0;
+        if (!portGiven)
+            colon = int(rest.size());
         parsed.host = rest.left(colon);
         if (parsed.host.contains(QLatin1Char(':')))
             return refuse(reason, QStringLiteral("An IPv6 address must be in brackets"));
@@ -126,6 +131,10 @@ std::optional<NetworkPortName> parseNetworkPortName(const QString &name, QString
         return refuse(reason, QStringLiteral("No host before the port number"));
     if (parsed.host.size() > kMaxHostLength)
         return refuse(reason, QStringLiteral("The host name is too long"));
+    if (!portGiven) {
+        parsed.port = defaultPort;
+        return parsed;
+    }
 
     const QString port = rest.mid(portStart);
     if (port.isEmpty())
@@ -140,6 +149,41 @@ std::optional<NetworkPortName> parseNetworkPortName(const QString &name, QString
         return refuse(reason, QStringLiteral("The port number must be 1 to 65535"));
     parsed.port = quint16(number);
     return parsed;
+}
+} // namespace
+
+std::optional<NetworkPortName> parseNetworkPortName(const QString &name, QString *reason)
+{
+    NetworkPortName parsed;
+    if (name.startsWith(QLatin1String(kRawScheme), Qt::CaseInsensitive))
+        parsed.bridge = Bridge::Raw;
+    else if (name.startsWith(QLatin1String(kRfc2217Scheme), Qt::CaseInsensitive))
+        parsed.bridge = Bridge::Rfc2217;
+    else
+        return refuse(reason, QStringLiteral("Only socket:// and rfc2217:// lead to the network"));
+    return parseAddress(name, parsed, 0, reason);
+}
+
+bool isPjlinkName(const QString &name)
+{
+    return name.startsWith(QLatin1String(kPjlinkScheme), Qt::CaseInsensitive);
+}
+
+std::optional<NetworkPortName> parsePjlinkName(const QString &name, QString *reason)
+{
+    if (!isPjlinkName(name))
+        return refuse(reason, QStringLiteral("The name does not start with pjlink://"));
+    return parseAddress(name, NetworkPortName {}, kPjlinkPort, reason);
+}
+
+QString canonicalPjlinkName(const NetworkPortName &name)
+{
+    const QString host = name.host.toLower();
+    QString canonical = QLatin1String(kPjlinkScheme)
+        + (host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host);
+    if (name.port != kPjlinkPort)
+        canonical += QLatin1Char(':') + QString::number(name.port);
+    return canonical;
 }
 
 QString canonicalName(const NetworkPortName &name)

@@ -43,6 +43,21 @@ std::optional<NetworkPortName> parseNetworkPortName(const QString &name, QString
 // but lower-cased, IPv6 in brackets, the port without leading zeros.
 QString canonicalName(const NetworkPortName &name);
 
+// A projector that speaks PJLink itself on the network: "pjlink://HOST[:PORT]", HOST as a
+// bridge's, PORT 4352 when left out. The connection is raw TCP (Bridge::Raw).
+constexpr quint16 kPjlinkPort = 4352;
+
+// True for a name of the pjlink:// form, well formed or not.
+bool isPjlinkName(const QString &name);
+
+// The host and port of a pjlink:// name; nothing, with the reason in *reason, for a
+// malformed one (the bridges' rules and reasons).
+std::optional<NetworkPortName> parsePjlinkName(const QString &name, QString *reason = nullptr);
+
+// "pjlink://host", with ":PORT" only when it is not 4352: every spelling of one projector
+// gives the same name.
+QString canonicalPjlinkName(const NetworkPortName &name);
+
 // True when the name survives the way to the system and back unchanged (Linux file names
 // are bytes in the locale's encoding): a name that does not could open another device.
 bool reachesSystemIntact(const QString &name);

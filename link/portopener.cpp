@@ -1,6 +1,7 @@
 #include "portopener.h"
 
 #include "networkport.h"
+#include "pjlinkport.h"
 #include "portname.h"
 #include "serialport.h"
 
@@ -16,6 +17,10 @@ PortOpener::PortOpener(const QString &name)
     if (portname::hasControlCharacter(name)) {
         reason = QLatin1String(kControlCharacter);
         current = State::Failed;
+    } else if (portname::isPjlinkName(name)) {
+        projector = PjlinkPort::start(name, &reason);
+        current = projector ? State::Pending : State::Failed;
+        advance();
     } else if (portname::isNetworkPortName(name)) {
         connection = NetworkPort::start(name, &reason);
         current = connection ? State::Pending : State::Failed;
@@ -33,6 +38,22 @@ PortOpener::~PortOpener() = default;
 
 PortOpener::State PortOpener::advance()
 {
+    if (current == State::Pending && projector) {
+        switch (projector->advance()) {
+        case NetworkPort::Progress::Open:
+            port = std::move(projector);
+            current = State::Open;
+            break;
+        case NetworkPort::Progress::Failed:
+            reason = projector->failure();
+            projector.reset();
+            current = State::Failed;
+            break;
+        case NetworkPort::Progress::Pending:
+            break;
+        }
+        return current;
+    }
     if (current != State::Pending || !connection)
         return current;
     switch (connection->advance()) {
@@ -60,6 +81,10 @@ QString PortOpener::locationOf(const QString &name)
 {
     if (!portname::isNetworkPortName(name))
         return SerialPort::locationOf(name);
+    if (portname::isPjlinkName(name)) {
+        const std::optional<portname::NetworkPortName> projector = portname::parsePjlinkName(name);
+        return projector ? portname::canonicalPjlinkName(*projector) : name;
+    }
     const std::optional<portname::NetworkPortName> address = portname::parseNetworkPortName(name);
     return address ? portname::canonicalName(*address) : name;
 }

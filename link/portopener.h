@@ -8,9 +8,11 @@
 #include <memory>
 
 class NetworkPort;
+class PjlinkPort;
 
 // The one way a port is opened by name: "socket://HOST:PORT" and "rfc2217://HOST:PORT"
-// lead to a bridge's port, any other name to a serial port of this computer. A serial
+// lead to a bridge's port, "pjlink://HOST[:PORT]" to a projector that speaks PJLink on the
+// network, any other name to a serial port of this computer. A serial
 // port is open (or refused) as soon as the opener is made; a bridge's connection is
 // made in steps that never wait, moved on by advance() until it stands or fails, within
 // a few seconds. A name with a control character never reaches the system.
@@ -33,7 +35,8 @@ public:
     QString failure() const { return reason; }
     const QString &name() const { return portName; }
 
-    // Where a name leads (/dev/ttyUSB0, \\.\COM3, socket://10.0.0.5:4001), opening nothing.
+    // Where a name leads (/dev/ttyUSB0, \\.\COM3, socket://10.0.0.5:4001, pjlink://hall-a),
+    // opening nothing.
     static QString locationOf(const QString &name);
     // The device a name leads to now, in one spelling for every name of it: the device
     // numbers on Linux (a link, /dev/./x and pts/0 lead to the one they name), the
@@ -46,6 +49,7 @@ private:
     State current = State::Pending;
     std::unique_ptr<PortDevice> port;
     std::unique_ptr<NetworkPort> connection;
+    std::unique_ptr<PjlinkPort> projector;
     QString reason;
 };
 

@@ -178,6 +178,8 @@ Verdict judgeReply(Answer awaited, const Reply &reply)
         // A report too short to decode shows nothing in the log: no answer either.
         answered = reply.kind == ReplyKind::Resolution;
         break;
+    case Answer::ErrorStatus:
+        break; // no serial reply tells it
     }
     return answered ? Verdict::Answered : Verdict::Pending;
 }

@@ -7,7 +7,6 @@
 
 #include <QtGlobal>
 
-
 // The projector's serial protocol, free of widgets and ports: command texts and their
 // names, the framing of replies into lines, the reply grammar and the resolution report.
 namespace protocol {
@@ -58,6 +57,7 @@ enum class Answer {
     LampState, // "LAMP 0" or "LAMP 1"
     Text, // any line that is no lamp state or acknowledgement (lamp hours, the model)
     Resolution, // a resolution report
+    ErrorStatus, // the error status, which only a projector on the network (PJLink) tells
 };
 
 // The commands of the window's buttons, one each, grouped as the window groups them.

@@ -1,6 +1,7 @@
 #include "projectorsession.h"
 
 #include "portdevice.h"
+#include "portname.h"
 #include "portopener.h"
 #include "scriptedrequest.h"
 
@@ -18,8 +19,35 @@ QString translated(const char *source)
 const char kNotPossible[]
     = QT_TRANSLATE_NOOP("Lumivox", "Communication with projector not possible.\r");
 const char kSendFailed[] = "Failed to send data to serial port";
+const char kNotAvailable[] = QT_TRANSLATE_NOOP("Lumivox", "Command not available at the moment.\r");
+const char kRejected[] = QT_TRANSLATE_NOOP("Lumivox", "%1: the projector rejected the password\r");
 // A lamp that is not on this long after a power-on did not come on: the projector is off.
 constexpr qint64 kWarmUpLimit = 90000; // ms
+
+using Query = PjlinkProjector::Query;
+
+ProjectorSession::Power powerOf(pjlink::Power power)
+{
+    switch (power) {
+    case pjlink::Power::Standby:
+        return ProjectorSession::Power::Off;
+    case pjlink::Power::On:
+        return ProjectorSession::Power::On;
+    case pjlink::Power::Cooling:
+        return ProjectorSession::Power::Cooling;
+    case pjlink::Power::Warming:
+        return ProjectorSession::Power::Warming;
+    }
+    return ProjectorSession::Power::Unknown;
+}
+
+// What a script's step asks of a PJLink projector.
+PjlinkProjector::Action actionOf(const ScriptedRequest::Step &step)
+{
+    if (step.command)
+        return *step.command;
+    return step.awaited == protocol::Answer::ErrorStatus ? Query::ErrorStatus : Query::PowerState;
+}
 } // namespace
 
 QString ProjectorSession::powerName(Power power)
@@ -93,6 +121,10 @@ void ProjectorSession::dropPort()
     device.reset();
     ++generation;
     emit portChanged();
+    if (pjlink) {
+        pjlink.reset();
+        emit availabilityChanged();
+    }
 }
 
 void ProjectorSession::setPort(std::unique_ptr<PortDevice> port, const QString &portName)
@@ -107,6 +139,8 @@ void ProjectorSession::setPort(std::unique_ptr<PortDevice> port, const QString &
         };
     watch.opened(portName, std::move(probe));
     emit portChanged();
+    if (portname::isPjlinkName(portName))
+        startPjlink();
 }
 
 bool ProjectorSession::holds(const QString &other) const
@@ -126,13 +160,20 @@ quint32 ProjectorSession::readBytes(char *buffer, quint32 count)
 
 bool ProjectorSession::send(protocol::Command id)
 {
+    if (pjlink)
+        return sendPjlink(id, nullptr, nullptr);
+    announcePowerCommand(id);
+    return send(QByteArray(protocol::command(id).text));
+}
+
+void ProjectorSession::announcePowerCommand(protocol::Command id)
+{
     // Neutral until the projector reports its lamp again.
     if (id == protocol::Command::PowerOn || id == protocol::Command::PowerOff) {
         emit powerChanging();
         powerCommandSent.start();
         setPower(id == protocol::Command::PowerOn ? Power::Warming : Power::Cooling);
     }
-    return send(QByteArray(protocol::command(id).text));
 }
 
 bool ProjectorSession::send(const QByteArray &frameText)
@@ -218,6 +259,7 @@ void ProjectorSession::tick()
         complete = replyLine.feed(byte);
     if (complete)
         lineReceived();
+    watchAccess();
 
     pollLamp();
 
@@ -242,6 +284,10 @@ void ProjectorSession::pollLamp()
     if (!polling || pollCount <= kPollThreshold || isLineBusy())
         return;
     pollCount = 0;
+    if (pjlink) {
+        pollPjlink();
+        return;
+    }
     send(QByteArray(protocol::kLampPoll));
 }
 
@@ -256,6 +302,10 @@ void ProjectorSession::lineReceived()
 
 void ProjectorSession::handleReply(const QString &line)
 {
+    if (pjlink) {
+        handlePjlinkReply(line);
+        return;
+    }
     const protocol::Reply reply = protocol::parseReply(line);
     switch (reply.kind) {
     case protocol::ReplyKind::LampOff:
@@ -267,8 +317,7 @@ void ProjectorSession::handleReply(const QString &line)
             setPower(lampOn ? Power::On : Power::Off);
         break;
     case protocol::ReplyKind::NotAvailable:
-        emit message(
-            translated(QT_TRANSLATE_NOOP("Lumivox", "Command not available at the moment.\r")));
+        emit message(translated(kNotAvailable));
         break;
     case protocol::ReplyKind::Resolution:
         emit message(protocol::resolutionText(reply.resolution) + QLatin1Char('\r'));
@@ -313,7 +362,14 @@ void ProjectorSession::serveRequests()
             request->abandon(QString::fromLatin1(kNotPossible).chopped(1));
             continue;
         }
+        // What a PJLink projector's commands become depends on its class and inputs.
+        if (pjlink && pjlink->isLearning())
+            return;
         const ScriptedRequest::Step step = request->dueStep();
+        if (pjlink || step.awaited == protocol::Answer::ErrorStatus) {
+            servePjlinkStep(request);
+            continue;
+        }
         const QPointer<ScriptedRequest> guard(request);
         const bool written = step.command ? send(*step.command) : send(step.text);
         if (guard)
@@ -426,4 +482,177 @@ PortWatch::Presence ProjectorSession::lookForBridge(const QString &bridge)
         break;
     }
     return PortWatch::Presence::Pending;
+}
+
+PjlinkProjector::Availability ProjectorSession::availability(protocol::Command id) const
+{
+    return pjlink ? pjlink->availability(id) : PjlinkProjector::Availability::Available;
+}
+
+void ProjectorSession::setPassword(const QString &portName, const QString &password)
+{
+    const QString key = PortOpener::keyOf(portName);
+    passwords.insert(key, password);
+    if (pjlink && device && device->key() == key)
+        device->setPassword(password.toUtf8());
+}
+
+void ProjectorSession::startPjlink()
+{
+    pjlink = std::make_unique<PjlinkProjector>();
+    access = PortDevice::Access::Granted;
+    powerAnswerAwaited = false;
+    const auto known = passwords.constFind(device->key());
+    if (known != passwords.cend())
+        device->setPassword(known->toUtf8());
+    // The opening asks the power state at once: the first poll follows a period later.
+    pollCount = 0;
+    for (const QByteArray &frame : pjlink->opened())
+        send(frame);
+    emit availabilityChanged();
+}
+
+bool ProjectorSession::sendPjlink(const PjlinkProjector::Action &action, QString *reason,
+                                  QString *sentText)
+{
+    if (!device || access == PortDevice::Access::PasswordRejected)
+        return false;
+    const QList<QByteArray> frames = pjlink->frames(action, reason);
+    if (frames.isEmpty())
+        return false;
+    if (const protocol::Command *id = std::get_if<protocol::Command>(&action)) {
+        announcePowerCommand(*id);
+        if (*id == protocol::Command::PowerOn || *id == protocol::Command::PowerOff)
+            powerAnswerAwaited = true;
+    }
+    bool all = true;
+    for (const QByteArray &frame : frames)
+        all = send(frame) && all;
+    if (sentText)
+        *sentText = QString::fromLatin1(frames.join(QByteArrayLiteral(", ")));
+    return all;
+}
+
+void ProjectorSession::pollPjlink()
+{
+    // Nothing is asked of a projector that waits for a password or refused it.
+    if (!device || access != PortDevice::Access::Granted)
+        return;
+    for (const QByteArray &frame : pjlink->poll())
+        send(frame);
+}
+
+void ProjectorSession::handlePjlinkReply(const QString &line)
+{
+    // The line's characters are its bytes (see LineAssembler).
+    const PjlinkProjector::Heard heard = pjlink->hear(line.toLatin1());
+    ScriptedRequest::Judgement judgement;
+    for (const PjlinkProjector::Completion &done : heard.completed)
+        if (done.action == PjlinkProjector::Action(protocol::Command::PowerOn)
+            || done.action == PjlinkProjector::Action(protocol::Command::PowerOff))
+            powerAnswerAwaited = false;
+    // A poll answered before a power command shows what the command is changing.
+    const bool stale
+        = powerAnswerAwaited && !powerCommandSent.hasExpired(PjlinkProjector::kForgetAfter);
+    if (heard.power && !stale) {
+        const Power reported = powerOf(*heard.power);
+        if (reported == Power::On || reported == Power::Off) {
+            lampOn = reported == Power::On;
+            emit lampReported(lampOn);
+            judgement.lamp = powerName(reported);
+        }
+        setPower(reported);
+        judgement.power = powerName(reported);
+        emit powerReported(reported);
+    }
+    if (heard.errorStatus)
+        judgement.errorStatus = QString::fromLatin1(*heard.errorStatus);
+    for (const QString &text : heard.log) {
+        if (text == pjlink::errorText(pjlink::Error::Unavailable))
+            emit message(translated(kNotAvailable));
+        else
+            emit message(text + QLatin1Char('\r'));
+    }
+    for (const QByteArray &frame : heard.next)
+        send(frame);
+    if (heard.availabilityChanged)
+        emit availabilityChanged();
+    emit replyHandled(line);
+
+    // A copy: a request may end, and its owner drop it, while it takes the line.
+    const QList<QPointer<ScriptedRequest>> serving = requests;
+    if (!serving.isEmpty() && serving.constFirst()) {
+        ScriptedRequest *request = serving.constFirst();
+        if (const ScriptedRequest::Step *step = request->awaitedStep()) {
+            const PjlinkProjector::Action awaited = actionOf(*step);
+            for (const PjlinkProjector::Completion &done : heard.completed) {
+                if (done.action != awaited)
+                    continue;
+                judgement.verdict = done.verdict;
+                judgement.answer = awaited == PjlinkProjector::Action(Query::PowerState)
+                        && done.verdict == protocol::Verdict::Answered
+                    ? powerName(powerState)
+                    : done.answer;
+                break;
+            }
+        }
+        request->takeJudgedLine(line, judgement);
+    }
+    for (const PjlinkProjector::Completion &done : heard.completed)
+        if (const protocol::Command *id = std::get_if<protocol::Command>(&done.action))
+            emit commandAnswered(*id);
+}
+
+void ProjectorSession::servePjlinkStep(ScriptedRequest *request)
+{
+    // A serial projector does not tell its error status.
+    if (!pjlink) {
+        request->skipStep(QString());
+        return;
+    }
+    if (access == PortDevice::Access::PasswordRejected) {
+        request->abandon(translated(kRejected).arg(name).chopped(1));
+        return;
+    }
+    const QPointer<ScriptedRequest> guard(request);
+    QString reason;
+    QString sentText;
+    const bool written = sendPjlink(actionOf(request->dueStep()), &reason, &sentText);
+    if (!guard)
+        return;
+    if (sentText.isEmpty())
+        guard->skipStep(reason);
+    else
+        guard->stepSent(written, written ? QString() : QLatin1String(kSendFailed), sentText);
+}
+
+void ProjectorSession::watchAccess()
+{
+    if (!pjlink || !device || device->access() == access)
+        return;
+    access = device->access();
+    switch (access) {
+    case PortDevice::Access::Granted:
+        break;
+    case PortDevice::Access::PasswordWanted:
+        // Not from inside the tick: whoever answers may open a box.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (access == PortDevice::Access::PasswordWanted)
+                    emit passwordWanted();
+            },
+            Qt::QueuedConnection);
+        break;
+    case PortDevice::Access::PasswordRejected: {
+        passwords.remove(device->key());
+        const QString said = translated(kRejected).arg(name);
+        emit message(said);
+        const QList<QPointer<ScriptedRequest>> serving = requests;
+        for (const QPointer<ScriptedRequest> &request : serving)
+            if (request)
+                request->abandon(said.chopped(1));
+        break;
+    }
+    }
 }

@@ -2,11 +2,14 @@
 #define PROJECTORSESSION_H
 
 #include "lineassembler.h"
+#include "pjlinkprojector.h"
+#include "portdevice.h"
 #include "portwatch.h"
 #include "protocol.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -14,7 +17,6 @@
 
 #include <memory>
 
-class PortDevice;
 class PortOpener;
 class ScriptedRequest;
 
@@ -99,6 +101,17 @@ public:
     // request stays the caller's; deleting it drops what it has not sent yet.
     void submit(ScriptedRequest *request);
 
+    // A projector on the network that speaks PJLink (a pjlink:// name): its replies name
+    // their command, it tells its power state itself, and the window's commands mean
+    // what PJLink makes of them.
+    bool speaksPjlink() const { return pjlink != nullptr; }
+    // Whether the projector on the port can take a command now; always for a serial one.
+    PjlinkProjector::Availability availability(protocol::Command id) const;
+    // The password of the projector under `portName`, kept in memory for the session's
+    // life and handed to that projector only. One it rejects is said once, forgotten and
+    // not tried again; the projector asks again only when its name is opened again.
+    void setPassword(const QString &portName, const QString &password);
+
     bool isLampOn() const { return lampOn; }
     Power power() const { return powerState; }
     quint32 noContactTicks() const { return noContactCount; }
@@ -125,6 +138,15 @@ signals:
     void message(const QString &text);
     // A reply line, once the session has handled it.
     void replyHandled(const QString &line);
+    // PJLink: the projector wants a password that the session does not have (once for
+    // each opening; setPassword() answers). One it rejects is said as a message.
+    void passwordWanted();
+    // PJLink: which commands the projector can take has changed (see availability()).
+    void availabilityChanged();
+    // PJLink: the projector told its power state (at every power reply).
+    void powerReported(ProjectorSession::Power power);
+    // PJLink: the projector has answered a command.
+    void commandAnswered(protocol::Command id);
     // A frame was written (or tried) on the open port: its text without the carriage return.
     void frameWritten(const QByteArray &text);
     // A byte of a frame was not taken; nothing else goes on the line until every
@@ -150,6 +172,14 @@ private:
     void serveRequests();
     bool isLineBusy() const { return writing || failureWaits > 0; }
     void setPower(Power power);
+    void announcePowerCommand(protocol::Command id);
+    // PJLink's side of opening, sending, polling, replies, requests and its password.
+    void startPjlink();
+    bool sendPjlink(const PjlinkProjector::Action &action, QString *reason, QString *sentText);
+    void pollPjlink();
+    void handlePjlinkReply(const QString &line);
+    void servePjlinkStep(ScriptedRequest *request);
+    void watchAccess();
 
     std::unique_ptr<PortDevice> device;
     QString name;
@@ -169,6 +199,9 @@ private:
     Power powerState = Power::Unknown;
     // Since when a power command's outcome is awaited.
     QElapsedTimer powerCommandSent;
+    // PJLink: a power command is not answered yet; a power state reported meanwhile is
+    // from before it.
+    bool powerAnswerAwaited = false;
     bool writing = false;
     int failureWaits = 0; // receivers of writeFailed() still asking
     bool askOnWriteFailure = false;
@@ -176,6 +209,9 @@ private:
     bool goneClosePending = false;
     QList<QByteArray> waitingFrames;
     QList<QPointer<ScriptedRequest>> requests;
+    std::unique_ptr<PjlinkProjector> pjlink; // while a PJLink projector's port is open
+    QHash<QString, QString> passwords; // by the key of the projector's name
+    PortDevice::Access access = PortDevice::Access::Granted;
 };
 
 #endif // PROJECTORSESSION_H

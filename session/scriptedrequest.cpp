@@ -2,6 +2,7 @@
 
 namespace {
 const char kStatusStep[] = "status";
+const char kErrorStatusStep[] = "errors";
 
 bool isQuestion(const ScriptedRequest::Step &step)
 {
@@ -16,6 +17,8 @@ QList<ScriptedRequest::Step> ScriptedRequest::plan(const QStringList &names, boo
         const protocol::NamedCommand *entry = protocol::commandNamed(name);
         if (entry)
             steps.append({name, QByteArray(entry->text), entry->answer, entry->id});
+        else if (name == QLatin1String(kErrorStatusStep))
+            steps.append({name, QByteArray(), protocol::Answer::ErrorStatus, std::nullopt});
     }
     if (lampState)
         steps.append({QLatin1String(kStatusStep), QByteArray(protocol::kLampPoll),
@@ -41,13 +44,18 @@ const ScriptedRequest::Step &ScriptedRequest::dueStep() const
     return steps.at(current);
 }
 
-void ScriptedRequest::stepSent(bool written, const QString &error)
+void ScriptedRequest::stepSent(bool written, const QString &error, const QString &sentText)
 {
     if (!due || done)
         return;
     due = false;
     const Step &step = steps.at(current);
-    outcome.steps.append({step.name, QString::fromLatin1(step.text), StepOutcome::Silent, {}, {}});
+    outcome.steps.append({step.name,
+                          sentText.isNull() ? QString::fromLatin1(step.text) : sentText,
+                          StepOutcome::Silent,
+                          {},
+                          {},
+                          {}});
     if (!written) {
         outcome.error = error;
         endStep(StepOutcome::NotSent);
@@ -90,6 +98,43 @@ void ScriptedRequest::takeLine(const QString &line)
         endStep(StepOutcome::NotAvailable);
         break;
     }
+}
+
+void ScriptedRequest::takeJudgedLine(const QString &line, const Judgement &judgement)
+{
+    if (done)
+        return;
+    outcome.contact = true;
+    if (!judgement.lamp.isEmpty())
+        outcome.lamp = judgement.lamp;
+    if (!judgement.power.isEmpty())
+        outcome.power = judgement.power;
+    if (!judgement.errorStatus.isEmpty())
+        outcome.errorStatus = judgement.errorStatus;
+    if (!waiting)
+        return;
+    outcome.steps.last().replies.append(line);
+    switch (judgement.verdict) {
+    case protocol::Verdict::Pending:
+        break;
+    case protocol::Verdict::Answered:
+        endStep(StepOutcome::Answered, judgement.answer);
+        break;
+    case protocol::Verdict::NotAvailable:
+        outcome.steps.last().reason = judgement.answer;
+        endStep(StepOutcome::NotAvailable);
+        break;
+    }
+}
+
+void ScriptedRequest::skipStep(const QString &reason)
+{
+    if (!due || done)
+        return;
+    due = false;
+    const Step &step = steps.at(current);
+    outcome.steps.append({step.name, QString(), StepOutcome::NotAvailable, {}, {}, reason});
+    endStep(StepOutcome::NotAvailable);
 }
 
 void ScriptedRequest::abandon(const QString &error)

@@ -43,6 +43,7 @@ public:
         StepOutcome outcome = StepOutcome::Silent;
         QString answer; // as the window's log shows it
         QStringList replies; // every line that arrived while it waited
+        QString reason; // why the projector could not, where it said (PJLink)
     };
 
     // How the request ended as a whole.
@@ -60,10 +61,24 @@ public:
         bool contact = false; // any line arrived
         QString error; // why a frame could not be sent
         Status status = Status::Done;
+        // What a projector that tells more than its lamp (PJLink) reported last: its power
+        // state ("warming") and its error status (six digits); empty when it did not.
+        QString power;
+        QString errorStatus;
     };
 
-    // The steps of a request: the named commands in order (unknown names are left out),
-    // then the lamp state.
+    // What a line meant, judged by a session whose protocol matches replies to commands.
+    struct Judgement
+    {
+        protocol::Verdict verdict = protocol::Verdict::Pending; // for the awaited step
+        QString answer; // the answer, or the projector's reason when not available
+        QString lamp; // "on" or "off" when the line told
+        QString power;
+        QString errorStatus;
+    };
+
+    // The steps of a request: the named commands in order ("errors" asks the error status;
+    // unknown names are left out), then the lamp state.
     static QList<Step> plan(const QStringList &names, bool lampState);
 
     explicit ScriptedRequest(const QList<Step> &steps, QObject *parent = nullptr);
@@ -72,8 +87,14 @@ public:
     // (the error when it did not go out whole); then every reply line.
     bool isDue() const { return due; }
     const Step &dueStep() const;
-    void stepSent(bool written, const QString &error);
+    void stepSent(bool written, const QString &error, const QString &sentText = QString());
     void takeLine(const QString &line);
+    // A session whose protocol matches replies to commands (PJLink) judges each line itself:
+    // the step whose answer is awaited (null when none), then the line with its judgement.
+    const Step *awaitedStep() const { return waiting ? &steps.at(current) : nullptr; }
+    void takeJudgedLine(const QString &line, const Judgement &judgement);
+    // The due step is not sent: the projector cannot take it, for this reason.
+    void skipStep(const QString &reason);
     // Ends the request where it stands, failed: nothing more is sent.
     void abandon(const QString &error);
 

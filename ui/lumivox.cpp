@@ -6,6 +6,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QTextBlock>
@@ -24,6 +25,26 @@ constexpr int kMaxLogLines = 10000;
 constexpr int kLogTrimBatch = 500;
 // Time for the power-off frame to leave the wire before the port is closed.
 constexpr unsigned long kPowerOffPause = 2000; // ms
+
+QString unavailableText(PjlinkProjector::Availability availability)
+{
+    using A = PjlinkProjector::Availability;
+    switch (availability) {
+    case A::NoMeaning:
+        return Lumivox::tr("Not available: PJLink, the projector's network control, has no "
+                           "such command");
+    case A::NeedsClass2:
+        return Lumivox::tr("Not available: only a projector of PJLink class 2 has this command");
+    case A::InputsUnknown:
+        return Lumivox::tr("Not available: the projector has not listed its inputs (some list "
+                           "them only once they are on)");
+    case A::NoSuchInput:
+        return Lumivox::tr("Not available: the projector has no such input");
+    case A::Available:
+        break;
+    }
+    return {};
+}
 } // namespace
 
 Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
@@ -46,6 +67,45 @@ Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
     connect(&projector, &ProjectorSession::frameWritten, this, &Lumivox::echoFrame);
     connect(&projector, &ProjectorSession::writeFailed, this, &Lumivox::askAboutWriteFailure);
     connect(&projector, &ProjectorSession::openFinished, this, &Lumivox::applyFinished);
+    connect(&projector, &ProjectorSession::passwordWanted, this, &Lumivox::askForPassword);
+    connect(&projector, &ProjectorSession::availabilityChanged, this, &Lumivox::showAvailability);
+    connect(&projector, &ProjectorSession::powerReported, this, &Lumivox::showPower);
+
+    using C = protocol::Command;
+    const std::pair<C, QAbstractButton *> buttons[] = {
+        {C::PowerOn, ui.startProjector},
+        {C::PowerOff, ui.powerOff},
+        {C::Vga, ui.analogRGB},
+        {C::Hdmi, ui.hdmi},
+        {C::Dvi, ui.dvi},
+        {C::SVideo, ui.sVideo},
+        {C::Composite, ui.compositeVideo},
+        {C::SearchAuto, ui.searchVideo},
+        {C::Brightness, ui.brightness},
+        {C::Contrast, ui.contrast},
+        {C::ColorTemperature, ui.colorTemperature},
+        {C::Freeze, ui.freeze},
+        {C::ShowHide, ui.hide},
+        {C::Zoom, ui.zoom},
+        {C::Aspect16To9, ui.aspect16_9},
+        {C::Aspect4To3, ui.aspect4_3},
+        {C::KeystoneUp, ui.keystoneUpp},
+        {C::KeystoneDown, ui.keystoneDown},
+        {C::KeystoneMenu, ui.keystone},
+        {C::Menu, ui.menu},
+        {C::Up, ui.up},
+        {C::Down, ui.down},
+        {C::Left, ui.left},
+        {C::Right, ui.right},
+        {C::Ok, ui.ok},
+        {C::EKey, ui.eKey},
+        {C::LampTime, ui.queryLampTime},
+        {C::Model, ui.queryModel},
+        {C::Resolution, ui.resolution},
+        {C::Company, ui.company},
+    };
+    for (const auto &[id, button] : buttons)
+        commandButtons.append({id, button, button->toolTip()});
 
     pendingHeight = 0;
 
@@ -280,6 +340,56 @@ void Lumivox::showHolder(const QString &portName, const QString &holder)
                                            : QStringLiteral("Another Lumivox window holds it.\r"));
 }
 
+void Lumivox::askForPassword()
+{
+    const QString name = projector.portName();
+    bool given = false;
+    const QString password = QInputDialog::getText(this, tr("Projector password"),
+                                                   tr("%1 asks for its PJLink password:").arg(name),
+                                                   QLineEdit::Password, QString(), &given);
+    if (!given || password.isEmpty()) {
+        log(tr("%1: no password given; apply the name again to give one\r").arg(name));
+        return;
+    }
+    projector.setPassword(name, password);
+}
+
+void Lumivox::showAvailability()
+{
+    // A serial projector takes every command: the form's buttons, as they are.
+    for (const CommandButton &entry : qAsConst(commandButtons)) {
+        const PjlinkProjector::Availability availability = projector.availability(entry.id);
+        const bool available = availability == PjlinkProjector::Availability::Available;
+        entry.button->setEnabled(available);
+        entry.button->setToolTip(available ? entry.toolTip : unavailableText(availability));
+    }
+}
+
+void Lumivox::showPower(ProjectorSession::Power power)
+{
+    // On and off colour the panel as the lamp does; warming up and cooling down are neutral.
+    if (power == ProjectorSession::Power::Warming || power == ProjectorSession::Power::Cooling)
+        showNeutral();
+}
+
+void Lumivox::closeWhenAnswered()
+{
+    // The request may need a connection first: the window closes once the projector has
+    // answered it, or after the pause, the event loop going on meanwhile.
+    setEnabled(false);
+    QTimer::singleShot(kPowerOffPause, this, &Lumivox::finishClosing);
+    connect(&projector, &ProjectorSession::commandAnswered, this, [this](protocol::Command id) {
+        if (id == protocol::Command::PowerOff)
+            finishClosing();
+    });
+}
+
+void Lumivox::finishClosing()
+{
+    if (isVisible())
+        closeQuietly();
+}
+
 void Lumivox::on_powerOff_clicked()
 {
     if (QMessageBox::question(this, tr("Turn off"), tr("Turn the projector off?"),
@@ -297,6 +407,11 @@ void Lumivox::closeEvent(QCloseEvent *event)
                                  QMessageBox::Yes | QMessageBox::No)
             == QMessageBox::Yes) {
         projector.send(protocol::Command::PowerOff);
+        if (projector.speaksPjlink()) {
+            closeWhenAnswered();
+            event->ignore();
+            return;
+        }
         QThread::msleep(kPowerOffPause);
     }
     // The window always closes; the question only decides about the projector.

@@ -5,9 +5,12 @@
 #include "ui_lumivox.h"
 
 #include <QIcon>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
 #include <QTimer>
+
+class QAbstractButton;
 
 // The main window: the projector's remote control. It shows its ProjectorSession (the
 // port, the polling and the replies live there) and turns clicks into its commands.
@@ -103,6 +106,13 @@ private:
     void echoFrame(const QByteArray &text);
     void askAboutWriteFailure();
     void applyFinished(bool opened, const QString &reason);
+    // A projector on the network (PJLink): its password, the commands it can take, the
+    // power state it tells, and the close that waits for its answer to Power Off.
+    void askForPassword();
+    void showAvailability();
+    void showPower(ProjectorSession::Power power);
+    void closeWhenAnswered();
+    void finishClosing();
 
     QTimer timer;
     ProjectorSession projector;
@@ -117,6 +127,15 @@ private:
     bool quietClose = false;
     // An Apply of a bridge's name whose outcome is still to be logged.
     bool applyPending = false;
+
+    // Each command's button, with the tooltip the form gives it.
+    struct CommandButton
+    {
+        protocol::Command id;
+        QAbstractButton *button;
+        QString toolTip;
+    };
+    QList<CommandButton> commandButtons;
 };
 
 #endif // LUMIVOX_H

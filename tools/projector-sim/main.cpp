@@ -1,15 +1,23 @@
 // lumivox-projector-sim: a projector on a pseudo-terminal, for trying and testing
 // Lumivox without hardware.
 
+#include "pjlinksimulator.h"
 #include "simulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 constexpr int kUsageError = 2;
 constexpr int kMillisPerSecond = 1000;
+constexpr qint64 kMaxPort = 65535;
+constexpr int kErrorFields = 6;
+const char *const kQuirks[]
+    = {"lower-case", "class-as-text", "lf", "latin1-name", "inputs-only-when-on"};
 
 int usageError(const QString &message)
 {
@@ -39,7 +47,11 @@ int main(int argc, char *argv[])
         "after the warm-up), \"* 0 IR 002\" powers it off after the cool-down, \"* 0 Lamp\"\n"
         "gives the lamp hours, \"* 0 IR 035\" the model, \"* 0 IR 036\" the resolution report\n"
         "of the current input; the source keys switch the input. Commands it does not accept\n"
-        "in its state are answered \"*001\", accepted ones \"*000\"."));
+        "in its state are answered \"*001\", accepted ones \"*000\".\n\n"
+        "With --pjlink it plays a projector that speaks PJLink on a TCP port of 127.0.0.1\n"
+        "instead (apply pjlink://127.0.0.1:PORT): POWR, INPT, INST, AVMT, ERST, LAMP, INF1,\n"
+        "INF2, INFO, NAME, CLSS and, in class 2, INNM, FREZ and IRES. Power commands are\n"
+        "answered ERR3 during the warm-up and the cool-down."));
     parser.addHelpOption();
     const QCommandLineOption warmUp(QStringLiteral("warm-up"),
                                     QStringLiteral("Lamp warm-up after power on (default 3000)."),
@@ -69,8 +81,39 @@ int main(int argc, char *argv[])
         QStringLiteral("log"),
         QStringLiteral("Print every frame received (<-) and sent (->) with a timestamp,\n"
                        "CR and LF shown as \\r and \\n."));
-    parser.addOptions(
-        {warmUp, coolDown, lampHours, mute, crlf, silentStandby, hangUp, garbage, seed, log});
+    const QCommandLineOption pjlinkMode(QStringLiteral("pjlink"),
+                                        QStringLiteral("Speak PJLink on the network."));
+    const QCommandLineOption listen(QStringLiteral("listen"),
+                                    QStringLiteral("PJLink: the TCP port (default 4352; 0 for "
+                                                   "any free one)."),
+                                    QStringLiteral("port"), QStringLiteral("4352"));
+    const QCommandLineOption password(
+        QStringLiteral("password"),
+        QStringLiteral("PJLink: ask for this password (a test tool's convenience)."),
+        QStringLiteral("password"));
+    const QCommandLineOption projectorClass(QStringLiteral("class"),
+                                            QStringLiteral("PJLink: class 1 or 2 (default 1)."),
+                                            QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption idleClose(
+        QStringLiteral("idle-close"),
+        QStringLiteral("PJLink: close a connection this long without a request."),
+        QStringLiteral("seconds"));
+    const QCommandLineOption oneConnection(
+        QStringLiteral("one-connection"),
+        QStringLiteral("PJLink: take one connection at a time, and close it after one answer."));
+    const QCommandLineOption errorStatus(
+        QStringLiteral("error-status"),
+        QStringLiteral("PJLink: the ERST answer, six digits of 0, 1 or 2 (default 000000)."),
+        QStringLiteral("digits"), QStringLiteral("000000"));
+    const QCommandLineOption quirk(
+        QStringLiteral("quirk"),
+        QStringLiteral("PJLink: behave as some real projectors do: lower-case (replies),\n"
+                       "class-as-text (\"Class 1\"), lf (LF ends replies), latin1-name,\n"
+                       "inputs-only-when-on (INST answers ERR3 in standby). Repeatable."),
+        QStringLiteral("name"));
+    parser.addOptions({warmUp, coolDown, lampHours, mute, crlf, silentStandby, hangUp, garbage,
+                       seed, log, pjlinkMode, listen, password, projectorClass, idleClose,
+                       oneConnection, errorStatus, quirk});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -112,6 +155,62 @@ int main(int argc, char *argv[])
     options.projector.silentInStandby = parser.isSet(silentStandby);
     options.projector.lineEnd = parser.isSet(crlf) ? "\r\n" : "\r";
     options.log = parser.isSet(log);
+
+    if (parser.isSet(pjlinkMode)) {
+        PjlinkSimulator::Options pjlink;
+        pjlink.projector.projector = options.projector;
+        pjlink.projector.lineEnd = options.projector.lineEnd;
+        pjlink.mute = options.mute;
+        pjlink.log = options.log;
+        if (!numeric(listen, 0, &number))
+            return kUsageError;
+        if (number > kMaxPort)
+            return usageError(QStringLiteral("--listen needs a port from 0 to 65535"));
+        pjlink.port = quint16(number);
+        pjlink.password = parser.value(password).toUtf8();
+        if (!numeric(projectorClass, 1, &number) || number > 2)
+            return usageError(QStringLiteral("--class needs 1 or 2"));
+        pjlink.projector.projectorClass = int(number);
+        if (parser.isSet(idleClose)) {
+            if (!numeric(idleClose, 0, &number))
+                return kUsageError;
+            pjlink.idleCloseMs = int(number * kMillisPerSecond);
+        }
+        pjlink.oneConnection = parser.isSet(oneConnection);
+        const QByteArray status = parser.value(errorStatus).toLatin1();
+        if (status.size() != kErrorFields
+            || !std::all_of(status.cbegin(), status.cend(),
+                            [](char c) { return c >= '0' && c <= '2'; }))
+            return usageError(QStringLiteral("--error-status needs six digits of 0, 1 or 2"));
+        pjlink.projector.errorStatus = status;
+        for (const QString &name : parser.values(quirk)) {
+            if (name == QLatin1String("lower-case"))
+                pjlink.projector.lowerCase = true;
+            else if (name == QLatin1String("class-as-text"))
+                pjlink.projector.classAsText = true;
+            else if (name == QLatin1String("lf"))
+                pjlink.projector.lineEnd = "\n";
+            else if (name == QLatin1String("latin1-name"))
+                pjlink.projector.latin1Name = true;
+            else if (name == QLatin1String("inputs-only-when-on"))
+                pjlink.projector.inputsOnlyWhenOn = true;
+            else
+                return usageError(QStringLiteral("unknown quirk '%1'; the quirks are: %2")
+                                      .arg(name,
+                                           QStringList(std::begin(kQuirks), std::end(kQuirks))
+                                               .join(QStringLiteral(", "))));
+        }
+        PjlinkSimulator projector(pjlink);
+        QString error;
+        if (!projector.open(&error)) {
+            QTextStream(stderr) << "lumivox-projector-sim: cannot listen on 127.0.0.1:"
+                                << pjlink.port << ": " << error << "\n";
+            return 1;
+        }
+        QTextStream(stdout) << "Apply this port name in Lumivox: " << projector.portName() << "\n"
+                            << Qt::flush;
+        return QCoreApplication::exec();
+    }
 
     Simulator simulator(options);
     QString error;

@@ -62,6 +62,26 @@ ProjectorModel::Power ProjectorModel::power(qint64 nowMs)
     return state;
 }
 
+bool ProjectorModel::switchOn(qint64 nowMs)
+{
+    settle(nowMs);
+    if (state != Power::Standby)
+        return false;
+    state = Power::WarmingUp;
+    changedAt = nowMs;
+    return true;
+}
+
+bool ProjectorModel::switchOff(qint64 nowMs)
+{
+    settle(nowMs);
+    if (state != Power::On && state != Power::WarmingUp)
+        return false;
+    state = Power::CoolingDown;
+    changedAt = nowMs;
+    return true;
+}
+
 QByteArray ProjectorModel::resolutionReport(const QByteArray &input)
 {
     const Source *source = sourceByInput(input);
@@ -86,20 +106,10 @@ QByteArray ProjectorModel::answer(const QByteArray &command, qint64 nowMs)
         return line(on ? "LAMP 1" : "LAMP 0");
     if (command == kLampTime)
         return line(QByteArray::number(options.lampHours));
-    if (command == kPowerOn) {
-        if (state != Power::Standby)
-            return line(kNotAvailable);
-        state = Power::WarmingUp;
-        changedAt = nowMs;
-        return line(kAccepted);
-    }
-    if (command == kPowerOff) {
-        if (state != Power::On && state != Power::WarmingUp)
-            return line(kNotAvailable);
-        state = Power::CoolingDown;
-        changedAt = nowMs;
-        return line(kAccepted);
-    }
+    if (command == kPowerOn)
+        return line(switchOn(nowMs) ? kAccepted : kNotAvailable);
+    if (command == kPowerOff)
+        return line(switchOff(nowMs) ? kAccepted : kNotAvailable);
     if (command == kQueryModel)
         return line(kModel);
     if (!on || !command.startsWith(kKeyPrefix))

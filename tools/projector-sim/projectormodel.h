@@ -29,6 +29,10 @@ public:
     QByteArray answer(const QByteArray &command, qint64 nowMs);
 
     Power power(qint64 nowMs);
+    // Power on from standby, or off while on or warming up; false when the projector
+    // cannot in its state.
+    bool switchOn(qint64 nowMs);
+    bool switchOff(qint64 nowMs);
     QByteArray input() const { return currentInput; }
 
     // The binary resolution report of an input: "Res", one byte, width and height as

@@ -1,0 +1,387 @@
+#include "pjlink.h"
+
+#include <QCryptographicHash>
+#include <QStringDecoder>
+
+#include <algorithm>
+
+namespace pjlink {
+
+namespace {
+constexpr char kPrefix = '%';
+constexpr int kCommandLength = 4;
+constexpr int kHeaderLength = 1 + 1 + kCommandLength; // "%1POWR"
+constexpr int kRandomLength = 8;
+constexpr int kMaxInputs = 64; // two characters and a space each fill a reply
+constexpr int kMaxLamps = 8;
+constexpr char kRgb = '1';
+constexpr char kVideo = '2';
+constexpr char kDigital = '3';
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool isHexDigit(char c)
+{
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+bool isAlphanumeric(char c)
+{
+    return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+} // namespace
+
+QByteArray request(char protocolClass, const char *command, const QByteArray &parameter)
+{
+    return QByteArray(1, kPrefix) + protocolClass + command + ' ' + parameter;
+}
+
+Greeting parseGreeting(const QByteArray &line)
+{
+    Greeting greeting;
+    const QByteArray text = line.trimmed().toUpper();
+    if (text == "PJLINK 0") {
+        greeting.kind = Greeting::Kind::Open;
+    } else if (text == "PJLINK ERRA") {
+        greeting.kind = Greeting::Kind::Rejected;
+    } else if (text.startsWith("PJLINK 1 ")) {
+        // The random number as sent: it goes into the digest byte for byte.
+        const QByteArray random = line.trimmed().mid(int(qstrlen("PJLINK 1 ")));
+        if (random.size() == kRandomLength
+            && std::all_of(random.cbegin(), random.cend(), isHexDigit)) {
+            greeting.kind = Greeting::Kind::Challenge;
+            greeting.random = random;
+        }
+    }
+    return greeting;
+}
+
+QByteArray digest(const QByteArray &random, const QByteArray &password)
+{
+    return QCryptographicHash::hash(random + password, QCryptographicHash::Md5).toHex();
+}
+
+Reply parseReply(const QByteArray &line)
+{
+    Reply reply;
+    const QByteArray text = line.trimmed();
+    if (text.size() < kHeaderLength + 1 || text.at(0) != kPrefix || !isDigit(text.at(1))
+        || text.at(kHeaderLength) != '=')
+        return reply;
+    reply.protocolClass = text.at(1);
+    reply.command = text.mid(2, kCommandLength).toUpper();
+    if (!std::all_of(reply.command.cbegin(), reply.command.cend(), isAlphanumeric))
+        return reply;
+    reply.result = text.mid(kHeaderLength + 1).trimmed();
+    const QByteArray upper = reply.result.toUpper();
+    if (upper == "OK")
+        reply.result = upper;
+    else if (upper == "ERR1")
+        reply.error = Error::Undefined;
+    else if (upper == "ERR2")
+        reply.error = Error::OutOfParameter;
+    else if (upper == "ERR3")
+        reply.error = Error::Unavailable;
+    else if (upper == "ERR4")
+        reply.error = Error::Failure;
+    else if (upper == "ERRA")
+        reply.error = Error::Authentication;
+    reply.valid = true;
+    return reply;
+}
+
+QString errorText(Error error)
+{
+    switch (error) {
+    case Error::None:
+        break;
+    case Error::Undefined:
+        return QStringLiteral("The projector does not know this command.");
+    case Error::OutOfParameter:
+        return QStringLiteral("The projector does not take this command's value.");
+    case Error::Unavailable:
+        return QStringLiteral("Command not available at the moment.");
+    case Error::Failure:
+        return QStringLiteral("The projector reports a failure: it cannot carry the command out.");
+    case Error::Authentication:
+        return QStringLiteral("The projector rejected the password.");
+    }
+    return {};
+}
+
+std::optional<Power> parsePower(const QByteArray &result)
+{
+    if (result.size() != 1 || result.at(0) < '0' || result.at(0) > '3')
+        return std::nullopt;
+    return Power(result.at(0) - '0');
+}
+
+int parseClass(const QByteArray &result)
+{
+    for (auto it = result.crbegin(); it != result.crend(); ++it)
+        if (isDigit(*it))
+            return *it == '0' ? 0 : std::min(*it - '0', 2);
+    return 0;
+}
+
+QList<QByteArray> parseInputs(const QByteArray &result)
+{
+    QList<QByteArray> inputs;
+    for (const QByteArray &item : result.split(' ')) {
+        if (item.size() != 2 || item.at(0) < '1' || item.at(0) > '9' || !isAlphanumeric(item.at(1)))
+            continue;
+        const QByteArray input = item.toUpper();
+        if (!inputs.contains(input) && inputs.size() < kMaxInputs)
+            inputs.append(input);
+    }
+    return inputs;
+}
+
+std::optional<QByteArray> parseErrorStatus(const QByteArray &result)
+{
+    if (result.size() != kErrorFields || !std::all_of(result.cbegin(), result.cend(), [](char c) {
+            return c >= '0' && c <= '2';
+        }))
+        return std::nullopt;
+    return result;
+}
+
+const char *errorFieldName(int field)
+{
+    static const char *const names[kErrorFields]
+        = {"fan", "lamp", "temperature", "cover", "filter", "other"};
+    return field >= 0 && field < kErrorFields ? names[field] : "";
+}
+
+const char *errorLevelName(char digit)
+{
+    switch (digit) {
+    case '1':
+        return "warning";
+    case '2':
+        return "error";
+    default:
+        return "ok";
+    }
+}
+
+namespace {
+QString fieldLine(int field, char digit)
+{
+    QString name = QLatin1String(errorFieldName(field));
+    name[0] = name.at(0).toUpper();
+    return name + QStringLiteral(": ") + QLatin1String(errorLevelName(digit));
+}
+} // namespace
+
+QStringList errorChanges(const QByteArray &before, const QByteArray &after)
+{
+    QStringList lines;
+    for (int field = 0; field < kErrorFields && field < after.size(); ++field) {
+        const char old = field < before.size() ? before.at(field) : '0';
+        if (after.at(field) != old)
+            lines.append(fieldLine(field, after.at(field)));
+    }
+    return lines;
+}
+
+QString errorSummary(const QByteArray &status)
+{
+    QStringList faults;
+    for (int field = 0; field < kErrorFields && field < status.size(); ++field)
+        if (status.at(field) != '0')
+            faults.append(fieldLine(field, status.at(field)));
+    return faults.isEmpty() ? QStringLiteral("ok") : faults.join(QStringLiteral(", "));
+}
+
+QList<qint64> parseLampHours(const QByteArray &result)
+{
+    const QList<QByteArray> items = result.simplified().split(' ');
+    QList<qint64> hours;
+    if (items.size() % 2 != 0 || items.size() > 2 * kMaxLamps)
+        return hours;
+    for (int i = 0; i + 1 < items.size(); i += 2) {
+        bool number = false;
+        const qint64 value = items.at(i).toLongLong(&number);
+        if (!number || value < 0 || (items.at(i + 1) != "0" && items.at(i + 1) != "1"))
+            return {};
+        hours.append(value);
+    }
+    return hours;
+}
+
+QString lampHoursText(const QList<qint64> &hours)
+{
+    if (hours.size() == 1)
+        return QString::number(hours.constFirst());
+    QStringList lamps;
+    for (int i = 0; i < hours.size(); ++i)
+        lamps.append(QStringLiteral("lamp %1: %2").arg(i + 1).arg(hours.at(i)));
+    QString text = lamps.join(QStringLiteral(", "));
+    if (!text.isEmpty())
+        text[0] = text.at(0).toUpper();
+    return text;
+}
+
+std::optional<bool> parsePictureMute(const QByteArray &result)
+{
+    static const QList<QByteArray> muted {"11", "31"};
+    static const QList<QByteArray> shown {"10", "20", "21", "30"};
+    if (muted.contains(result))
+        return true;
+    if (shown.contains(result))
+        return false;
+    return std::nullopt;
+}
+
+std::optional<bool> parseFreeze(const QByteArray &result)
+{
+    if (result == "1" || result == "0")
+        return result == "1";
+    return std::nullopt;
+}
+
+QString resolutionText(const QByteArray &result)
+{
+    if (result == "-")
+        return QStringLiteral("No signal");
+    const QList<QByteArray> sides = result.toLower().split('x');
+    bool width = false;
+    bool height = false;
+    if (sides.size() == 2) {
+        const int w = sides.at(0).toInt(&width);
+        const int h = sides.at(1).toInt(&height);
+        if (width && height)
+            return QStringLiteral("%1 x %2").arg(w).arg(h);
+    }
+    return decodeText(result);
+}
+
+QString decodeText(const QByteArray &bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(bytes);
+    if (utf8.hasError())
+        text = QString::fromLatin1(bytes);
+    constexpr char16_t kReplacement = 0xfffd;
+    constexpr char16_t kFirstPrintable = 0x20;
+    constexpr char16_t kDelete = 0x7f;
+    constexpr char16_t kLastC1 = 0x9f;
+    for (QChar &c : text)
+        if (c.unicode() < kFirstPrintable || (c.unicode() >= kDelete && c.unicode() <= kLastC1))
+            c = QChar(kReplacement);
+    return text.trimmed();
+}
+
+Use useOf(protocol::Command id)
+{
+    using C = protocol::Command;
+    switch (id) {
+    case C::PowerOn:
+        return Use::PowerOn;
+    case C::PowerOff:
+        return Use::PowerOff;
+    case C::Vga:
+    case C::Hdmi:
+    case C::Dvi:
+    case C::SVideo:
+    case C::Composite:
+        return Use::Input;
+    case C::ShowHide:
+        return Use::Hide;
+    case C::Freeze:
+        return Use::Freeze;
+    case C::LampTime:
+        return Use::LampHours;
+    case C::Model:
+        return Use::Model;
+    case C::Company:
+        return Use::Maker;
+    case C::Resolution:
+        return Use::Resolution;
+    default:
+        return Use::None;
+    }
+}
+
+bool needsClass2(Use use)
+{
+    return use == Use::Freeze || use == Use::Resolution;
+}
+
+namespace {
+QList<QByteArray> ofKind(const QList<QByteArray> &inputs, char kind)
+{
+    QList<QByteArray> found;
+    for (const QByteArray &input : inputs)
+        if (input.at(0) == kind)
+            found.append(input);
+    return found;
+}
+
+// Letters and digits only, in lower case: "S-Video", "S VIDEO" and "svideo" are one.
+QString bare(const QString &name)
+{
+    QString letters;
+    for (const QChar c : name)
+        if (c.isLetterOrNumber())
+            letters.append(c.toLower());
+    return letters;
+}
+
+bool isDviName(const QString &name)
+{
+    return bare(name).contains(QLatin1String("dvi"));
+}
+
+bool isSVideoName(const QString &name)
+{
+    const QString letters = bare(name);
+    return letters.contains(QLatin1String("svideo")) || letters == QLatin1String("yc");
+}
+
+// The input of `candidates` named as `matches` says; else the one at `fallback`.
+QByteArray named(const QList<QByteArray> &candidates, const QHash<QByteArray, QString> &names,
+                 bool (*matches)(const QString &), int fallback)
+{
+    for (const QByteArray &input : candidates)
+        if (names.contains(input) && matches(names.value(input)))
+            return input;
+    return candidates.value(fallback);
+}
+
+// The first of `candidates` not named as `other` says, where names are known.
+QByteArray firstNot(const QList<QByteArray> &candidates, const QHash<QByteArray, QString> &names,
+                    bool (*other)(const QString &))
+{
+    for (const QByteArray &input : candidates)
+        if (!names.contains(input) || !other(names.value(input)))
+            return input;
+    return candidates.value(0);
+}
+} // namespace
+
+QByteArray inputFor(protocol::Command id, const QList<QByteArray> &inputs,
+                    const QHash<QByteArray, QString> &names)
+{
+    using C = protocol::Command;
+    switch (id) {
+    case C::Vga:
+        return ofKind(inputs, kRgb).value(0);
+    case C::Hdmi:
+        return firstNot(ofKind(inputs, kDigital), names, isDviName);
+    case C::Dvi:
+        return named(ofKind(inputs, kDigital), names, isDviName, 1);
+    case C::Composite:
+        return firstNot(ofKind(inputs, kVideo), names, isSVideoName);
+    case C::SVideo:
+        return named(ofKind(inputs, kVideo), names, isSVideoName, 1);
+    default:
+        return {};
+    }
+}
+
+} // namespace pjlink

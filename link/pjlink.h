@@ -1,0 +1,138 @@
+#ifndef PJLINK_H
+#define PJLINK_H
+
+#include "protocol.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// PJLink, the projector makers' common control protocol on TCP, free of sockets and
+// widgets: the request frames, the greeting and its authentication, the reply grammar
+// with the quirks of real projectors, what the answers mean, and what the window's
+// commands become.
+namespace pjlink {
+
+// The longest line a projector sends is 136 bytes; anything beyond this is cut off, so
+// that a stream without line ends cannot grow a line without bound.
+constexpr int kMaxLine = 256;
+
+// "%1POWR 1": a request's text, without the carriage return that ends its frame.
+QByteArray request(char protocolClass, const char *command, const QByteArray &parameter);
+
+// The line a projector greets each connection with.
+struct Greeting
+{
+    enum class Kind {
+        Invalid, // not a PJLink greeting
+        Open, // "PJLINK 0": no password
+        Challenge, // "PJLINK 1 <8 hex digits>": a password, with this connection's random number
+        Rejected, // "PJLINK ERRA": the password sent was wrong
+    };
+    Kind kind = Kind::Invalid;
+    QByteArray random;
+};
+Greeting parseGreeting(const QByteArray &line);
+
+// What goes directly before the first request of a connection that asks for a password:
+// the 32 lower-case hex digits of MD5(random + password), with nothing between the two.
+QByteArray digest(const QByteArray &random, const QByteArray &password);
+
+enum class Error {
+    None,
+    Undefined, // ERR1: the projector does not know the command
+    OutOfParameter, // ERR2: it knows it, not with this parameter
+    Unavailable, // ERR3: not now (warming up, in standby)
+    Failure, // ERR4: the projector has failed
+    Authentication, // ERRA: the password was wrong
+};
+
+struct Reply
+{
+    bool valid = false;
+    char protocolClass = '1';
+    QByteArray command; // upper case, "POWR"
+    QByteArray result; // what follows the '=', without surrounding white space
+    Error error = Error::None;
+    bool isOk() const { return error == Error::None && result == "OK"; }
+};
+
+// A reply line "%1CMD=result", read tolerantly: in any letter case, with white space or
+// a stray line feed around it.
+Reply parseReply(const QByteArray &line);
+
+// A log line for an error the projector answered (empty for Error::None).
+QString errorText(Error error);
+
+// The power state of "%1POWR=": 0 standby, 1 on, 2 cooling down, 3 warming up.
+enum class Power { Standby, On, Cooling, Warming };
+std::optional<Power> parsePower(const QByteArray &result);
+
+// The class of "%1CLSS=": "1", "2", or as some projectors write it, "Class 1"; 0 when
+// there is no digit. A class above 2 has class 2's commands.
+int parseClass(const QByteArray &result);
+
+// The inputs of "%1INST=": two characters each, the kind first ('1' RGB, '2' video,
+// '3' digital, '4' storage, '5' network, '6' internal).
+QList<QByteArray> parseInputs(const QByteArray &result);
+
+// The error status of "%1ERST=": six digits (fan, lamp, temperature, cover, filter,
+// other), each 0 fine, 1 warning, 2 error. Nothing when malformed.
+std::optional<QByteArray> parseErrorStatus(const QByteArray &result);
+constexpr int kErrorFields = 6;
+// "fan", "lamp", ...: the fields' names, in the order of the status.
+const char *errorFieldName(int field);
+// "ok", "warning", "error" for a field's digit.
+const char *errorLevelName(char digit);
+// One log line for each field that differs from `before` ("Lamp: warning", "Fan: ok");
+// an empty `before` counts as all fine.
+QStringList errorChanges(const QByteArray &before, const QByteArray &after);
+// "ok", or the fields that are not fine ("Lamp: warning, Filter: error").
+QString errorSummary(const QByteArray &status);
+
+// Each lamp's hours from "%1LAMP=" (hours and on/off for each lamp).
+QList<qint64> parseLampHours(const QByteArray &result);
+QString lampHoursText(const QList<qint64> &hours);
+
+// Whether "%1AVMT=" says the picture is muted (11 or 31).
+std::optional<bool> parsePictureMute(const QByteArray &result);
+// "%2FREZ=": 1 frozen, 0 not.
+std::optional<bool> parseFreeze(const QByteArray &result);
+// "%2IRES=": "1920x1080" as "1920 x 1080", "-" (no signal) as "No signal".
+QString resolutionText(const QByteArray &result);
+
+// A name or text the projector sent: UTF-8 where it is valid, else Latin-1 (older
+// projectors), control characters replaced, so that no reply forges a log line.
+QString decodeText(const QByteArray &bytes);
+
+// What a command of the window means to a PJLink projector.
+enum class Use {
+    None, // nothing in PJLink: the menu and its keys, keystone, picture, aspect, search
+    PowerOn,
+    PowerOff,
+    Input, // one of the projector's inputs, chosen from its list (inputFor)
+    Hide, // the picture and sound mute
+    Freeze, // class 2
+    LampHours,
+    Model, // maker, model and the projector's name
+    Maker,
+    Resolution, // class 2
+};
+Use useOf(protocol::Command id);
+bool needsClass2(Use use);
+
+// The projector's input for an input command: VGA the first RGB input, HDMI the first
+// digital one, DVI a digital one named DVI where the names are known, else the second;
+// Composite the first video input, S-Video one named S-Video, else the second. Where the
+// names are known, HDMI and Composite skip an input named for the other. Empty when the
+// projector has no such input.
+QByteArray inputFor(protocol::Command id, const QList<QByteArray> &inputs,
+                    const QHash<QByteArray, QString> &names);
+
+} // namespace pjlink
+
+#endif // PJLINK_H

@@ -1,0 +1,271 @@
+// PJLink's connections over the bridges' raw TCP transport (NetworkPort): its lookup,
+// its deadline and its bounded queues are the same here.
+
+#include "pjlinkport.h"
+
+#include "pjlink.h"
+
+#include <algorithm>
+
+namespace {
+constexpr qsizetype kInputQueue = 1024; // bytes of reply lines held for the reader
+constexpr quint32 kChunk = 1024; // bytes taken from the connection at once
+// Bytes one step takes at most: a projector that floods cannot make a step long.
+constexpr qsizetype kLookLimit = 64 * 1024;
+constexpr char kCarriageReturn = '\r';
+constexpr char kLineFeed = '\n';
+} // namespace
+
+std::unique_ptr<PjlinkPort> PjlinkPort::start(const QString &text, QString *why)
+{
+    const std::optional<portname::NetworkPortName> address = portname::parsePjlinkName(text, why);
+    if (!address)
+        return nullptr;
+    std::unique_ptr<PjlinkPort> port(
+        new PjlinkPort(*address, portname::canonicalPjlinkName(*address)));
+    port->connectNow();
+    return port;
+}
+
+PjlinkPort::PjlinkPort(const portname::NetworkPortName &projectorAddress, const QString &location)
+    : address(projectorAddress)
+    , name(location)
+{ }
+
+PjlinkPort::~PjlinkPort() = default;
+
+NetworkPort::Progress PjlinkPort::advance()
+{
+    if (opening == NetworkPort::Progress::Pending)
+        step();
+    return opening;
+}
+
+void PjlinkPort::connectNow()
+{
+    connection = NetworkPort::connectTo(address, name);
+    stage = Stage::Connecting;
+    random.clear();
+    authenticated = false;
+    line.clear();
+    overlong = false;
+}
+
+void PjlinkPort::step()
+{
+    if (stage == Stage::Connecting) {
+        switch (connection->advance()) {
+        case NetworkPort::Progress::Pending:
+            break;
+        case NetworkPort::Progress::Open:
+            stage = Stage::Greeting;
+            deadline.setRemainingTime(kGreetingWait);
+            break;
+        case NetworkPort::Progress::Failed:
+            giveUp(connection->failure());
+            break;
+        }
+    }
+    if (stage == Stage::Greeting || stage == Stage::Ready || stage == Stage::Awaiting)
+        takeInput();
+    if (stage == Stage::Greeting && deadline.hasExpired())
+        giveUp(name + QStringLiteral(": The projector did not greet as a PJLink projector"));
+    else if (stage == Stage::Awaiting && deadline.hasExpired())
+        giveUp(name + QStringLiteral(": The projector did not answer in time"));
+    if (stage == Stage::Ready)
+        sendNext();
+    if (stage == Stage::Idle && !waiting.isEmpty() && accessState == Access::Granted
+        && retryAfter.hasExpired() && opening != NetworkPort::Progress::Failed)
+        connectNow();
+}
+
+void PjlinkPort::takeInput()
+{
+    char buffer[kChunk];
+    for (qsizetype taken = 0; connection && taken < kLookLimit;) {
+        const quint32 count = connection->read(buffer, kChunk);
+        if (count == 0)
+            break;
+        taken += count;
+        for (quint32 i = 0; i < count && connection; ++i) {
+            const char byte = buffer[i];
+            // Projectors end their lines with CR, some with LF or CR LF: an empty line
+            // between two line ends is no line.
+            if (byte == kCarriageReturn || byte == kLineFeed) {
+                if (!line.isEmpty() && !overlong)
+                    lineArrived(line);
+                line.clear();
+                overlong = false;
+            } else if (line.size() < pjlink::kMaxLine) {
+                line.append(byte);
+            } else {
+                overlong = true;
+            }
+        }
+    }
+    if (connection && connection->isGone())
+        connectionEnded();
+}
+
+void PjlinkPort::lineArrived(const QByteArray &text)
+{
+    if (stage == Stage::Greeting) {
+        greeted(text);
+        return;
+    }
+    if (stage == Stage::Awaiting
+        && (pjlink::parseGreeting(text).kind == pjlink::Greeting::Kind::Rejected
+            || pjlink::parseReply(text).error == pjlink::Error::Authentication)) {
+        rejected();
+        return;
+    }
+    deliver(text);
+    if (stage == Stage::Awaiting) {
+        waiting.removeFirst();
+        resent = false;
+        stage = Stage::Ready;
+    }
+}
+
+void PjlinkPort::greeted(const QByteArray &text)
+{
+    const pjlink::Greeting greeting = pjlink::parseGreeting(text);
+    if (greeting.kind != pjlink::Greeting::Kind::Open
+        && greeting.kind != pjlink::Greeting::Kind::Challenge) {
+        giveUp(name + QStringLiteral(": The projector did not greet as a PJLink projector"));
+        return;
+    }
+    random = greeting.random;
+    stage = Stage::Ready;
+    if (opening == NetworkPort::Progress::Pending)
+        opening = NetworkPort::Progress::Open;
+}
+
+void PjlinkPort::sendNext()
+{
+    if (waiting.isEmpty() || accessState == Access::PasswordRejected)
+        return;
+    QByteArray bytes;
+    if (!random.isEmpty() && !authenticated) {
+        if (password.isEmpty()) {
+            accessState = Access::PasswordWanted;
+            return;
+        }
+        // Directly before the connection's first request, with nothing in between.
+        bytes = pjlink::digest(random, password);
+    }
+    bytes += waiting.constFirst();
+    bytes += kCarriageReturn;
+    stage = Stage::Awaiting;
+    for (const char byte : bytes) {
+        if (connection->writeByte(byte) != WriteResult::Written) {
+            connectionEnded();
+            return;
+        }
+    }
+    connection->flush();
+    authenticated = true;
+    deadline.setRemainingTime(kAnswerWait);
+}
+
+void PjlinkPort::connectionEnded()
+{
+    const Stage was = stage;
+    connection.reset();
+    stage = Stage::Idle;
+    if (opening == NetworkPort::Progress::Pending || was == Stage::Greeting) {
+        giveUp(name + QStringLiteral(": The projector closed the connection"));
+    } else if (was == Stage::Awaiting) {
+        // Closed just as the request went out (an idle close, one request per
+        // connection): it goes once more, on the next connection.
+        if (resent)
+            giveUp(name + QStringLiteral(": The projector closed the connection unanswered"));
+        else
+            resent = true;
+    }
+}
+
+void PjlinkPort::giveUp(const QString &why)
+{
+    if (opening == NetworkPort::Progress::Pending) {
+        reason = why;
+        opening = NetworkPort::Progress::Failed;
+    }
+    connection.reset();
+    stage = Stage::Idle;
+    waiting.clear();
+    resent = false;
+    retryAfter.setRemainingTime(kRetryWait);
+}
+
+void PjlinkPort::rejected()
+{
+    // Never tried again with this password: not by the next frame, nor the next poll.
+    accessState = Access::PasswordRejected;
+    refused = password;
+    password.clear();
+    connection.reset();
+    stage = Stage::Idle;
+    waiting.clear();
+}
+
+void PjlinkPort::setPassword(const QByteArray &given)
+{
+    if (given.isEmpty() || (accessState == Access::PasswordRejected && given == refused))
+        return;
+    password = given;
+    accessState = Access::Granted;
+    step();
+}
+
+void PjlinkPort::deliver(const QByteArray &text)
+{
+    // What does not fit is lost, as a full serial queue loses it; the reader takes a
+    // line per tick and each request brings one.
+    if (input.size() + text.size() + 1 > kInputQueue)
+        return;
+    input += text;
+    input += kCarriageReturn;
+}
+
+quint32 PjlinkPort::read(char *buffer, quint32 count)
+{
+    if (input.isEmpty())
+        step();
+    const qsizetype taken = qMin(qsizetype(count), input.size());
+    if (!buffer || taken <= 0)
+        return 0;
+    std::copy_n(input.constData(), taken, buffer);
+    input.remove(0, taken);
+    return quint32(taken);
+}
+
+PortDevice::WriteResult PjlinkPort::writeByte(char byte)
+{
+    if (byte == kCarriageReturn) {
+        // A projector that refused the password is sent nothing more.
+        if (!frame.isEmpty() && !discarding && accessState != Access::PasswordRejected)
+            waiting.append(frame);
+        frame.clear();
+        discarding = false;
+        return WriteResult::Written;
+    }
+    // No room: the frame is dropped whole, as one a projector out of reach never gets.
+    if (frame.isEmpty() && waiting.size() >= kMaxWaiting)
+        discarding = true;
+    if (frame.size() >= pjlink::kMaxLine)
+        discarding = true;
+    if (!discarding)
+        frame.append(byte);
+    return WriteResult::Written;
+}
+
+void PjlinkPort::flush()
+{
+    step();
+}
+
+qintptr PjlinkPort::nativeHandle() const
+{
+    return connection ? connection->nativeHandle() : -1;
+}

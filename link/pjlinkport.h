@@ -1,0 +1,108 @@
+#ifndef PJLINKPORT_H
+#define PJLINKPORT_H
+
+#include "networkport.h"
+#include "portdevice.h"
+#include "portname.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QList>
+
+#include <memory>
+
+// A projector that speaks PJLink on the network (pjlink://HOST[:PORT]), as the line the
+// session writes frames to and reads reply lines from. Under it, connections come and go
+// as projectors want them: one at a time, each greeted, authenticated where the projector
+// asks for a password, and used for one request at a time.
+//
+// A frame the session writes waits in a bounded queue until a connection is there for it;
+// the answer to it (or whatever the projector says) is what read() hands out, one line
+// with one carriage return, whatever line end the projector used. A projector that closes
+// an idle connection, or every connection after one answer, is connected to again for
+// the next frame, and a frame that was on a connection that ended unanswered goes once
+// more. A projector that does not take a connection, does not greet or does not answer
+// in time loses the frames waiting for it, and is tried again only after kRetryWait: it
+// is silent, as a serial projector that does not answer, never gone.
+//
+// Opening (start(), then advance() at each tick) makes the first connection and reads
+// its greeting, within the bridges' deadline for the connection plus kGreetingWait.
+class PjlinkPort : public PortDevice
+{
+public:
+    static constexpr int kGreetingWait = 3000; // ms from the connection to the greeting
+    static constexpr int kAnswerWait = 3000; // ms from a request to its answer
+    // ms after a failed connection before the next: one poll period, so that a projector
+    // out of reach costs one attempt per poll at most.
+    static constexpr int kRetryWait = 3100;
+    static constexpr int kMaxWaiting = 32; // frames that wait for a connection
+
+    // Starts opening; nothing waits. Null, with the reason, for a malformed name.
+    static std::unique_ptr<PjlinkPort> start(const QString &name, QString *reason = nullptr);
+    ~PjlinkPort() override;
+
+    // Moves the opening on, never waiting; Open once the projector has greeted.
+    NetworkPort::Progress advance();
+    QString failure() const { return reason; }
+
+    quint32 read(char *buffer, quint32 count) override;
+    WriteResult writeByte(char byte) override;
+    void flush() override;
+    void clearError() override { }
+    bool isGone() const override { return false; }
+    QString location() const override { return name; }
+    QString key() const override { return name; }
+    PortWatch::Probe sameDeviceProbe() const override { return {}; }
+    qintptr nativeHandle() const override;
+    qsizetype queued() const override { return input.size(); }
+    Access access() const override { return accessState; }
+    void setPassword(const QByteArray &password) override;
+
+private:
+    enum class Stage {
+        Idle, // no connection
+        Connecting,
+        Greeting, // connected, waiting for the greeting
+        Ready, // greeted, nothing asked
+        Awaiting, // the first waiting frame is sent, its answer awaited
+    };
+
+    PjlinkPort(const portname::NetworkPortName &address, const QString &location);
+    // Moves everything on as far as it goes now: the connection, what arrived, the
+    // deadlines, the next frame.
+    void step();
+    void connectNow();
+    void takeInput();
+    void lineArrived(const QByteArray &line);
+    void greeted(const QByteArray &line);
+    void sendNext();
+    void connectionEnded();
+    // An attempt failed (`why` starts with the name): its frames are dropped, and the next
+    // connection waits for kRetryWait.
+    void giveUp(const QString &why);
+    void rejected();
+    void deliver(const QByteArray &line);
+
+    portname::NetworkPortName address;
+    QString name;
+    std::unique_ptr<NetworkPort> connection;
+    Stage stage = Stage::Idle;
+    NetworkPort::Progress opening = NetworkPort::Progress::Pending;
+    QString reason;
+    QDeadlineTimer deadline; // of the greeting or the answer awaited
+    QDeadlineTimer retryAfter; // expired: a connection may be made
+    QByteArray frame; // being written, up to its carriage return
+    bool discarding = false; // the frame being written finds no room: it is dropped
+    QList<QByteArray> waiting; // the first one is on its way while Awaiting
+    bool resent = false; // the first waiting frame already went out on a connection that ended
+    QByteArray line; // from the projector, up to its line end
+    bool overlong = false; // the line passed pjlink::kMaxLine: it is dropped
+    QByteArray input; // reply lines for the reader, each with its carriage return
+    QByteArray random; // this connection's challenge; empty when it wants no password
+    bool authenticated = false; // the digest has gone out on this connection
+    QByteArray password;
+    QByteArray refused; // the password the projector rejected
+    Access accessState = Access::Granted;
+};
+
+#endif // PJLINKPORT_H

@@ -1,0 +1,315 @@
+#include "pjlinkprojector.h"
+
+#include <algorithm>
+
+namespace {
+const QByteArray kQuestion = QByteArrayLiteral("?");
+constexpr char kClass1 = '1';
+constexpr char kClass2 = '2';
+constexpr char kVideoInput = '2';
+constexpr char kDigitalInput = '3';
+// Requests whose answers decide which commands a projector can take.
+const QList<QByteArray> kLearning {"CLSS", "INST", "INNM"};
+
+bool isQuestion(const QByteArray &parameter)
+{
+    return parameter.startsWith('?');
+}
+} // namespace
+
+PjlinkProjector::PjlinkProjector()
+{
+    clock.start();
+}
+
+QByteArray PjlinkProjector::ask(char requestClass, const char *command, const QByteArray &parameter,
+                                quint64 action)
+{
+    sent.append({command, parameter, action, clock.elapsed()});
+    return pjlink::request(requestClass, command, parameter);
+}
+
+QList<QByteArray> PjlinkProjector::opened()
+{
+    polls = 0;
+    return {ask(kClass1, "POWR", kQuestion), ask(kClass1, "CLSS", kQuestion),
+            ask(kClass1, "ERST", kQuestion), ask(kClass1, "AVMT", kQuestion)};
+}
+
+QList<QByteArray> PjlinkProjector::poll()
+{
+    // Asking everything at every poll is what makes some projectors fail.
+    QList<QByteArray> requests {ask(kClass1, "POWR", kQuestion)};
+    if (++polls % kErrorStatusPolls == 0)
+        requests.append(ask(kClass1, "ERST", kQuestion));
+    return requests;
+}
+
+PjlinkProjector::Availability PjlinkProjector::availability(protocol::Command id) const
+{
+    const pjlink::Use use = pjlink::useOf(id);
+    if (use == pjlink::Use::None)
+        return Availability::NoMeaning;
+    if (pjlink::needsClass2(use) && projectorClass < 2)
+        return Availability::NeedsClass2;
+    if (use == pjlink::Use::Input) {
+        if (!inputsKnown)
+            return Availability::InputsUnknown;
+        if (pjlink::inputFor(id, inputs, inputNames).isEmpty())
+            return Availability::NoSuchInput;
+    }
+    return Availability::Available;
+}
+
+QString PjlinkProjector::reasonText(Availability availability)
+{
+    switch (availability) {
+    case Availability::Available:
+        break;
+    case Availability::NoMeaning:
+        return QStringLiteral("PJLink has no such command: nothing was sent");
+    case Availability::NeedsClass2:
+        return QStringLiteral("Only a projector of PJLink class 2 has this command");
+    case Availability::InputsUnknown:
+        return QStringLiteral("The projector has not listed its inputs");
+    case Availability::NoSuchInput:
+        return QStringLiteral("The projector has no such input");
+    }
+    return {};
+}
+
+QList<QByteArray> PjlinkProjector::frames(const Action &action, QString *reason)
+{
+    const quint64 id = nextAction;
+    QList<QByteArray> requests;
+    if (const Query *query = std::get_if<Query>(&action)) {
+        requests.append(*query == Query::PowerState ? ask(kClass1, "POWR", kQuestion, id)
+                                                    : ask(kClass1, "ERST", kQuestion, id));
+    } else {
+        const protocol::Command command = std::get<protocol::Command>(action);
+        const Availability available = availability(command);
+        if (available != Availability::Available) {
+            if (reason)
+                *reason = reasonText(available);
+            return {};
+        }
+        switch (pjlink::useOf(command)) {
+        case pjlink::Use::None:
+            return {};
+        case pjlink::Use::PowerOn:
+            requests.append(ask(kClass1, "POWR", "1", id));
+            break;
+        case pjlink::Use::PowerOff:
+            requests.append(ask(kClass1, "POWR", "0", id));
+            break;
+        case pjlink::Use::Input:
+            requests.append(
+                ask(inputClass(), "INPT", pjlink::inputFor(command, inputs, inputNames), id));
+            break;
+        case pjlink::Use::Hide:
+            // Shown again when known to be hidden, else hidden: picture and sound.
+            requests.append(ask(kClass1, "AVMT", pictureMuted.value_or(false) ? "30" : "31", id));
+            break;
+        case pjlink::Use::Freeze:
+            requests.append(ask(kClass2, "FREZ", frozen.value_or(false) ? "0" : "1", id));
+            break;
+        case pjlink::Use::LampHours:
+            requests.append(ask(kClass1, "LAMP", kQuestion, id));
+            break;
+        case pjlink::Use::Model:
+            requests.append(ask(kClass1, "INF1", kQuestion, id));
+            requests.append(ask(kClass1, "INF2", kQuestion, id));
+            requests.append(ask(kClass1, "NAME", kQuestion, id));
+            break;
+        case pjlink::Use::Maker:
+            requests.append(ask(kClass1, "INF1", kQuestion, id));
+            break;
+        case pjlink::Use::Resolution:
+            requests.append(ask(kClass2, "IRES", kQuestion, id));
+            break;
+        }
+    }
+    ++nextAction;
+    pending.append({id, action, int(requests.size()), {}});
+    return requests;
+}
+
+void PjlinkProjector::forgetLost()
+{
+    const qint64 now = clock.elapsed();
+    sent.erase(
+        std::remove_if(sent.begin(), sent.end(),
+                       [now](const Sent &request) { return now - request.at > kForgetAfter; }),
+        sent.end());
+    pending.erase(std::remove_if(pending.begin(), pending.end(),
+                                 [this](const Pending &action) {
+                                     return std::none_of(sent.cbegin(), sent.cend(),
+                                                         [&action](const Sent &request) {
+                                                             return request.action == action.id;
+                                                         });
+                                 }),
+                  pending.end());
+}
+
+bool PjlinkProjector::isLearning()
+{
+    forgetLost();
+    return std::any_of(sent.cbegin(), sent.cend(),
+                       [](const Sent &request) { return kLearning.contains(request.command); });
+}
+
+PjlinkProjector::Heard PjlinkProjector::hear(const QByteArray &line)
+{
+    Heard heard;
+    const pjlink::Reply reply = pjlink::parseReply(line);
+    if (!reply.valid)
+        return heard;
+    forgetLost();
+    const auto match = std::find_if(sent.begin(), sent.end(), [&reply](const Sent &request) {
+        return request.command == reply.command;
+    });
+    // A reply nobody asked for is read as the answer to a question, but for what decides
+    // the commands: a projector repeating those must not make the session ask again.
+    Sent request {reply.command, kQuestion, 0, 0};
+    if (match != sent.end()) {
+        request = *match;
+        sent.erase(match);
+    } else if (kLearning.contains(reply.command)) {
+        return heard;
+    }
+    learn(request, reply, heard);
+    if (request.action != 0)
+        settle(request, reply, heard);
+    return heard;
+}
+
+void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Heard &heard)
+{
+    const QByteArray &command = reply.command;
+    const bool question = isQuestion(request.parameter);
+    if (reply.error != pjlink::Error::None) {
+        if (command == "CLSS") {
+            projectorClass = 1; // a projector that cannot say is of the first class
+            heard.next.append(ask(kClass1, "INST", kQuestion));
+        } else if (command == "INST") {
+            inputsRefused = reply.error == pjlink::Error::Unavailable;
+        }
+        heard.availabilityChanged = command == "CLSS" || command == "INST";
+        return;
+    }
+    if (command == "POWR" && question) {
+        const std::optional<pjlink::Power> reported = pjlink::parsePower(reply.result);
+        if (!reported)
+            return;
+        // Some projectors list their inputs only once they are on.
+        if (*reported == pjlink::Power::On && power != pjlink::Power::On && inputsRefused) {
+            inputsRefused = false;
+            heard.next.append(ask(inputClass(), "INST", kQuestion));
+        }
+        power = reported;
+        heard.power = reported;
+    } else if (command == "CLSS") {
+        projectorClass = std::max(1, pjlink::parseClass(reply.result));
+        heard.next.append(ask(inputClass(), "INST", kQuestion));
+        if (projectorClass >= 2)
+            heard.next.append(ask(kClass2, "FREZ", kQuestion));
+        heard.availabilityChanged = true;
+    } else if (command == "INST") {
+        inputs = pjlink::parseInputs(reply.result);
+        inputsKnown = true;
+        inputsRefused = false;
+        inputNames.clear();
+        int named = 0;
+        for (const QByteArray &input : qAsConst(inputs)) {
+            const bool nameMatters = input.at(0) == kVideoInput || input.at(0) == kDigitalInput;
+            if (projectorClass >= 2 && nameMatters && named++ < kMaxNamedInputs)
+                heard.next.append(ask(kClass2, "INNM", kQuestion + input));
+        }
+        heard.availabilityChanged = true;
+    } else if (command == "INNM") {
+        const QByteArray input = request.parameter.mid(1);
+        if (inputs.contains(input)) {
+            inputNames.insert(input, pjlink::decodeText(reply.result));
+            heard.availabilityChanged = true;
+        }
+    } else if (command == "ERST") {
+        const std::optional<QByteArray> status = pjlink::parseErrorStatus(reply.result);
+        if (!status)
+            return;
+        heard.log += pjlink::errorChanges(errorStatus, *status);
+        errorStatus = *status;
+        heard.errorStatus = status;
+    } else if (command == "AVMT") {
+        const std::optional<bool> muted
+            = pjlink::parsePictureMute(question ? reply.result : request.parameter);
+        if (muted && (question || reply.isOk()))
+            pictureMuted = muted;
+    } else if (command == "FREZ") {
+        const std::optional<bool> still
+            = pjlink::parseFreeze(question ? reply.result : request.parameter);
+        if (still && (question || reply.isOk()))
+            frozen = still;
+    }
+}
+
+void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, Heard &heard)
+{
+    const auto action = std::find_if(pending.begin(), pending.end(), [&request](const Pending &p) {
+        return p.id == request.action;
+    });
+    if (action == pending.end())
+        return; // ended already by an error of another of its requests
+    // The projector's own name is no part of its model: a projector that has none still
+    // tells its maker and model.
+    const bool optional = reply.command == "NAME"
+        && std::holds_alternative<protocol::Command>(action->action)
+        && std::get<protocol::Command>(action->action) == protocol::Command::Model;
+    if (reply.error != pjlink::Error::None && !optional) {
+        const QString reason = pjlink::errorText(reply.error);
+        heard.log.append(reason);
+        heard.completed.append({action->action, protocol::Verdict::NotAvailable, reason});
+        pending.erase(action);
+        return;
+    }
+    if (reply.error == pjlink::Error::None)
+        action->results.insert(reply.command, reply.result);
+    if (--action->parts > 0)
+        return;
+    const QString answer = answerOf(*action);
+    // Answers to questions go to the log as the serial projector's do; acknowledgements
+    // and the script's own questions do not.
+    if (!answer.isEmpty() && std::holds_alternative<protocol::Command>(action->action))
+        heard.log.append(answer);
+    heard.completed.append({action->action, protocol::Verdict::Answered, answer});
+    pending.erase(action);
+}
+
+QString PjlinkProjector::answerOf(const Pending &action) const
+{
+    const auto result = [&action](const char *command) {
+        return action.results.value(command);
+    };
+    if (const Query *query = std::get_if<Query>(&action.action))
+        return *query == Query::ErrorStatus ? pjlink::errorSummary(result("ERST")) : QString();
+    switch (pjlink::useOf(std::get<protocol::Command>(action.action))) {
+    case pjlink::Use::LampHours: {
+        const QList<qint64> hours = pjlink::parseLampHours(result("LAMP"));
+        return hours.isEmpty() ? pjlink::decodeText(result("LAMP")) : pjlink::lampHoursText(hours);
+    }
+    case pjlink::Use::Model: {
+        QString model = (pjlink::decodeText(result("INF1")) + QLatin1Char(' ')
+                         + pjlink::decodeText(result("INF2")))
+                            .trimmed();
+        const QString name = pjlink::decodeText(result("NAME"));
+        if (!name.isEmpty())
+            model += QStringLiteral(" (%1)").arg(name);
+        return model;
+    }
+    case pjlink::Use::Maker:
+        return pjlink::decodeText(result("INF1"));
+    case pjlink::Use::Resolution:
+        return pjlink::resolutionText(result("IRES"));
+    default:
+        return {};
+    }
+}

@@ -1,0 +1,414 @@
+// The window on a projector that speaks PJLink, played by the simulator on a loopback
+// port: the panel through warm-up and cool-down, the password box, connections that the
+// projector closes, and the buttons PJLink has no meaning for.
+
+#include "boxanswerer.h"
+#include "channelname.h"
+#include "commandlinerun.h"
+#include "fakeprojector.h"
+#include "localchannel.h"
+#include "lumivox.h"
+#include "pjlinksimulator.h"
+#include "settings.h"
+#include "settingsdriver.h"
+#include "tickwatch.h"
+#include "windowprobe.h"
+
+#include <QInputDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+constexpr int kWarmUpMs = 1000;
+constexpr int kPollMs = 3100;
+constexpr int kColourBound = 3000; // ms from Apply to the first colour: far above a round trip
+// ms for a state change to show: the change itself, the next poll and its round trip
+constexpr int kChangeBound = kWarmUpMs + 2 * kPollMs;
+constexpr int kSample = 20; // ms between two looks at the panel
+constexpr int kPollTicks = 31;
+
+using testsupport::logText;
+using testsupport::statusName;
+
+// Answers the password box as a user would: types `typed` and presses OK, or cancels
+// when it is null.
+class PasswordTyper : public QObject
+{
+public:
+    explicit PasswordTyper(QString typed)
+        : typed(std::move(typed))
+    {
+        qApp->installEventFilter(this);
+    }
+    ~PasswordTyper() override { qApp->removeEventFilter(this); }
+    int shown = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QInputDialog *>(watched);
+        if (box && event->type() == QEvent::Show) {
+            ++shown;
+            QTimer::singleShot(0, box, [box, this] {
+                if (typed.isNull()) {
+                    box->reject();
+                    return;
+                }
+                box->setTextValue(typed);
+                box->accept();
+            });
+        }
+        return false;
+    }
+
+private:
+    QString typed;
+};
+} // namespace
+
+class TestPjlinkWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void coloursThroughWarmUpAndCoolDown();
+    void powerOffWhileWarmingIsLogged();
+    void passwords_data();
+    void passwords();
+    void idleCloseBetweenPolls();
+    void oneConnectionWhileCommandAndPollMeet();
+    void disabledButtons_data();
+    void disabledButtons();
+    void inputsListedOnceOn();
+    void scriptThroughTheWindow();
+    void closingWhileOnSwitchesOff();
+
+private:
+    void startProjector(const PjlinkSimulator::Options &options);
+    void apply(const QString &name);
+    QString colour() const { return statusName(testsupport::panelColour(*window)); }
+    bool requested(const QByteArray &request) const
+    {
+        return projector->requests().contains(request);
+    }
+
+    QTemporaryDir runtime;
+    std::unique_ptr<PjlinkSimulator> projector;
+    std::unique_ptr<Lumivox> window;
+};
+
+void TestPjlinkWindow::initTestCase()
+{
+    QVERIFY(runtime.isValid());
+    // Never the user's own runtime directory, where a real window may listen.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+}
+
+void TestPjlinkWindow::init()
+{
+    window = std::make_unique<Lumivox>();
+    window->show();
+    window->form().textEdit->clear(); // COM1's failure at the start
+}
+
+void TestPjlinkWindow::cleanup()
+{
+    window.reset();
+    projector.reset();
+}
+
+void TestPjlinkWindow::startProjector(const PjlinkSimulator::Options &given)
+{
+    PjlinkSimulator::Options options = given;
+    options.port = 0;
+    options.projector.projector.warmUpMs = kWarmUpMs;
+    options.projector.projector.coolDownMs = kWarmUpMs;
+    projector = std::make_unique<PjlinkSimulator>(options);
+    QString error;
+    QVERIFY2(projector->open(&error), qPrintable(error));
+}
+
+void TestPjlinkWindow::apply(const QString &name)
+{
+    QVERIFY(testsupport::runSettings(
+        *window, [&](Settings *dialog) { testsupport::applyName(dialog, name); }));
+}
+
+void TestPjlinkWindow::coloursThroughWarmUpAndCoolDown()
+{
+    startProjector({});
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+
+    // Every colour the panel shows, in turn: warming up and cooling down are never red.
+    QStringList shown {colour()};
+    QTimer sampler;
+    connect(&sampler, &QTimer::timeout, this, [&] {
+        if (colour() != shown.constLast())
+            shown.append(colour());
+    });
+    sampler.start(kSample);
+    window->form().startProjector->click();
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("green"), kChangeBound);
+    testsupport::BoxAnswerer yes(QMessageBox::Yes);
+    window->form().powerOff->click();
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kChangeBound);
+    QCOMPARE(shown, (QStringList {"red", "yellow", "green", "yellow", "red"}));
+    QVERIFY(requested("%1POWR 1") && requested("%1POWR 0"));
+    QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\n"));
+}
+
+void TestPjlinkWindow::powerOffWhileWarmingIsLogged()
+{
+    startProjector({});
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+    window->form().startProjector->click();
+    testsupport::BoxAnswerer yes(QMessageBox::Yes);
+    window->form().powerOff->click();
+    QTRY_VERIFY_WITH_TIMEOUT(requested("%1POWR 0"), kColourBound);
+    QTRY_COMPARE_WITH_TIMEOUT(logText(*window),
+                              QStringLiteral("Com-port initialized!\n"
+                                             "Command not available at the moment.\n"),
+                              kColourBound);
+    // The projector goes on warming up, and says so.
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("green"), kChangeBound);
+}
+
+void TestPjlinkWindow::passwords_data()
+{
+    // What the user types into the box (null: cancels it), and what follows.
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("panel");
+    QTest::addColumn<QString>("said"); // the log after "Com-port initialized!"
+    QTest::addColumn<int>("rejections"); // seen by the projector
+    QTest::newRow("right") << "secret"
+                           << "red" << QString() << 0;
+    QTest::newRow("wrong") << "guess"
+                           << "yellow"
+                           << "PORT: the projector rejected the password\n"
+                           << 1;
+    QTest::newRow("missing") << QString() << "yellow"
+                             << "PORT: no password given; apply the name again to give one\n"
+                             << 0;
+}
+
+void TestPjlinkWindow::passwords()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, panel);
+    QFETCH(QString, said);
+    QFETCH(int, rejections);
+    PjlinkSimulator::Options options;
+    options.password = "secret";
+    startProjector(options);
+    PasswordTyper typer(typed);
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(typer.shown, 1, kColourBound);
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), panel, kChangeBound);
+
+    // Two more polls: a refused or missing password is not tried again, nor asked for.
+    const testsupport::TickWatch ticks(window.get());
+    QTRY_VERIFY_WITH_TIMEOUT(ticks.gapsMs().size() > 2 * kPollTicks, 3 * kChangeBound);
+    QCOMPARE(typer.shown, 1);
+    QCOMPARE(projector->passwordsRejected(), rejections);
+    const QString log = logText(*window);
+    QCOMPARE(log,
+             QStringLiteral("Com-port initialized!\n")
+                 + QString(said).replace(QLatin1String("PORT"), projector->portName()));
+    if (!typed.isEmpty())
+        QVERIFY(!log.contains(typed));
+    if (typed.isNull())
+        QCOMPARE(projector->requests(), QList<QByteArray>());
+}
+
+void TestPjlinkWindow::idleCloseBetweenPolls()
+{
+    PjlinkSimulator::Options options;
+    options.idleCloseMs = kPollMs / 3;
+    startProjector(options);
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+    // Two polls, each on a connection of its own after the projector closed the last.
+    QTRY_VERIFY_WITH_TIMEOUT(projector->connectionsAccepted() >= 3, 3 * kPollMs);
+    QTRY_COMPARE_WITH_TIMEOUT(projector->requests().count("%1POWR ?"), 3, kPollMs);
+    QCOMPARE(colour(), QStringLiteral("red"));
+    QVERIFY(window->session().noContactTicks() < ProjectorSession::kNoContact);
+    QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\n"));
+}
+
+void TestPjlinkWindow::oneConnectionWhileCommandAndPollMeet()
+{
+    PjlinkSimulator::Options options;
+    options.oneConnection = true;
+    startProjector(options);
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+    // Lamp Time is clicked just as a poll reaches the projector: both need a connection,
+    // and the projector takes one at a time, for one request.
+    const qsizetype before = projector->requests().count("%1POWR ?");
+    connect(projector.get(), &PjlinkSimulator::requestReceived, this,
+            [this, before](const QByteArray &request) {
+                if (request == "%1POWR ?" && projector->requests().count(request) == before + 1)
+                    window->form().queryLampTime->click();
+            });
+    QTRY_VERIFY_WITH_TIMEOUT(logText(*window).contains(QLatin1String("\n1234\n")), 2 * kPollMs);
+    QVERIFY(requested("%1LAMP ?"));
+    QCOMPARE(projector->connectionsTurnedAway(), 0);
+    QCOMPARE(colour(), QStringLiteral("red"));
+    QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\n1234\n"));
+}
+
+void TestPjlinkWindow::disabledButtons_data()
+{
+    QTest::addColumn<int>("projectorClass");
+    QTest::newRow("class 1") << 1;
+    QTest::newRow("class 2") << 2;
+}
+
+void TestPjlinkWindow::disabledButtons()
+{
+    QFETCH(int, projectorClass);
+    PjlinkSimulator::Options options;
+    options.projector.projectorClass = projectorClass;
+    startProjector(options);
+    const Ui_LumivoxClass &ui = window->form();
+    const QString upTip = ui.up->toolTip();
+    apply(projector->portName());
+    // Known once the projector has listed its inputs (and named them, in class 2).
+    const QByteArray lastAsked = projectorClass == 1 ? "%1INST ?" : "%2INNM ?32";
+    QTRY_VERIFY_WITH_TIMEOUT(requested(lastAsked), kColourBound);
+    QTRY_VERIFY_WITH_TIMEOUT(ui.hdmi->isEnabled() && !ui.menu->isEnabled(), kColourBound);
+
+    const QList<QAbstractButton *> meaningless {ui.menu,
+                                                ui.up,
+                                                ui.down,
+                                                ui.left,
+                                                ui.right,
+                                                ui.ok,
+                                                ui.eKey,
+                                                ui.keystone,
+                                                ui.keystoneUpp,
+                                                ui.keystoneDown,
+                                                ui.brightness,
+                                                ui.contrast,
+                                                ui.colorTemperature,
+                                                ui.zoom,
+                                                ui.aspect4_3,
+                                                ui.aspect16_9,
+                                                ui.searchVideo};
+    for (QAbstractButton *button : meaningless) {
+        QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+        QVERIFY2(button->toolTip().contains(QLatin1String("has no such command")),
+                 qPrintable(button->objectName()));
+    }
+    for (QAbstractButton *button : {ui.freeze, ui.resolution}) {
+        QCOMPARE(button->isEnabled(), projectorClass == 2);
+        QCOMPARE(button->toolTip().contains(QLatin1String("class 2")), projectorClass == 1);
+    }
+    for (QAbstractButton *button :
+         {ui.startProjector, ui.powerOff, ui.analogRGB, ui.hdmi, ui.dvi, ui.sVideo,
+          ui.compositeVideo, ui.hide, ui.queryLampTime, ui.queryModel, ui.company})
+        QVERIFY2(button->isEnabled(), qPrintable(button->objectName()));
+
+    // Their keys do nothing: no button is clicked, no frame but the poll's goes out.
+    QSignalSpy written(&window->session(), &ProjectorSession::frameWritten);
+    QList<std::shared_ptr<QSignalSpy>> clicks;
+    for (QAbstractButton *button : {ui.up, ui.down, ui.left, ui.right, ui.ok})
+        clicks.append(std::make_shared<QSignalSpy>(button, &QAbstractButton::clicked));
+    for (const Qt::Key key :
+         {Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, Qt::Key_Return})
+        QTest::keyClick(window.get(), key);
+    // An animated click comes a tick later: three ticks are more than enough.
+    const testsupport::TickWatch ticks(window.get());
+    QTRY_VERIFY(ticks.gapsMs().size() >= 3);
+    for (const auto &spy : clicks)
+        QCOMPARE(spy->size(), 0);
+    for (const QList<QVariant> &frame : written)
+        QVERIFY(frame.at(0).toByteArray() == "%1POWR ?" || frame.at(0).toByteArray() == "%1ERST ?");
+
+    // A serial port again: every button as the form has it.
+    FakeProjector serial;
+    QVERIFY2(serial.isValid(), qPrintable(serial.errorString()));
+    apply(serial.slavePath());
+    for (QAbstractButton *button :
+         meaningless + QList<QAbstractButton *> {ui.freeze, ui.resolution})
+        QVERIFY2(button->isEnabled(), qPrintable(button->objectName()));
+    QCOMPARE(ui.up->toolTip(), upTip);
+}
+
+void TestPjlinkWindow::inputsListedOnceOn()
+{
+    PjlinkSimulator::Options options;
+    options.projector.inputsOnlyWhenOn = true;
+    startProjector(options);
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+    const Ui_LumivoxClass &ui = window->form();
+    QTRY_VERIFY_WITH_TIMEOUT(requested("%1INST ?"), kColourBound);
+    QVERIFY(!ui.hdmi->isEnabled());
+    QVERIFY(ui.hdmi->toolTip().contains(QLatin1String("not listed its inputs")));
+    window->form().startProjector->click();
+    QTRY_VERIFY_WITH_TIMEOUT(ui.hdmi->isEnabled(), kChangeBound);
+    QCOMPARE(projector->requests().count("%1INST ?"), 2);
+    ui.hdmi->click();
+    QTRY_VERIFY_WITH_TIMEOUT(requested("%1INPT 31"), kColourBound);
+    QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\n"));
+}
+
+void TestPjlinkWindow::scriptThroughTheWindow()
+{
+    // The window holds the projector, its password given: a script needs none.
+    PjlinkSimulator::Options options;
+    options.password = "secret";
+    options.projector.errorStatus = "000002";
+    startProjector(options);
+    LocalChannel channel(&window->session());
+    channel.followPort();
+    PasswordTyper typer(QStringLiteral("secret"));
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+    QVERIFY(channel.isListening());
+    const testsupport::CommandLineRun run = testsupport::runCommandLine(
+        {QStringLiteral("--query"), QStringLiteral("errors"), QStringLiteral("--status"),
+         QStringLiteral("--json"), QStringLiteral("--port"), projector->portName()},
+        runtime.path());
+    QCOMPARE(run.status, 0);
+    const QJsonObject result = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    QCOMPARE(result.value(QStringLiteral("via")).toString(), QStringLiteral("window"));
+    QCOMPARE(result.value(QStringLiteral("power")).toString(), QStringLiteral("off"));
+    QCOMPARE(result.value(QStringLiteral("errors")).toObject().value(QStringLiteral("other")),
+             QStringLiteral("error"));
+    QCOMPARE(projector->connectionsAccepted(), 1);
+    QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\nOther: error\n"));
+}
+
+void TestPjlinkWindow::closingWhileOnSwitchesOff()
+{
+    // The power-off request may need a connection of its own: the window closes once the
+    // projector has answered, and the event loop runs on meanwhile.
+    PjlinkSimulator::Options options;
+    options.idleCloseMs = kPollMs / 3;
+    startProjector(options);
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+    window->form().startProjector->click();
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("green"), kChangeBound);
+    QTRY_COMPARE_WITH_TIMEOUT(projector->openConnections(), 0, kPollMs); // closed, idle
+    testsupport::BoxAnswerer yes(QMessageBox::Yes);
+    QVERIFY(!window->close());
+    QCOMPARE(yes.titles(), QStringList {QStringLiteral("Projector is on!")});
+    QVERIFY(window->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), kColourBound);
+    QVERIFY(requested("%1POWR 0"));
+}
+
+QTEST_MAIN(TestPjlinkWindow)
+#include "tst_pjlinkwindow.moc"

@@ -1,0 +1,88 @@
+#ifndef PJLINKSIMULATOR_H
+#define PJLINKSIMULATOR_H
+
+#include "pjlinkmodel.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QTcpServer>
+
+class QTcpSocket;
+class QTimer;
+
+// Plays a projector that speaks PJLink on a TCP port of the loopback address: it greets
+// each connection ("PJLINK 0", or "PJLINK 1 <random>" with a password), checks the digest
+// before the first request, answers each request from its model, and can behave as real
+// projectors do: close idle connections, take one connection at a time and one request
+// per connection, or greet and then never answer.
+class PjlinkSimulator : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Options
+    {
+        PjlinkModel::Options projector;
+        quint16 port = 4352; // 0: any free port
+        QByteArray password; // empty: none asked
+        int idleCloseMs = -1; // closes a connection this long without a request
+        bool oneConnection = false; // one connection at a time, closed after one answer
+        bool mute = false; // greets, then never answers
+        bool log = false;
+    };
+
+    explicit PjlinkSimulator(const Options &options, QObject *parent = nullptr);
+    ~PjlinkSimulator() override;
+
+    // Listens on the loopback address; false with a reason when the port is taken.
+    bool open(QString *error);
+    // Closes every connection and stops listening: the projector is out of reach.
+    void goOutOfReach();
+    quint16 port() const { return server.serverPort(); }
+    QString portName() const;
+    PjlinkModel &projector() { return model; }
+
+    // What happened, for tests: connections taken, turned away while another was open,
+    // passwords rejected, and every request received (without its digest).
+    int connectionsAccepted() const { return accepted; }
+    int connectionsTurnedAway() const { return turnedAway; }
+    int passwordsRejected() const { return rejections; }
+    int openConnections() const { return int(connections.size()); }
+    const QList<QByteArray> &requests() const { return received; }
+
+signals:
+    void requestReceived(const QByteArray &request);
+
+private:
+    struct Connection
+    {
+        QTcpSocket *socket = nullptr;
+        QTimer *idle = nullptr;
+        QByteArray buffer;
+        QByteArray random; // the challenge; empty without a password
+        bool authenticated = false;
+        int number = 0;
+    };
+
+    void admit();
+    void readFrom(Connection *connection);
+    void handle(Connection *connection, QByteArray line);
+    void send(Connection *connection, const QByteArray &bytes);
+    void hangUp(Connection *connection, const QString &why);
+    void forget(Connection *connection);
+    void logEvent(const QString &event) const;
+
+    Options options;
+    PjlinkModel model;
+    QTcpServer server;
+    QList<Connection *> connections;
+    QElapsedTimer clock;
+    int accepted = 0;
+    int turnedAway = 0;
+    int rejections = 0;
+    QList<QByteArray> received;
+};
+
+#endif // PJLINKSIMULATOR_H
