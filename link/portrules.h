@@ -62,16 +62,20 @@ struct Identity
 {
     enum class Kind {
         Fixed, // a name the system hands to the next comer (/dev/pts/3): never reopened
-        Link, // a link kept pointing at the line (by-id, udev, a bridge): reopened as it leads
         Device, // a hardware port: reopened when its key matches
     };
     Kind kind = Kind::Fixed;
     // For Device: USB vendor, product, serial number and interface, else the sysfs path.
     QString key;
+    // When the name is a symbolic link: the link itself (its inode and change time). Whoever
+    // keeps such a link (udev, a bridge) makes it anew when the line is back; a link left
+    // as it was leads only to what its device would be reopened as.
+    QString link;
 };
 
-// The identity of a device reached by a name; isLink: the name itself is a symbolic link.
-Identity identify(bool isLink, unsigned major, unsigned minor, const QString &sysRoot);
+// The identity of the device `major`:`minor` reached by a name; `link` stamps the name
+// when it is a symbolic link, empty when it is not.
+Identity identify(const QString &link, unsigned major, unsigned minor, const QString &sysRoot);
 
 // Whether `now` (under the name, present) is the device that `was` opened.
 PortWatch::Presence compare(const Identity &was, const Identity &now);

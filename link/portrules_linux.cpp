@@ -253,13 +253,10 @@ Verdict judge(const struct stat &node, const QString &sysRoot, const QString &pr
     return verdict;
 }
 
-Identity identify(bool isLink, unsigned major, unsigned minor, const QString &sysRoot)
+Identity identify(const QString &link, unsigned major, unsigned minor, const QString &sysRoot)
 {
     Identity identity;
-    if (isLink) {
-        identity.kind = Identity::Kind::Link;
-        return identity;
-    }
+    identity.link = link;
     if (classify(major, minor, sysRoot) != DeviceKind::SerialHardware)
         return identity; // the number goes to whatever comes next
     identity.kind = Identity::Kind::Device;
@@ -290,17 +287,13 @@ Identity identify(bool isLink, unsigned major, unsigned minor, const QString &sy
 
 PortWatch::Presence compare(const Identity &was, const Identity &now)
 {
-    switch (was.kind) {
-    case Identity::Kind::Link:
+    // A link made anew leads to the line by its keeper's word, wherever it points now.
+    if (!was.link.isEmpty() && !now.link.isEmpty() && now.link != was.link)
         return PortWatch::Presence::Same;
-    case Identity::Kind::Device:
-        return now.kind == Identity::Kind::Device && now.key == was.key
-            ? PortWatch::Presence::Same
-            : PortWatch::Presence::Other;
-    case Identity::Kind::Fixed:
-        break;
-    }
-    return PortWatch::Presence::Other;
+    return was.kind == Identity::Kind::Device && now.kind == Identity::Kind::Device
+            && now.key == was.key
+        ? PortWatch::Presence::Same
+        : PortWatch::Presence::Other;
 }
 
 } // namespace portrules

@@ -134,16 +134,29 @@ QString devicePath(const QString &name)
     return portname::portLocation(name);
 }
 
+// The name's own stamp when it is a symbolic link (its inode and change time: a link
+// made anew differs), else empty.
+QString linkStamp(const QByteArray &encoded)
+{
+    struct stat link
+    {
+    };
+    if (::lstat(encoded.constData(), &link) != 0 || !S_ISLNK(link.st_mode))
+        return {};
+    return QStringLiteral("%1:%2 %3.%4")
+        .arg(link.st_dev)
+        .arg(link.st_ino)
+        .arg(link.st_ctim.tv_sec)
+        .arg(link.st_ctim.tv_nsec);
+}
+
 // The device under a name now: false when there is none.
-bool lookUp(const QString &path, struct stat *status, bool *isLink)
+bool lookUp(const QString &path, struct stat *status, QString *link)
 {
     const QByteArray encoded = QFile::encodeName(path);
     if (::stat(encoded.constData(), status) != 0 || !S_ISCHR(status->st_mode))
         return false;
-    struct stat link
-    {
-    };
-    *isLink = ::lstat(encoded.constData(), &link) == 0 && S_ISLNK(link.st_mode);
+    *link = linkStamp(encoded);
     return true;
 }
 } // namespace
@@ -191,10 +204,7 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
         return fail(reason, path, verdict.refusal);
     const unsigned major = ::major(status.st_rdev);
     const unsigned minor = ::minor(status.st_rdev);
-    struct stat link
-    {
-    };
-    const bool isLink = ::lstat(encoded.constData(), &link) == 0 && S_ISLNK(link.st_mode);
+    const QString link = linkStamp(encoded);
 
     const NoTerminalStop noStop;
     const int fd = ::open(encoded.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -218,7 +228,7 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
     }
     state->fd = fd;
     state->path = path;
-    state->identity = portrules::identify(isLink, major, minor, kSysRoot);
+    state->identity = portrules::identify(link, major, minor, kSysRoot);
     return std::unique_ptr<SerialPort>(new SerialPort(std::move(state)));
 }
 
@@ -260,12 +270,12 @@ PortWatch::Probe SerialPort::sameDeviceProbe() const
         struct stat status
         {
         };
-        bool isLink = false;
-        if (!lookUp(devicePath(name), &status, &isLink))
+        QString link;
+        if (!lookUp(devicePath(name), &status, &link))
             return PortWatch::Presence::Absent;
-        return portrules::compare(was,
-                                  portrules::identify(isLink, ::major(status.st_rdev),
-                                                      ::minor(status.st_rdev), kSysRoot));
+        return portrules::compare(
+            was,
+            portrules::identify(link, ::major(status.st_rdev), ::minor(status.st_rdev), kSysRoot));
     };
 }
 

@@ -80,8 +80,9 @@ private:
         testsupport::tick(*window);
         QCoreApplication::processEvents(); // the deferred close of a vanished port
     }
-    // Hangs the projector up and ticks until the window has closed the port.
-    void pullCable();
+    // Hangs the projector up and ticks until the window has closed the port; the stable
+    // link goes with the device, as udev removes it, unless it is `left`.
+    void pullCable(bool left = false);
     void plugIn(FakeProjector &projector) { QVERIFY(repoint(projector.slavePath())); }
     bool repoint(const QString &target)
     {
@@ -112,10 +113,12 @@ void TestReplug::cleanup()
     first.reset();
 }
 
-void TestReplug::pullCable()
+void TestReplug::pullCable(bool left)
 {
     first->hangUp();
     first.reset(); // the pty is gone for good, as a pulled adapter's device is
+    if (!left)
+        QFile::remove(link);
     for (int n = 0; n < kReplugTicks && window->session().port(); ++n)
         tick();
     QVERIFY(!window->session().port());
@@ -167,40 +170,49 @@ void TestReplug::reopensWhenBack()
 void TestReplug::sameDeviceOnly_data()
 {
     QTest::addColumn<bool>("bare"); // opened as /dev/pts/N rather than through the link
-    QTest::newRow("bare pseudo-terminal, its number reused") << true;
-    QTest::newRow("stable link, pointed at a new pseudo-terminal") << false;
+    QTest::addColumn<bool>("linkLeft"); // the link stays, pointing at the freed number
+    QTest::addColumn<bool>("reopened");
+    QTest::newRow("bare pseudo-terminal, its number reused") << true << false << false;
+    QTest::newRow("stable link, made anew for a new pseudo-terminal") << false << false << true;
+    QTest::newRow("stale link, its pseudo-terminal's number reused") << false << true << false;
 }
 
 void TestReplug::sameDeviceOnly()
 {
     QFETCH(bool, bare);
-    const QString name = bare ? first->slavePath() : link;
+    QFETCH(bool, linkLeft);
+    QFETCH(bool, reopened);
+    const QString target = first->slavePath();
+    const QString name = bare ? target : link;
     if (bare) {
         window->closePort();
         testsupport::openOn(*window, name);
     }
-    pullCable();
+    pullCable(linkLeft);
 
-    // The next pseudo-terminal gets the freed number (others may race for it); the link
-    // is pointed at it.
+    // The next pseudo-terminal gets the freed number (others may race for it); a link
+    // that went is made anew for it.
+    const bool numberMatters = bare || linkLeft;
     std::vector<std::unique_ptr<FakeProjector>> next;
     do {
         next.push_back(std::make_unique<FakeProjector>());
         QVERIFY(next.back()->isValid());
-    } while (bare && next.back()->slavePath() != name && next.size() < size_t(kPtyAttempts));
-    if (bare && next.back()->slavePath() != name)
+    } while (numberMatters && next.back()->slavePath() != target
+             && next.size() < size_t(kPtyAttempts));
+    if (numberMatters && next.back()->slavePath() != target)
         QSKIP("the freed number went to another program");
-    plugIn(*next.back());
+    if (!linkLeft)
+        plugIn(*next.back());
     for (int n = 0; n < kAwayTicks && !window->session().port(); ++n)
         tick();
 
-    if (bare) {
+    if (reopened) {
+        QVERIFY(window->session().port());
+        QCOMPARE(logText(*window), gone + initialized);
+    } else {
         QVERIFY(!window->session().port());
         QCOMPARE(logText(*window), gone + name + different); // said once
         QVERIFY(SerialPort::open(name)); // left alone
-    } else {
-        QVERIFY(window->session().port());
-        QCOMPARE(logText(*window), gone + initialized);
     }
 }
 
@@ -246,8 +258,9 @@ void TestReplug::hardwareIdentity()
     if (!socketNow.isEmpty())
         QVERIFY(makeAdapter(now.path(), socketNow, serialNow));
     const unsigned major = socketNow.isEmpty() ? kPtyMajor : kUsbSerialMajor;
-    const portrules::Identity was = portrules::identify(false, kUsbSerialMajor, 0, before.path());
-    const portrules::Identity found = portrules::identify(false, major, 0, now.path());
+    const portrules::Identity was
+        = portrules::identify(QString(), kUsbSerialMajor, 0, before.path());
+    const portrules::Identity found = portrules::identify(QString(), major, 0, now.path());
 
     // The watch opens only what the identity calls the same device, and says the rest once.
     int opens = 0;
