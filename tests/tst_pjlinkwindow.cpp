@@ -21,13 +21,14 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+
 namespace {
 constexpr int kWarmUpMs = 1000;
 constexpr int kPollMs = 3100;
 constexpr int kColourBound = 3000; // ms from Apply to the first colour: far above a round trip
 // ms for a state change to show: the change itself, the next poll and its round trip
 constexpr int kChangeBound = kWarmUpMs + 2 * kPollMs;
-constexpr int kSample = 20; // ms between two looks at the panel
 constexpr int kPollTicks = 31;
 
 using testsupport::logText;
@@ -66,6 +67,38 @@ protected:
 
 private:
     QString typed;
+};
+// Notes each new colour of a widget, looked at once its painting is done.
+class PaintRecorder : public QObject
+{
+public:
+    PaintRecorder(QWidget *watched, std::function<QString()> colourOf)
+        : colours {colourOf()}
+        , colourOf(std::move(colourOf))
+    {
+        watched->installEventFilter(this);
+    }
+    void look()
+    {
+        looking = true; // the look paints the widget itself
+        const QString now = colourOf();
+        looking = false;
+        if (now != colours.constLast())
+            colours.append(now);
+    }
+    QStringList colours;
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint && !looking)
+            QMetaObject::invokeMethod(this, &PaintRecorder::look, Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    std::function<QString()> colourOf;
+    bool looking = false;
 };
 } // namespace
 
@@ -148,19 +181,16 @@ void TestPjlinkWindow::coloursThroughWarmUpAndCoolDown()
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
 
     // Every colour the panel shows, in turn: warming up and cooling down are never red.
-    QStringList shown {colour()};
-    QTimer sampler;
-    connect(&sampler, &QTimer::timeout, this, [&] {
-        if (colour() != shown.constLast())
-            shown.append(colour());
-    });
-    sampler.start(kSample);
+    // Looked at after each time the panel is painted, so that no colour, however brief or
+    // however busy the machine, slips between two looks.
+    PaintRecorder shown(window->form().on_off_groupBox, [this] { return colour(); });
     window->form().startProjector->click();
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("green"), kChangeBound);
     testsupport::BoxAnswerer yes(QMessageBox::Yes);
     window->form().powerOff->click();
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kChangeBound);
-    QCOMPARE(shown, (QStringList {"red", "yellow", "green", "yellow", "red"}));
+    shown.look();
+    QCOMPARE(shown.colours, (QStringList {"red", "yellow", "green", "yellow", "red"}));
     QVERIFY(requested("%1POWR 1") && requested("%1POWR 0"));
     QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\n"));
 }
