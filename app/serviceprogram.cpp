@@ -238,6 +238,12 @@ int runService(const QCommandLineParser &parser, const QString &portName,
         say(line);
     });
     QObject::connect(&fleetMember, &ProjectorService::logLine, &fleetMember, &say);
+    // Nobody is there to type a PJLink projector's password.
+    QObject::connect(&session, &ProjectorSession::passwordWanted, &session, [portName] {
+        say(portName
+            + QStringLiteral(": the projector asks for a password: give it in "
+                             "LUMIVOX_PJLINK_PASSWORD or in a file named by --password-file"));
+    });
     QObject::connect(&fleetMember, &ProjectorService::finished, QCoreApplication::instance(),
                      [] { QCoreApplication::exit(resultjson::Done); });
     TerminationSignals termination;
