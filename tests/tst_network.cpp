@@ -441,14 +441,14 @@ void TestNetwork::hostileNames_data()
                                << "An IPv6 address must be in brackets";
     QTest::newRow("unclosed bracket") << "socket://[::1:4000"
                                       << "The IPv6 address has no closing bracket";
-    QTest::newRow("name in brackets") << "socket://[host]:4000"
+    QTest::newRow("name in brackets") << "socket://[localhost]:4000"
                                       << "Between the brackets is no IPv6 address";
     QTest::newRow("nothing after bracket") << "socket://[::1]" << noPort;
     QTest::newRow("user part") << "socket://user@127.0.0.1:4000"
                                << "The host holds a character no host name has";
-    QTest::newRow("non-ASCII host") << "socket://bücher:4000"
+    QTest::newRow("non-ASCII host") << QStringLiteral("socket://localhost%1:4000").arg(QChar(0xe9))
                                     << "The host holds a character no host name has";
-    QTest::newRow("long host") << "socket://" + QString(254, QLatin1Char('a')) + ":1"
+    QTest::newRow("long host") << "socket://host" + QString(250, QLatin1Char('a')) + ":1"
                                << "The host name is too long";
     QTest::newRow("other scheme") << "telnet://127.0.0.1:23"
                                   << "Only socket:// and rfc2217:// lead to the network";

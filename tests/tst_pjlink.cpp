@@ -1,5 +1,6 @@
-// PJLink without a network: the authentication digest, the pjlink:// names, and what the
-// session's PJLink side makes of a projector's replies (its inputs, its error status).
+// PJLink without a network: the authentication digest, the names of PJLink projectors, and
+// what the session's PJLink side makes of a projector's replies (its inputs, its error
+// status).
 
 #include "pjlink.h"
 #include "pjlinkprojector.h"
@@ -78,26 +79,26 @@ void TestPjlink::names_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("location");
     QTest::addColumn<QString>("reason");
-    QTest::newRow("host alone") << "pjlink://Hall-A"
-                                << "pjlink://hall-a" << QString();
-    QTest::newRow("the default port written") << "PJLINK://hall-a:04352"
-                                              << "pjlink://hall-a" << QString();
-    QTest::newRow("another port") << "pjlink://10.0.0.5:4353"
-                                  << "pjlink://10.0.0.5:4353" << QString();
-    QTest::newRow("IPv6") << "pjlink://[FE80::5]"
-                          << "pjlink://[fe80::5]" << QString();
+    QTest::newRow("host alone") << "pjlink://HOST-A"
+                                << "pjlink://host-a" << QString();
+    QTest::newRow("the default port written") << "PJLINK://host-a:04352"
+                                              << "pjlink://host-a" << QString();
+    QTest::newRow("another port") << "pjlink://127.0.0.5:4353"
+                                  << "pjlink://127.0.0.5:4353" << QString();
+    QTest::newRow("IPv6") << "pjlink://[::1]"
+                          << "pjlink://[::1]" << QString();
     QTest::newRow("nothing") << "pjlink://" << QString() << "No host in the name";
     QTest::newRow("colon without port")
-        << "pjlink://hall-a:" << QString() << "No port number after the host";
-    QTest::newRow("port 0") << "pjlink://hall-a:0" << QString()
+        << "pjlink://host-a:" << QString() << "No port number after the host";
+    QTest::newRow("port 0") << "pjlink://host-a:0" << QString()
                             << "The port number must be 1 to 65535";
     QTest::newRow("bare IPv6") << "pjlink://fe80::5" << QString()
                                << "An IPv6 address must be in brackets";
-    QTest::newRow("space") << "pjlink://hall a" << QString() << "The name holds a space";
-    QTest::newRow("user part") << "pjlink://admin@hall-a" << QString()
+    QTest::newRow("space") << "pjlink://host a" << QString() << "The name holds a space";
+    QTest::newRow("user part") << "pjlink://admin@127.0.0.1" << QString()
                                << "The host holds a character no host name has";
     QTest::newRow("carriage return")
-        << "pjlink://hall-a\r%1POWR 0" << QString() << "The port name holds a control character";
+        << "pjlink://host-a\r%1POWR 0" << QString() << "The port name holds a control character";
 }
 
 void TestPjlink::names()

@@ -124,10 +124,10 @@ void TestPjlinkCli::runs_data()
         << "^$" << 1;
     QTest::newRow("wrong password: one attempt")
         << QStringList {"password"} << "guess" << none << status << 1 << ""
-        << "^lumivox: pjlink://127\\.0\\.0\\.1:\\d+: the projector rejected the password\\n$" << 1;
+        << "^lumivox: pjlink://127.0.0.1:\\d+: the projector rejected the password\\n$" << 1;
     QTest::newRow("missing password")
         << QStringList {"password"} << none << none << status << 1 << ""
-        << "^lumivox: pjlink://127\\.0\\.0\\.1:\\d+: the projector asks for a password: give it "
+        << "^lumivox: pjlink://127.0.0.1:\\d+: the projector asks for a password: give it "
            "in LUMIVOX_PJLINK_PASSWORD"
         << 1;
     QTest::newRow("no such command in PJLink: nothing sent")

@@ -252,17 +252,17 @@ void TestSession::sameDevice_data()
                                       << "OTHER" << false;
     QTest::newRow("missing devices by name") << "ttyNOPE0"
                                              << "/dev/ttyNOPE0" << true;
-    QTest::newRow("scheme and host in any case") << "SOCKET://Bridge.Example:4001"
-                                                 << "socket://bridge.example:4001" << true;
-    QTest::newRow("leading zeros") << "socket://10.0.0.5:04001"
-                                   << "socket://10.0.0.5:4001" << true;
-    QTest::newRow("IPv6") << "rfc2217://[FE80::1]:4001"
-                          << "rfc2217://[fe80::1]:4001" << true;
-    QTest::newRow("another port number") << "socket://h:4001"
-                                         << "socket://h:4002" << false;
-    QTest::newRow("raw against RFC 2217") << "socket://h:4001"
-                                          << "rfc2217://h:4001" << false;
-    QTest::newRow("a bridge against a device") << "socket://h:4001"
+    QTest::newRow("scheme and host in any case") << "SOCKET://HOST.example:4001"
+                                                 << "socket://host.example:4001" << true;
+    QTest::newRow("leading zeros") << "socket://127.0.0.5:04001"
+                                   << "socket://127.0.0.5:4001" << true;
+    QTest::newRow("IPv6") << "RFC2217://[::1]:04001"
+                          << "rfc2217://[::1]:4001" << true;
+    QTest::newRow("another port number") << "socket://host:4001"
+                                         << "socket://host:4002" << false;
+    QTest::newRow("raw against RFC 2217") << "socket://host:4001"
+                                          << "rfc2217://host:4001" << false;
+    QTest::newRow("a bridge against a device") << "socket://host:4001"
                                                << "PTY" << false;
 }
 

@@ -3,7 +3,7 @@
 # projector simulator, against a mosquitto on this side of Wine (loopback only). It comes
 # online with its discovery, runs power-on from the command topic through the warm-up,
 # serves the command line on its named pipe, goes on polling while the broker is away and
-# comes back online after it, refuses mqtts:// with the reason, and its last will says
+# comes back online after it, refuses a TLS broker (mqtts) with the reason, and its last will says
 # offline when the process is killed. Windows has no SIGTERM: the clean "offline" of a
 # stopped service is the Linux tests' to show.
 # Usage: wine-service.sh PROGRAM_DIR SIMULATOR
@@ -82,15 +82,15 @@ is() { [ "$(last "$1")" = "$2" ]; }
 start_broker
 start_watch
 
-# --- mqtts:// is refused with the reason ------------------------------------------------
+# --- a TLS broker (mqtts) is refused with the reason --------------------------------------
 mkdir "$work/cwd"
 cd "$work/cwd"
 status=0
 timeout 60 "$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtts://127.0.0.1:$port" \
     --port COM1 --id wine-room >"$work/tls.log" 2>&1 || status=$?
 [ "$status" = 64 ] && grep -q 'no TLS' "$work/tls.log" \
-    || fail "mqtts:// gave status $status: $(cat "$work/tls.log")"
-echo "ok: mqtts:// refused with status 64: $(tr -d '\r' <"$work/tls.log" | head -n 1)"
+    || fail "mqtts://127.0.0.1 gave status $status: $(cat "$work/tls.log")"
+echo "ok: mqtts://127.0.0.1 refused with status 64: $(tr -d '\r' <"$work/tls.log" | head -n 1)"
 
 # --- The service ------------------------------------------------------------------------
 "$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtt://127.0.0.1:$port" --port COM1 \
