@@ -55,3 +55,50 @@ click_at() { xdotool mousemove --window "$window" "$1" "$2" click 1; }
 settings_dialog() { visible_window '^Settings$'; }
 settings_open() { [ -n "$(settings_dialog)" ]; }
 settings_closed() { [ -z "$(settings_dialog)" ]; }
+
+# Gives the window $1 the keyboard focus and waits until it has it.
+has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+focus() {
+    xdotool windowactivate --sync "$1" 2>/dev/null || true
+    wait_for 5 has_focus "$1" || xdotool windowfocus --sync "$1" 2>/dev/null || true
+    has_focus "$1" || echo "(focus is on $(xdotool getwindowfocus 2>/dev/null), not on $1)"
+}
+
+# Buttons, window-relative, as laid out under Wine with its own fonts.
+power_on_x=55 power_on_y=68
+plug_from_top=323
+# The plug button sits at the right below the buttons; measured from the top, since the
+# window does not always shrink back at once after the log has been hidden.
+plug_x() { echo $(($(geometry WIDTH) - 32)); }
+plug_y() { echo $plug_from_top; }
+click_plug() { click_at "$(plug_x)" "$(plug_y)"; }
+
+open_settings() {
+    click_plug
+    wait_for 10 settings_open || fail "no Settings dialog after clicking the plug"
+    focus "$(settings_dialog)"
+}
+# Types the port name $1 into the Settings dialog and applies it.
+apply_port() {
+    open_settings
+    xdotool key ctrl+a
+    xdotool type --delay 20 "$1"
+    xdotool key Return
+    wait_for 10 settings_closed || fail "the Settings dialog stayed open"
+}
+
+# A window manager for the program's windows and boxes.
+start_window_manager() {
+    openbox >"$work/wm.log" 2>&1 &
+    pids+=($!)
+    wait_for 10 wmctrl -m >/dev/null 2>&1 || fail "no window manager"
+}
+# lumivox.exe started from a folder of its own; its main window is $window from then on.
+start_window() {
+    mkdir -p "$work/cwd"
+    cd "$work/cwd"
+    "$wine" "$program_dir/lumivox.exe" >"$work/lumivox.log" 2>&1 &
+    pids+=($!)
+    wait_for 60 window_shown '^Lumivox V 1\.2$' || fail "no window titled 'Lumivox V 1.2'"
+    window=$(visible_window '^Lumivox V 1\.2$')
+}

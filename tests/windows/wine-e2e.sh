@@ -99,18 +99,6 @@ sent() { [ "$(frames "$1" "$2")" -gt "${3:-0}" ]; }
 # --- The window ---------------------------------------------------------------------
 source "$(dirname "$(realpath "$0")")/../e2e/panel.sh"
 
-# Gives the window $1 the keyboard focus and waits until it has it.
-has_focus() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
-focus() {
-    xdotool windowactivate --sync "$1" 2>/dev/null || true
-    wait_for 5 has_focus "$1" || xdotool windowfocus --sync "$1" 2>/dev/null || true
-    has_focus "$1" || echo "(focus is on $(xdotool getwindowfocus 2>/dev/null), not on $1)"
-}
-# The plug button sits at the right below the buttons; measured from the top, since the
-# window does not always shrink back at once after the log has been hidden.
-plug_x() { echo $(($(geometry WIDTH) - 32)); }
-plug_y() { echo $plug_from_top; }
-click_plug() { click_at "$(plug_x)" "$(plug_y)"; }
 # The plug's picture: the unplugged one has red sparks, the joined one none.
 plug_shows_contact() {
     import -window "$window" "$work/shot.png" 2>/dev/null || return 1
@@ -131,18 +119,6 @@ focused_text() {
 
 error_boxes() { xdotool search --onlyvisible --name '^Error!$' 2>/dev/null || true; }
 no_error_box() { [ -z "$(error_boxes)" ]; }
-open_settings() {
-    click_plug
-    wait_for 10 settings_open || fail "no Settings dialog after clicking the plug"
-    focus "$(settings_dialog)"
-}
-apply_port() {
-    open_settings
-    xdotool key ctrl+a
-    xdotool type --delay 20 "$1"
-    xdotool key Return
-    wait_for 10 settings_closed || fail "the Settings dialog stayed open"
-}
 
 # The log view's text: shows the info panel, copies the log, hides the panel again.
 read_log() {
@@ -176,18 +152,14 @@ cpu_seconds() {
     awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f", t / hz }'
 }
 
-# Buttons, window-relative, as laid out under Wine with its own fonts.
-power_on_x=55 power_on_y=68
+# More buttons, window-relative, as laid out under Wine with its own fonts.
 brightness_x=162 brightness_y=75
 lamp_time_x=270 lamp_time_y=68
 info_x=162 info_y=326
-plug_from_top=323
 log_x=250 log_from_bottom=80
 
 # --- The run ------------------------------------------------------------------------
-openbox >"$work/wm.log" 2>&1 &
-pids+=($!)
-wait_for 10 wmctrl -m >/dev/null 2>&1 || fail "no window manager"
+start_window_manager
 
 start_simulator first --warm-up 1500
 check_ports

@@ -85,29 +85,12 @@ start_ser2net
 
 # --- The window ------------------------------------------------------------------------
 source "$(dirname "$(realpath "$0")")/../e2e/panel.sh"
-openbox >"$work/wm.log" 2>&1 &
-pids+=($!)
-wait_for 10 wmctrl -m >/dev/null 2>&1 || fail "no window manager"
-
-mkdir "$work/cwd"
-cd "$work/cwd"
-"$wine" "$program_dir/lumivox.exe" >"$work/lumivox.log" 2>&1 &
-pids+=($!)
-wait_for 60 window_shown '^Lumivox V 1\.2$' || fail "no window titled 'Lumivox V 1.2'"
-window=$(visible_window '^Lumivox V 1\.2$')
-
-power_on_x=55 power_on_y=68
-plug_from_top=323
+start_window_manager
+start_window
 
 # 1. The bridge's name applied in the dialog: polled through ser2net, red for standby.
-click_at $(($(geometry WIDTH) - 32)) $plug_from_top
-wait_for 10 settings_open || fail "no Settings dialog after clicking the plug"
-xdotool windowactivate --sync "$(settings_dialog)" 2>/dev/null || true
 applied=$SECONDS
-xdotool key ctrl+a
-xdotool type --delay 20 "socket://127.0.0.1:$tcp_port"
-xdotool key Return
-wait_for 10 settings_closed || fail "the Settings dialog stayed open"
+apply_port "socket://127.0.0.1:$tcp_port"
 wait_for 10 more_polls 0 || fail "no lamp poll through ser2net"
 wait_for 10 panel_is red || fail "no red panel: $(pixel $panel_x $panel_y) ($(panel_colour))"
 echo "ok: socket://127.0.0.1:$tcp_port applied; polled through ser2net, red within $((SECONDS - applied)) s"
