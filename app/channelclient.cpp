@@ -43,9 +43,11 @@ WindowAnswer askWindow(const QString &channel, const QJsonObject &request, int w
         *error = QStringLiteral("the running Lumivox window gave no answer");
         return WindowAnswer::Failed;
     }
-    if (object.contains(QStringLiteral("error"))) {
+    // A refusal is an error alone; a result names its error beside its commands.
+    if (object.contains(QStringLiteral("error")) && !object.contains(QStringLiteral("commands"))) {
         if (object.value(QStringLiteral("reason")).toString() == QLatin1String("other-port"))
             return WindowAnswer::OtherPort;
+        *answer = object; // the refusal, for its reason
         *error = QStringLiteral("the running Lumivox window refused the request: ")
             + object.value(QStringLiteral("error")).toString();
         return WindowAnswer::Failed;

@@ -10,7 +10,7 @@ enum class WindowAnswer {
     NoWindow, // nobody listens: the command line opens the port itself
     OtherPort, // a window runs but does not hold the port asked for
     Answered,
-    Failed, // the window refused the request or did not answer in time
+    Failed, // the window refused the request (*answer: its refusal) or did not answer in time
 };
 
 WindowAnswer askWindow(const QString &channel, const QJsonObject &request, int waitMs,

@@ -7,6 +7,7 @@
 #include "portdevice.h"
 #include "portname.h"
 #include "portopener.h"
+#include "projectorrequest.h"
 #include "projectorsession.h"
 #include "protocol.h"
 #include "resultjson.h"
@@ -32,6 +33,7 @@ constexpr int kTickInterval = 10; // ms between two looks at the port
 // ms the window may take beyond the answers' own time: a request queued behind others
 constexpr int kWindowAllowance = 10000;
 constexpr int kNameColumn = 20; // width of the name column of --list
+constexpr int kHelpWidth = 86; // columns of the help text's description
 
 // The command line's own options: any of them selects the command line; anything else
 // (no arguments, the toolkit's options such as --style or -geometry) starts the window.
@@ -41,15 +43,6 @@ const char *const kOwnOptions[]
 // A projector's password comes from here or from a file, never from an argument: every
 // user of the machine can read the arguments of a process.
 constexpr char kPasswordVariable[] = "LUMIVOX_PJLINK_PASSWORD";
-const char kErrorStatusQuery[] = "errors";
-
-const QStringList &queryNames()
-{
-    static const QStringList names {QStringLiteral("lamp-time"), QStringLiteral("model"),
-                                    QStringLiteral("resolution")};
-    return names;
-}
-
 // What the command line prints, written at its end: a write that fails or falls short
 // (a full disk, a closed descriptor) makes the run a failure, said on standard error
 // where that still can be written. A reader that went away (head) is no news.
@@ -93,11 +86,28 @@ int usageError(Output &output, const QString &message)
     return output.finish(resultjson::UsageError);
 }
 
-int unknownName(Output &output, const QString &name, const QStringList &known)
+// The text as lines of at most kHelpWidth characters, broken between words.
+QString wrapped(const QString &text)
 {
-    return usageError(output,
-                      QStringLiteral("unknown command name '%1'; the names are: %2")
-                          .arg(name, known.join(QStringLiteral(", "))));
+    QString lines;
+    QString line;
+    for (const QString &word : text.split(QLatin1Char(' '))) {
+        if (!line.isEmpty() && line.size() + 1 + word.size() > kHelpWidth) {
+            lines += line + QLatin1Char('\n');
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return lines + line;
+}
+
+// A port name no way in takes, said without the name where it holds what must not be
+// echoed.
+QString refusedPortText(const QString &name, const QString &reason)
+{
+    if (portname::hasControlCharacter(name) || reason.startsWith(PortOpener::locationOf(name)))
+        return reason;
+    return name + QStringLiteral(": ") + reason;
 }
 
 void printList(Output &output, bool json)
@@ -182,14 +192,9 @@ ScriptedRequest::Result runOnPort(const QString &portName,
     session.setPolling(false);
     if (!password.isEmpty())
         session.setPassword(portName, password);
+    // A projector that wants a password the session does not have ends the request
+    // itself: nobody is there to type one.
     ScriptedRequest request(steps);
-    // Nobody is there to ask for a password.
-    QObject::connect(&session, &ProjectorSession::passwordWanted, &request, [&] {
-        request.abandon(portName
-                        + QStringLiteral(": the projector asks for a password: give it in %1 or "
-                                         "in a file named by --password-file")
-                              .arg(QLatin1String(kPasswordVariable)));
-    });
     ScriptedRequest::Result failure;
     failure.status = ScriptedRequest::Status::PortFailed;
     QTimer ticker;
@@ -219,20 +224,18 @@ ScriptedRequest::Result runOnPort(const QString &portName,
     return request.isFinished() ? request.result() : failure;
 }
 
+// The result as the program that ran it answered it (`answer`, its JSON, printed as it
+// is with --json) and as read back (`result`).
 void printResult(Output &output, const ScriptedRequest::Result &result, bool json,
-                 const QJsonObject &extra)
+                 const QJsonObject &answer)
 {
     using Outcome = ScriptedRequest::StepOutcome;
-    if (json) {
-        QJsonObject object = resultjson::toJson(result);
-        for (auto it = extra.begin(); it != extra.end(); ++it)
-            object.insert(it.key(), it.value());
-        output.out(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact))
+    if (json)
+        output.out(QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact))
                    + QLatin1Char('\n'));
-    }
     for (const ScriptedRequest::StepResult &step : result.steps) {
         const protocol::NamedCommand *entry = protocol::commandNamed(step.name);
-        const bool errorStatus = step.name == QLatin1String(kErrorStatusQuery);
+        const bool errorStatus = !entry && ProjectorRequest::isName(step.name);
         const bool lampState = !entry && !errorStatus;
         const bool question
             = lampState || errorStatus || entry->answer != protocol::Answer::Acknowledgement;
@@ -247,7 +250,8 @@ void printResult(Output &output, const ScriptedRequest::Result &result, bool jso
                                 step.reason.isEmpty()
                                     ? QStringLiteral("Command not available at the moment.")
                                     : step.reason));
-        else if (question && step.outcome == Outcome::Silent)
+        else if (step.outcome == Outcome::Silent
+                 && (question || result.status == ScriptedRequest::Status::NoAnswer))
             output.err(QStringLiteral("lumivox: %1: no answer from the projector within %2 s\n")
                            .arg(step.name)
                            .arg(ScriptedRequest::kAnswerWait / 1000));
@@ -289,20 +293,23 @@ int runCommandLine(int argc, char *argv[])
     Output output;
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Sends commands to the projector by name, through the running Lumivox window that\n"
-        "holds the port when there is one, else on the port itself. Exit status: 0 done,\n"
-        "1 the port could not be opened or the output not written, 2 no answer within 2 s to\n"
-        "a question, 3 the command is not available at the moment, 64 a usage error.\n"
-        "A projector on the network that speaks PJLink is --port pjlink://HOST[:PORT]; its\n"
-        "password is read from the environment variable LUMIVOX_PJLINK_PASSWORD or from\n"
-        "--password-file, never from an argument.\n"
-        "Without these options Lumivox opens its window."));
+    parser.setApplicationDescription(
+        wrapped(
+            QStringLiteral("Sends commands to the projector by name, through the running Lumivox "
+                           "window or service that holds the port when there is one, else on the "
+                           "port itself. ")
+            + resultjson::exitStatusHelp()
+            + QStringLiteral(" A projector on the network that speaks PJLink is --port "
+                             "pjlink://HOST[:PORT]; its password is read from the environment "
+                             "variable %1 or from --password-file, never from an argument.")
+                  .arg(QLatin1String(kPasswordVariable)))
+        + QStringLiteral("\nWithout these options Lumivox opens its window."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption send(QStringLiteral("send"),
                                   QStringLiteral("Sends the named commands in order (more names "
-                                                 "may follow; see --list)."),
+                                                 "may follow; see --list; errors asks a "
+                                                 "PJLink projector's error status)."),
                                   QStringLiteral("name"));
     const QCommandLineOption query(
         QStringLiteral("query"),
@@ -352,15 +359,18 @@ int runCommandLine(int argc, char *argv[])
     if (!readPassword(parser.value(passwordFile), &password, &passwordProblem)) {
         output.err(QStringLiteral("lumivox: cannot read the password: ") + passwordProblem
                    + QLatin1Char('\n'));
-        return output.finish(resultjson::PortFailed);
+        return output.finish(resultjson::UsageError);
     }
+    if (parser.isSet(port) && parser.value(port).isEmpty())
+        return usageError(output, QStringLiteral("--port needs a port name"));
+    QString portName;
+    if (!portArgument(parser, port, argc, argv, output, &portName))
+        return output.finish(resultjson::UsageError);
 
     if (wantsService(parser)) {
-        if (parser.isSet(port) && parser.value(port).isEmpty())
-            return usageError(output, QStringLiteral("--port needs a port name"));
-        QString portName;
-        if (!portArgument(parser, port, argc, argv, output, &portName))
-            return output.finish(resultjson::PortFailed);
+        const QString refusal = PortOpener::refusal(portName);
+        if (!refusal.isEmpty())
+            return usageError(output, refusedPortText(portName, refusal));
         QString problem;
         const int status = runService(parser, portName, password, &problem);
         if (!problem.isEmpty())
@@ -368,37 +378,33 @@ int runCommandLine(int argc, char *argv[])
         return output.finish(status);
     }
 
-    QStringList names = parser.values(send);
     if (!parser.positionalArguments().isEmpty() && !parser.isSet(send))
         return usageError(output,
                           QStringLiteral("unexpected argument '%1'")
                               .arg(parser.positionalArguments().constFirst()));
-    names += parser.positionalArguments();
-    for (const QString &name : names)
-        if (!protocol::commandNamed(name))
-            return unknownName(output, name, protocol::commandNames());
+    ProjectorRequest request;
+    request.commands = parser.values(send) + parser.positionalArguments();
     for (const QString &name : parser.values(query)) {
-        if (!queryNames().contains(name) && name != QLatin1String(kErrorStatusQuery))
-            return unknownName(output, name, queryNames());
-        names.append(name);
+        if (!ProjectorRequest::queryNames().contains(name))
+            return usageError(
+                output,
+                QStringLiteral("unknown command name '%1'; the names are: %2")
+                    .arg(name, ProjectorRequest::queryNames().join(QStringLiteral(", "))));
+        request.commands.append(name);
     }
-    if (names.isEmpty() && !parser.isSet(status))
-        return usageError(
-            output, QStringLiteral("nothing to do: give --send, --query, --status or --list"));
-    if (parser.isSet(port) && parser.value(port).isEmpty())
-        return usageError(output, QStringLiteral("--port needs a port name"));
-    if (names.size() > ScriptedRequest::kMaxCommands)
-        return usageError(
-            output,
-            QStringLiteral("at most %1 commands at once").arg(ScriptedRequest::kMaxCommands));
-
-    QString portName;
-    if (!portArgument(parser, port, argc, argv, output, &portName))
-        return output.finish(resultjson::PortFailed);
+    request.status = parser.isSet(status);
+    if (parser.isSet(port))
+        request.port = portName;
+    QString refusal;
+    if (request.check(&refusal) != ProjectorRequest::Refusal::None)
+        return usageError(output,
+                          request.port.isEmpty() || PortOpener::refusal(portName).isEmpty()
+                              ? refusal
+                              : refusedPortText(portName, refusal));
 
     // A command PJLink has no meaning for is refused before anything is sent.
     if (portname::isPjlinkName(portName)) {
-        for (const QString &name : names) {
+        for (const QString &name : request.commands) {
             const protocol::NamedCommand *entry = protocol::commandNamed(name);
             if (entry && pjlink::useOf(entry->id) == pjlink::Use::None) {
                 output.err(QStringLiteral("lumivox: %1: PJLink has no such command: nothing "
@@ -407,38 +413,43 @@ int runCommandLine(int argc, char *argv[])
                 return output.finish(resultjson::NotAvailable);
             }
         }
+        // The projector's holder may still wait for it; the channel is this user's alone.
+        request.password = password;
     }
-    QJsonObject request {{QStringLiteral("commands"), QJsonArray::fromStringList(names)},
-                         {QStringLiteral("status"), parser.isSet(status)}};
-    if (parser.isSet(port))
-        request.insert(QStringLiteral("port"), portName);
-    const QList<ScriptedRequest::Step> steps = ScriptedRequest::plan(names, parser.isSet(status));
+    const QList<ScriptedRequest::Step> steps = request.steps();
     const int answerTime = ScriptedRequest::kAnswerWait * int(steps.size()) + kWindowAllowance;
 
     QJsonObject answer;
     QString error;
     ScriptedRequest::Result result;
-    QJsonObject extra;
     const QString channel = localChannelName(PortOpener::keyOf(portName));
-    switch (askWindow(channel, request, answerTime, &answer, &error)) {
+    switch (askWindow(channel, request.toJson(), answerTime, &answer, &error)) {
     case WindowAnswer::Answered:
         result = resultjson::fromJson(answer);
-        extra.insert(QStringLiteral("via"),
-                     answer.value(QStringLiteral("via")).toString(QStringLiteral("window")));
-        extra.insert(QStringLiteral("port"), answer.value(QStringLiteral("port")));
+        if (!answer.contains(QStringLiteral("via")))
+            answer.insert(QStringLiteral("via"), QStringLiteral("window"));
         break;
-    case WindowAnswer::Failed:
+    case WindowAnswer::Failed: {
+        const ProjectorRequest::Refusal refused
+            = ProjectorRequest::refusalNamed(answer.value(QStringLiteral("reason")).toString());
+        if (refused != ProjectorRequest::Refusal::None)
+            return usageError(output, error);
         result.error = error;
         result.status = ScriptedRequest::Status::PortFailed;
-        extra.insert(QStringLiteral("via"), QStringLiteral("window"));
+        answer = resultjson::toJson(result);
+        answer.insert(QStringLiteral("via"), QStringLiteral("window"));
         break;
+    }
     case WindowAnswer::NoWindow:
     case WindowAnswer::OtherPort:
         result = runOnPort(portName, steps, password);
-        extra.insert(QStringLiteral("via"), QStringLiteral("port"));
-        extra.insert(QStringLiteral("port"), PortOpener::locationOf(portName));
+        answer = resultjson::toJson(result);
+        answer.insert(QStringLiteral("via"), QStringLiteral("port"));
+        answer.insert(QStringLiteral("port"), PortOpener::locationOf(portName));
         break;
     }
-    printResult(output, result, parser.isSet(json), extra);
+    password.fill(QLatin1Char('\0'));
+    request.password.fill(QLatin1Char('\0'));
+    printResult(output, result, parser.isSet(json), answer);
     return output.finish(resultjson::exitStatus(result.status));
 }

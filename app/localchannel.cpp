@@ -3,8 +3,8 @@
 #include "channelname.h"
 #include "portdevice.h"
 #include "portopener.h"
+#include "projectorrequest.h"
 #include "projectorsession.h"
-#include "protocol.h"
 #include "resultjson.h"
 #include "scriptedrequest.h"
 
@@ -18,37 +18,6 @@ namespace {
 constexpr int kLockWait = 1000; // ms another program may take to claim the same name
 constexpr char kOtherPort[] = "other-port";
 
-// The request's commands, or an empty list and the reason when it is not a request.
-QStringList commandsOf(const QJsonObject &body, QString *problem)
-{
-    const QJsonValue commands = body.value(QStringLiteral("commands"));
-    const QJsonValue status = body.value(QStringLiteral("status"));
-    const QJsonValue port = body.value(QStringLiteral("port"));
-    if (!commands.isArray() || (!status.isUndefined() && !status.isBool())
-        || (!port.isUndefined() && !port.isString())) {
-        *problem = QStringLiteral("not a request");
-        return {};
-    }
-    const QJsonArray list = commands.toArray();
-    if (list.size() > ScriptedRequest::kMaxCommands) {
-        *problem = QStringLiteral("too many commands");
-        return {};
-    }
-    QStringList names;
-    for (const QJsonValue &value : list) {
-        // "errors", the error status, is a question of the command line's alone.
-        if (!value.isString()
-            || (!protocol::commandNamed(value.toString())
-                && value.toString() != QLatin1String("errors"))) {
-            *problem = QStringLiteral("unknown command");
-            return {};
-        }
-        names.append(value.toString());
-    }
-    if (names.isEmpty() && !status.toBool())
-        *problem = QStringLiteral("nothing to do");
-    return names;
-}
 } // namespace
 
 LocalChannel::LocalChannel(ProjectorSession *session, QObject *parent)
@@ -149,12 +118,13 @@ void LocalChannel::readRequest(QLocalSocket *client)
         return;
     }
     QString problem;
+    ProjectorRequest::Refusal refusal = ProjectorRequest::Refusal::Malformed;
     if (!document.isObject())
         problem = QStringLiteral("not JSON");
     else
-        commandsOf(document.object(), &problem);
-    if (!problem.isEmpty()) {
-        refuse(client, QStringLiteral("malformed"), problem);
+        ProjectorRequest::fromJson(document.object(), &refusal, &problem);
+    if (refusal != ProjectorRequest::Refusal::None) {
+        refuse(client, ProjectorRequest::refusalWord(refusal), problem);
         return;
     }
     if (waiting.size() >= kMaxWaiting) {
@@ -179,17 +149,17 @@ void LocalChannel::runNext()
             continue;
         // Only the port the session holds is this program's to serve; the command line
         // opens any other itself.
-        const QString portName = request.body.value(QStringLiteral("port")).toString();
+        ProjectorRequest::Refusal refusal = ProjectorRequest::Refusal::None;
+        const ProjectorRequest asked = ProjectorRequest::fromJson(request.body, &refusal);
         const PortDevice *port = session->port();
-        if (!port || port->isGone() || (!portName.isEmpty() && !session->holds(portName))) {
+        if (!port || port->isGone() || (!asked.port.isEmpty() && !session->holds(asked.port))) {
             refuse(request.client, QLatin1String(kOtherPort),
                    QStringLiteral("the %1 does not hold that port").arg(role));
             continue;
         }
-        QString unused;
-        const QStringList names = commandsOf(request.body, &unused);
-        const bool status = request.body.value(QStringLiteral("status")).toBool();
-        running = new ScriptedRequest(ScriptedRequest::plan(names, status), this);
+        // A PJLink projector still waiting for its password gets the script's.
+        session->offerPassword(session->portName(), asked.password);
+        running = new ScriptedRequest(asked.steps(), this);
         runningClient = request.client;
         connect(running, &ScriptedRequest::finished, this, &LocalChannel::requestFinished);
         // A command line that gave up is not served any further: what it has not sent yet

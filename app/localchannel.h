@@ -13,9 +13,11 @@ class ScriptedRequest;
 
 // A running program's way in for the command line: a local socket (a named pipe on
 // Windows) that only this user can reach, named after the port its session holds. A
-// request is one line of JSON,
+// request is one line of JSON (see ProjectorRequest),
 //   {"commands": ["power-off"], "status": true, "port": "ttyUSB0"}
-// and is answered with one line of JSON, the request's result, or {"error": ...}. The
+// and is answered with one line of JSON, the request's result, or {"error": ...,
+// "reason": WORD} (one of ProjectorRequest's refusals, "too-long", "busy" or
+// "other-port"). The
 // session runs each request's commands as their buttons send them (without the power-off
 // question), one request at a time, and only on the port it holds. {"hello": true} is
 // answered with who serves the channel, {"serves": "window"} or "service", so that a

@@ -85,6 +85,33 @@ int exitStatus(ScriptedRequest::Status status)
     return PortFailed;
 }
 
+QString exitStatusHelp()
+{
+    constexpr int kMillisPerSecond = 1000;
+    const struct
+    {
+        ExitStatus status;
+        QString meaning;
+    } meanings[] = {
+        {Done, QStringLiteral("done")},
+        {PortFailed,
+         QStringLiteral("the port could not be opened or written, the command was not sent, or "
+                        "the output not written")},
+        {NoAnswer,
+         QStringLiteral("no answer within %1 s to a question (or to any command of a PJLink "
+                        "projector)")
+             .arg(ScriptedRequest::kAnswerWait / kMillisPerSecond)},
+        {NotAvailable, QStringLiteral("the command is not available at the moment")},
+        {UsageError,
+         QStringLiteral("a usage error (also a port name, a command name or a "
+                        "password file that cannot be used)")},
+    };
+    QStringList parts;
+    for (const auto &entry : meanings)
+        parts.append(QStringLiteral("%1 %2").arg(entry.status).arg(entry.meaning));
+    return QStringLiteral("Exit status: ") + parts.join(QStringLiteral(", ")) + QLatin1Char('.');
+}
+
 QJsonObject toJson(const ScriptedRequest::Result &result)
 {
     QJsonArray steps;

@@ -4,6 +4,7 @@
 #include "scriptedrequest.h"
 
 #include <QJsonObject>
+#include <QString>
 
 // A scripted request's result as one JSON object and back: the local channel's wire form
 // and the command line's --json output. Its "status" is the command line's exit status.
@@ -19,6 +20,8 @@ enum ExitStatus {
 };
 
 int exitStatus(ScriptedRequest::Status status);
+// "Exit status: 0 done, 1 ...": what each of them means, for the help text.
+QString exitStatusHelp();
 
 QJsonObject toJson(const ScriptedRequest::Result &result);
 ScriptedRequest::Result fromJson(const QJsonObject &object);

@@ -1,8 +1,11 @@
 #include "serviceprogram.h"
 
+#include "channelclient.h"
+#include "channelname.h"
 #include "localchannel.h"
 #include "mqttclient.h"
 #include "mqtttopics.h"
+#include "portopener.h"
 #include "projectorservice.h"
 #include "projectorsession.h"
 #include "resultjson.h"
@@ -13,6 +16,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QHostInfo>
+#include <QJsonObject>
 #include <QTimer>
 #include <QUrl>
 
@@ -21,6 +25,7 @@
 
 namespace {
 constexpr int kTickInterval = 100; // ms, as the window's ticks
+constexpr int kHolderWait = 2000; // ms for a program that holds the port to say so
 constexpr quint16 kMqttPort = 1883;
 constexpr quint16 kMqttsPort = 8883;
 constexpr qint64 kMaxPasswordFile = 4096; // bytes: a password, not a document
@@ -222,6 +227,18 @@ int runService(const QCommandLineParser &parser, const QString &portName,
     if (!configured) {
         *usage = QStringLiteral("--mqtt: ") + refused;
         return resultjson::UsageError;
+    }
+
+    // A port another Lumivox serves is not fought over: two services would poll one
+    // projector twice, or retry a busy port for ever.
+    QJsonObject holder;
+    QString unused;
+    if (askWindow(localChannelName(PortOpener::keyOf(portName)),
+                  QJsonObject {{QStringLiteral("hello"), true}}, kHolderWait, &holder, &unused)
+        == WindowAnswer::Answered) {
+        say(QStringLiteral("lumivox: %1 is served already by a running Lumivox %2")
+                .arg(portName, holder.value(QStringLiteral("serves")).toString()));
+        return resultjson::PortFailed;
     }
 
     ProjectorSession session;

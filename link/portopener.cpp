@@ -12,10 +12,9 @@ const char kNotIntact[] = "The port name cannot be handed to the system unchange
 
 PortOpener::PortOpener(const QString &name)
     : portName(name)
+    , reason(refusal(name))
 {
-    // Never handed to the system (a NUL would cut the name short) nor echoed.
-    if (portname::hasControlCharacter(name)) {
-        reason = QLatin1String(kControlCharacter);
+    if (!reason.isEmpty()) {
         current = State::Failed;
     } else if (portname::isPjlinkName(name)) {
         projector = PjlinkPort::start(name, &reason);
@@ -25,9 +24,6 @@ PortOpener::PortOpener(const QString &name)
         connection = NetworkPort::start(name, &reason);
         current = connection ? State::Pending : State::Failed;
         advance(); // a literal address that refuses at once is known now
-    } else if (!portname::reachesSystemIntact(name)) {
-        reason = locationOf(name) + QStringLiteral(": ") + QLatin1String(kNotIntact);
-        current = State::Failed;
     } else {
         port = SerialPort::open(name, &reason);
         current = port ? State::Open : State::Failed;
@@ -77,8 +73,28 @@ std::unique_ptr<PortDevice> PortOpener::takePort()
     return std::move(port);
 }
 
+QString PortOpener::refusal(const QString &name)
+{
+    // Never handed to the system (a NUL would cut the name short) nor echoed.
+    if (portname::hasControlCharacter(name))
+        return QLatin1String(kControlCharacter);
+    QString reason;
+    if (portname::isPjlinkName(name)) {
+        if (!portname::parsePjlinkName(name, &reason))
+            return reason;
+    } else if (portname::isNetworkPortName(name)) {
+        if (!portname::parseNetworkPortName(name, &reason))
+            return reason;
+    } else if (!portname::reachesSystemIntact(name)) {
+        return SerialPort::locationOf(name) + QStringLiteral(": ") + QLatin1String(kNotIntact);
+    }
+    return QString();
+}
+
 QString PortOpener::locationOf(const QString &name)
 {
+    if (!refusal(name).isEmpty())
+        return name;
     if (!portname::isNetworkPortName(name))
         return SerialPort::locationOf(name);
     if (portname::isPjlinkName(name)) {
@@ -91,7 +107,7 @@ QString PortOpener::locationOf(const QString &name)
 
 QString PortOpener::keyOf(const QString &name)
 {
-    if (portname::isNetworkPortName(name))
+    if (portname::isNetworkPortName(name) || !refusal(name).isEmpty())
         return locationOf(name);
     return SerialPort::keyOf(name);
 }

@@ -35,13 +35,18 @@ public:
     QString failure() const { return reason; }
     const QString &name() const { return portName; }
 
+    // Why a name can never lead to a port (a control character, a name the system would
+    // get altered, a malformed network name); empty for a name that may. Decided from the
+    // name alone: nothing is looked up or opened.
+    static QString refusal(const QString &name);
     // Where a name leads (/dev/ttyUSB0, \\.\COM3, socket://10.0.0.5:4001, pjlink://hall-a),
-    // opening nothing.
+    // opening nothing. A refused name leads nowhere: it is given back as it is.
     static QString locationOf(const QString &name);
     // The device a name leads to now, in one spelling for every name of it: the device
     // numbers on Linux (a link, /dev/./x and pts/0 lead to the one they name), the
     // system's device on Windows (case and the \\.\ prefix do not count), a bridge's
-    // address in its canonical spelling. Equal to key() of the port opened under it.
+    // address in its canonical spelling. Equal to key() of the port opened under it. A
+    // refused name never reaches the system: it is its own key.
     static QString keyOf(const QString &name);
 
 private:

@@ -21,6 +21,9 @@ const char kNotPossible[]
 const char kSendFailed[] = "Failed to send data to serial port";
 const char kNotAvailable[] = QT_TRANSLATE_NOOP("Lumivox", "Command not available at the moment.\r");
 const char kRejected[] = QT_TRANSLATE_NOOP("Lumivox", "%1: the projector rejected the password\r");
+// A script is told at once: nobody is there to type the password for it.
+const char kPasswordWanted[] = "%1: the projector asks for a password: give it in "
+                               "LUMIVOX_PJLINK_PASSWORD or in a file named by --password-file";
 // A lamp that is not on this long after a power-on did not come on: the projector is off.
 constexpr qint64 kWarmUpLimit = 90000; // ms
 
@@ -207,6 +210,9 @@ ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameTe
     const auto samePort = [this, started] {
         return device && generation == started && !stopped;
     };
+    // A script's frame ends at its failed byte whoever holds the port: its requester is
+    // told, nobody is asked, and the same bytes reach the projector on every route.
+    const bool asking = askOnWriteFailure && !scriptFrame;
     bool failed = false;
     bool gone = false;
     for (const char byte : frameText) {
@@ -217,15 +223,17 @@ ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameTe
         gone = result == PortDevice::WriteResult::Gone;
         if (gone)
             scheduleDeviceGone();
-        ++failureWaits;
-        emit writeFailed();
-        --failureWaits;
+        if (!scriptFrame) {
+            ++failureWaits;
+            emit writeFailed();
+            --failureWaits;
+        }
         // A frame goes on only on the port it started on, and only while someone asks.
-        if (gone || !askOnWriteFailure || !samePort())
+        if (gone || !asking || !samePort())
             break;
         device->clearError();
     }
-    if (samePort() && !gone && (!failed || askOnWriteFailure)) {
+    if (samePort() && !gone && (!failed || asking)) {
         // The carriage return's own failure is not reported.
         if (device->writeByte(protocol::kCarriageReturn) == PortDevice::WriteResult::Gone)
             scheduleDeviceGone();
@@ -371,7 +379,9 @@ void ProjectorSession::serveRequests()
             continue;
         }
         const QPointer<ScriptedRequest> guard(request);
+        scriptFrame = true;
         const bool written = step.command ? send(*step.command) : send(step.text);
+        scriptFrame = false;
         if (guard)
             guard->stepSent(written, written ? QString() : QLatin1String(kSendFailed));
     }
@@ -497,6 +507,14 @@ void ProjectorSession::setPassword(const QString &portName, const QString &passw
         device->setPassword(password.toUtf8());
 }
 
+void ProjectorSession::offerPassword(const QString &portName, const QString &password)
+{
+    // One the session has (the window's own) is never replaced; one the projector
+    // rejected is forgotten already.
+    if (!password.isEmpty() && !passwords.contains(PortOpener::keyOf(portName)))
+        setPassword(portName, password);
+}
+
 void ProjectorSession::startPjlink()
 {
     pjlink = std::make_unique<PjlinkProjector>();
@@ -614,16 +632,22 @@ void ProjectorSession::servePjlinkStep(ScriptedRequest *request)
         request->abandon(translated(kRejected).arg(name).chopped(1));
         return;
     }
+    if (access == PortDevice::Access::PasswordWanted) {
+        request->abandon(QString::fromLatin1(kPasswordWanted).arg(name));
+        return;
+    }
     const QPointer<ScriptedRequest> guard(request);
     QString reason;
     QString sentText;
     const bool written = sendPjlink(actionOf(request->dueStep()), &reason, &sentText);
     if (!guard)
         return;
-    if (sentText.isEmpty())
+    if (sentText.isEmpty()) {
         guard->skipStep(reason);
-    else
-        guard->stepSent(written, written ? QString() : QLatin1String(kSendFailed), sentText);
+        return;
+    }
+    guard->requireAnswer();
+    guard->stepSent(written, written ? QString() : QLatin1String(kSendFailed), sentText);
 }
 
 void ProjectorSession::watchAccess()
@@ -634,7 +658,13 @@ void ProjectorSession::watchAccess()
     switch (access) {
     case PortDevice::Access::Granted:
         break;
-    case PortDevice::Access::PasswordWanted:
+    case PortDevice::Access::PasswordWanted: {
+        // What a script asked waits for no password: it is told so now, and nothing of it
+        // goes to the projector later.
+        const QList<QPointer<ScriptedRequest>> serving = requests;
+        for (const QPointer<ScriptedRequest> &request : serving)
+            if (request)
+                request->abandon(QString::fromLatin1(kPasswordWanted).arg(name));
         // Not from inside the tick: whoever answers may open a box.
         QMetaObject::invokeMethod(
             this,
@@ -644,6 +674,7 @@ void ProjectorSession::watchAccess()
             },
             Qt::QueuedConnection);
         break;
+    }
     case PortDevice::Access::PasswordRejected: {
         passwords.remove(device->key());
         const QString said = translated(kRejected).arg(name);

@@ -111,6 +111,8 @@ public:
     // life and handed to that projector only. One it rejects is said once, forgotten and
     // not tried again; the projector asks again only when its name is opened again.
     void setPassword(const QString &portName, const QString &password);
+    // A password a script brings: taken only where the session has none for that projector.
+    void offerPassword(const QString &portName, const QString &password);
 
     bool isLampOn() const { return lampOn; }
     Power power() const { return powerState; }
@@ -205,6 +207,7 @@ private:
     bool writing = false;
     int failureWaits = 0; // receivers of writeFailed() still asking
     bool askOnWriteFailure = false;
+    bool scriptFrame = false; // the frame being sent is a script's step
     bool stopped = false;
     bool goneClosePending = false;
     QList<QByteArray> waitingFrames;

@@ -158,7 +158,8 @@ void ScriptedRequest::endStep(StepOutcome stepOutcome, const QString &answer)
         status = Status::PortFailed;
     else if (stepOutcome == StepOutcome::NotAvailable)
         status = Status::NotAvailable;
-    else if (stepOutcome == StepOutcome::Silent && isQuestion(steps.at(current)))
+    else if (stepOutcome == StepOutcome::Silent
+             && (answerRequired || isQuestion(steps.at(current))))
         status = Status::NoAnswer;
     if (status != Status::Done) {
         // What follows may rely on this step: nothing more is sent.
@@ -174,6 +175,7 @@ void ScriptedRequest::next()
 {
     if (done)
         return;
+    answerRequired = false;
     if (++current >= steps.size()) {
         finish();
         return;

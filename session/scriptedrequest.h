@@ -93,6 +93,8 @@ public:
     // the step whose answer is awaited (null when none), then the line with its judgement.
     const Step *awaitedStep() const { return waiting ? &steps.at(current) : nullptr; }
     void takeJudgedLine(const QString &line, const Judgement &judgement);
+    // The due step's projector answers every command (PJLink): silence is no success.
+    void requireAnswer() { answerRequired = true; }
     // The due step is not sent: the projector cannot take it, for this reason.
     void skipStep(const QString &reason);
     // Ends the request where it stands, failed: nothing more is sent.
@@ -119,6 +121,7 @@ private:
     int current = 0; // the step due or waiting for its answer
     bool due = false;
     bool waiting = false; // for the current step's answer
+    bool answerRequired = false; // for the current step, see requireAnswer()
     bool done = false;
 };
 

@@ -117,13 +117,30 @@ void TestCommandLine::runs_data()
     QTest::newRow("unknown name") << false << QStringList {"--send", "power-onn"} << 64 << ""
                                   << "unknown command name 'power-onn'.*power-on.*lamp-time";
     QTest::newRow("not a query") << false << QStringList {"--query", "menu"} << 64 << ""
-                                 << "'menu'; the names are: lamp-time, model, resolution\n";
+                                 << "'menu'; the names are: lamp-time, model, resolution, errors\n";
     QTest::newRow("empty port") << false << QStringList {"--status", "--port", ""} << 64 << ""
                                 << "--port needs a port name";
     QTest::newRow("missing value") << false << QStringList {"--send"} << 64 << ""
                                    << "Missing value after '--send'";
     QTest::newRow("nothing to do") << false << QStringList {"--json"} << 64 << ""
                                    << "nothing to do";
+    // Every way in takes the same names: the error status is a name for --send too.
+    QTest::newRow("errors of a serial projector")
+        << false << QStringList {"--send", "errors", "--port", port} << 3 << ""
+        << "^lumivox: errors: Command not available at the moment.\n$";
+    // A name no way in takes is a usage error, for a script as for the service, before
+    // any window, port or broker is asked.
+    const QString zeroPort
+        = QStringLiteral("pjlink://host-a:0: The port number must be 1 to 65535");
+    QTest::newRow("malformed name")
+        << false << QStringList {"--status", "--port", "pjlink://host-a:0"} << 64 << "" << zeroPort;
+    QTest::newRow("malformed name for the service")
+        << false
+        << QStringList {"--serve", "--mqtt", "mqtt://127.0.0.1:9", "--port", "pjlink://host-a:0"}
+        << 64 << "" << zeroPort;
+    QTest::newRow("control character")
+        << false << QStringList {"--send", "menu", "--port", "tty\rS0"} << 64 << ""
+        << "^lumivox: The port name holds a control character\n";
 }
 
 void TestCommandLine::runs()
@@ -208,7 +225,7 @@ void TestCommandLine::nameNotInTheSystemsEncoding()
                  QStringLiteral("exec \"$0\" --status --port \"$1/$(printf 'p\\351')\""),
                  QStringLiteral(LUMIVOX_EXECUTABLE), dir.path()});
     QVERIFY(shell.waitForFinished(kRunBound));
-    QCOMPARE(shell.exitCode(), 1);
+    QCOMPARE(shell.exitCode(), 64);
     const QByteArray err = shell.readAllStandardError();
     QVERIFY2(err.contains("The port name cannot be handed to the system unchanged"),
              err.constData());

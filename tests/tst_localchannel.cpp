@@ -10,6 +10,7 @@
 #include "lumivox.h"
 #include "portdevice.h"
 #include "portopener.h"
+#include "scriptedrequest.h"
 #include "simulator.h"
 #include "tickwatch.h"
 #include "windowprobe.h"
@@ -223,30 +224,45 @@ void TestLocalChannel::otherPortIsOpenedDirectly()
 void TestLocalChannel::badRequests_data()
 {
     QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<bool>("refused"); // answered with an error, else dropped unanswered
+    // The refusal's reason, which the command line turns into its exit status; empty:
+    // dropped unanswered.
+    QTest::addColumn<QString>("reason");
 
-    QTest::newRow("not JSON") << QByteArray("power-off\n") << true;
+    QTest::newRow("not JSON") << QByteArray("power-off\n") << "malformed";
     QTest::newRow("wrong shape") << QByteArray(R"({"commands":"power-off"})"
                                                "\n")
-                                 << true;
+                                 << "malformed";
     QTest::newRow("unknown name") << QByteArray(R"({"commands":["power-offf"]})"
                                                 "\n")
-                                  << true;
+                                  << "unknown-command";
     QTest::newRow("nothing to do") << QByteArray(R"({"commands":[]})"
                                                  "\n")
-                                   << true;
+                                   << "nothing-to-do";
+    QTest::newRow("too many") << QByteArray(R"({"commands":[)")
+            + QByteArray(R"("menu",)").repeated(ScriptedRequest::kMaxCommands)
+            + QByteArray(R"("menu"]})"
+                         "\n") << "too-many";
+    // A name no way in takes is refused, never looked up.
+    QTest::newRow("port with a NUL") << QByteArray(R"({"commands":["menu"],"port":"tty\u0000S0"})"
+                                                   "\n")
+                                     << "refused-port";
+    QTest::newRow("malformed network port")
+        << QByteArray(R"({"commands":["menu"],"port":"pjlink://h:0"})"
+                      "\n")
+        << "refused-port";
     // A good request but for its size.
     QTest::newRow("oversized") << QByteArray(R"({"commands":["menu"])")
             + QByteArray(LocalChannel::kMaxRequest, ' ')
-            + QByteArray("}\n") << true;
-    QTest::newRow("half-sent") << QByteArray(R"({"commands":["power-o)") << false;
-    QTest::newRow("empty") << QByteArray() << false;
+            + QByteArray("}\n") << "too-long";
+    QTest::newRow("half-sent") << QByteArray(R"({"commands":["power-o)") << QString();
+    QTest::newRow("empty") << QByteArray() << QString();
 }
 
 void TestLocalChannel::badRequests()
 {
     QFETCH(QByteArray, request);
-    QFETCH(bool, refused);
+    QFETCH(QString, reason);
+    const bool refused = !reason.isEmpty();
     startOnFake();
     testsupport::TickWatch ticks(window.get());
 
@@ -258,6 +274,8 @@ void TestLocalChannel::badRequests()
     const QByteArray answer = client.readAll();
     QCOMPARE(answer.contains("\"error\""), refused);
     QCOMPARE(answer.isEmpty(), !refused);
+    QCOMPARE(QJsonDocument::fromJson(answer).object().value(QStringLiteral("reason")).toString(),
+             reason);
 
     // Nothing was sent, and the window went on ticking all along.
     const qsizetype gaps = ticks.gapsMs().size();

@@ -121,6 +121,8 @@ private slots:
     void disabledButtons();
     void inputsListedOnceOn();
     void scriptThroughTheWindow();
+    void scriptWhileThePasswordIsWanted_data();
+    void scriptWhileThePasswordIsWanted();
     void closingWhileOnSwitchesOff();
 
 private:
@@ -418,6 +420,49 @@ void TestPjlinkWindow::scriptThroughTheWindow()
              QStringLiteral("error"));
     QCOMPARE(projector->connectionsAccepted(), 1);
     QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\nOther: error\n"));
+}
+
+void TestPjlinkWindow::scriptWhileThePasswordIsWanted_data()
+{
+    // The script's password (null: none), and what it gets.
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("err"); // a pattern standard error must match
+    QTest::newRow("none: said at once, nothing sent")
+        << QString() << 1 << "^lumivox: pjlink://127.0.0.1:\\d+: the projector asks for a password";
+    QTest::newRow("the script's own") << QStringLiteral("secret") << 0 << "^$";
+}
+
+void TestPjlinkWindow::scriptWhileThePasswordIsWanted()
+{
+    // The window holds the projector without its password (its user closed the box): a
+    // script's command is never reported done unsent, and a script that brings the
+    // password is served with it.
+    QFETCH(QString, password);
+    QFETCH(int, status);
+    QFETCH(QString, err);
+    PjlinkSimulator::Options options;
+    options.password = "secret";
+    startProjector(options);
+    LocalChannel channel(&window->session());
+    channel.followPort();
+    PasswordTyper typer {QString()};
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(typer.shown, 1, kColourBound);
+    QTRY_VERIFY_WITH_TIMEOUT(channel.isListening(), kColourBound);
+    QProcessEnvironment environment;
+    if (!password.isNull())
+        environment.insert(QStringLiteral("LUMIVOX_PJLINK_PASSWORD"), password);
+    const testsupport::CommandLineRun run = testsupport::runCommandLine(
+        {QStringLiteral("--send"), QStringLiteral("power-on"), QStringLiteral("--json"),
+         QStringLiteral("--port"), projector->portName()},
+        runtime.path(), environment);
+    QVERIFY2(QRegularExpression(err).match(run.err).hasMatch(), qPrintable(run.err));
+    QCOMPARE(run.status, status);
+    QCOMPARE(QJsonDocument::fromJson(run.out.toUtf8()).object().value(QStringLiteral("via")),
+             QStringLiteral("window"));
+    QCOMPARE(requested("%1POWR 1"), status == 0);
+    QVERIFY(!logText(*window).contains(QStringLiteral("secret")));
 }
 
 void TestPjlinkWindow::closingWhileOnSwitchesOff()

@@ -43,6 +43,8 @@ private slots:
     void requestWaitsForTheLine_data();
     void requestWaitsForTheLine();
     void frameStaysOnItsDevice();
+    void scriptFrameEndsAtItsFailedByte_data();
+    void scriptFrameEndsAtItsFailedByte();
     void sameDevice_data();
     void sameDevice();
 };
@@ -229,6 +231,43 @@ void TestSession::frameStaysOnItsDevice()
     QVERIFY(session.port() != original);
     QVERIFY(!second.waitForBytes(1, kSilenceWait));
     QCOMPARE(second.received(), QByteArray());
+}
+
+void TestSession::scriptFrameEndsAtItsFailedByte_data()
+{
+    QTest::addColumn<bool>("asking"); // a window holds the port, else the command line
+    QTest::newRow("through a window") << true;
+    QTest::newRow("on the port itself") << false;
+}
+
+void TestSession::scriptFrameEndsAtItsFailedByte()
+{
+    // Whoever holds the port, a script's frame that the line does not take ends at the
+    // failed byte: nobody is asked, and the rest of it never follows.
+    QFETCH(bool, asking);
+    FakeProjector fake(FakeProjector::Draining::Off);
+    QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+    ProjectorSession session;
+    session.setPolling(false);
+    session.setAskOnWriteFailure(asking);
+    QString reason;
+    QCOMPARE(session.openPort(fake.slavePath(), &reason), ProjectorSession::OpenResult::Open);
+    QVERIFY(fake.fillOutputQueue() > 0);
+    // A window's user answers the box once the line has room again.
+    QSignalSpy asked(&session, &ProjectorSession::writeFailed);
+    connect(&session, &ProjectorSession::writeFailed, this, [&] { fake.drain(); });
+    fake.clearRecord();
+
+    ScriptedRequest request(ScriptedRequest::plan({QStringLiteral("menu")}, false));
+    QSignalSpy finished(&request, &ScriptedRequest::finished);
+    session.submit(&request);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kRequestBound);
+    QCOMPARE(request.result().status, ScriptedRequest::Status::PortFailed);
+    QCOMPARE(request.result().error, QStringLiteral("Failed to send data to serial port"));
+    QCOMPARE(asked.size(), 0);
+    fake.setDraining(FakeProjector::Draining::On);
+    QVERIFY(!fake.waitForFrames(1, kSilenceWait));
+    QVERIFY2(!fake.received().contains("IR 008"), fake.received().constData());
 }
 
 void TestSession::sameDevice_data()
