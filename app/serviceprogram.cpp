@@ -236,8 +236,9 @@ int runService(const QCommandLineParser &parser, const QString &portName,
     if (askWindow(localChannelName(PortOpener::keyOf(portName)),
                   QJsonObject {{QStringLiteral("hello"), true}}, kHolderWait, &holder, &unused)
         == WindowAnswer::Answered) {
+        const bool window = holder.value(QStringLiteral("serves")) == QLatin1String("window");
         say(QStringLiteral("lumivox: %1 is served already by a running Lumivox %2")
-                .arg(portName, holder.value(QStringLiteral("serves")).toString()));
+                .arg(portName, window ? QStringLiteral("window") : QStringLiteral("service")));
         return resultjson::PortFailed;
     }
 

@@ -65,6 +65,7 @@ private slots:
     void throughTheWindow();
     void powerOffAsksNothing();
     void otherPortIsOpenedDirectly();
+    void serviceOnAServedPortIsRefused();
     void badRequests_data();
     void badRequests();
     void channelIsTheUsersAlone();
@@ -219,6 +220,20 @@ void TestLocalChannel::otherPortIsOpenedDirectly()
     QCOMPARE(result.status, 1);
     QVERIFY2(result.err.contains(QLatin1String("/nonexistent/tty: No such file")),
              qPrintable(result.err));
+}
+
+void TestLocalChannel::serviceOnAServedPortIsRefused()
+{
+    // A service started for the port a window holds is refused before it touches the
+    // port or a broker (none listens at the broker's address).
+    startOnFake();
+    const CommandLineRun result
+        = run({QStringLiteral("--serve"), QStringLiteral("--mqtt"),
+               QStringLiteral("mqtt://127.0.0.1:9"), QStringLiteral("--id"), QStringLiteral("t")});
+    QCOMPARE(result.status, 1);
+    QVERIFY2(result.err.contains(QLatin1String("is served already by a running Lumivox window")),
+             qPrintable(result.err));
+    QCOMPARE(testsupport::withoutPolls(fake->frames()), QList<QByteArray>());
 }
 
 void TestLocalChannel::badRequests_data()
