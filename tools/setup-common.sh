@@ -24,10 +24,15 @@ lumivox_require_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# Configures the build directory the first time, then builds incrementally.
+# Configures the build directory the first time, then builds incrementally the targets
+# named (everything, tests included, when none is).
 lumivox_build() {
     if [ ! -f "$LUMIVOX_BUILD/build.ninja" ]; then
-        cmake -S "$LUMIVOX_ROOT" -B "$LUMIVOX_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+        cmake -S "$LUMIVOX_ROOT" -B "$LUMIVOX_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
     fi
-    cmake --build "$LUMIVOX_BUILD"
+    if [ $# -gt 0 ]; then
+        cmake --build "$LUMIVOX_BUILD" --target "$@"
+    else
+        cmake --build "$LUMIVOX_BUILD"
+    fi
 }
