@@ -4,6 +4,7 @@
 // online and all switched off by a command each, with the broker's and the services' CPU.
 // Prints the figures with their targets; judges nothing.
 
+#include "benchwait.h"
 #include "fakeprojector.h"
 #include "mqttclient.h"
 
@@ -15,12 +16,10 @@
 #include <QProcess>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 constexpr int kDefaultServices = 100;
@@ -56,40 +55,9 @@ double percentile(QList<double> values, double share)
     return values.at(std::min(qsizetype(double(values.size()) * share), values.size() - 1));
 }
 
-// Runs the event loop until the condition holds or the time is up.
-bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.hasExpired(timeoutMs))
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
-}
-
 void pause(int ms)
 {
-    waitUntil([] { return false; }, ms);
-}
-
-// CPU time (user and system) of a process so far, in seconds.
-double cpuSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    // The fields after the command name in parentheses; utime and stime are 14 and 15.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    constexpr int kUtime = 11;
-    constexpr int kStime = 12;
-    if (fields.size() <= kStime)
-        return 0;
-    return double(fields.at(kUtime).toLongLong() + fields.at(kStime).toLongLong())
-        / double(sysconf(_SC_CLK_TCK));
+    bench::runUntil([] { return false; }, ms);
 }
 
 // Memory of the process's own (private clean and dirty), in KiB.
@@ -207,7 +175,7 @@ public:
         client.setPayloadLimit(kKiB);
         pause(200); // the broker's listening socket
         client.connectToBroker();
-        return waitUntil([this] { return client.isConnected(); }, kStopWait);
+        return bench::runUntil([this] { return client.isConnected(); }, kStopWait);
     }
 
     QProcess *startService(const QString &id, const QString &portName)
@@ -235,7 +203,8 @@ public:
     {
         Projector projector;
         QProcess *service = startService(QStringLiteral("latency"), projector.port());
-        if (!waitUntil([&] { return availability.value("latency") == "online"; }, kOnlineWait)) {
+        if (!bench::runUntil([&] { return availability.value("latency") == "online"; },
+                             kOnlineWait)) {
             std::printf("latency: the service did not come online\n");
             return;
         }
@@ -247,7 +216,7 @@ public:
             const QByteArray &frame = frames[i % 2];
             const qint64 sent = Projector::clock.nsecsElapsed();
             client.publish(QStringLiteral("lumivox/latency/command"), commands[i % 2], false);
-            if (waitUntil(
+            if (bench::runUntil(
                     [&] { return projector.lastFrame == frame && projector.lastFrameAt > sent; },
                     kStopWait))
                 delays.append(double(projector.lastFrameAt - sent) / 1e6);
@@ -277,18 +246,18 @@ public:
         window.setStandardErrorFile(QProcess::nullDevice());
         window.start(windowProgram);
         window.waitForStarted();
-        if (!waitUntil([&] { return availability.value("idle") == "online"; }, kOnlineWait)) {
+        if (!bench::runUntil([&] { return availability.value("idle") == "online"; }, kOnlineWait)) {
             std::printf("idle: the service did not come online\n");
             return;
         }
         pause(kSettle);
-        const double serviceBefore = cpuSeconds(service->processId());
-        const double windowBefore = cpuSeconds(window.processId());
+        const double serviceBefore = bench::cpuSeconds(service->processId());
+        const double windowBefore = bench::cpuSeconds(window.processId());
         pause(seconds * 1000);
-        const double serviceCpu = cpuSeconds(service->processId()) - serviceBefore;
-        const double windowCpu = cpuSeconds(window.processId()) - windowBefore;
-        std::printf("idle in contact over %d s: service %.3f %% of a core, %lld KiB private; "
-                    "window (offscreen) %.3f %% of a core, %lld KiB private (target: the "
+        const double serviceCpu = bench::cpuSeconds(service->processId()) - serviceBefore;
+        const double windowCpu = bench::cpuSeconds(window.processId()) - windowBefore;
+        std::printf("idle in contact over %d s: service %.4f %% of a core, %lld KiB private; "
+                    "window (offscreen) %.4f %% of a core, %lld KiB private (target: the "
                     "service no more)\n",
                     seconds, serviceCpu * kPercent / seconds,
                     qlonglong(privateKiB(service->processId())), windowCpu * kPercent / seconds,
@@ -316,27 +285,27 @@ public:
             return std::count_if(availability.cbegin(), availability.cend(),
                                  [](const QByteArray &value) { return value == "online"; });
         };
-        const bool all = waitUntil([&] { return online() >= count + 0; }, kOnlineWait);
+        const bool all = bench::runUntil([&] { return online() >= count + 0; }, kOnlineWait);
         std::printf("%d services started: %lld online after %.1f s%s\n", count, qlonglong(online()),
                     double(started.elapsed()) / 1000.0, all ? "" : " (not all)");
         pause(kSettle);
 
-        const double brokerBefore = cpuSeconds(broker.processId());
+        const double brokerBefore = bench::cpuSeconds(broker.processId());
         double servicesBefore = 0;
         for (const auto &process : services)
-            servicesBefore += cpuSeconds(process->processId());
+            servicesBefore += bench::cpuSeconds(process->processId());
         pause(idleSeconds * 1000);
         double servicesIdle = -servicesBefore;
         for (const auto &process : services)
-            servicesIdle += cpuSeconds(process->processId());
-        const double brokerIdle = cpuSeconds(broker.processId()) - brokerBefore;
+            servicesIdle += bench::cpuSeconds(process->processId());
+        const double brokerIdle = bench::cpuSeconds(broker.processId()) - brokerBefore;
         std::printf("idle over %d s: broker %.2f %% of a core; %d services %.2f %% of a core "
                     "together (%.3f %% each)\n",
                     idleSeconds, brokerIdle * kPercent / idleSeconds, count,
                     servicesIdle * kPercent / idleSeconds,
                     servicesIdle * kPercent / idleSeconds / count);
 
-        const double brokerBurst = cpuSeconds(broker.processId());
+        const double brokerBurst = bench::cpuSeconds(broker.processId());
         const qint64 first = Projector::clock.nsecsElapsed();
         for (int i = 0; i < count; ++i)
             client.publish(QStringLiteral("lumivox/room-%1/command").arg(i), "power-off", false);
@@ -344,11 +313,11 @@ public:
             return std::count_if(projectors.cbegin(), projectors.cend(),
                                  [](const auto &projector) { return projector->offAt >= 0; });
         };
-        waitUntil([&] { return switched() >= count; }, kSwitchWait);
+        bench::runUntil([&] { return switched() >= count; }, kSwitchWait);
         qint64 last = first;
         for (const auto &projector : projectors)
             last = std::max(last, projector->offAt);
-        const bool told = waitUntil(
+        const bool told = bench::runUntil(
             [&] {
                 return std::count_if(power.cbegin(), power.cend(),
                                      [](const QByteArray &value) {
@@ -363,7 +332,7 @@ public:
                     count, qlonglong(switched()), double(last - first) / 1e6, kSwitchTarget,
                     told ? "yes" : "no");
         std::printf("broker CPU for the burst: %.3f s\n",
-                    cpuSeconds(broker.processId()) - brokerBurst);
+                    bench::cpuSeconds(broker.processId()) - brokerBurst);
     }
 
 private:

@@ -3,6 +3,7 @@
 // against a projector that takes one request per connection, and the connections in a
 // minute against one that keeps them open. Prints figures; judges nothing.
 
+#include "benchwait.h"
 #include "lumivox.h"
 #include "pjlinksimulator.h"
 
@@ -23,20 +24,7 @@ constexpr int kPollMs = 3100;
 constexpr int kColourWait = 5000; // ms an Apply may take to its first colour here
 constexpr int kMillisPerMinute = 60000;
 constexpr double kNanosPerMilli = 1e6;
-constexpr int kTickMs = 100;
-
-// Runs the event loop until `done` or `msecs` have passed; false on time-out.
-bool runUntil(const std::function<bool()> &done, int msecs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() >= msecs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, kTickMs);
-    }
-    return true;
-}
+constexpr int kTickMs = 100; // the window's tick
 
 double median(QList<double> values)
 {
@@ -88,7 +76,7 @@ bool measureFirstColour(int runs)
         clock.start();
         QString reason;
         window.session().openPort(projector->portName(), &reason);
-        if (!runUntil([&] { return shown >= 0; }, kColourWait)) {
+        if (!bench::runUntil([&] { return shown >= 0; }, kColourWait)) {
             std::fprintf(stderr, "no colour within %d ms: %s\n", kColourWait, qPrintable(reason));
             return false;
         }
@@ -117,16 +105,16 @@ bool measureConnections(bool oneRequestPerConnection, int periods, const char *w
                      [&] { coloured = true; });
     QString reason;
     window.session().openPort(projector->portName(), &reason);
-    if (!runUntil([&] { return coloured; }, kColourWait))
+    if (!bench::runUntil([&] { return coloured; }, kColourWait))
         return false;
     // The opening's requests done, the polls alone.
-    runUntil([] { return false; }, kPollMs / 2);
+    bench::runUntil([] { return false; }, kPollMs / 2);
     const qsizetype requestsBefore = projector->requests().size();
     const qsizetype before = projector->requests().count("%1POWR ?");
     const int connectionsBefore = projector->connectionsAccepted();
     QElapsedTimer clock;
     clock.start();
-    runUntil([] { return false; }, periods * kPollMs);
+    bench::runUntil([] { return false; }, periods * kPollMs);
     const qsizetype polls = projector->requests().count("%1POWR ?") - before;
     const int connections = projector->connectionsAccepted() - connectionsBefore;
     std::printf("%-52s %8d new connections for %lld polls in %.0f s (%lld requests; %d "
