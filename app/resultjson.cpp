@@ -21,13 +21,16 @@ const char *outcomeName(Outcome outcome)
         return "no-answer";
     case Outcome::NotSent:
         return "not-sent";
+    case Outcome::Failed:
+        return "failed";
     }
     return "";
 }
 
 Outcome outcomeNamed(const QString &name)
 {
-    for (const Outcome outcome : {Outcome::Answered, Outcome::NotAvailable, Outcome::NotSent})
+    for (const Outcome outcome :
+         {Outcome::Answered, Outcome::NotAvailable, Outcome::NotSent, Outcome::Failed})
         if (name == QLatin1String(outcomeName(outcome)))
             return outcome;
     return Outcome::Silent;
@@ -76,6 +79,7 @@ int exitStatus(ScriptedRequest::Status status)
     case Status::Done:
         return Done;
     case Status::PortFailed:
+    case Status::Failed:
         return PortFailed;
     case Status::NoAnswer:
         return NoAnswer;

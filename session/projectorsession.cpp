@@ -326,7 +326,7 @@ void ProjectorSession::handleReply(const QString &line)
     case protocol::ReplyKind::ShortResolution:
         break;
     case protocol::ReplyKind::Other:
-        emit message(line + QLatin1Char('\r'));
+        emit message(protocol::visibleText(line) + QLatin1Char('\r'));
         break;
     }
     emit replyHandled(line);
@@ -362,10 +362,12 @@ void ProjectorSession::serveRequests()
             request->abandon(QString::fromLatin1(kNotPossible).chopped(1));
             continue;
         }
-        // What a PJLink projector's commands become depends on its class and inputs.
-        if (pjlink && pjlink->isLearning())
-            return;
         const ScriptedRequest::Step step = request->dueStep();
+        // What some of a PJLink projector's commands become depends on its class and
+        // inputs; the others go at once, so that a silent projector costs a request no
+        // more than its own answer's wait.
+        if (pjlink && PjlinkProjector::needsLearning(actionOf(step)) && pjlink->isLearning())
+            return;
         if (pjlink || step.awaited == protocol::Answer::ErrorStatus) {
             servePjlinkStep(request);
             continue;
