@@ -168,17 +168,27 @@ bool portArgument(const QCommandLineParser &parser, const QCommandLineOption &po
 }
 
 // The password for a PJLink projector: the first line of the file, or the environment
-// variable; empty when neither is given. False, with the reason, for a file not read.
-bool readPassword(const QString &file, QString *password, QString *reason)
+// variable without a line end after it; empty when neither is given. False, with the
+// reason, for a file not read or a password PJLink cannot take; `warning` gets a caution
+// about the file.
+bool readPassword(const QString &file, QString *password, QString *reason, QString *warning)
 {
+    QByteArray bytes;
     if (file.isEmpty()) {
-        *password = qEnvironmentVariable(kPasswordVariable);
-        return true;
+        bytes = withoutLineEnd(qgetenv(kPasswordVariable));
+    } else {
+        const std::optional<QByteArray> line = readSecretFile(file, reason, warning);
+        if (!line)
+            return false;
+        bytes = *line;
     }
-    const std::optional<QByteArray> line = readSecretFile(file, reason);
-    if (!line)
+    const QString problem = pjlink::passwordProblem(bytes);
+    if (!problem.isEmpty()) {
+        *reason = (file.isEmpty() ? QLatin1String(kPasswordVariable) : file) + QStringLiteral(": ")
+            + problem;
         return false;
-    *password = QString::fromUtf8(*line);
+    }
+    *password = QString::fromUtf8(bytes);
     return true;
 }
 
@@ -239,18 +249,24 @@ void printResult(Output &output, const ScriptedRequest::Result &result, bool jso
         const bool lampState = !entry && !errorStatus;
         const bool question
             = lampState || errorStatus || entry->answer != protocol::Answer::Acknowledgement;
-        if (!json && lampState)
+        // A request ended while an answer was awaited (a password refused) prints no
+        // answer and no silence: the reason says why.
+        const bool cutShort = step.outcome == Outcome::Silent
+            && result.status == ScriptedRequest::Status::PortFailed;
+        if (!json && lampState && !cutShort)
             output.out((step.outcome == Outcome::Answered ? step.answer : result.lamp)
                        + QLatin1Char('\n'));
         else if (!json && question && step.outcome == Outcome::Answered)
             output.out(step.answer + QLatin1Char('\n'));
-        if (step.outcome == Outcome::NotAvailable)
+        if (step.outcome == Outcome::Failed)
+            output.err(QStringLiteral("lumivox: %1: %2\n").arg(step.name, step.reason));
+        else if (step.outcome == Outcome::NotAvailable)
             output.err(QStringLiteral("lumivox: %1: %2\n")
                            .arg(step.name,
                                 step.reason.isEmpty()
                                     ? QStringLiteral("Command not available at the moment.")
                                     : step.reason));
-        else if (step.outcome == Outcome::Silent
+        else if (step.outcome == Outcome::Silent && !cutShort
                  && (question || result.status == ScriptedRequest::Status::NoAnswer))
             output.err(QStringLiteral("lumivox: %1: no answer from the projector within %2 s\n")
                            .arg(step.name)
@@ -356,7 +372,15 @@ int runCommandLine(int argc, char *argv[])
 
     QString password;
     QString passwordProblem;
-    if (!readPassword(parser.value(passwordFile), &password, &passwordProblem)) {
+    QString passwordWarning;
+    const bool passwordRead
+        = readPassword(parser.value(passwordFile), &password, &passwordProblem, &passwordWarning);
+    if (!passwordWarning.isEmpty()) {
+        // At once: the service runs on, and this is where it logs.
+        std::fprintf(stderr, "lumivox: %s\n", passwordWarning.toLocal8Bit().constData());
+        std::fflush(stderr);
+    }
+    if (!passwordRead) {
         output.err(QStringLiteral("lumivox: cannot read the password: ") + passwordProblem
                    + QLatin1Char('\n'));
         return output.finish(resultjson::UsageError);

@@ -50,6 +50,8 @@ QString outcomeText(const ScriptedRequest::Result &result)
         return QStringLiteral("Command not available at the moment.");
     case Outcome::Silent:
         return QStringLiteral("no answer from the projector");
+    case Outcome::Failed:
+        return step.reason;
     case Outcome::NotSent:
         break;
     }

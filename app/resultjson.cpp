@@ -21,13 +21,16 @@ const char *outcomeName(Outcome outcome)
         return "no-answer";
     case Outcome::NotSent:
         return "not-sent";
+    case Outcome::Failed:
+        return "failed";
     }
     return "";
 }
 
 Outcome outcomeNamed(const QString &name)
 {
-    for (const Outcome outcome : {Outcome::Answered, Outcome::NotAvailable, Outcome::NotSent})
+    for (const Outcome outcome :
+         {Outcome::Answered, Outcome::NotAvailable, Outcome::NotSent, Outcome::Failed})
         if (name == QLatin1String(outcomeName(outcome)))
             return outcome;
     return Outcome::Silent;
@@ -76,6 +79,7 @@ int exitStatus(ScriptedRequest::Status status)
     case Status::Done:
         return Done;
     case Status::PortFailed:
+    case Status::Failed:
         return PortFailed;
     case Status::NoAnswer:
         return NoAnswer;
@@ -95,8 +99,8 @@ QString exitStatusHelp()
     } meanings[] = {
         {Done, QStringLiteral("done")},
         {PortFailed,
-         QStringLiteral("the port could not be opened or written, the command was not sent, or "
-                        "the output not written")},
+         QStringLiteral("the port could not be opened or written, a command was not sent or not "
+                        "taken (an unexpected answer), or the output not written")},
         {NoAnswer,
          QStringLiteral("no answer within %1 s to a question (or to any command of a PJLink "
                         "projector)")

@@ -13,7 +13,9 @@ namespace resultjson {
 // The command line's exit statuses.
 enum ExitStatus {
     Done = 0, // the bytes were written and, where an answer was asked for, it came
-    PortFailed = 1, // the port could not be opened or written, or the output not written
+    // the port could not be opened or written, a command was not taken (an unexpected
+    // answer), or the output not written
+    PortFailed = 1,
     NoAnswer = 2, // a question got no answer in time
     NotAvailable = 3, // "*001"
     UsageError = 64,

@@ -207,8 +207,11 @@ int runService(const QCommandLineParser &parser, const QString &portName,
             return resultjson::UsageError;
         }
         QString problem;
+        QString warning;
         const std::optional<QByteArray> password
-            = readSecretFile(parser.value(QLatin1String(kPasswordFile)), &problem);
+            = readSecretFile(parser.value(QLatin1String(kPasswordFile)), &problem, &warning);
+        if (!warning.isEmpty())
+            say(QStringLiteral("lumivox: ") + warning);
         if (!password) {
             *usage = QStringLiteral("--mqtt-password-file: ") + problem;
             return resultjson::UsageError;

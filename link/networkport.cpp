@@ -191,7 +191,10 @@ bool NetworkPort::pull(qint64 limit, int waitMs)
                 fail(QStringLiteral("The bridge sends requests faster than it reads the answers"));
         }
         // What does not fit is lost, as a full driver queue loses it.
-        input.append(data.constData(), qMin(data.size(), kInputQueue - input.size()));
+        const qsizetype room = lossAhead ? 0 : kInputQueue - input.size();
+        input.append(data.constData(), qMin(data.size(), room));
+        if (data.size() > room)
+            lossAhead = true;
     }
     if (socket->state() != QAbstractSocket::ConnectedState && socket->bytesAvailable() == 0)
         gone = true;
@@ -231,6 +234,10 @@ quint32 NetworkPort::read(char *buffer, quint32 count)
         return 0;
     std::memcpy(buffer, input.constData(), size_t(taken));
     input.remove(0, taken);
+    if (input.isEmpty() && lossAhead) {
+        lossAhead = false;
+        lossReached = true;
+    }
     return quint32(taken);
 }
 

@@ -10,6 +10,7 @@
 #include <QList>
 
 #include <memory>
+#include <utility>
 
 class HostLookup;
 class QTcpSocket;
@@ -65,6 +66,10 @@ public:
     PortWatch::Probe sameDeviceProbe() const override { return {}; }
     qintptr nativeHandle() const override;
     qsizetype queued() const override;
+    // True once, when the reader has taken every byte that came before a stretch lost to
+    // the full input queue: the next byte read does not follow the last one. A reader of
+    // lines drops the line the loss cut through.
+    bool takeLoss() { return std::exchange(lossReached, false); }
 
 private:
     enum class Stage { Resolving, Connecting, Negotiating, Open, Failed };
@@ -94,6 +99,10 @@ private:
     QList<QHostAddress> addresses; // still to try, in the resolver's order
     QString reason;
     QByteArray input; // the line's bytes not yet handed out
+    // Bytes were lost after the last byte of `input`; nothing is queued after them until
+    // the reader gets there, so that the loss stays at one known place.
+    bool lossAhead = false;
+    bool lossReached = false; // the reader got there: see takeLoss()
     bool gone = false;
 };
 

@@ -59,6 +59,18 @@ Greeting parseGreeting(const QByteArray &line)
     return greeting;
 }
 
+QString passwordProblem(const QByteArray &password)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8(password); // the decoder decodes only into a string
+    if (utf8.hasError())
+        return QStringLiteral("the password is not valid UTF-8 text");
+    if (password.size() > kMaxPassword)
+        return QStringLiteral("the password is longer than the %1 bytes PJLink allows")
+            .arg(kMaxPassword);
+    return {};
+}
+
 QByteArray digest(const QByteArray &random, const QByteArray &password)
 {
     return QCryptographicHash::hash(random + password, QCryptographicHash::Md5).toHex();
@@ -91,6 +103,13 @@ Reply parseReply(const QByteArray &line)
         reply.error = Error::Authentication;
     reply.valid = true;
     return reply;
+}
+
+bool isAnswerTo(const Reply &reply, const QByteArray &request)
+{
+    return reply.valid && request.size() >= kHeaderLength && request.at(0) == kPrefix
+        && reply.protocolClass == request.at(1)
+        && reply.command == request.mid(2, kCommandLength).toUpper();
 }
 
 QString errorText(Error error)
@@ -266,14 +285,7 @@ QString decodeText(const QByteArray &bytes)
     QString text = utf8(bytes);
     if (utf8.hasError())
         text = QString::fromLatin1(bytes);
-    constexpr char16_t kReplacement = 0xfffd;
-    constexpr char16_t kFirstPrintable = 0x20;
-    constexpr char16_t kDelete = 0x7f;
-    constexpr char16_t kLastC1 = 0x9f;
-    for (QChar &c : text)
-        if (c.unicode() < kFirstPrintable || (c.unicode() >= kDelete && c.unicode() <= kLastC1))
-            c = QChar(kReplacement);
-    return text.trimmed();
+    return protocol::visibleText(text).trimmed();
 }
 
 Use useOf(protocol::Command id)

@@ -38,6 +38,14 @@ struct Greeting
 };
 Greeting parseGreeting(const QByteArray &line);
 
+// The longest password PJLink takes, in bytes.
+constexpr int kMaxPassword = 32;
+// Why a password cannot be a PJLink projector's as given, wherever it comes from (the
+// environment, a file, the window's box); empty when it can. It goes into the digest byte
+// for byte, so one that is not valid UTF-8 would be altered on its way, and one longer
+// than PJLink allows would be cut or refused by the projector without a word.
+QString passwordProblem(const QByteArray &password);
+
 // What goes directly before the first request of a connection that asks for a password:
 // the 32 lower-case hex digits of MD5(random + password), with nothing between the two.
 QByteArray digest(const QByteArray &random, const QByteArray &password);
@@ -64,6 +72,11 @@ struct Reply
 // A reply line "%1CMD=result", read tolerantly: in any letter case, with white space or
 // a stray line feed around it.
 Reply parseReply(const QByteArray &line);
+
+// Whether a reply answers a request ("%1POWR 1"): the same class and the same command.
+// Anything else a projector sends (a line nobody asked for, a notification) answers
+// nothing, whatever it says.
+bool isAnswerTo(const Reply &reply, const QByteArray &request);
 
 // A log line for an error the projector answered (empty for Error::None).
 QString errorText(Error error);
@@ -106,7 +119,7 @@ std::optional<bool> parseFreeze(const QByteArray &result);
 QString resolutionText(const QByteArray &result);
 
 // A name or text the projector sent: UTF-8 where it is valid, else Latin-1 (older
-// projectors), control characters replaced, so that no reply forges a log line.
+// projectors), made one line of visible characters (protocol::visibleText).
 QString decodeText(const QByteArray &bytes);
 
 // What a command of the window means to a PJLink projector.

@@ -48,7 +48,7 @@ void PjlinkPort::connectNow()
     random.clear();
     authenticated = false;
     line.clear();
-    overlong = false;
+    skipping = false;
 }
 
 void PjlinkPort::step()
@@ -92,15 +92,21 @@ void PjlinkPort::takeInput()
             // Projectors end their lines with CR, some with LF or CR LF: an empty line
             // between two line ends is no line.
             if (byte == kCarriageReturn || byte == kLineFeed) {
-                if (!line.isEmpty() && !overlong)
+                if (!line.isEmpty() && !skipping)
                     lineArrived(line);
                 line.clear();
-                overlong = false;
+                skipping = false;
             } else if (line.size() < pjlink::kMaxLine) {
                 line.append(byte);
             } else {
-                overlong = true;
+                skipping = true;
             }
+        }
+        // The bytes that follow are not those that came next: the line under way lost
+        // its end, and what comes up to the next line end lost its start.
+        if (connection && connection->takeLoss()) {
+            line.clear();
+            skipping = true;
         }
     }
     if (connection && connection->isGone())
@@ -113,18 +119,25 @@ void PjlinkPort::lineArrived(const QByteArray &text)
         greeted(text);
         return;
     }
-    if (stage == Stage::Awaiting
-        && (pjlink::parseGreeting(text).kind == pjlink::Greeting::Kind::Rejected
-            || pjlink::parseReply(text).error == pjlink::Error::Authentication)) {
+    // Only the answer to the frame awaited is handed on and ends the wait; only it, or the
+    // projector's refusal of the digest that went with that frame, says that the password
+    // is wrong. A line sent unasked (a notification, a hostile peer) would be taken by
+    // the session as the answer to a request of its own still queued here: it is dropped.
+    if (stage != Stage::Awaiting)
+        return;
+    const pjlink::Reply reply = pjlink::parseReply(text);
+    const bool answer = pjlink::isAnswerTo(reply, waiting.constFirst());
+    if ((answer && reply.error == pjlink::Error::Authentication)
+        || (digestSent && pjlink::parseGreeting(text).kind == pjlink::Greeting::Kind::Rejected)) {
         rejected();
         return;
     }
+    if (!answer)
+        return;
     deliver(text);
-    if (stage == Stage::Awaiting) {
-        waiting.removeFirst();
-        resent = false;
-        stage = Stage::Ready;
-    }
+    waiting.removeFirst();
+    resent = false;
+    stage = Stage::Ready;
 }
 
 void PjlinkPort::greeted(const QByteArray &text)
@@ -146,7 +159,8 @@ void PjlinkPort::sendNext()
     if (waiting.isEmpty() || accessState == Access::PasswordRejected)
         return;
     QByteArray bytes;
-    if (!random.isEmpty() && !authenticated) {
+    digestSent = !random.isEmpty() && !authenticated;
+    if (digestSent) {
         if (password.isEmpty()) {
             accessState = Access::PasswordWanted;
             return;

@@ -96,10 +96,13 @@ private:
     QList<QByteArray> waiting; // the first one is on its way while Awaiting
     bool resent = false; // the first waiting frame already went out on a connection that ended
     QByteArray line; // from the projector, up to its line end
-    bool overlong = false; // the line passed pjlink::kMaxLine: it is dropped
+    // The line passed pjlink::kMaxLine, or bytes of it were lost to a flood: it is dropped
+    // up to its line end, so that no line handed on is spliced from two.
+    bool skipping = false;
     QByteArray input; // reply lines for the reader, each with its carriage return
     QByteArray random; // this connection's challenge; empty when it wants no password
     bool authenticated = false; // the digest has gone out on this connection
+    bool digestSent = false; // the digest went out with the frame awaited
     QByteArray password;
     QByteArray refused; // the password the projector rejected
     Access accessState = Access::Granted;

@@ -160,6 +160,7 @@ enum class Verdict {
     Pending, // not the awaited answer: keep waiting
     Answered,
     NotAvailable, // "*001": the projector cannot do it now
+    Failed, // an answer the command does not expect: it was not taken
 };
 
 // Whether a reply line is the answer awaited.
@@ -168,6 +169,16 @@ Verdict judgeReply(Answer awaited, const Reply &reply);
 // An answer as the window's log shows it: the resolution decoded, other lines as they
 // came; "on" or "off" for a lamp state.
 QString answerText(const Reply &reply, const QString &line);
+
+// Text a projector sent, made fit for display: one line of visible characters. Control
+// characters, line and paragraph separators, noncharacters, unpaired surrogates and the
+// direction controls (which would turn the rest of a log line around) each become
+// U+FFFD, so that no reply can forge a line of the log or disguise one.
+QString visibleText(const QString &text);
+// A reply line for the log: as visibleText(), but for the line feed a projector that ends
+// its lines with CR LF leaves at the start of the next, which the log shows as the line
+// break it is (a break at the start cannot forge a line: nothing stands before it).
+QString logLineText(const QString &line);
 
 } // namespace protocol
 

@@ -25,7 +25,7 @@ PjlinkProjector::PjlinkProjector()
 QByteArray PjlinkProjector::ask(char requestClass, const char *command, const QByteArray &parameter,
                                 quint64 action)
 {
-    sent.append({command, parameter, action, clock.elapsed()});
+    sent.append({requestClass, command, parameter, action, clock.elapsed()});
     return pjlink::request(requestClass, command, parameter);
 }
 
@@ -151,6 +151,15 @@ void PjlinkProjector::forgetLost()
                   pending.end());
 }
 
+bool PjlinkProjector::needsLearning(const Action &action)
+{
+    const protocol::Command *id = std::get_if<protocol::Command>(&action);
+    if (!id)
+        return false;
+    const pjlink::Use use = pjlink::useOf(*id);
+    return use == pjlink::Use::Input || pjlink::needsClass2(use);
+}
+
 bool PjlinkProjector::isLearning()
 {
     forgetLost();
@@ -166,17 +175,14 @@ PjlinkProjector::Heard PjlinkProjector::hear(const QByteArray &line)
         return heard;
     forgetLost();
     const auto match = std::find_if(sent.begin(), sent.end(), [&reply](const Sent &request) {
-        return request.command == reply.command;
+        return request.command == reply.command && request.requestClass == reply.protocolClass;
     });
-    // A reply nobody asked for is read as the answer to a question, but for what decides
-    // the commands: a projector repeating those must not make the session ask again.
-    Sent request {reply.command, kQuestion, 0, 0};
-    if (match != sent.end()) {
-        request = *match;
-        sent.erase(match);
-    } else if (kLearning.contains(reply.command)) {
+    // A reply nobody asked for answers nothing: it would paint the panel or end a request
+    // with what the projector did not say about it.
+    if (match == sent.end())
         return heard;
-    }
+    const Sent request = *match;
+    sent.erase(match);
     learn(request, reply, heard);
     if (request.action != 0)
         settle(request, reply, heard);
@@ -268,6 +274,15 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
         const QString reason = pjlink::errorText(reply.error);
         heard.log.append(reason);
         heard.completed.append({action->action, protocol::Verdict::NotAvailable, reason});
+        pending.erase(action);
+        return;
+    }
+    // A set command is taken with OK; any other value is not an acknowledgement.
+    if (!isQuestion(request.parameter) && reply.error == pjlink::Error::None && !reply.isOk()) {
+        const QString reason = QStringLiteral("The projector gave an unexpected answer: %1")
+                                   .arg(pjlink::decodeText(reply.result));
+        heard.log.append(reason);
+        heard.completed.append({action->action, protocol::Verdict::Failed, reason});
         pending.erase(action);
         return;
     }

@@ -20,8 +20,10 @@
 // what hear() found.
 //
 // PJLink replies name their command, so each one is matched to the oldest request of
-// that command still unanswered (a projector answers in order); a request that a
-// projector out of reach never got is forgotten after kForgetAfter.
+// that class and command still unanswered (a projector answers in order); a reply that
+// matches none was not asked for and is ignored. A request that a projector out of reach
+// never got is forgotten after kForgetAfter. A set command answered with anything but OK
+// has failed.
 class PjlinkProjector
 {
 public:
@@ -77,11 +79,15 @@ public:
     static QString reasonText(Availability availability);
     // True while what commands depend on (the class, the inputs, their names) is asked.
     bool isLearning();
+    // Whether what the action sends depends on what is being learned (the class, the
+    // inputs): other actions need not wait for it.
+    static bool needsLearning(const Action &action);
     int protocolClass() const { return projectorClass; }
 
 private:
     struct Sent
     {
+        char requestClass = '1';
         QByteArray command;
         QByteArray parameter;
         quint64 action = 0; // the action it belongs to; 0 for the session's own requests

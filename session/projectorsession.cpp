@@ -334,7 +334,7 @@ void ProjectorSession::handleReply(const QString &line)
     case protocol::ReplyKind::ShortResolution:
         break;
     case protocol::ReplyKind::Other:
-        emit message(line + QLatin1Char('\r'));
+        emit message(protocol::logLineText(line) + QLatin1Char('\r'));
         break;
     }
     emit replyHandled(line);
@@ -370,10 +370,12 @@ void ProjectorSession::serveRequests()
             request->abandon(QString::fromLatin1(kNotPossible).chopped(1));
             continue;
         }
-        // What a PJLink projector's commands become depends on its class and inputs.
-        if (pjlink && pjlink->isLearning())
-            return;
         const ScriptedRequest::Step step = request->dueStep();
+        // What some of a PJLink projector's commands become depends on its class and
+        // inputs; the others go at once, so that a silent projector costs a request no
+        // more than its own answer's wait.
+        if (pjlink && PjlinkProjector::needsLearning(actionOf(step)) && pjlink->isLearning())
+            return;
         if (pjlink || step.awaited == protocol::Answer::ErrorStatus) {
             servePjlinkStep(request);
             continue;
@@ -503,8 +505,11 @@ void ProjectorSession::setPassword(const QString &portName, const QString &passw
 {
     const QString key = PortOpener::keyOf(portName);
     passwords.insert(key, password);
-    if (pjlink && device && device->key() == key)
+    if (pjlink && device && device->key() == key) {
         device->setPassword(password.toUtf8());
+        // A request served next must see the access the password gave.
+        watchAccess();
+    }
 }
 
 void ProjectorSession::offerPassword(const QString &portName, const QString &password)

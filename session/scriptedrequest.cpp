@@ -87,7 +87,7 @@ void ScriptedRequest::takeLine(const QString &line)
         outcome.lamp = protocol::answerText(reply, line);
     if (!waiting)
         return; // between two steps, or after the last
-    outcome.steps.last().replies.append(line);
+    outcome.steps.last().replies.append(protocol::visibleText(line));
     switch (protocol::judgeReply(steps.at(current).awaited, reply)) {
     case protocol::Verdict::Pending:
         break;
@@ -96,6 +96,9 @@ void ScriptedRequest::takeLine(const QString &line)
         break;
     case protocol::Verdict::NotAvailable:
         endStep(StepOutcome::NotAvailable);
+        break;
+    case protocol::Verdict::Failed:
+        endStep(StepOutcome::Failed);
         break;
     }
 }
@@ -113,7 +116,7 @@ void ScriptedRequest::takeJudgedLine(const QString &line, const Judgement &judge
         outcome.errorStatus = judgement.errorStatus;
     if (!waiting)
         return;
-    outcome.steps.last().replies.append(line);
+    outcome.steps.last().replies.append(protocol::visibleText(line));
     switch (judgement.verdict) {
     case protocol::Verdict::Pending:
         break;
@@ -123,6 +126,10 @@ void ScriptedRequest::takeJudgedLine(const QString &line, const Judgement &judge
     case protocol::Verdict::NotAvailable:
         outcome.steps.last().reason = judgement.answer;
         endStep(StepOutcome::NotAvailable);
+        break;
+    case protocol::Verdict::Failed:
+        outcome.steps.last().reason = judgement.answer;
+        endStep(StepOutcome::Failed);
         break;
     }
 }
@@ -158,6 +165,8 @@ void ScriptedRequest::endStep(StepOutcome stepOutcome, const QString &answer)
         status = Status::PortFailed;
     else if (stepOutcome == StepOutcome::NotAvailable)
         status = Status::NotAvailable;
+    else if (stepOutcome == StepOutcome::Failed)
+        status = Status::Failed;
     else if (stepOutcome == StepOutcome::Silent
              && (answerRequired || isQuestion(steps.at(current))))
         status = Status::NoAnswer;

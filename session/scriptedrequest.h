@@ -34,7 +34,8 @@ public:
         std::optional<protocol::Command> command; // none for the lamp poll
     };
 
-    enum class StepOutcome { Answered, NotAvailable, Silent, NotSent };
+    // Failed: the projector answered, not as the command expects (reason says how).
+    enum class StepOutcome { Answered, NotAvailable, Silent, NotSent, Failed };
 
     struct StepResult
     {
@@ -52,6 +53,7 @@ public:
         PortFailed, // nothing could be sent, or a frame was not written whole
         NoAnswer, // a question got no answer in time
         NotAvailable, // "*001": the projector cannot do it now
+        Failed, // the projector answered a command with something else than its acknowledgement
     };
 
     struct Result

@@ -1,11 +1,15 @@
 // PJLink without a network: the authentication digest, the names of PJLink projectors, and
 // what the session's PJLink side makes of a projector's replies (its inputs, its error
-// status).
+// status); and the PJLink port under a flood from a peer of the test on loopback.
 
 #include "pjlink.h"
+#include "pjlinkport.h"
 #include "pjlinkprojector.h"
 #include "portopener.h"
 
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -43,6 +47,12 @@ private slots:
     void inputMapping();
     void errorStatusChangesLoggedOnce_data();
     void errorStatusChangesLoggedOnce();
+    void projectorTextIsOneVisibleLine_data();
+    void projectorTextIsOneVisibleLine();
+    void repliesAnswerOnlyTheirRequest_data();
+    void repliesAnswerOnlyTheirRequest();
+    void floodKeepsLinesWhole_data();
+    void floodKeepsLinesWhole();
 };
 
 void TestPjlink::digest_data()
@@ -197,10 +207,211 @@ void TestPjlink::errorStatusChangesLoggedOnce()
     PjlinkProjector projector;
     QStringList said;
     for (const QByteArray &report : reports) {
-        projector.poll();
+        // Asked each time: a report nobody asked for is no answer.
+        projector.frames(PjlinkProjector::Query::ErrorStatus);
         said += projector.hear("%1ERST=" + report).log;
     }
     QCOMPARE(said, log);
+}
+
+void TestPjlink::projectorTextIsOneVisibleLine_data()
+{
+    // A name or other text as the projector sent it, and as it is shown: one line, every
+    // character visible, whatever the projector put into it.
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QString>("shown");
+    const QString x = QStringLiteral("\ufffd");
+    QTest::newRow("plain") << QByteArray("Hall 2") << QStringLiteral("Hall 2");
+    QTest::newRow("accents and an emoji kept")
+        << QByteArray("Salle r\xc3\xa9union \xf0\x9f\x8e\xa5")
+        << QStringLiteral("Salle r\u00e9union \U0001F3A5");
+    QTest::newRow("Latin-1") << QByteArray("r\xe9union") << QStringLiteral("r\u00e9union");
+    QTest::newRow("line separator")
+        << QByteArray("Hall\xe2\x80\xa8lumivox: forged") << "Hall" + x + "lumivox: forged";
+    QTest::newRow("paragraph separator") << QByteArray("Hall\xe2\x80\xa9"
+                                                       "forged")
+                                         << "Hall" + x + "forged";
+    QTest::newRow("next line, C1") << QByteArray("Hall\xc2\x85"
+                                                 "forged")
+                                   << "Hall" + x + "forged";
+    QTest::newRow("line feed and tab")
+        << QByteArray("Hall\nforged\tx") << "Hall" + x + "forged" + x + "x";
+    QTest::newRow("noncharacters") << QByteArray("a\xef\xb7\x90"
+                                                 "b\xef\xb7\x91"
+                                                 "c\xef\xbf\xbe"
+                                                 "d\xf0\x9f\xbf\xbf"
+                                                 "e")
+                                   << "a" + x + "b" + x + "c" + x + "d" + x + "e";
+    QTest::newRow("right-to-left override")
+        << QByteArray("Hall\xe2\x80\xaegnp.exe") << "Hall" + x + "gnp.exe";
+    QTest::newRow("embeddings and pop") << QByteArray("\xe2\x80\xaa"
+                                                      "a\xe2\x80\xab"
+                                                      "b\xe2\x80\xac"
+                                                      "c\xe2\x80\xad"
+                                                      "d")
+                                        << x + "a" + x + "b" + x + "c" + x + "d";
+    QTest::newRow("isolates") << QByteArray("\xe2\x81\xa6"
+                                            "a\xe2\x81\xa7"
+                                            "b\xe2\x81\xa8"
+                                            "c\xe2\x81\xa9")
+                              << x + "a" + x + "b" + x + "c" + x;
+    QTest::newRow("direction marks") << QByteArray("a\xe2\x80\x8e"
+                                                   "b\xe2\x80\x8f"
+                                                   "c\xd8\x9c"
+                                                   "d")
+                                     << "a" + x + "b" + x + "c" + x + "d";
+}
+
+void TestPjlink::projectorTextIsOneVisibleLine()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, shown);
+    QCOMPARE(pjlink::decodeText(sent), shown);
+    // The same rule for whatever else shows a projector's text (a serial projector's
+    // answers, the debug log).
+    QCOMPARE(protocol::visibleText(shown), shown);
+    // A name is one of the model's answers as the log and the command line show them.
+    PjlinkProjector projector;
+    projector.frames(protocol::Command::Model);
+    projector.hear("%1INF1=Lumivox");
+    projector.hear("%1INF2=LV-1");
+    const PjlinkProjector::Heard heard = projector.hear("%1NAME=" + sent);
+    QCOMPARE(heard.log, QStringList {"Lumivox LV-1 (" + shown + ")"});
+}
+
+void TestPjlink::repliesAnswerOnlyTheirRequest_data()
+{
+    // What was asked ("status", "power-on", or nothing), a line the projector sent, and
+    // what it did: the action's outcome ("-": none) and the power state learned ("-").
+    QTest::addColumn<QString>("asked");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("power");
+    QTest::newRow("power state asked") << "status" << QByteArray("%1POWR=1") << "answered"
+                                       << "on";
+    QTest::newRow("power state nobody asked for") << "" << QByteArray("%1POWR=1") << "-"
+                                                  << "-";
+    QTest::newRow("a class 2 notification") << "status" << QByteArray("%2POWR=1") << "-"
+                                            << "-";
+    QTest::newRow("another command's reply") << "power-on" << QByteArray("%1INPT=OK") << "-"
+                                             << "-";
+    QTest::newRow("an unasked refusal") << "status" << QByteArray("%1AVMT=ERRA") << "-"
+                                        << "-";
+    QTest::newRow("set command acknowledged") << "power-on" << QByteArray("%1POWR=OK") << "answered"
+                                              << "-";
+    QTest::newRow("set command acknowledged in lower case")
+        << "power-on" << QByteArray("%1powr=ok") << "answered"
+        << "-";
+    QTest::newRow("set command answered with a value")
+        << "power-on" << QByteArray("%1POWR=1")
+        << "failed: The projector gave an unexpected answer: 1"
+        << "-";
+    QTest::newRow("set command answered ERR3")
+        << "power-on" << QByteArray("%1POWR=ERR3")
+        << "not available: Command not available at the moment."
+        << "-";
+}
+
+void TestPjlink::repliesAnswerOnlyTheirRequest()
+{
+    QFETCH(QString, asked);
+    QFETCH(QByteArray, line);
+    QFETCH(QString, outcome);
+    QFETCH(QString, power);
+    PjlinkProjector projector;
+    if (asked == QLatin1String("status"))
+        projector.frames(PjlinkProjector::Query::PowerState);
+    else if (asked == QLatin1String("power-on"))
+        projector.frames(protocol::Command::PowerOn);
+    const PjlinkProjector::Heard heard = projector.hear(line);
+    QString got = QStringLiteral("-");
+    for (const PjlinkProjector::Completion &done : heard.completed) {
+        switch (done.verdict) {
+        case protocol::Verdict::Answered:
+            got = QStringLiteral("answered");
+            break;
+        case protocol::Verdict::NotAvailable:
+            got = QStringLiteral("not available: ") + done.answer;
+            break;
+        case protocol::Verdict::Failed:
+            got = QStringLiteral("failed: ") + done.answer;
+            break;
+        case protocol::Verdict::Pending:
+            break;
+        }
+    }
+    QCOMPARE(got, outcome);
+    QCOMPARE(heard.power ? QStringLiteral("on") : QStringLiteral("-"), power);
+    // The line is the answer to the request the port awaits exactly when it counted here.
+    const QByteArray request = asked == QLatin1String("power-on") ? "%1POWR 1" : "%1POWR ?";
+    if (!asked.isEmpty())
+        QCOMPARE(pjlink::isAnswerTo(pjlink::parseReply(line), request), outcome != "-");
+}
+
+void TestPjlink::floodKeepsLinesWhole_data()
+{
+    // A peer that floods the port with answers, far more than its queues hold, with this
+    // line end, and an over-long line after every `longEvery` lines (0: none). Lines are
+    // lost; each answer handed on must be a line the peer sent, never the start of one and
+    // the end of another.
+    QTest::addColumn<QByteArray>("lineEnd");
+    QTest::addColumn<int>("longEvery");
+    QTest::newRow("CR") << QByteArray("\r") << 0;
+    QTest::newRow("LF") << QByteArray("\n") << 0;
+    QTest::newRow("CR LF") << QByteArray("\r\n") << 0;
+    QTest::newRow("over-long lines among them") << QByteArray("\r") << 7;
+}
+
+void TestPjlink::floodKeepsLinesWhole()
+{
+    QFETCH(QByteArray, lineEnd);
+    QFETCH(int, longEvery);
+    constexpr int kBurst = 2000; // lines the peer sends at once, some 40 KB
+    constexpr int kDigits = 6;
+    constexpr int kRequests = 16;
+    constexpr int kBound = 20000; // ms: a few hundred kilobytes on loopback
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    QString reason;
+    const std::unique_ptr<PjlinkPort> port = PjlinkPort::start(
+        QStringLiteral("pjlink://127.0.0.1:%1").arg(server.serverPort()), &reason);
+    QVERIFY2(port, qPrintable(reason));
+    QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), kBound);
+    QTcpSocket *peer = server.nextPendingConnection();
+    peer->write("PJLINK 0" + lineEnd);
+    QTRY_COMPARE_WITH_TIMEOUT(port->advance(), NetworkPort::Progress::Open, kBound);
+    for (int i = 0; i < kRequests; ++i)
+        for (const char byte : QByteArray("%1INF2 ?\r"))
+            port->writeByte(byte);
+    port->flush();
+
+    int sent = 0;
+    const auto burst = [&] {
+        QByteArray bytes;
+        for (int i = 0; i < kBurst; ++i, ++sent) {
+            const QByteArray number = QByteArray::number(sent).rightJustified(kDigits, '0');
+            bytes += "%1INF2=" + number + ' ' + number + lineEnd;
+            if (longEvery > 0 && sent % longEvery == 0)
+                bytes += "%1INF2=" + QByteArray(pjlink::kMaxLine, 'y') + lineEnd;
+        }
+        peer->write(bytes);
+    };
+    QByteArray pending;
+    QByteArrayList answers;
+    const auto readOn = [&] {
+        char buffer[1024];
+        for (quint32 count; (count = port->read(buffer, sizeof buffer)) > 0;)
+            pending.append(buffer, count);
+        for (qsizetype at; (at = pending.indexOf('\r')) >= 0; pending.remove(0, at + 1))
+            answers.append(pending.left(at));
+        if (peer->bytesToWrite() == 0)
+            burst();
+        return answers.size() >= kRequests;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(readOn(), kBound);
+    const QRegularExpression whole(QStringLiteral("^%1INF2=(\\d{6}) \\1$"));
+    for (const QByteArray &answer : qAsConst(answers))
+        QVERIFY2(whole.match(QString::fromLatin1(answer)).hasMatch(), answer.constData());
 }
 
 QTEST_GUILESS_MAIN(TestPjlink)

@@ -4,13 +4,19 @@
 
 #include "commandlinerun.h"
 #include "pjlinksimulator.h"
+#include "scriptedrequest.h"
 #include "simulator.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr int kWarmUpMs = 500;
@@ -33,10 +39,20 @@ private slots:
     void runs();
     void powerOnWithPasswordFromEnvironment();
     void jsonCarriesPowerAndErrors();
+    void projectorTextStaysOneLine_data();
+    void projectorTextStaysOneLine();
+    void passwordSources_data();
+    void passwordSources();
+    void secretFiles_data();
+    void secretFiles();
+    void silentProjectorGivenUp_data();
+    void silentProjectorGivenUp();
 
 private:
     void startProjector(const QStringList &setup);
     CommandLineRun run(QStringList arguments, const QString &password = QString());
+    // A password file of the test's, readable by its owner alone.
+    QString writeSecret(const QByteArray &content);
 
     QTemporaryDir runtime; // no window listens there
     std::unique_ptr<PjlinkSimulator> projector;
@@ -78,6 +94,13 @@ void TestPjlinkCli::startProjector(const QStringList &setup)
         options.projector.lineEnd = "\n";
     if (setup.contains(QLatin1String("crlf")))
         options.projector.lineEnd = "\r\n";
+    options.mute = setup.contains(QLatin1String("mute"));
+    // A hostile projector: "REQUEST -> REPLY" answers the request so (lines joined by CR).
+    const QLatin1String arrow(" -> ");
+    for (const QString &entry : setup)
+        if (entry.contains(arrow))
+            options.replies.insert(entry.section(arrow, 0, 0).toUtf8(),
+                                   entry.section(arrow, 1).toUtf8());
     projector = std::make_unique<PjlinkSimulator>(options);
     QString error;
     QVERIFY2(projector->open(&error), qPrintable(error));
@@ -95,6 +118,17 @@ CommandLineRun TestPjlinkCli::run(QStringList arguments, const QString &password
     if (!password.isEmpty() && (result.out.contains(password) || result.err.contains(password)))
         result.status = -1;
     return result;
+}
+
+QString TestPjlinkCli::writeSecret(const QByteArray &content)
+{
+    const QString path = runtime.filePath(QStringLiteral("password"));
+    QFile written(path);
+    if (!written.open(QIODevice::WriteOnly | QIODevice::Truncate)
+        || !written.setPermissions(QFile::ReadOwner | QFile::WriteOwner)
+        || written.write(content) != content.size())
+        qWarning("cannot write %s", qPrintable(path));
+    return path;
 }
 
 void TestPjlinkCli::runs_data()
@@ -166,6 +200,27 @@ void TestPjlinkCli::runs_data()
     QTest::newRow("CR LF after the reply")
         << QStringList {"crlf"} << none << none << status << 0 << "off\n"
         << "^$" << -1;
+    // Lines a projector sends unasked answer nothing.
+    QTest::newRow("an unasked ERRA while the status waits")
+        << QStringList {"password", "%1POWR ? -> %1ERST=ERRA\r%1POWR=0"} << kPassword << none
+        << status << 0 << "off\n"
+        << "^$" << 1;
+    QTest::newRow("an unasked PJLINK ERRA after the first request")
+        << QStringList {"password", "%1CLSS ? -> PJLINK ERRA\r%1CLSS=1"} << kPassword << none
+        << status << 0 << "off\n"
+        << "^$" << 1;
+    QTest::newRow("an unasked power state while the class is asked")
+        << QStringList {"%1CLSS ? -> %1POWR=1\r%1CLSS=1"} << none << none << status << 0 << "off\n"
+        << "^$" << 1;
+    // A set command is taken with OK, and with nothing else.
+    QTest::newRow("power on answered with a value")
+        << QStringList {"%1POWR 1 -> %1POWR=1"} << none << none
+        << QStringList {"--send", "power-on", "--port", "PORT"} << 1 << ""
+        << "^lumivox: power-on: The projector gave an unexpected answer: 1\n$" << -1;
+    QTest::newRow("mute answered with its state")
+        << QStringList {"%1AVMT 31 -> %1AVMT=31"} << none << none
+        << QStringList {"--send", "show-hide", "--port", "PORT"} << 1 << ""
+        << "^lumivox: show-hide: The projector gave an unexpected answer: 31\n$" << -1;
     QTest::newRow("name in Latin-1")
         << QStringList {"latin1-name"} << none << none
         << QStringList {"--query", "model", "--port", "PORT"} << 0
@@ -183,14 +238,8 @@ void TestPjlinkCli::runs()
     QFETCH(QString, err);
     QFETCH(int, connections);
     startProjector(setup);
-    if (!file.isNull()) {
-        const QString path = runtime.filePath(QStringLiteral("password"));
-        QFile written(path);
-        QVERIFY(written.open(QIODevice::WriteOnly));
-        written.write(file.toUtf8());
-        written.close();
-        arguments << QStringLiteral("--password-file") << path;
-    }
+    if (!file.isNull())
+        arguments << QStringLiteral("--password-file") << writeSecret(file.toUtf8());
     const CommandLineRun result = run(arguments, password);
     QCOMPARE(result.out, out);
     QVERIFY2(QRegularExpression(err).match(result.err).hasMatch(), qPrintable(result.err));
@@ -233,6 +282,218 @@ void TestPjlinkCli::jsonCarriesPowerAndErrors()
     QCOMPARE(errors.size(), 6);
     QCOMPARE(object.value(QStringLiteral("port")).toString(), projector->portName());
     qInfo("%s", qPrintable(result.out.trimmed()));
+}
+
+void TestPjlinkCli::projectorTextStaysOneLine_data()
+{
+    // A projector's hostile answer to --query model, and the model as printed: one line of
+    // visible characters, on standard output and in --json alike.
+    QTest::addColumn<QString>("reply");
+    QTest::addColumn<QString>("model");
+    const QString x = QStringLiteral("\ufffd");
+    QTest::newRow("name with a line separator")
+        << QStringLiteral("%1NAME ? -> %1NAME=Hall\u2028lumivox: forged")
+        << "Lumivox LV-1 (Hall" + x + "lumivox: forged)";
+    QTest::newRow("name with a paragraph separator")
+        << QStringLiteral("%1NAME ? -> %1NAME=Hall\u2029forged")
+        << "Lumivox LV-1 (Hall" + x + "forged)";
+    QTest::newRow("name turning the line around")
+        << QStringLiteral("%1NAME ? -> %1NAME=\u202Egnp.exe") << "Lumivox LV-1 (" + x + "gnp.exe)";
+    QTest::newRow("model with noncharacters")
+        << QStringLiteral("%1INF2 ? -> %1INF2=LV\uFDD0\uFDD1\uFFFE1")
+        << "Lumivox LV" + x + x + x + "1 (Demo Projector)";
+    QTest::newRow("maker with an isolate") << QStringLiteral("%1INF1 ? -> %1INF1=\u2067Lumivox")
+                                           << x + "Lumivox LV-1 (Demo Projector)";
+}
+
+void TestPjlinkCli::projectorTextStaysOneLine()
+{
+    QFETCH(QString, reply);
+    QFETCH(QString, model);
+    startProjector({reply});
+    const QStringList query {QStringLiteral("--query"), QStringLiteral("model"),
+                             QStringLiteral("--port"), QStringLiteral("PORT")};
+    const CommandLineRun plain = run(query);
+    QCOMPARE(plain.status, 0);
+    QCOMPARE(plain.out, model + QLatin1Char('\n'));
+
+    const CommandLineRun json = run(query + QStringList {QStringLiteral("--json")});
+    QCOMPARE(json.status, 0);
+    QCOMPARE(json.out.count(QLatin1Char('\n')), 1);
+    const QJsonObject object = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    const QJsonObject step = object.value(QStringLiteral("commands")).toArray().at(0).toObject();
+    QCOMPARE(step.value(QStringLiteral("answer")).toString(), model);
+    // The raw lines, as the JSON keeps them, are made visible by the same rule.
+    for (const QJsonValue &line : step.value(QStringLiteral("replies")).toArray())
+        for (const QChar c : line.toString())
+            QVERIFY2(c.isPrint() || c == QChar(0xfffd), qPrintable(line.toString()));
+}
+
+void TestPjlinkCli::passwordSources_data()
+{
+    // The projector's password, the password given in the environment or a file, and
+    // what the run gets: a password PJLink cannot take is refused before anything is sent.
+    QTest::addColumn<QByteArray>("projectorPassword");
+    QTest::addColumn<QByteArray>("given");
+    QTest::addColumn<bool>("inFile");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("err");
+    const QByteArray longest(32, 'p');
+    const QByteArray tooLong(33, 'p');
+    const QString tooLongSaid
+        = QStringLiteral(": the password is longer than the 32 bytes PJLink allows\n$");
+    const QString notText = QStringLiteral(": the password is not valid UTF-8 text\n$");
+    QTest::newRow("environment, LF after it")
+        << kPassword.toUtf8() << QByteArray("secret\n") << false << 0 << "^$";
+    QTest::newRow("environment, CR LF after it")
+        << kPassword.toUtf8() << QByteArray("secret\r\n") << false << 0 << "^$";
+    QTest::newRow("environment, 32 bytes") << longest << longest << false << 0 << "^$";
+    QTest::newRow("environment, 33 bytes")
+        << tooLong << tooLong << false << 64
+        << "^lumivox: cannot read the password: LUMIVOX_PJLINK_PASSWORD" + tooLongSaid;
+    QTest::newRow("file, 33 bytes")
+        << tooLong << tooLong + "\n"
+        << true << 64 << "^lumivox: cannot read the password: .*" + tooLongSaid;
+    QTest::newRow("file, UTF-8") << QByteArray("caf\xc3\xa9") << QByteArray("caf\xc3\xa9\n") << true
+                                 << 0 << "^$";
+    QTest::newRow("file, Latin-1") << QByteArray("caf\xc3\xa9") << QByteArray("caf\xe9\n") << true
+                                   << 64 << "^lumivox: cannot read the password: .*" + notText;
+    QTest::newRow("file, a stray byte")
+        << QByteArray("secret")
+        << QByteArray("se\xff"
+                      "cret")
+        << true << 64 << "^lumivox: cannot read the password: .*" + notText;
+}
+
+void TestPjlinkCli::passwordSources()
+{
+    QFETCH(QByteArray, projectorPassword);
+    QFETCH(QByteArray, given);
+    QFETCH(bool, inFile);
+    QFETCH(int, status);
+    QFETCH(QString, err);
+    PjlinkSimulator::Options options;
+    options.port = 0;
+    options.password = projectorPassword;
+    projector = std::make_unique<PjlinkSimulator>(options);
+    QString error;
+    QVERIFY2(projector->open(&error), qPrintable(error));
+    QStringList arguments {QStringLiteral("--status"), QStringLiteral("--port"),
+                           QStringLiteral("PORT")};
+    if (inFile)
+        arguments << QStringLiteral("--password-file") << writeSecret(given);
+    const CommandLineRun result = run(arguments, inFile ? QString() : QString::fromUtf8(given));
+    QVERIFY2(QRegularExpression(err).match(result.err).hasMatch(), qPrintable(result.err));
+    QCOMPARE(result.status, status);
+    QCOMPARE(result.out, status == 0 ? QStringLiteral("off\n") : QString());
+    QCOMPARE(projector->passwordsRejected(), 0);
+    if (status != 0)
+        QCOMPARE(projector->connectionsAccepted(), 0);
+}
+
+void TestPjlinkCli::secretFiles_data()
+{
+    // What the password file is, the option naming it, and what the run gets: at once,
+    // whatever the file is, with one exit status for a file that cannot be read.
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("err");
+    const QString pjlink = QStringLiteral("--password-file");
+    const QString mqtt = QStringLiteral("--mqtt-password-file");
+    const QString notRegular = QStringLiteral(": not a regular file\n");
+    QTest::newRow("FIFO") << "fifo" << pjlink << 64
+                          << "^lumivox: cannot read the password: .*" + notRegular;
+    QTest::newRow("FIFO with a writer") << "fifo with a writer" << pjlink << 64
+                                        << "^lumivox: cannot read the password: .*" + notRegular;
+    QTest::newRow("directory") << "directory" << pjlink << 64
+                               << "^lumivox: cannot read the password: .*" + notRegular;
+    QTest::newRow("missing") << "missing" << pjlink << 64
+                             << "^lumivox: cannot read the password: .*: No such file";
+    QTest::newRow("readable by others")
+        << "readable by others" << pjlink << 0
+        << "^lumivox: .*pw-file: other users of this machine may read this password file; "
+           "make it readable by its owner alone \\(chmod 600\\)\n$";
+    QTest::newRow("broker's, FIFO")
+        << "fifo" << mqtt << 64 << "^lumivox: --mqtt-password-file: .*" + notRegular;
+    QTest::newRow("broker's, FIFO with a writer")
+        << "fifo with a writer" << mqtt << 64 << "^lumivox: --mqtt-password-file: .*" + notRegular;
+    QTest::newRow("broker's, missing")
+        << "missing" << mqtt << 64 << "^lumivox: --mqtt-password-file: .*: No such file";
+}
+
+void TestPjlinkCli::secretFiles()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, option);
+    QFETCH(int, status);
+    QFETCH(QString, err);
+    PjlinkSimulator::Options options;
+    options.port = 0;
+    options.password = kPassword.toUtf8();
+    projector = std::make_unique<PjlinkSimulator>(options);
+    QString error;
+    QVERIFY2(projector->open(&error), qPrintable(error));
+    const QString path = runtime.filePath(QStringLiteral("pw-file"));
+    int writer = -1;
+    if (kind.startsWith(QLatin1String("fifo"))) {
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), S_IRUSR | S_IWUSR), 0);
+        // A writer that holds the FIFO open and writes nothing: a read would wait for ever.
+        if (kind.endsWith(QLatin1String("writer")))
+            writer = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK);
+    } else if (kind == QLatin1String("directory")) {
+        QVERIFY(QDir(runtime.path()).mkdir(QStringLiteral("pw-file")));
+    } else if (kind == QLatin1String("readable by others")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(kPassword.toUtf8() + '\n');
+        file.close();
+        QVERIFY(file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                    | QFile::ReadOther));
+    }
+    QStringList arguments {QStringLiteral("--port"), QStringLiteral("PORT"), option, path};
+    if (option == QLatin1String("--mqtt-password-file"))
+        arguments << QStringLiteral("--serve") << QStringLiteral("--mqtt")
+                  << QStringLiteral("mqtt://127.0.0.1:1") << QStringLiteral("--mqtt-user")
+                  << QStringLiteral("lumivox");
+    else
+        arguments << QStringLiteral("--status");
+    const CommandLineRun result = run(arguments);
+    if (writer >= 0)
+        ::close(writer);
+    QFile::remove(path);
+    QDir(runtime.path()).rmdir(QStringLiteral("pw-file"));
+    QVERIFY2(QRegularExpression(err).match(result.err).hasMatch(), qPrintable(result.err));
+    QCOMPARE(result.status, status);
+    QVERIFY(!result.err.contains(kPassword));
+}
+
+void TestPjlinkCli::silentProjectorGivenUp_data()
+{
+    // A projector that greets and then never answers: each question is given up after
+    // its own answer wait, not after what the opening asked.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("status") << QStringList {"--status"} << "status";
+    QTest::newRow("error status") << QStringList {"--query", "errors"} << "errors";
+    QTest::newRow("lamp time") << QStringList {"--query", "lamp-time"} << "lamp-time";
+    QTest::newRow("model") << QStringList {"--query", "model"} << "model";
+}
+
+void TestPjlinkCli::silentProjectorGivenUp()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, name);
+    // The answer wait, and as long again for connecting, greeting and starting: far
+    // below the 10 s a user would take for a hang.
+    constexpr int kBound = 3 * ScriptedRequest::kAnswerWait;
+    startProjector({QStringLiteral("mute")});
+    const CommandLineRun result
+        = run(arguments + QStringList {QStringLiteral("--port"), QStringLiteral("PORT")});
+    QCOMPARE(result.status, 2);
+    QCOMPARE(result.err,
+             QStringLiteral("lumivox: %1: no answer from the projector within 2 s\n").arg(name));
+    QVERIFY2(result.elapsedMs < kBound, qPrintable(QString::number(result.elapsedMs)));
 }
 
 QTEST_GUILESS_MAIN(TestPjlinkCli)

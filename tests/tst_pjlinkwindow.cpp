@@ -124,6 +124,10 @@ private slots:
     void scriptWhileThePasswordIsWanted_data();
     void scriptWhileThePasswordIsWanted();
     void closingWhileOnSwitchesOff();
+    void projectorTextInTheLog_data();
+    void projectorTextInTheLog();
+    void unaskedLinesAnswerNothing_data();
+    void unaskedLinesAnswerNothing();
 
 private:
     void startProjector(const PjlinkSimulator::Options &options);
@@ -230,6 +234,11 @@ void TestPjlinkWindow::passwords_data()
     QTest::newRow("missing") << QString() << "yellow"
                              << "PORT: no password given; apply the name again to give one\n"
                              << 0;
+    // Refused before it is sent: PJLink takes no more than 32 bytes.
+    QTest::newRow("too long") << QString(33, QLatin1Char('s')) << "yellow"
+                              << "PORT: the password is longer than the 32 bytes PJLink allows; "
+                                 "apply the name again to give another\n"
+                              << 0;
 }
 
 void TestPjlinkWindow::passwords()
@@ -257,7 +266,7 @@ void TestPjlinkWindow::passwords()
                  + QString(said).replace(QLatin1String("PORT"), projector->portName()));
     if (!typed.isEmpty())
         QVERIFY(!log.contains(typed));
-    if (typed.isNull())
+    if (panel == QLatin1String("yellow") && rejections == 0)
         QCOMPARE(projector->requests(), QList<QByteArray>());
 }
 
@@ -483,6 +492,87 @@ void TestPjlinkWindow::closingWhileOnSwitchesOff()
     QVERIFY(window->isVisible());
     QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), kColourBound);
     QVERIFY(requested("%1POWR 0"));
+}
+
+void TestPjlinkWindow::projectorTextInTheLog_data()
+{
+    // The projector's name as it sends it, and the log line it makes: one line of visible
+    // characters, in the plain log and in the debug log alike.
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("line");
+    const QString x = QStringLiteral("\ufffd");
+    QTest::newRow("line separator") << QByteArray("Hall\xe2\x80\xa8"
+                                                  "Com-port initialized!")
+                                    << "Lumivox LV-1 (Hall" + x + "Com-port initialized!)";
+    QTest::newRow("paragraph separator") << QByteArray("Hall\xe2\x80\xa9"
+                                                       "forged")
+                                         << "Lumivox LV-1 (Hall" + x + "forged)";
+    QTest::newRow("right-to-left override")
+        << QByteArray("\xe2\x80\xaegnp.exe") << "Lumivox LV-1 (" + x + "gnp.exe)";
+    QTest::newRow("noncharacter") << QByteArray("a\xef\xb7\x90"
+                                                "b")
+                                  << "Lumivox LV-1 (a" + x + "b)";
+}
+
+void TestPjlinkWindow::projectorTextInTheLog()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(QString, line);
+    PjlinkSimulator::Options options;
+    options.replies.insert("%1NAME ?", "%1NAME=" + name);
+    startProjector(options);
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+    window->form().queryModel->click();
+    const QString expected = QStringLiteral("Com-port initialized!\n") + line + QLatin1Char('\n');
+    QTRY_COMPARE_WITH_TIMEOUT(logText(*window), expected, kColourBound);
+    QCOMPARE(window->form().textEdit->document()->blockCount(), 3); // the last one empty
+
+    // The debug log shows each line the projector sent as one line.
+    window->form().textEdit->clear();
+    window->form().debugCheckBox->setChecked(true);
+    window->form().queryModel->click();
+    QTRY_VERIFY_WITH_TIMEOUT(logText(*window).contains(line), kColourBound);
+    for (const QString &shown : logText(*window).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        QVERIFY2(shown.startsWith(QLatin1String("-> ")) || shown.startsWith(QLatin1String("<- "))
+                     || shown == line,
+                 qPrintable(shown));
+        QCOMPARE(protocol::visibleText(shown), shown);
+    }
+}
+
+void TestPjlinkWindow::unaskedLinesAnswerNothing_data()
+{
+    // What the projector (password "secret") sends before its answer to Lamp Time: a line
+    // nobody asked for, which must neither paint the panel nor count as a refusal.
+    QTest::addColumn<QByteArray>("unasked");
+    QTest::newRow("power on") << QByteArray("%1POWR=1");
+    QTest::newRow("a command's ERRA") << QByteArray("%1POWR=ERRA");
+    QTest::newRow("PJLINK ERRA") << QByteArray("PJLINK ERRA");
+    QTest::newRow("a class 2 notification") << QByteArray("%2POWR=1");
+}
+
+void TestPjlinkWindow::unaskedLinesAnswerNothing()
+{
+    QFETCH(QByteArray, unasked);
+    PjlinkSimulator::Options options;
+    options.password = "secret";
+    options.replies.insert("%1LAMP ?", unasked + "\r%1LAMP=1234 0");
+    startProjector(options);
+    PasswordTyper typer(QStringLiteral("secret"));
+    apply(projector->portName());
+    QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
+    PaintRecorder shown(window->form().on_off_groupBox, [this] { return colour(); });
+    window->form().queryLampTime->click();
+    QTRY_COMPARE_WITH_TIMEOUT(logText(*window), QStringLiteral("Com-port initialized!\n1234\n"),
+                              kColourBound);
+    // A poll after it is answered as before.
+    const qsizetype polls = projector->requests().count("%1POWR ?");
+    QTRY_VERIFY_WITH_TIMEOUT(projector->requests().count("%1POWR ?") > polls, 2 * kPollMs);
+    shown.look();
+    QCOMPARE(shown.colours, QStringList {QStringLiteral("red")});
+    QCOMPARE(typer.shown, 1);
+    QCOMPARE(logText(*window), QStringLiteral("Com-port initialized!\n1234\n"));
 }
 
 QTEST_MAIN(TestPjlinkWindow)

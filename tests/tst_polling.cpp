@@ -180,6 +180,11 @@ void TestPolling::replies_data()
                              << "yellow" << false;
     QTest::newRow("CR LF") << QByteArray("LAMP 1\r\nLAMP 0\r") << 2 << false << "\nLAMP 0\n"
                            << "green" << true;
+    // Only a line end's own line feed breaks the log's line: one inside a line would forge
+    // a line of the log.
+    QTest::newRow("line feed inside a line")
+        << QByteArray("LAMP 1\rX\nCom-port initialized!\r") << 2 << false
+        << QStringLiteral("X\uFFFDCom-port initialized!\n") << "green" << true;
     // The tick's poll comes after the line and is echoed too.
     QTest::newRow("echo, lamp") << QByteArray("LAMP 1\r") << 1 << true
                                 << "-> LAMP 1\n<- * 0 Lamp ?\n"

@@ -1,7 +1,9 @@
 #include "lumivox.h"
 
 #include "panelcolors.h"
+#include "pjlink.h"
 #include "portdevice.h"
+#include "protocol.h"
 #include "settings.h"
 
 #include <QCloseEvent>
@@ -215,7 +217,7 @@ void Lumivox::showNeutral()
 void Lumivox::echoReply(const QString &line)
 {
     if (ui.debugCheckBox->isChecked())
-        log(QStringLiteral("-> ") + line + QLatin1Char('\r'));
+        log(QStringLiteral("-> ") + protocol::logLineText(line) + QLatin1Char('\r'));
     ui.textEdit->ensureCursorVisible();
 }
 
@@ -349,6 +351,11 @@ void Lumivox::askForPassword()
                                                    QLineEdit::Password, QString(), &given);
     if (!given || password.isEmpty()) {
         log(tr("%1: no password given; apply the name again to give one\r").arg(name));
+        return;
+    }
+    const QString problem = pjlink::passwordProblem(password.toUtf8());
+    if (!problem.isEmpty()) {
+        log(tr("%1: %2; apply the name again to give another\r").arg(name, problem));
         return;
     }
     projector.setPassword(name, password);

@@ -140,7 +140,10 @@ void PjlinkSimulator::handle(Connection *connection, QByteArray line)
         connection->idle->start(options.idleCloseMs);
     if (options.mute)
         return;
-    send(connection, model.answer(line, clock.elapsed()));
+    const auto scripted = options.replies.constFind(line);
+    send(connection,
+         scripted != options.replies.cend() ? *scripted + options.projector.lineEnd
+                                            : model.answer(line, clock.elapsed()));
     if (options.oneConnection)
         hangUp(connection, QStringLiteral("one request per connection"));
 }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QTcpServer>
@@ -30,6 +31,9 @@ public:
         int idleCloseMs = -1; // closes a connection this long without a request
         bool oneConnection = false; // one connection at a time, closed after one answer
         bool mute = false; // greets, then never answers
+        // Hostile or broken projectors: what is sent, the line end added, in place of the
+        // model's answer to a request ("%1NAME ?"); it may hold more lines than one.
+        QHash<QByteArray, QByteArray> replies;
         bool log = false;
     };
 
