@@ -618,6 +618,16 @@ void TestService::floodIsBounded()
     QVERIFY2(run > 0 && run < kFloodSize / 2, qPrintable(QString::number(run)));
     QCOMPARE(serviceLog().count(QLatin1String("Command menu from the broker")), run);
     QCOMPARE(serviceLog().count(QLatin1String("Too many commands at once")), 1);
+    // Every one of them has its result: run, or dropped.
+    const auto results = [this](const char *status) {
+        const QList<QByteArray> all = watch->payloads(topic("result"));
+        return std::count_if(all.cbegin(), all.cend(), [status](const QByteArray &result) {
+            const QJsonObject object = jsonOf(result);
+            return object.value("command") == "menu" && object.value("status") == status;
+        });
+    };
+    QTRY_COMPARE(results("dropped"), kFloodSize - run);
+    QVERIFY(results("dropped") + results("not-available") == kFloodSize);
 }
 
 void TestService::ignoredFloodLogsOncePerMinute_data()
@@ -682,6 +692,11 @@ void TestService::results_data()
         << "Command not available at the moment."
         << ""
         << "Command hdmi from the broker: Command not available at the moment.";
+    QTest::newRow("errors, which a serial projector does not tell")
+        << QByteArray("errors") << "not-available"
+        << "Command not available at the moment."
+        << ""
+        << "Command errors from the broker: Command not available at the moment.";
     QTest::newRow("an unknown name") << QByteArray("blah") << "unknown-command"
                                      << "not a command name of lumivox --list"
                                      << ""
