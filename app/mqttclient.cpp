@@ -25,6 +25,7 @@ constexpr int kQos = 1;
 constexpr int kHousekeeping = 1000; // ms between two keep-alive looks of the library
 constexpr int kLookupPoll = 50; // ms between two looks at a name being looked up
 constexpr int kNoSocket = -1;
+constexpr int kMillisPerSecond = 1000;
 constexpr char kSystemCertificates[] = "/etc/ssl/certs";
 constexpr char kPemCertificate[] = "-----BEGIN CERTIFICATE-----";
 constexpr qint64 kMaxCaFile = 16 * 1024 * 1024; // bytes: a bundle of certificates, not more
@@ -288,7 +289,7 @@ void MqttClient::connectTo(const QString &address)
     probe = std::make_unique<QTcpSocket>();
     connect(probe.get(), &QTcpSocket::connected, this, &MqttClient::probed);
     connect(probe.get(), &QTcpSocket::errorOccurred, this, &MqttClient::probeFailed);
-    probeTimer.start(kKeepAlive * 1000);
+    probeTimer.start(kKeepAlive * kMillisPerSecond);
     const QHostAddress numeric(address);
     if (!numeric.isNull())
         probe->connectToHost(numeric, settings.port);
