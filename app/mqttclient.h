@@ -11,14 +11,18 @@
 
 class HostLookup;
 class QSocketNotifier;
+class QTcpSocket;
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
+struct ssl_ctx_st;
 
 // One connection to an MQTT broker through libmosquitto, driven by this thread's event
 // loop: the library's socket is watched by notifiers and its keep-alive by a timer, never
 // by a thread of its own. A connection that fails or is lost is tried again after 1 s,
 // then 2 s, 4 s ... up to 60 s. Nothing here waits: a broker that is away or slow holds
-// up nothing else of the program.
+// up nothing else of the program. It speaks MQTT 5, so that the broker keeps larger
+// packets than kMaxPacket to itself and tells when another client took its client id.
 class MqttClient : public QObject
 {
     Q_OBJECT
@@ -29,6 +33,9 @@ public:
     static constexpr int kLastRetry = 60000; // ms
     static constexpr int kLookupWait = 10000; // ms for the broker's name to be looked up
     static constexpr int kStopWait = 2000; // ms for the broker to take the last message
+    // The largest packet the broker may send: a command with its topic, and room to spare.
+    // A larger message is dropped by the broker and never reaches this program's memory.
+    static constexpr int kMaxPacket = 4096; // bytes
 
     struct Settings
     {
@@ -48,18 +55,21 @@ public:
     ~MqttClient() override;
 
     // Sets the connection up; false, with the reason, for settings the library refuses
-    // (TLS where it was built without, a certificate file it cannot read).
+    // (TLS where it was built without, a certificate file it cannot read or that holds
+    // no certificate).
     bool configure(const Settings &settings, QString *reason);
     // Connects, and keeps reconnecting until leave().
     void connectToBroker();
-    // Publishes a last message (retained), waits for the broker to take it (at most
-    // kStopWait) and disconnects; finished() follows, also when not connected.
+    // Publishes a last message (retained; none for an empty topic), waits for the broker
+    // to take it (at most kStopWait) and disconnects; finished() follows, also when not
+    // connected.
     void leave(const QString &topic, const QByteArray &payload);
     bool isConnected() const { return connectedNow; }
 
     // QoS 1. Only while connected (false otherwise): nothing is kept for later.
     bool publish(const QString &topic, const QByteArray &payload, bool retain);
-    bool subscribe(const QString &topic);
+    // A retained message keeps its retained flag also when it comes live, where asked.
+    bool subscribe(const QString &topic, bool retainAsPublished = false);
 
     // A longer payload is handed on cut to one byte more than this, so that the receiver
     // sees that it was too long without a copy of all of it.
@@ -71,17 +81,26 @@ signals:
     // after retryMs.
     void disconnected(const QString &reason, int retryMs);
     void messageReceived(const QString &topic, const QByteArray &payload, bool retained);
+    // Another client connected with this client id and the broker ended this connection:
+    // no new attempt follows (it would only end the other's), finished() does.
+    void takenOver();
     void finished();
 
 private:
     static void onConnect(mosquitto *handle, void *self, int code);
-    static void onDisconnect(mosquitto *handle, void *self, int code);
+    static void onDisconnect(mosquitto *handle, void *self, int code,
+                             const mqtt5__property *properties);
     static void onMessage(mosquitto *handle, void *self, const mosquitto_message *message);
     static void onPublish(mosquitto *handle, void *self, int messageId);
 
     void attempt();
     void lookUp();
     void connectTo(const QString &address);
+    void probed();
+    void probeFailed();
+    bool configureTls(QString *reason);
+    QString tlsFailure() const;
+    void loopDone(int code, int systemError);
     void failed(const QString &reason);
     void readable();
     void writable();
@@ -96,16 +115,22 @@ private:
     std::unique_ptr<QSocketNotifier> readNotifier;
     std::unique_ptr<QSocketNotifier> writeNotifier;
     std::unique_ptr<HostLookup> lookup;
+    std::unique_ptr<QTcpSocket> probe;
+    QString probeAddress;
+    ssl_ctx_st *tls = nullptr;
     QElapsedTimer lookupClock;
     QTimer lookupTimer;
     QTimer retryTimer;
     QTimer keepAliveTimer;
     QTimer stopTimer;
+    QTimer probeTimer;
     QString lastFailure; // of the attempt being made, set by the library's callbacks
+    int certificateError = 0; // of the attempt being made: why the TLS check failed
     int retryDelay = kFirstRetry;
     int payloadLimit = 0;
     int goodbyeId = -1;
     bool connectedNow = false;
+    bool attempting = false; // a connection is being made or is up: its end is still due
     bool stopping = false;
     bool done = false;
 };

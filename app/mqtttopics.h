@@ -16,6 +16,10 @@ constexpr char kContact[] = "contact"; // "ON" / "OFF", retained
 constexpr char kLampHours[] = "lamp_hours"; // a whole number, retained
 constexpr char kState[] = "state"; // one JSON object, retained
 constexpr char kCommand[] = "command"; // a command name, taken from others
+constexpr char kResult[] = "result"; // a command's outcome, one JSON object, not retained
+// "hello <mark>" from a service that connects, "taken <mark>" from the one that serves
+// the id already; not retained.
+constexpr char kInstance[] = "instance";
 constexpr char kOnline[] = "online";
 constexpr char kOffline[] = "offline";
 constexpr char kDefaultDiscoveryPrefix[] = "homeassistant";

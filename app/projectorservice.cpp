@@ -3,6 +3,7 @@
 #include "mqttclient.h"
 #include "mqtttopics.h"
 #include "portdevice.h"
+#include "projectorrequest.h"
 #include "protocol.h"
 #include "resultjson.h"
 #include "scriptedrequest.h"
@@ -15,6 +16,8 @@
 namespace {
 constexpr char kLampTime[] = "lamp-time";
 constexpr char kModel[] = "model";
+constexpr char kResolution[] = "resolution";
+constexpr char kErrorStatus[] = "errors"; // the PJLink error status, as for the command line
 constexpr int kMaxModelLength = 64; // characters of the model shown in Home Assistant
 constexpr qint64 kMaxLampHours = 10000000; // beyond any lamp: a misread line
 constexpr int kMillisPerSecond = 1000;
@@ -35,7 +38,36 @@ QString refusedText(const QByteArray &payload)
     return QStringLiteral("%1 bytes").arg(payload.size());
 }
 
-QString outcomeText(const ScriptedRequest::Result &result)
+// The status words of lumivox/<id>/result; those of a command that ran are the command
+// line's step results ("not-available", "no-answer") where they say the same.
+QString statusWord(ScriptedRequest::Status status)
+{
+    switch (status) {
+    case ScriptedRequest::Status::Done:
+        return QStringLiteral("done");
+    case ScriptedRequest::Status::PortFailed:
+        return QStringLiteral("port-failed");
+    case ScriptedRequest::Status::NoAnswer:
+        return QStringLiteral("no-answer");
+    case ScriptedRequest::Status::NotAvailable:
+        return QStringLiteral("not-available");
+    case ScriptedRequest::Status::Failed:
+        return QStringLiteral("failed");
+    }
+    return QStringLiteral("port-failed");
+}
+
+// The answer of a question, as it came; empty for an acknowledgement.
+QString answerOf(const ScriptedRequest::StepResult &step)
+{
+    if (step.outcome != ScriptedRequest::StepOutcome::Answered
+        || step.answer.startsWith(QLatin1Char('*')))
+        return QString();
+    return step.answer;
+}
+
+// Why a command did not run as asked: empty when it did.
+QString reasonText(const ScriptedRequest::Result &result)
 {
     using Outcome = ScriptedRequest::StepOutcome;
     const ScriptedRequest::StepResult step = result.steps.value(0);
@@ -43,11 +75,11 @@ QString outcomeText(const ScriptedRequest::Result &result)
         return result.error.isEmpty() ? QStringLiteral("not sent") : result.error;
     switch (step.outcome) {
     case Outcome::Answered:
-        return step.answer.isEmpty() || step.answer.startsWith(QLatin1Char('*'))
-            ? QStringLiteral("done")
-            : step.answer;
+        return QString();
     case Outcome::NotAvailable:
-        return QStringLiteral("Command not available at the moment.");
+        // The session's reason where the projector gave one (PJLink's ERR2 ...).
+        return step.reason.isEmpty() ? QStringLiteral("Command not available at the moment.")
+                                     : step.reason;
     case Outcome::Silent:
         return QStringLiteral("no answer from the projector");
     case Outcome::Failed:
@@ -56,6 +88,38 @@ QString outcomeText(const ScriptedRequest::Result &result)
         break;
     }
     return result.error;
+}
+
+// The log's words for a command's answer: what it is, then what the projector said.
+QString answerText(const QString &command, const QString &answer)
+{
+    if (command == QLatin1String(kLampTime))
+        return QStringLiteral("Lamp hours: ") + answer;
+    if (command == QLatin1String(kModel))
+        return QStringLiteral("Model: ") + answer;
+    if (command == QLatin1String(kResolution))
+        return QStringLiteral("Resolution: ") + answer;
+    if (command == QLatin1String(kErrorStatus))
+        return QStringLiteral("Error status: ") + answer;
+    return answer;
+}
+
+QString outcomeText(const QString &command, const ScriptedRequest::Result &result)
+{
+    const QString reason = reasonText(result);
+    if (!reason.isEmpty())
+        return reason;
+    const QString answer = answerOf(result.steps.value(0));
+    return answer.isEmpty() ? QStringLiteral("done") : answerText(command, answer);
+}
+
+// What the log says, once a minute at most, of each kind of ignored command.
+const char *ignoredPlural(int kind)
+{
+    static const char *const plurals[]
+        = {"retained commands", "commands of more than 64 bytes",
+           "commands that are not command names", "commands that came while too many waited"};
+    return plurals[kind];
 }
 
 // The model as the projector said it, fit for a label: printable, and not too long.
@@ -79,12 +143,22 @@ ProjectorService::ProjectorService(ProjectorSession *session, MqttClient *client
     reopenTimer.setSingleShot(true);
     reopenTimer.setInterval(kReopenInterval);
     connect(&reopenTimer, &QTimer::timeout, this, &ProjectorService::openPort);
+    claimTimer.setSingleShot(true);
+    claimTimer.setInterval(kClaimWait);
+    connect(&claimTimer, &QTimer::timeout, this, &ProjectorService::takeId);
     stateTimer.setSingleShot(true);
     stateTimer.setInterval(0);
     connect(&stateTimer, &QTimer::timeout, this, &ProjectorService::publishStateNow);
     lampHoursTimer.setInterval(kLampHoursInterval);
     connect(&lampHoursTimer, &QTimer::timeout, this, [this] { ask(QLatin1String(kLampTime)); });
-    client->setPayloadLimit(kMaxPayload);
+    for (int kind = 0; kind < kIgnoredKinds; ++kind) {
+        quietTimers[kind].setSingleShot(true);
+        connect(&quietTimers[kind], &QTimer::timeout, this,
+                [this, kind] { sayQuieted(Ignored(kind)); });
+    }
+    // The whole payload: the broker sends no packet above MqttClient::kMaxPacket, and the
+    // result tells a refused payload's size.
+    client->setPayloadLimit(MqttClient::kMaxPacket);
 }
 
 ProjectorService::~ProjectorService()
@@ -103,6 +177,7 @@ void ProjectorService::serve()
     connect(client, &MqttClient::connected, this, &ProjectorService::brokerConnected);
     connect(client, &MqttClient::disconnected, this, &ProjectorService::brokerLost);
     connect(client, &MqttClient::messageReceived, this, &ProjectorService::brokerMessage);
+    connect(client, &MqttClient::takenOver, this, &ProjectorService::brokerTakenOver);
     connect(client, &MqttClient::finished, this, &ProjectorService::finished);
     openPort();
     client->connectToBroker();
@@ -111,8 +186,12 @@ void ProjectorService::serve()
 
 void ProjectorService::leave()
 {
+    claimTimer.stop();
     reopenTimer.stop();
     lampHoursTimer.stop();
+    // The counts not told yet are not lost with the end.
+    for (int kind = 0; kind < kIgnoredKinds; ++kind)
+        sayQuieted(Ignored(kind));
     session->stopWriting();
     client->leave(mqtttopics::topic(settings.id, mqtttopics::kAvailability),
                   QByteArray(mqtttopics::kOffline));
@@ -159,7 +238,23 @@ void ProjectorService::brokerConnected()
 {
     emit logLine(QStringLiteral("Connected to the broker as %1").arg(settings.id));
     lastBrokerProblem.clear();
-    client->subscribe(mqtttopics::topic(settings.id, mqtttopics::kCommand));
+    // Each run has a client id of its own, so that a second service of the same id does
+    // not throw the first off the broker (and the first it, for ever): the newcomer says
+    // hello and gives way when a service that serves the id already answers.
+    serving = false;
+    client->subscribe(mqtttopics::topic(settings.id, mqtttopics::kInstance));
+    client->publish(mqtttopics::topic(settings.id, mqtttopics::kInstance),
+                    QByteArray("hello ") + settings.instance, false);
+    claimTimer.start();
+}
+
+void ProjectorService::takeId()
+{
+    if (!client->isConnected() || status != 0)
+        return;
+    serving = true;
+    // A retained command keeps its flag also when it comes live, so that it is never run.
+    client->subscribe(mqtttopics::topic(settings.id, mqtttopics::kCommand), true);
     if (settings.discovery)
         client->subscribe(mqtttopics::discoveryStatusTopic(settings.discoveryPrefix));
     publishRetained(mqtttopics::kAvailability, QByteArray(mqtttopics::kOnline));
@@ -175,8 +270,44 @@ void ProjectorService::brokerConnected()
     ask(QLatin1String(kLampTime));
 }
 
+void ProjectorService::instanceMessage(const QByteArray &payload)
+{
+    const QList<QByteArray> words = payload.split(' ');
+    if (words.size() != 2)
+        return;
+    const QByteArray &word = words.at(0);
+    const QByteArray &mark = words.at(1);
+    if (word == "hello" && mark != settings.instance) {
+        if (serving)
+            client->publish(mqtttopics::topic(settings.id, mqtttopics::kInstance),
+                            QByteArray("taken ") + mark, false);
+        // Two that came at once: the smaller mark keeps the id.
+        else if (mark < settings.instance)
+            giveWay();
+    } else if (word == "taken" && mark == settings.instance && !serving) {
+        giveWay();
+    }
+}
+
+void ProjectorService::giveWay()
+{
+    if (status != 0)
+        return;
+    status = kIdTakenStatus;
+    claimTimer.stop();
+    reopenTimer.stop();
+    lampHoursTimer.stop();
+    session->stopWriting();
+    emit logLine(QStringLiteral("Another service serves %1 on the broker: this one ends (each "
+                                "projector needs an --id of its own)")
+                     .arg(settings.id));
+    // Without "offline": the id's availability is the other service's.
+    client->leave(QString(), QByteArray());
+}
+
 void ProjectorService::brokerLost(const QString &reason, int retryMs)
 {
+    serving = false;
     if (reason == lastBrokerProblem)
         return;
     lastBrokerProblem = reason;
@@ -185,10 +316,76 @@ void ProjectorService::brokerLost(const QString &reason, int retryMs)
                      .arg(retryMs / kMillisPerSecond));
 }
 
+void ProjectorService::brokerTakenOver()
+{
+    // Two services of one id would take it from each other for ever: the one that was
+    // there first gives way, and says so.
+    status = kIdTakenStatus;
+    reopenTimer.stop();
+    lampHoursTimer.stop();
+    session->stopWriting();
+    emit logLine(QStringLiteral("Another service connected to the broker as %1: this one ends "
+                                "(each projector needs an --id of its own)")
+                     .arg(settings.id));
+}
+
+void ProjectorService::ignore(Ignored kind, const QString &line)
+{
+    Quiet &entry = quiet[int(kind)];
+    if (entry.since.isValid() && !entry.since.hasExpired(kQuietInterval)) {
+        ++entry.more;
+        QTimer &timer = quietTimers[int(kind)];
+        if (!timer.isActive())
+            timer.start(int(std::max<qint64>(0, kQuietInterval - entry.since.elapsed())));
+        return;
+    }
+    emit logLine(line);
+    entry.since.start();
+}
+
+void ProjectorService::sayQuieted(Ignored kind)
+{
+    Quiet &entry = quiet[int(kind)];
+    quietTimers[int(kind)].stop();
+    if (entry.more == 0)
+        return;
+    emit logLine(QStringLiteral("Ignored %1 more %2 in the last minute")
+                     .arg(entry.more)
+                     .arg(QLatin1String(ignoredPlural(int(kind)))));
+    // This line is the minute's line of its kind.
+    entry.more = 0;
+    entry.since.start();
+}
+
+void ProjectorService::publishResult(const QByteArray &given, const QString &word,
+                                     const QString &reason, const QString &answer)
+{
+    if (!serving)
+        return;
+    // The command as given only where it is a harmless word; anything else by its size.
+    QJsonObject object;
+    if (isNameText(given) && given.size() <= kMaxPayload)
+        object.insert(QStringLiteral("command"), QString::fromLatin1(given));
+    else
+        object.insert(QStringLiteral("size"), given.size());
+    object.insert(QStringLiteral("status"), word);
+    if (!reason.isEmpty())
+        object.insert(QStringLiteral("reason"), reason);
+    if (!answer.isEmpty())
+        object.insert(QStringLiteral("answer"), answer);
+    client->publish(mqtttopics::topic(settings.id, mqtttopics::kResult),
+                    QJsonDocument(object).toJson(QJsonDocument::Compact), false);
+}
+
 void ProjectorService::brokerMessage(const QString &topic, const QByteArray &payload, bool retained)
 {
     if (topic == mqtttopics::topic(settings.id, mqtttopics::kCommand)) {
         takeCommand(payload, retained);
+        return;
+    }
+    if (topic == mqtttopics::topic(settings.id, mqtttopics::kInstance)) {
+        if (!retained)
+            instanceMessage(payload);
         return;
     }
     // Home Assistant has started again and forgotten what it was told.
@@ -201,30 +398,42 @@ void ProjectorService::takeCommand(const QByteArray &payload, bool retained)
 {
     // A retained command would run again at every start of the service.
     if (retained) {
-        emit logLine(QStringLiteral("Ignored a retained command (%1): retained commands are "
-                                    "never run")
-                         .arg(refusedText(payload)));
+        const QString reason = QStringLiteral("retained commands are never run");
+        ignore(Ignored::Retained,
+               QStringLiteral("Ignored a retained command (%1): %2")
+                   .arg(payload.size() > kMaxPayload
+                            ? QStringLiteral("%1 bytes").arg(payload.size())
+                            : refusedText(payload),
+                        reason));
+        publishResult(payload, QStringLiteral("ignored"), reason);
         return;
     }
     if (payload.size() > kMaxPayload) {
-        emit logLine(QStringLiteral("Ignored a command of more than %1 bytes").arg(kMaxPayload));
+        ignore(Ignored::TooLong,
+               QStringLiteral("Ignored a command of more than %1 bytes").arg(kMaxPayload));
+        publishResult(payload, QStringLiteral("unknown-command"),
+                      QStringLiteral("longer than %1 bytes").arg(kMaxPayload));
         return;
     }
     const QString name = QString::fromLatin1(payload);
-    if (!isNameText(payload) || !protocol::commandNamed(name)) {
-        emit logLine(QStringLiteral("Ignored a command that is not a command name (%1)")
-                         .arg(refusedText(payload)));
+    if (!isNameText(payload) || !ProjectorRequest::isName(name)) {
+        ignore(Ignored::NotAName,
+               QStringLiteral("Ignored a command that is not a command name (%1)")
+                   .arg(refusedText(payload)));
+        publishResult(payload, QStringLiteral("unknown-command"),
+                      QStringLiteral("not a command name of lumivox --list"));
         return;
     }
     const auto fromBroker = [](const Waiting &entry) {
         return entry.fromBroker;
     };
     if (std::count_if(waiting.cbegin(), waiting.cend(), fromBroker) >= kMaxWaitingCommands) {
-        if (!floodSaid)
-            emit logLine(QStringLiteral("Too many commands at once: %1 wait already, more are "
-                                        "dropped")
-                             .arg(kMaxWaitingCommands));
-        floodSaid = true;
+        ignore(Ignored::Dropped,
+               QStringLiteral("Too many commands at once: %1 wait already, more "
+                              "are dropped")
+                   .arg(kMaxWaitingCommands));
+        publishResult(payload, QStringLiteral("dropped"),
+                      QStringLiteral("too many commands at once"));
         return;
     }
     waiting.append({name, true});
@@ -247,8 +456,6 @@ void ProjectorService::runNextCommand()
     if (running || waiting.isEmpty())
         return;
     runningCommand = waiting.takeFirst();
-    if (waiting.isEmpty())
-        floodSaid = false;
     running = new ScriptedRequest(ScriptedRequest::plan({runningCommand.name}, false), this);
     connect(running, &ScriptedRequest::finished, this, &ProjectorService::commandDone);
     session->submit(running);
@@ -280,9 +487,12 @@ void ProjectorService::commandDone()
             }
         }
     }
-    if (runningCommand.fromBroker)
+    if (runningCommand.fromBroker) {
         emit logLine(QStringLiteral("Command %1 from the broker: %2")
-                         .arg(runningCommand.name, outcomeText(result)));
+                         .arg(runningCommand.name, outcomeText(runningCommand.name, result)));
+        publishResult(runningCommand.name.toLatin1(), statusWord(result.status), reasonText(result),
+                      answerOf(step));
+    }
     request->deleteLater();
     QMetaObject::invokeMethod(this, &ProjectorService::runNextCommand, Qt::QueuedConnection);
 }
@@ -314,7 +524,7 @@ void ProjectorService::powerSeen(ProjectorSession::Power power)
 
 void ProjectorService::publishDiscovery()
 {
-    if (!settings.discovery)
+    if (!settings.discovery || !serving)
         return;
     const mqtttopics::Device device {settings.id, model, settings.version};
     for (const mqtttopics::Message &message :
@@ -324,6 +534,9 @@ void ProjectorService::publishDiscovery()
 
 void ProjectorService::publishRetained(const char *leaf, const QByteArray &payload)
 {
+    // Nothing is said for the id before it is this service's.
+    if (!serving)
+        return;
     client->publish(mqtttopics::topic(settings.id, leaf), payload, true);
 }
 
@@ -336,7 +549,7 @@ void ProjectorService::publishState()
 void ProjectorService::publishStateNow()
 {
     const QByteArray state = stateJson();
-    if (state != lastState
+    if (serving && state != lastState
         && client->publish(mqtttopics::topic(settings.id, mqtttopics::kState), state, true))
         lastState = state;
 }

@@ -4,12 +4,14 @@
 #include "projectorsession.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QTimer>
 
+#include <array>
 #include <optional>
 
 class MqttClient;
@@ -20,6 +22,8 @@ class ScriptedRequest;
 // command topic run by the session in turn with its polls, as its buttons' would be.
 // Nothing that arrives from the broker is trusted: a retained command is never run, a
 // payload that is not exactly a command name is refused, and only a few commands wait.
+// Every command taken from the broker has its outcome published on lumivox/<id>/result;
+// the log tells of ignored ones once a minute for each kind, with a count.
 class ProjectorService : public QObject
 {
     Q_OBJECT
@@ -29,6 +33,13 @@ public:
     static constexpr int kMaxWaitingCommands = 4; // behind the one running
     static constexpr int kLampHoursInterval = 10 * 60 * 1000; // ms
     static constexpr int kReopenInterval = 5000; // ms between two opens of a port not open yet
+    static constexpr int kQuietInterval = 60 * 1000; // ms: one log line per kind of ignored
+    // How long a new connection listens for another service of the same id before it
+    // serves the id.
+    static constexpr int kClaimWait = 2000; // ms
+    // The exit status when another service serves the id on the broker (sysexits'
+    // EX_UNAVAILABLE): systemd does not start it again into a fight for the id.
+    static constexpr int kIdTakenStatus = 69;
 
     struct Settings
     {
@@ -37,6 +48,9 @@ public:
         QString discoveryPrefix;
         bool discovery = true;
         QString version;
+        // This run's own mark, also in its client id: two services of one id tell each
+        // other apart by it.
+        QByteArray instance;
     };
 
     ProjectorService(ProjectorSession *session, MqttClient *client, const Settings &settings,
@@ -47,6 +61,8 @@ public:
     void serve();
     // Says "offline" and leaves the broker; finished() follows.
     void leave();
+    // 0, or kIdTakenStatus once another service has taken the id.
+    int exitStatus() const { return status; }
 
 signals:
     // A line for the service's log, without a line end.
@@ -60,10 +76,27 @@ private:
         bool fromBroker = false;
     };
 
+    // The kinds of commands from the broker that are not run.
+    enum class Ignored { Retained, TooLong, NotAName, Dropped };
+    static constexpr int kIgnoredKinds = 4;
+    struct Quiet
+    {
+        QElapsedTimer since; // the last line of its kind
+        int more = 0; // not logged since
+    };
+
     void openPort();
     void portOpenDone(bool opened, const QString &reason);
     void brokerConnected();
     void brokerLost(const QString &reason, int retryMs);
+    void brokerTakenOver();
+    void takeId();
+    void instanceMessage(const QByteArray &payload);
+    void giveWay();
+    void ignore(Ignored kind, const QString &line);
+    void sayQuieted(Ignored kind);
+    void publishResult(const QByteArray &given, const QString &status, const QString &reason,
+                       const QString &answer = QString());
     void brokerMessage(const QString &topic, const QByteArray &payload, bool retained);
     void takeCommand(const QByteArray &payload, bool retained);
     void ask(const QString &name);
@@ -84,6 +117,7 @@ private:
     QTimer reopenTimer;
     QTimer lampHoursTimer;
     QTimer stateTimer; // one state message for the changes of one turn of the event loop
+    QTimer claimTimer;
     QString openFailure; // why the port is not open, while it is not
     bool portWanted = true; // the port was never opened: the service keeps trying
     std::optional<bool> contact;
@@ -95,7 +129,10 @@ private:
     QList<Waiting> waiting;
     QPointer<ScriptedRequest> running;
     Waiting runningCommand;
-    bool floodSaid = false;
+    std::array<Quiet, kIgnoredKinds> quiet;
+    std::array<QTimer, kIgnoredKinds> quietTimers;
+    int status = 0;
+    bool serving = false; // this connection serves the id: no other service was heard
 };
 
 #endif // PROJECTORSERVICE_H

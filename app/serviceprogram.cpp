@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QHostInfo>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QTimer>
 #include <QUrl>
 
@@ -30,6 +31,7 @@ constexpr quint16 kMqttPort = 1883;
 constexpr quint16 kMqttsPort = 8883;
 constexpr qint64 kMaxPasswordFile = 4096; // bytes: a password, not a document
 constexpr int kMaxPrefixLength = 128;
+constexpr int kHex = 16;
 constexpr char kPasswordVariable[] = "LUMIVOX_MQTT_PASSWORD";
 
 const char kServe[] = "serve";
@@ -194,7 +196,10 @@ int runService(const QCommandLineParser &parser, const QString &portName,
         return resultjson::UsageError;
     }
 
-    broker.clientId = QStringLiteral("lumivox-") + service.id;
+    // lumivox-ID-MARK: a client id of this run's own (see ProjectorService::brokerConnected).
+    service.instance = QByteArray::number(QRandomGenerator::system()->generate(), kHex);
+    broker.clientId
+        = QStringLiteral("lumivox-%1-%2").arg(service.id, QString::fromLatin1(service.instance));
     broker.caFile = parser.value(QLatin1String(kCa));
     if (!broker.caFile.isEmpty() && !broker.tls) {
         *usage = QStringLiteral("--mqtt-ca goes with an mqtts:// broker");
@@ -266,7 +271,7 @@ int runService(const QCommandLineParser &parser, const QString &portName,
                              "LUMIVOX_PJLINK_PASSWORD or in a file named by --password-file"));
     });
     QObject::connect(&fleetMember, &ProjectorService::finished, QCoreApplication::instance(),
-                     [] { QCoreApplication::exit(resultjson::Done); });
+                     [&fleetMember] { QCoreApplication::exit(fleetMember.exitStatus()); });
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &fleetMember,
                      &ProjectorService::leave);

@@ -16,6 +16,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -29,6 +30,13 @@ constexpr int kWarmUpWait = 15000; // ms: the warm-up, and the lamp polls 3.1 s 
 constexpr int kBackAgainWait = 20000; // ms: the back-off after a broker's return
 constexpr int kConfigurations = 28; // switch, 2 sensors, binary sensor, select, 23 buttons
 constexpr int kFloodSize = 300;
+constexpr int kBadFloodSize = 3000;
+constexpr int kSilentBrokerWait = 45000; // ms: the 30 s bound of a connection being made
+constexpr int kTlsRetryWait = 30000; // ms: two or three attempts of the back-off
+constexpr int kIdTakenStatus = 69;
+constexpr int kUsageStatus = 64;
+constexpr qint64 kMemoryGrowthBound = 8 * 1024; // kB of peak memory a refused command may cost
+constexpr int kHugePayload = 32 * 1024 * 1024; // bytes
 constexpr char kPowerOnFrame[] = "OKOKOKOKOK";
 constexpr char kMenuFrame[] = "* 0 IR 008";
 constexpr char kOkFrame[] = "* 0 IR 013";
@@ -45,6 +53,56 @@ QString topic(const char *leaf)
 QJsonObject jsonOf(const QByteArray &payload)
 {
     return QJsonDocument::fromJson(payload).object();
+}
+
+// The peak resident memory of a process, in kB (0 when it cannot be read).
+qint64 peakMemory(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(int(qstrlen("VmHWM:"))).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+bool runOpenssl(const QString &dir, const QStringList &arguments)
+{
+    QProcess openssl;
+    openssl.setWorkingDirectory(dir);
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.setStandardOutputFile(QProcess::nullDevice());
+    openssl.start(QStringLiteral("openssl"), arguments);
+    return openssl.waitForFinished() && openssl.exitStatus() == QProcess::NormalExit
+        && openssl.exitCode() == 0;
+}
+
+// A certificate authority NAME.pem (key NAME.key) in dir.
+bool makeAuthority(const QString &dir, const QString &name)
+{
+    return runOpenssl(dir,
+                      {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                       "-nodes", "-days", "2", "-subj", "/CN=" + name, "-keyout", name + ".key",
+                       "-out", name + ".pem"});
+}
+
+// A broker's certificate NAME.pem (key NAME.key) for subjectAltName, signed by authority.
+bool makeBrokerCertificate(const QString &dir, const QString &name, const QString &authority,
+                           const QString &altName)
+{
+    QFile extensions(dir + "/" + name + ".ext");
+    if (!extensions.open(QIODevice::WriteOnly))
+        return false;
+    extensions.write("subjectAltName=" + altName.toUtf8() + "\n");
+    extensions.close();
+    return runOpenssl(dir,
+                      {"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                       "-subj", "/CN=broker", "-keyout", name + ".key", "-out", name + ".csr"})
+        && runOpenssl(dir,
+                      {"x509", "-req", "-in", name + ".csr", "-CA", authority + ".pem", "-CAkey",
+                       authority + ".key", "-CAcreateserial", "-days", "2", "-extfile",
+                       name + ".ext", "-out", name + ".pem"});
 }
 } // namespace
 
@@ -64,16 +122,28 @@ private slots:
     void ending();
     void brokerAway_data();
     void brokerAway();
+    void brokerRefusedUntilMended_data();
+    void brokerRefusedUntilMended();
+    void caFileRefusedAtStart_data();
+    void caFileRefusedAtStart();
+    void retainedCommandIsNotRun_data();
     void retainedCommandIsNotRun();
     void refusedPayloads_data();
     void refusedPayloads();
     void floodIsBounded();
+    void ignoredFloodLogsOncePerMinute_data();
+    void ignoredFloodLogsOncePerMinute();
+    void results_data();
+    void results();
+    void idTakenByAnotherService();
     void commandLineGoesThroughTheService();
     void windowSaysTheServiceHoldsThePort();
 
 private:
     bool startBroker();
     bool startService(const QStringList &extra = {});
+    // A process of the service, its output merged into *output.
+    std::unique_ptr<QProcess> serviceProcess(const QStringList &arguments, QByteArray *output);
     // The frames the simulator received, without their carriage returns.
     QStringList frames() const;
     bool sawFrame(const char *text) const { return frames().contains(QLatin1String(text)); }
@@ -148,23 +218,30 @@ bool TestService::startBroker()
 
 bool TestService::startService(const QStringList &extra)
 {
-    service = std::make_unique<QProcess>();
-    service->setProcessChannelMode(QProcess::MergedChannels);
-    connect(service.get(), &QProcess::readyRead, this,
-            [this] { serviceOutput += service->readAll(); });
+    service = serviceProcess(QStringList {QStringLiteral("--serve"), QStringLiteral("--mqtt"),
+                                          broker->url(), QStringLiteral("--port"), pty,
+                                          QStringLiteral("--id"), QLatin1String(kId)}
+                                 + extra,
+                             &serviceOutput);
+    return service->waitForStarted();
+}
+
+std::unique_ptr<QProcess> TestService::serviceProcess(const QStringList &arguments,
+                                                      QByteArray *output)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    QProcess *raw = process.get();
+    connect(raw, &QProcess::readyRead, this, [raw, output] { *output += raw->readAll(); });
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     // A service needs no display: there is none to find.
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    service->setProcessEnvironment(environment);
-    service->start(QStringLiteral(LUMIVOX_EXECUTABLE),
-                   QStringList {QStringLiteral("--serve"), QStringLiteral("--mqtt"), broker->url(),
-                                QStringLiteral("--port"), pty, QStringLiteral("--id"),
-                                QLatin1String(kId)}
-                       + extra);
-    return service->waitForStarted();
+    process->setProcessEnvironment(environment);
+    process->start(QStringLiteral(LUMIVOX_EXECUTABLE), arguments);
+    return process;
 }
 
 QStringList TestService::frames() const
@@ -351,40 +428,156 @@ void TestService::brokerAway()
     QTRY_COMPARE(jsonOf(watch->last(topic("state"))).value("lamp").toString(), "off");
 }
 
+void TestService::brokerRefusedUntilMended_data()
+{
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("logged");
+    QTest::addColumn<int>("wait");
+    QTest::newRow("a certificate of another authority")
+        << "untrusted"
+        << "the broker's certificate is not trusted" << kTlsRetryWait;
+    QTest::newRow("a certificate for another host name")
+        << "other-host"
+        << "the broker's certificate is for another host name than 127.0.0.1" << kTlsRetryWait;
+    QTest::newRow("a broker that never acknowledges")
+        << "silent"
+        << "the broker did not acknowledge the connection within 30 s" << kSilentBrokerWait;
+}
+
+void TestService::brokerRefusedUntilMended()
+{
+    QFETCH(QString, problem);
+    QFETCH(QString, logged);
+    QFETCH(int, wait);
+    QTemporaryDir certificates;
+    const QString dir = certificates.path();
+    QVERIFY(makeAuthority(dir, "trusted") && makeAuthority(dir, "other"));
+    QVERIFY(makeBrokerCertificate(dir, "good", "trusted", "IP:127.0.0.1"));
+    QVERIFY(makeBrokerCertificate(dir, "untrusted", "other", "IP:127.0.0.1"));
+    QVERIFY(makeBrokerCertificate(dir, "other-host", "trusted", "DNS:broker.example"));
+
+    const bool silent = problem == QLatin1String("silent");
+    QTcpServer silentBroker;
+    if (silent) {
+        // Takes the connection and never says a word.
+        QVERIFY(silentBroker.listen(QHostAddress::LocalHost, broker->port()));
+        QVERIFY(startService());
+    } else {
+        broker->setTls(dir + "/" + problem + ".pem", dir + "/" + problem + ".key");
+        QVERIFY(broker->start());
+        QVERIFY(startService({"--mqtt-ca", dir + "/trusted.pem"}));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(serviceLog().contains(logged), wait);
+    QVERIFY(!serviceLog().contains(QLatin1String("Unknown error")));
+
+    // The same port, now a broker that is as it should be: the next attempt gets in.
+    if (silent) {
+        silentBroker.close();
+        QVERIFY(startBroker());
+    } else {
+        broker->stop();
+        broker->setTls(dir + "/good.pem", dir + "/good.key");
+        QVERIFY(broker->start());
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(serviceLog().contains(QLatin1String("Connected to the broker as")),
+                             wait);
+    QCOMPARE(serviceLog().count(logged), 1);
+    QCOMPARE(broker->connectionsOf(QStringLiteral("lumivox-test-room-")), 1);
+}
+
+void TestService::caFileRefusedAtStart_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("no certificate in it")
+        << QByteArray("not a certificate\n") << true << "holds no certificate";
+    QTest::newRow("empty") << QByteArray() << true << "holds no certificate";
+    QTest::newRow("not there") << QByteArray() << false << "No such file";
+}
+
+void TestService::caFileRefusedAtStart()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(bool, exists);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString caFile = dir.filePath("ca.pem");
+    if (exists) {
+        QFile file(caFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    QByteArray output;
+    // No broker listens: the file alone must end it.
+    const std::unique_ptr<QProcess> process = serviceProcess(
+        {"--serve", "--mqtt", QStringLiteral("mqtts://127.0.0.1:%1").arg(broker->port()), "--port",
+         pty, "--id", kId, "--mqtt-ca", caFile},
+        &output);
+    QSignalSpy finished(process.get(), &QProcess::finished);
+    QVERIFY(finished.wait(kStartWait));
+    QCOMPARE(process->exitCode(), kUsageStatus);
+    QVERIFY2(output.contains(caFile.toUtf8()) && output.contains(reason.toUtf8()),
+             output.constData());
+}
+
+void TestService::retainedCommandIsNotRun_data()
+{
+    QTest::addColumn<bool>("live");
+    QTest::newRow("retained before the start") << false;
+    QTest::newRow("retained while it runs") << true;
+}
+
 void TestService::retainedCommandIsNotRun()
 {
+    QFETCH(bool, live);
     QVERIFY(startBroker());
-    QVERIFY(MqttWatch::publish(*broker, topic("command"), "power-on", true));
+    if (!live)
+        QVERIFY(MqttWatch::publish(*broker, topic("command"), "power-on", true));
     QVERIFY(startService());
+    if (live) {
+        QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("off"), kStartWait);
+        QVERIFY(MqttWatch::publish(*broker, topic("command"), "power-on", true));
+    }
     QTRY_VERIFY_WITH_TIMEOUT(serviceLog().contains("Ignored a retained command ('power-on')"),
                              kStartWait);
     QTRY_VERIFY(markerArrived("menu", kMenuFrame));
     QVERIFY(!sawFrame(kPowerOnFrame));
     QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("off"), kStartWait);
     QVERIFY(!watch->payloads(topic("power")).contains("warming"));
+    QTRY_VERIFY(
+        watch->payloads(topic("result"))
+            .contains(
+                R"({"command":"power-on","reason":"retained commands are never run","status":"ignored"})"));
 }
 
 void TestService::refusedPayloads_data()
 {
+    // Larger than MqttClient::kMaxPacket: the broker keeps it to itself.
     QTest::addColumn<QByteArray>("payload");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("upper case") << QByteArray("POWER-ON");
-    QTest::newRow("a line end") << QByteArray("power-on\n");
-    QTest::newRow("a space before") << QByteArray(" power-on");
-    QTest::newRow("a NUL inside") << QByteArray("power-on\0power-on", 17);
-    QTest::newRow("two names") << QByteArray("power-on hdmi");
-    QTest::newRow("not UTF-8") << QByteArray("\xff\xfe\x80power-on");
-    QTest::newRow("JSON") << QByteArray("{\"command\":\"power-on\"}");
-    QTest::newRow("65 bytes") << QByteArray("power-on").leftJustified(65, 'x');
-    QTest::newRow("a megabyte") << QByteArray(1 << 20, 'p');
+    QTest::addColumn<bool>("arrives");
+    QTest::newRow("empty") << QByteArray() << true;
+    QTest::newRow("upper case") << QByteArray("POWER-ON") << true;
+    QTest::newRow("a line end") << QByteArray("power-on\n") << true;
+    QTest::newRow("a space before") << QByteArray(" power-on") << true;
+    QTest::newRow("a NUL inside") << QByteArray("power-on\0power-on", 17) << true;
+    QTest::newRow("two names") << QByteArray("power-on hdmi") << true;
+    QTest::newRow("not UTF-8") << QByteArray("\xff\xfe\x80power-on") << true;
+    QTest::newRow("JSON") << QByteArray("{\"command\":\"power-on\"}") << true;
+    QTest::newRow("65 bytes") << QByteArray("power-on").leftJustified(65, 'x') << true;
+    QTest::newRow("a megabyte") << QByteArray(1 << 20, 'p') << false;
+    QTest::newRow("32 megabytes") << QByteArray(kHugePayload, 'p') << false;
 }
 
 void TestService::refusedPayloads()
 {
     QFETCH(QByteArray, payload);
+    QFETCH(bool, arrives);
     QVERIFY(startBroker());
     QVERIFY(startService());
     QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("off"), kStartWait);
+    const qint64 peakBefore = peakMemory(service->processId());
+    QVERIFY(peakBefore > 0);
     QVERIFY(MqttWatch::publish(*broker, topic("command"), payload));
     QTRY_VERIFY(markerArrived("menu", kMenuFrame));
     // Only the polls, the service's own questions and the marker went on the line.
@@ -392,9 +585,25 @@ void TestService::refusedPayloads()
                                QStringLiteral("* 0 IR 035"), QLatin1String(kMenuFrame)};
     for (const QString &frame : frames())
         QVERIFY2(allowed.contains(frame), qPrintable(frame));
-    QCOMPARE(serviceLog().count(QLatin1String("Ignored a command")), 1);
+    QCOMPARE(serviceLog().count(QLatin1String("Ignored a command")), arrives ? 1 : 0);
     QVERIFY(!serviceLog().contains(QLatin1String("pppppppp")));
     QCOMPARE(service->state(), QProcess::Running);
+    QVERIFY2(peakMemory(service->processId()) - peakBefore < kMemoryGrowthBound,
+             qPrintable(
+                 QStringLiteral("%1 kB more").arg(peakMemory(service->processId()) - peakBefore)));
+    // The marker's result comes after that of the payload, if any.
+    QTRY_VERIFY_WITH_TIMEOUT(watch->last(topic("result")).contains("\"command\":\"menu\""),
+                             kStartWait);
+    int refused = 0;
+    for (const QByteArray &result : watch->payloads(topic("result"))) {
+        const QJsonObject object = jsonOf(result);
+        if (object.value("status") == "unknown-command") {
+            ++refused;
+            QCOMPARE(object.value("size").toInt(-1), int(payload.size()));
+            QVERIFY(!object.contains("command"));
+        }
+    }
+    QCOMPARE(refused, arrives ? 1 : 0);
 }
 
 void TestService::floodIsBounded()
@@ -409,6 +618,145 @@ void TestService::floodIsBounded()
     QVERIFY2(run > 0 && run < kFloodSize / 2, qPrintable(QString::number(run)));
     QCOMPARE(serviceLog().count(QLatin1String("Command menu from the broker")), run);
     QCOMPARE(serviceLog().count(QLatin1String("Too many commands at once")), 1);
+    // Every one of them has its result: run, or dropped.
+    const auto results = [this](const char *status) {
+        const QList<QByteArray> all = watch->payloads(topic("result"));
+        return std::count_if(all.cbegin(), all.cend(), [status](const QByteArray &result) {
+            const QJsonObject object = jsonOf(result);
+            return object.value("command") == "menu" && object.value("status") == status;
+        });
+    };
+    QTRY_COMPARE(results("dropped"), kFloodSize - run);
+    QVERIFY(results("dropped") + results("not-available") == kFloodSize);
+}
+
+void TestService::ignoredFloodLogsOncePerMinute_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<bool>("retain");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("not command names")
+        << QByteArray("POWER-ON") << false << "Ignored a command that is not a command name"
+        << QStringLiteral("Ignored %1 more commands that are not command names in the last minute")
+               .arg(kBadFloodSize - 1);
+    QTest::newRow("longer than 64 bytes")
+        << QByteArray(70, 'a') << false << "Ignored a command of more than 64 bytes"
+        << QStringLiteral("Ignored %1 more commands of more than 64 bytes in the last minute")
+               .arg(kBadFloodSize - 1);
+    QTest::newRow("retained") << QByteArray("power-on") << true << "Ignored a retained command"
+                              << QStringLiteral("Ignored %1 more retained commands in the last "
+                                                "minute")
+                                     .arg(kBadFloodSize - 1);
+}
+
+void TestService::ignoredFloodLogsOncePerMinute()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(bool, retain);
+    QFETCH(QString, first);
+    QFETCH(QString, summary);
+    QVERIFY(startBroker());
+    QVERIFY(startService());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("off"), kStartWait);
+    QVERIFY(MqttWatch::publishLines(*broker, topic("command"),
+                                    QList<QByteArray>(kBadFloodSize, payload), retain));
+    QTRY_VERIFY_WITH_TIMEOUT(markerArrived("ok", kOkFrame), kStartWait);
+    QCOMPARE(serviceLog().count(QLatin1String("Ignored")), 1);
+    QCOMPARE(serviceLog().count(first), 1);
+    // The count is told at the end of the minute, or at the end of the service.
+    QSignalSpy finished(service.get(), &QProcess::finished);
+    ::kill(pid_t(service->processId()), SIGTERM);
+    QVERIFY(finished.wait());
+    QVERIFY2(serviceLog().contains(summary), qPrintable(serviceLog()));
+    QCOMPARE(serviceLog().count(QLatin1String("Ignored")), 2);
+}
+
+void TestService::results_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("done") << QByteArray("power-on") << "done"
+                          << ""
+                          << ""
+                          << "Command power-on from the broker: done";
+    QTest::newRow("an answer") << QByteArray("lamp-time") << "done"
+                               << ""
+                               << "1234"
+                               << "Command lamp-time from the broker: Lamp hours: 1234";
+    QTest::newRow("refused by the projector")
+        << QByteArray("hdmi") << "not-available"
+        << "Command not available at the moment."
+        << ""
+        << "Command hdmi from the broker: Command not available at the moment.";
+    QTest::newRow("errors, which a serial projector does not tell")
+        << QByteArray("errors") << "not-available"
+        << "Command not available at the moment."
+        << ""
+        << "Command errors from the broker: Command not available at the moment.";
+    QTest::newRow("an unknown name") << QByteArray("blah") << "unknown-command"
+                                     << "not a command name of lumivox --list"
+                                     << ""
+                                     << "Ignored a command that is not a command name ('blah')";
+    QTest::newRow("bytes, not a name") << QByteArray("\xff\x01") << "unknown-command"
+                                       << "not a command name of lumivox --list"
+                                       << ""
+                                       << "Ignored a command that is not a command name (2 bytes)";
+}
+
+void TestService::results()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, status);
+    QFETCH(QString, reason);
+    QFETCH(QString, answer);
+    QFETCH(QString, logged);
+    QVERIFY(startBroker());
+    QVERIFY(startService());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("power")), QByteArray("off"), kStartWait);
+    QVERIFY(MqttWatch::publish(*broker, topic("command"), payload));
+    QTRY_VERIFY(!watch->payloads(topic("result")).isEmpty());
+    const QList<MqttWatch::Message> &messages = watch->messages();
+    const auto result = std::find_if(messages.cbegin(), messages.cend(), [](const auto &message) {
+        return message.topic == topic("result");
+    });
+    QVERIFY(!result->retained);
+    const QJsonObject object = jsonOf(result->payload);
+    if (payload.startsWith('\xff'))
+        QCOMPARE(object.value("size").toInt(), int(payload.size()));
+    else
+        QCOMPARE(object.value("command").toString(), QString::fromLatin1(payload));
+    QCOMPARE(object.value("status").toString(), status);
+    QCOMPARE(object.value("reason").toString(), reason);
+    QCOMPARE(object.value("answer").toString(), answer);
+    QVERIFY2(serviceLog().contains(logged), qPrintable(serviceLog()));
+}
+
+void TestService::idTakenByAnotherService()
+{
+    QVERIFY(startBroker());
+    QVERIFY(startService());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("availability")), QByteArray("online"), kStartWait);
+    QByteArray otherOutput;
+    const std::unique_ptr<QProcess> other
+        = serviceProcess({"--serve", "--mqtt", broker->url(), "--port",
+                          runtime.filePath("no-such-port"), "--id", kId},
+                         &otherOutput);
+    QSignalSpy otherFinished(other.get(), &QProcess::finished);
+    QVERIFY(otherFinished.wait(kStartWait));
+    QCOMPARE(other->exitCode(), kIdTakenStatus);
+    QVERIFY2(otherOutput.contains("Another service serves test-room on the broker"),
+             otherOutput.constData());
+    // The first serves on, undisturbed: one connection each, never "offline".
+    QCOMPARE(service->state(), QProcess::Running);
+    QCOMPARE(broker->connectionsOf(QStringLiteral("lumivox-test-room-")), 2);
+    QVERIFY(MqttWatch::publish(*broker, topic("command"), "power-on"));
+    QTRY_VERIFY(sawFrame(kPowerOnFrame));
+    QVERIFY(!watch->payloads(topic("availability")).contains("offline"));
+    QCOMPARE(broker->connectionsOf(QStringLiteral("lumivox-test-room-")), 2);
 }
 
 void TestService::commandLineGoesThroughTheService()

@@ -6,7 +6,7 @@ LUMIVOX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 LUMIVOX_BUILD=${LUMIVOX_BUILD:-$LUMIVOX_ROOT/build}
 
 lumivox_build_packages=(qt6-base-dev qt6-tools-dev qt6-tools-dev-tools
-    qt6-l10n-tools libgl-dev cmake g++ ninja-build libmosquitto-dev)
+    qt6-l10n-tools libgl-dev cmake g++ ninja-build libmosquitto-dev libssl-dev)
 
 # Installs those of the given packages that are not installed yet, as root or through sudo.
 lumivox_require_packages() {

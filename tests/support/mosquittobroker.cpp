@@ -27,7 +27,26 @@ MosquittoBroker::~MosquittoBroker()
 
 QString MosquittoBroker::url() const
 {
-    return QStringLiteral("mqtt://127.0.0.1:%1").arg(listenPort);
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(certificate.isEmpty() ? QStringLiteral("mqtt") : QStringLiteral("mqtts"))
+        .arg(listenPort);
+}
+
+void MosquittoBroker::setTls(const QString &certificateFile, const QString &keyFile)
+{
+    certificate = certificateFile;
+    key = keyFile;
+}
+
+QString MosquittoBroker::log()
+{
+    QFile file(dir.filePath(QStringLiteral("mosquitto.log")));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+int MosquittoBroker::connectionsOf(const QString &clientId)
+{
+    return int(log().count(QStringLiteral(" as %1").arg(clientId)));
 }
 
 bool MosquittoBroker::start()
@@ -45,10 +64,18 @@ bool MosquittoBroker::start()
     file.write(QStringLiteral("listener %1 127.0.0.1\n"
                               "allow_anonymous true\n"
                               "persistence false\n"
-                              "log_dest stdout\n")
+                              "log_dest stdout\n"
+                              // Written at once, unlike standard output into a pipe.
+                              "log_dest file %2\n"
+                              // Run as root, it stays root: the key is the test's.
+                              "user root\n")
                    .arg(listenPort)
+                   .arg(dir.filePath(QStringLiteral("mosquitto.log")))
                    .toUtf8());
+    if (!certificate.isEmpty())
+        file.write(QStringLiteral("certfile %1\nkeyfile %2\n").arg(certificate, key).toUtf8());
     file.close();
+    QFile::remove(dir.filePath(QStringLiteral("mosquitto.log")));
     process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config});
     if (!process.waitForStarted()) {
         error = QStringLiteral("mosquitto: ") + process.errorString();

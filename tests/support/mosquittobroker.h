@@ -16,6 +16,8 @@ public:
     MosquittoBroker();
     ~MosquittoBroker();
 
+    // Listens with TLS (mqtts://) with this certificate and key (PEM) from the next start.
+    void setTls(const QString &certificateFile, const QString &keyFile);
     // Starts it and waits until it takes connections; false with the reason.
     bool start();
     // Ends it (SIGTERM, then SIGKILL) and waits for it.
@@ -23,8 +25,14 @@ public:
     QString errorString() const { return error; }
     quint16 port() const { return listenPort; }
     QString url() const;
+    // What it logged since its start: its connections, its clients' client ids ...
+    QString log();
+    // How many times a client connected with a client id that begins so since the start.
+    int connectionsOf(const QString &clientId);
 
 private:
+    QString certificate;
+    QString key;
     QTemporaryDir dir;
     quint16 listenPort = 0;
     QProcess process;

@@ -116,15 +116,16 @@ bool MqttWatch::publish(const MosquittoBroker &broker, const QString &topic,
 }
 
 bool MqttWatch::publishLines(const MosquittoBroker &broker, const QString &topic,
-                             const QList<QByteArray> &lines)
+                             const QList<QByteArray> &lines, bool retain)
 {
     QByteArray input;
     for (const QByteArray &line : lines)
         input += line + '\n';
-    return runPublisher(broker.port(),
-                        {QStringLiteral("-t"), topic, QStringLiteral("-q"), QStringLiteral("1"),
-                         QStringLiteral("-l")},
-                        input);
+    QStringList options {QStringLiteral("-t"), topic, QStringLiteral("-q"), QStringLiteral("1"),
+                         QStringLiteral("-l")};
+    if (retain)
+        options << QStringLiteral("-r");
+    return runPublisher(broker.port(), options, input);
 }
 
 } // namespace testsupport

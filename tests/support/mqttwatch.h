@@ -43,7 +43,7 @@ public:
                         const QByteArray &payload, bool retain = false);
     // Publishes every line as a message of its own, all on one connection.
     static bool publishLines(const MosquittoBroker &broker, const QString &topic,
-                             const QList<QByteArray> &lines);
+                             const QList<QByteArray> &lines, bool retain = false);
 
 private:
     void readLines();
