@@ -1,19 +1,20 @@
-#include "commandline.h"
+#include "app/commandline.h"
 
-#include "channelclient.h"
-#include "channelname.h"
-#include "console.h"
-#include "pjlink.h"
-#include "portdevice.h"
-#include "portname.h"
-#include "portopener.h"
-#include "projectorrequest.h"
-#include "projectorsession.h"
-#include "protocol.h"
-#include "resultjson.h"
-#include "scriptedrequest.h"
-#include "secretfile.h"
-#include "serviceprogram.h"
+#include "app/serviceoptions.h"
+#include "app/serviceprogram.h"
+#include "channel/channelclient.h"
+#include "channel/channelname.h"
+#include "link/pjlink.h"
+#include "link/portdevice.h"
+#include "link/portname.h"
+#include "link/portopener.h"
+#include "link/protocol.h"
+#include "platform/console.h"
+#include "platform/secretfile.h"
+#include "session/projectorrequest.h"
+#include "session/projectorsession.h"
+#include "session/resultjson.h"
+#include "session/scriptedrequest.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -396,7 +397,7 @@ int runCommandLine(int argc, char *argv[])
         if (!refusal.isEmpty())
             return usageError(output, refusedPortText(portName, refusal));
         QString problem;
-        const int status = runService(parser, portName, password, &problem);
+        const int status = runService(argv, parser, portName, password, &problem);
         if (!problem.isEmpty())
             return usageError(output, problem);
         return output.finish(status);

@@ -1,5 +1,5 @@
-#include "commandline.h"
-#include "windowprogram.h"
+#include "app/commandline.h"
+#include "app/windowprogram.h"
 
 int main(int argc, char *argv[])
 {

@@ -1,16 +1,17 @@
-#include "serviceprogram.h"
+#include "app/serviceprogram.h"
 
-#include "channelclient.h"
-#include "channelname.h"
-#include "localchannel.h"
-#include "mqttclient.h"
-#include "mqtttopics.h"
-#include "portopener.h"
-#include "projectorservice.h"
-#include "projectorsession.h"
-#include "resultjson.h"
-#include "secretfile.h"
-#include "terminationsignals.h"
+#include "app/serviceoptions.h"
+#include "channel/channelclient.h"
+#include "channel/channelname.h"
+#include "channel/localchannel.h"
+#include "link/portopener.h"
+#include "platform/secretfile.h"
+#include "platform/terminationsignals.h"
+#include "service/mqttclient.h"
+#include "service/mqtttopics.h"
+#include "service/projectorservice.h"
+#include "session/projectorsession.h"
+#include "session/resultjson.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -25,6 +26,8 @@
 #include <optional>
 
 namespace {
+using namespace serviceoption;
+
 constexpr int kTickInterval = 100; // ms, as the window's ticks
 constexpr int kHolderWait = 2000; // ms for a program that holds the port to say so
 constexpr quint16 kMqttPort = 1883;
@@ -32,16 +35,6 @@ constexpr quint16 kMqttsPort = 8883;
 constexpr qint64 kMaxPasswordFile = 4096; // bytes: a password, not a document
 constexpr int kMaxPrefixLength = 128;
 constexpr int kHex = 16;
-constexpr char kPasswordVariable[] = "LUMIVOX_MQTT_PASSWORD";
-
-const char kServe[] = "serve";
-const char kMqtt[] = "mqtt";
-const char kId[] = "id";
-const char kUser[] = "mqtt-user";
-const char kPasswordFile[] = "mqtt-password-file";
-const char kCa[] = "mqtt-ca";
-const char kPrefix[] = "mqtt-discovery-prefix";
-const char kNoDiscovery[] = "no-discovery";
 
 void say(const QString &line)
 {
@@ -92,65 +85,7 @@ bool isValidPrefix(const QString &prefix)
 }
 } // namespace
 
-QList<QCommandLineOption> serviceOptions()
-{
-    return {
-        QCommandLineOption(QLatin1String(kServe),
-                           QStringLiteral("Runs as a service: holds the port, publishes its "
-                                          "state on the MQTT broker of --mqtt and takes "
-                                          "commands from there, until it is stopped.")),
-        QCommandLineOption(QLatin1String(kMqtt),
-                           QStringLiteral("The broker: mqtt://HOST[:1883] or "
-                                          "mqtts://HOST[:8883]."),
-                           QStringLiteral("url")),
-        QCommandLineOption(QLatin1String(kId),
-                           QStringLiteral("The projector's id in the topics lumivox/ID/... "
-                                          "(letters a-z, digits, _ and -; default: the host "
-                                          "name)."),
-                           QStringLiteral("id")),
-        QCommandLineOption(QLatin1String(kUser),
-                           QStringLiteral("The broker's user name; the password comes from "
-                                          "%1 or --mqtt-password-file.")
-                               .arg(QLatin1String(kPasswordVariable)),
-                           QStringLiteral("name")),
-        QCommandLineOption(QLatin1String(kPasswordFile),
-                           QStringLiteral("A file whose first line is the broker's password."),
-                           QStringLiteral("file")),
-        QCommandLineOption(QLatin1String(kCa),
-                           QStringLiteral("Certificates (PEM) that the mqtts:// broker's must "
-                                          "lead to, instead of the system's."),
-                           QStringLiteral("file")),
-        QCommandLineOption(QLatin1String(kPrefix),
-                           QStringLiteral("The Home Assistant discovery prefix (default "
-                                          "homeassistant)."),
-                           QStringLiteral("prefix")),
-        QCommandLineOption(QLatin1String(kNoDiscovery),
-                           QStringLiteral("Publishes no Home Assistant discovery.")),
-    };
-}
-
-const QList<const char *> &serviceOptionNames()
-{
-    static const QList<const char *> names {"--serve",
-                                            "--mqtt",
-                                            "--id",
-                                            "--mqtt-user",
-                                            "--mqtt-password-file",
-                                            "--mqtt-ca",
-                                            "--mqtt-discovery-prefix",
-                                            "--no-discovery"};
-    return names;
-}
-
-bool wantsService(const QCommandLineParser &parser)
-{
-    for (const char *name : {kServe, kMqtt, kId, kUser, kPasswordFile, kCa, kPrefix, kNoDiscovery})
-        if (parser.isSet(QLatin1String(name)))
-            return true;
-    return false;
-}
-
-int runService(const QCommandLineParser &parser, const QString &portName,
+int runService(char *[], const QCommandLineParser &parser, const QString &portName,
                const QString &projectorPassword, QString *usage)
 {
     if (!parser.isSet(QLatin1String(kServe))) {

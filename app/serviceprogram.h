@@ -1,8 +1,6 @@
 #ifndef SERVICEPROGRAM_H
 #define SERVICEPROGRAM_H
 
-#include <QCommandLineOption>
-#include <QList>
 #include <QString>
 
 class QCommandLineParser;
@@ -11,17 +9,11 @@ class QCommandLineParser;
 // an MQTT broker and its commands taken from there, and the local channel served as a
 // window serves it. Runs until SIGTERM, SIGINT or SIGHUP, then says "offline" and ends.
 
-// The service's options (--serve, --mqtt, --id ...), for the command line's parser.
-QList<QCommandLineOption> serviceOptions();
-// The option names of the service, for recognising a command line that wants it.
-const QList<const char *> &serviceOptionNames();
-// True when any of the service's options is set.
-bool wantsService(const QCommandLineParser &parser);
-
 // Runs the service on `portName` with the parsed options (and a PJLink projector's
 // password, if one is given); returns the exit status. A mistake on the command line
-// returns before anything starts, with the message.
-int runService(const QCommandLineParser &parser, const QString &portName,
+// returns before anything starts, with the message. Where the service is a program of its
+// own, this process becomes that program, with the arguments `argv` it was started with.
+int runService(char *argv[], const QCommandLineParser &parser, const QString &portName,
                const QString &projectorPassword, QString *usage);
 
 #endif // SERVICEPROGRAM_H

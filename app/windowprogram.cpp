@@ -1,10 +1,10 @@
-#include "windowprogram.h"
+#include "app/windowprogram.h"
 
-#include "catalogue.h"
-#include "localchannel.h"
-#include "lumivox.h"
-#include "portholder.h"
-#include "terminationsignals.h"
+#include "channel/localchannel.h"
+#include "channel/portholder.h"
+#include "platform/terminationsignals.h"
+#include "ui/catalogue.h"
+#include "ui/lumivox.h"
 
 #include <QApplication>
 #include <QTranslator>

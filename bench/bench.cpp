@@ -2,9 +2,9 @@
 // first painted frame, resident memory after start-up, the cost of a tick and of a
 // command, and CPU time while idle. Prints medians and ratios; judges nothing.
 
-#include "lumivox.h"
-#include "serialport.h"
-#include "tickwatch.h"
+#include "link/serialport.h"
+#include "probe/tickwatch.h"
+#include "ui/lumivox.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -6,7 +6,7 @@
 
 #include "benchwait.h"
 #include "fakeprojector.h"
-#include "mqttclient.h"
+#include "service/mqttclient.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

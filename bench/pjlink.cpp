@@ -4,8 +4,8 @@
 // minute against one that keeps them open. Prints figures; judges nothing.
 
 #include "benchwait.h"
-#include "lumivox.h"
 #include "pjlinksimulator.h"
+#include "ui/lumivox.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

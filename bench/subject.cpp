@@ -1,8 +1,8 @@
 // The program's start-up exactly as app/main.cpp runs it, reporting its first frame.
 
+#include "app/windowprogram.h"
 #include "firstframe.h"
-#include "lumivox.h"
-#include "windowprogram.h"
+#include "ui/lumivox.h"
 
 int main(int argc, char *argv[])
 {

@@ -1,8 +1,8 @@
 // The window program exactly as app/main.cpp runs it, on the port named in
 // LUMIVOX_BENCH_PORT, for comparing its idle cost in contact with the service's.
 
-#include "lumivox.h"
-#include "windowprogram.h"
+#include "app/windowprogram.h"
+#include "ui/lumivox.h"
 
 int main(int argc, char *argv[])
 {

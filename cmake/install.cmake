@@ -6,12 +6,19 @@ include(GNUInstallDirs)
 # The programs use only the system's libraries, so the installed copies need no run
 # path (the one the Qt project setup adds points at a lib/ we do not ship).
 set(lumivox_programs lumivox)
+if(TARGET lumivox-serve)
+    list(APPEND lumivox_programs lumivox-serve)
+endif()
 if(TARGET lumivox-projector-sim)
     list(APPEND lumivox_programs lumivox-projector-sim)
 endif()
 set_target_properties(${lumivox_programs} PROPERTIES INSTALL_RPATH "")
 
 install(TARGETS lumivox RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The service's program, which `lumivox --serve` becomes.
+if(TARGET lumivox-serve)
+    install(TARGETS lumivox-serve RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 # The simulator is optional: install it only in trees that build it.
 if(TARGET lumivox-projector-sim)
     install(TARGETS lumivox-projector-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

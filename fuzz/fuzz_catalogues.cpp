@@ -5,7 +5,7 @@
 // not built with the sanitizers, so the bytes it reads end right at a page it may not
 // touch: a read past the end crashes at once.
 
-#include "catalogue.h"
+#include "ui/catalogue.h"
 
 #include <QFile>
 #include <QTranslator>

@@ -3,8 +3,8 @@
 // to send next. Bytes below 0x20 at the start of a line also ask for a command, so that
 // replies meet requests of every kind.
 
-#include "pjlink.h"
-#include "pjlinkprojector.h"
+#include "link/pjlink.h"
+#include "session/pjlinkprojector.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -2,8 +2,8 @@
 // byte framing into lines, the reply grammar, the resolution decoding and the log
 // texts of the main window. The first byte chooses whether "Debug" is ticked.
 
-#include "lumivox.h"
-#include "protocol.h"
+#include "link/protocol.h"
+#include "ui/lumivox.h"
 
 #include <QApplication>
 #include <QTextDocument>

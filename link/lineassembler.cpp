@@ -1,6 +1,6 @@
-#include "lineassembler.h"
+#include "link/lineassembler.h"
 
-#include "protocol.h"
+#include "link/protocol.h"
 
 #include <utility>
 

@@ -2,10 +2,10 @@
 // the serial port's 1024 bytes and its overflow rule: what does not fit is lost, so a
 // flood leaves no backlog behind it.
 
-#include "networkport.h"
+#include "link/networkport.h"
 
-#include "hostlookup.h"
-#include "rfc2217session.h"
+#include "link/rfc2217session.h"
+#include "platform/hostlookup.h"
 
 #include <QTcpSocket>
 

@@ -1,8 +1,8 @@
 #ifndef NETWORKPORT_H
 #define NETWORKPORT_H
 
-#include "portdevice.h"
-#include "portname.h"
+#include "link/portdevice.h"
+#include "link/portname.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

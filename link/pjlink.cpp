@@ -1,4 +1,4 @@
-#include "pjlink.h"
+#include "link/pjlink.h"
 
 #include <QCryptographicHash>
 #include <QStringDecoder>

@@ -1,7 +1,7 @@
 #ifndef PJLINK_H
 #define PJLINK_H
 
-#include "protocol.h"
+#include "link/protocol.h"
 
 #include <QByteArray>
 #include <QHash>

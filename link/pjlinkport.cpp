@@ -1,9 +1,9 @@
 // PJLink's connections over the bridges' raw TCP transport (NetworkPort): its lookup,
 // its deadline and its bounded queues are the same here.
 
-#include "pjlinkport.h"
+#include "link/pjlinkport.h"
 
-#include "pjlink.h"
+#include "link/pjlink.h"
 
 #include <algorithm>
 

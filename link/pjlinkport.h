@@ -1,9 +1,9 @@
 #ifndef PJLINKPORT_H
 #define PJLINKPORT_H
 
-#include "networkport.h"
-#include "portdevice.h"
-#include "portname.h"
+#include "link/networkport.h"
+#include "link/portdevice.h"
+#include "link/portname.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

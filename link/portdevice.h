@@ -1,7 +1,7 @@
 #ifndef PORTDEVICE_H
 #define PORTDEVICE_H
 
-#include "portwatch.h"
+#include "link/portwatch.h"
 
 #include <QString>
 #include <QtGlobal>

@@ -1,4 +1,4 @@
-#include "portname.h"
+#include "link/portname.h"
 
 #include <QFile>
 

@@ -1,8 +1,8 @@
 // The serial ports of a Linux machine, as the kernel lists them: nothing is opened.
 
-#include "portnames_unix.h"
-#include "portnames.h"
-#include "portrules.h"
+#include "link/portnames_unix.h"
+#include "link/portnames.h"
+#include "link/portrules.h"
 
 #include <QDir>
 #include <QFile>

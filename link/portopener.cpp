@@ -1,9 +1,9 @@
-#include "portopener.h"
+#include "link/portopener.h"
 
-#include "networkport.h"
-#include "pjlinkport.h"
-#include "portname.h"
-#include "serialport.h"
+#include "link/networkport.h"
+#include "link/pjlinkport.h"
+#include "link/portname.h"
+#include "link/serialport.h"
 
 namespace {
 const char kControlCharacter[] = "The port name holds a control character";

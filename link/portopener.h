@@ -1,7 +1,7 @@
 #ifndef PORTOPENER_H
 #define PORTOPENER_H
 
-#include "portdevice.h"
+#include "link/portdevice.h"
 
 #include <QString>
 

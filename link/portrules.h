@@ -1,7 +1,7 @@
 #ifndef PORTRULES_H
 #define PORTRULES_H
 
-#include "portwatch.h"
+#include "link/portwatch.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "portrules.h"
+#include "link/portrules.h"
 
 #include <QDir>
 #include <QFile>

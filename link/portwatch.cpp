@@ -1,4 +1,4 @@
-#include "portwatch.h"
+#include "link/portwatch.h"
 
 #include <utility>
 

@@ -1,6 +1,6 @@
-#include "rfc2217session.h"
+#include "link/rfc2217session.h"
 
-#include "protocol.h"
+#include "link/protocol.h"
 
 #include <iterator>
 

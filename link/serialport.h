@@ -1,8 +1,8 @@
 #ifndef SERIALPORT_H
 #define SERIALPORT_H
 
-#include "portdevice.h"
-#include "portwatch.h"
+#include "link/portdevice.h"
+#include "link/portwatch.h"
 
 #include <QString>
 #include <QtGlobal>

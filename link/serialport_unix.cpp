@@ -2,9 +2,9 @@
 // own, so the input queue is the link's: what does not fit is dropped, as a full driver
 // drops it, and a flood cannot leave more than 1024 bytes behind it.
 
-#include "portname.h"
-#include "portrules.h"
-#include "serialport.h"
+#include "link/portname.h"
+#include "link/portrules.h"
+#include "link/serialport.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

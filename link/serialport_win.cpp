@@ -1,8 +1,8 @@
 // The serial port on Windows: the Win32 serial calls. The driver keeps the 1024-byte
 // queues and does the waiting; reads hand out what it holds.
 
-#include "portnames.h"
-#include "serialport.h"
+#include "link/portnames.h"
+#include "link/serialport.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "pjlinkprojector.h"
+#include "session/pjlinkprojector.h"
 
 #include <algorithm>
 

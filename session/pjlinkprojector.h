@@ -1,8 +1,8 @@
 #ifndef PJLINKPROJECTOR_H
 #define PJLINKPROJECTOR_H
 
-#include "pjlink.h"
-#include "protocol.h"
+#include "link/pjlink.h"
+#include "link/protocol.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
-#include "projectorrequest.h"
+#include "session/projectorrequest.h"
 
-#include "portopener.h"
-#include "protocol.h"
+#include "link/portopener.h"
+#include "link/protocol.h"
 
 #include <QJsonArray>
 

@@ -1,7 +1,7 @@
 #ifndef PROJECTORREQUEST_H
 #define PROJECTORREQUEST_H
 
-#include "scriptedrequest.h"
+#include "session/scriptedrequest.h"
 
 #include <QJsonObject>
 #include <QList>

@@ -1,9 +1,9 @@
-#include "projectorsession.h"
+#include "session/projectorsession.h"
 
-#include "portdevice.h"
-#include "portname.h"
-#include "portopener.h"
-#include "scriptedrequest.h"
+#include "link/portdevice.h"
+#include "link/portname.h"
+#include "link/portopener.h"
+#include "session/scriptedrequest.h"
 
 #include <QCoreApplication>
 

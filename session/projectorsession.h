@@ -1,11 +1,11 @@
 #ifndef PROJECTORSESSION_H
 #define PROJECTORSESSION_H
 
-#include "lineassembler.h"
-#include "pjlinkprojector.h"
-#include "portdevice.h"
-#include "portwatch.h"
-#include "protocol.h"
+#include "link/lineassembler.h"
+#include "link/portdevice.h"
+#include "link/portwatch.h"
+#include "link/protocol.h"
+#include "session/pjlinkprojector.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "scriptedrequest.h"
+#include "session/scriptedrequest.h"
 
 namespace {
 const char kStatusStep[] = "status";

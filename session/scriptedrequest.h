@@ -1,7 +1,7 @@
 #ifndef SCRIPTEDREQUEST_H
 #define SCRIPTEDREQUEST_H
 
-#include "protocol.h"
+#include "link/protocol.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

@@ -3,10 +3,10 @@
 // of sockets; and the command line under a resolver that never answers.
 
 #include "commandlinerun.h"
-#include "networkport.h"
-#include "projectorsession.h"
-#include "rfc2217session.h"
+#include "link/networkport.h"
+#include "link/rfc2217session.h"
 #include "sanitizer.h"
+#include "session/projectorsession.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

@@ -2,8 +2,8 @@
 // damaged ones are refused, whichever part is damaged; and whatever single byte of a
 // catalogue is changed, the result is refused or the translator reads it safely.
 
-#include "catalogue.h"
 #include "translation.h"
+#include "ui/catalogue.h"
 
 #include <QDir>
 #include <QFile>

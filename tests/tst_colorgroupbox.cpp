@@ -1,6 +1,6 @@
 // The status panel: where its fill lies, in which colour, and when a new colour shows.
 
-#include "colorgroupbox.h"
+#include "ui/colorgroupbox.h"
 
 #include <QImage>
 #include <QPaintEvent>

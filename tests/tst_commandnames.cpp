@@ -3,8 +3,8 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
-#include "lumivox.h"
-#include "protocol.h"
+#include "link/protocol.h"
+#include "ui/lumivox.h"
 #include "windowprobe.h"
 #include "wireframes.h"
 

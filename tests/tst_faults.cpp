@@ -4,10 +4,10 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
-#include "lumivox.h"
-#include "protocol.h"
-#include "settings.h"
+#include "link/protocol.h"
 #include "settingsdriver.h"
+#include "ui/lumivox.h"
+#include "ui/settings.h"
 #include "windowprobe.h"
 #include "wireframes.h"
 

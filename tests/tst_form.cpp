@@ -2,8 +2,8 @@
 // focus policy, sizes, texts and images, built on a plain QMainWindow so that nothing but
 // the form itself is looked at.
 
-#include "colorgroupbox.h"
-#include "lumivox.h" // brings the form class
+#include "ui/colorgroupbox.h"
+#include "ui/lumivox.h" // brings the form class
 
 #include <QBoxLayout>
 #include <QGridLayout>

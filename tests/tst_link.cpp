@@ -3,9 +3,9 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
-#include "lumivox.h"
-#include "panelcolors.h"
-#include "protocol.h"
+#include "link/protocol.h"
+#include "ui/lumivox.h"
+#include "ui/panelcolors.h"
 #include "windowprobe.h"
 #include "wireframes.h"
 

@@ -3,16 +3,16 @@
 // nothing, and a second window does not take the channel over.
 
 #include "boxanswerer.h"
-#include "channelname.h"
+#include "channel/channelname.h"
+#include "channel/localchannel.h"
 #include "commandlinerun.h"
 #include "fakeprojector.h"
-#include "localchannel.h"
-#include "lumivox.h"
-#include "portdevice.h"
-#include "portopener.h"
-#include "scriptedrequest.h"
+#include "link/portdevice.h"
+#include "link/portopener.h"
+#include "probe/tickwatch.h"
+#include "session/scriptedrequest.h"
 #include "simulator.h"
-#include "tickwatch.h"
+#include "ui/lumivox.h"
 #include "windowprobe.h"
 #include "wireframes.h"
 

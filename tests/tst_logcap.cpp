@@ -1,4 +1,4 @@
-#include "lumivox.h"
+#include "ui/lumivox.h"
 
 #include <QTextBlock>
 #include <QtTest>

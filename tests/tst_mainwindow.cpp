@@ -2,7 +2,7 @@
 // panel toggle and the window height it asks for, clearing the log, the About box and what
 // start-up writes into the log. No port is opened: "COM1" does not exist here.
 
-#include "lumivox.h"
+#include "ui/lumivox.h"
 
 #include <QElapsedTimer>
 #include <QMessageBox>

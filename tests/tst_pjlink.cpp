@@ -2,10 +2,10 @@
 // what the session's PJLink side makes of a projector's replies (its inputs, its error
 // status); and the PJLink port under a flood from a peer of the test on loopback.
 
-#include "pjlink.h"
-#include "pjlinkport.h"
-#include "pjlinkprojector.h"
-#include "portopener.h"
+#include "link/pjlink.h"
+#include "link/pjlinkport.h"
+#include "link/portopener.h"
+#include "session/pjlinkprojector.h"
 
 #include <QRegularExpression>
 #include <QTcpServer>

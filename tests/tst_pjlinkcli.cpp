@@ -4,7 +4,7 @@
 
 #include "commandlinerun.h"
 #include "pjlinksimulator.h"
-#include "scriptedrequest.h"
+#include "session/scriptedrequest.h"
 #include "simulator.h"
 
 #include <QJsonArray>

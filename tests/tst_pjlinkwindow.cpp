@@ -3,15 +3,15 @@
 // projector closes, and the buttons PJLink has no meaning for.
 
 #include "boxanswerer.h"
-#include "channelname.h"
+#include "channel/channelname.h"
+#include "channel/localchannel.h"
 #include "commandlinerun.h"
 #include "fakeprojector.h"
-#include "localchannel.h"
-#include "lumivox.h"
 #include "pjlinksimulator.h"
-#include "settings.h"
+#include "probe/tickwatch.h"
 #include "settingsdriver.h"
-#include "tickwatch.h"
+#include "ui/lumivox.h"
+#include "ui/settings.h"
 #include "windowprobe.h"
 
 #include <QInputDialog>

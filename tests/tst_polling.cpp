@@ -7,9 +7,9 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
-#include "lumivox.h"
-#include "protocol.h"
-#include "serialport.h"
+#include "link/protocol.h"
+#include "link/serialport.h"
+#include "ui/lumivox.h"
 #include "windowprobe.h"
 #include "wireframes.h"
 

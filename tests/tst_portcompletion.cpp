@@ -1,8 +1,8 @@
 #include "fakesysfs.h"
-#include "portnames.h"
-#include "portnames_unix.h"
-#include "portrules.h"
-#include "settings.h"
+#include "link/portnames.h"
+#include "link/portnames_unix.h"
+#include "link/portrules.h"
+#include "ui/settings.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>

@@ -2,12 +2,12 @@
 // proposes, and how Apply, Return, Cancel, Escape and the close button leave the port.
 
 #include "fakeprojector.h"
-#include "lumivox.h"
-#include "protocol.h"
-#include "serialport.h"
-#include "settings.h"
+#include "link/protocol.h"
+#include "link/serialport.h"
 #include "settingsdriver.h"
 #include "translation.h"
+#include "ui/lumivox.h"
+#include "ui/settings.h"
 #include "windowprobe.h"
 
 #include <QLineEdit>

@@ -1,5 +1,5 @@
+#include "link/protocol.h"
 #include "projectormodel.h"
-#include "protocol.h"
 
 #include <QtTest>
 

@@ -2,9 +2,9 @@
 // framing of received bytes into lines, the reply grammar, the resolution report and
 // the port-name rules.
 
-#include "panelcolors.h"
-#include "portname.h"
-#include "protocol.h"
+#include "link/portname.h"
+#include "link/protocol.h"
+#include "ui/panelcolors.h"
 
 #include <QtTest>
 

@@ -22,8 +22,8 @@ const QString resourcePrefix = QStringLiteral(":/Lumivox/Resources/");
 
 const QStringList &imageNames()
 {
-    static const QStringList names{"proj.png", "connect.png", "disconnect.png", "up.bmp",
-                                   "down.bmp", "left.bmp",    "right.bmp"};
+    static const QStringList names {"proj.png", "connect.png", "disconnect.png", "up.bmp",
+                                    "down.bmp", "left.bmp",    "right.bmp"};
     return names;
 }
 
@@ -193,7 +193,7 @@ void tst_Resources::chevron()
             if (p == qRgb(0, 0, 0))
                 black.append(QPoint(x, y));
         }
-    QCOMPARE(colours, (QSet<QRgb>{qRgb(0, 0, 0), qRgb(255, 255, 255)}));
+    QCOMPARE(colours, (QSet<QRgb> {qRgb(0, 0, 0), qRgb(255, 255, 255)}));
     QCOMPARE(black.size(), 42);
 
     // The tip: the black pixels furthest along the pointing direction. It has to be a
@@ -209,14 +209,14 @@ void tst_Resources::chevron()
         if (QPoint::dotProduct(p, direction) != reach)
             continue;
         const double offset = QPoint::dotProduct(p, across) - centre;
-        QVERIFY2(std::abs(offset) <= 1.5,
-                 qPrintable(QStringLiteral("tip pixel (%1, %2) is off the centre line")
-                                    .arg(p.x())
-                                    .arg(p.y())));
+        QVERIFY2(
+            std::abs(offset) <= 1.5,
+            qPrintable(
+                QStringLiteral("tip pixel (%1, %2) is off the centre line").arg(p.x()).arg(p.y())));
         tipAlong = p.x() * std::abs(direction.x()) + p.y() * std::abs(direction.y());
     }
     const QPointF tip = direction.x() != 0 ? QPointF(tipAlong, centre) : QPointF(centre, tipAlong);
-    const QList<QPoint> edges{{0, -1}, {0, 1}, {-1, 0}, {1, 0}};
+    const QList<QPoint> edges {{0, -1}, {0, 1}, {-1, 0}, {1, 0}};
     QPoint nearest;
     double nearestDistance = 1e9;
     for (const QPoint &edge : edges) {

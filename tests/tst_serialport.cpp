@@ -4,10 +4,10 @@
 
 #include "fakeprojector.h"
 #include "fakesysfs.h"
-#include "lumivox.h"
-#include "portrules.h"
-#include "serialport.h"
-#include "tickwatch.h"
+#include "link/portrules.h"
+#include "link/serialport.h"
+#include "probe/tickwatch.h"
+#include "ui/lumivox.h"
 #include "windowprobe.h"
 
 #include <QDeadlineTimer>

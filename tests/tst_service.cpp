@@ -2,12 +2,12 @@
 // what Home Assistant is told, commands from the broker on the line, the broker away and
 // back, the end of the service, and everything from the broker that must change nothing.
 
+#include "channel/portholder.h"
 #include "commandlinerun.h"
-#include "lumivox.h"
 #include "mosquittobroker.h"
 #include "mqttwatch.h"
-#include "portholder.h"
 #include "settingsdriver.h"
+#include "ui/lumivox.h"
 #include "windowprobe.h"
 
 #include <QJsonArray>

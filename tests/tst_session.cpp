@@ -3,10 +3,10 @@
 // on on a device that came back under its name, and which names are the same port.
 
 #include "fakeprojector.h"
-#include "portdevice.h"
-#include "portopener.h"
-#include "projectorsession.h"
-#include "scriptedrequest.h"
+#include "link/portdevice.h"
+#include "link/portopener.h"
+#include "session/projectorsession.h"
+#include "session/scriptedrequest.h"
 #include "wireframes.h"
 
 #include <QSignalSpy>

@@ -5,10 +5,10 @@
 // and the window never freeze. The longest gap between two ticks is printed; its
 // target is the benchmark's. Runs two minutes when CI is set, about 20 s otherwise.
 
-#include "lumivox.h"
+#include "probe/tickwatch.h"
 #include "sanitizer.h"
 #include "simulator.h"
-#include "tickwatch.h"
+#include "ui/lumivox.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>

@@ -4,10 +4,10 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
-#include "lumivox.h"
+#include "link/protocol.h"
+#include "platform/terminationsignals.h"
 #include "programrun.h"
-#include "protocol.h"
-#include "terminationsignals.h"
+#include "ui/lumivox.h"
 #include "windowprobe.h"
 
 #include <QDeadlineTimer>

@@ -6,10 +6,10 @@
 // is checked too, on a virtual X display where its window title can be read from outside;
 // that part is skipped where Xvfb or xdotool is missing.
 
-#include "catalogue.h"
-#include "lumivox.h"
-#include "settings.h"
 #include "translation.h"
+#include "ui/catalogue.h"
+#include "ui/lumivox.h"
+#include "ui/settings.h"
 
 #include <QDir>
 #include <QFile>

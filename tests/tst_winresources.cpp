@@ -202,8 +202,8 @@ void tst_WinResources::initTestCase()
     const QString resources = QStringLiteral(LUMIVOX_SOURCE_DIR "/Resources");
     const QString output = workDir.filePath("lumivox.res");
     const QString rc = resources + "/lumivox.rc";
-    QStringList arguments{
-            "--input-format=rc", "-i", rc, "-O", "res", "-o", output, "-I", resources};
+    QStringList arguments {
+        "--input-format=rc", "-i", rc, "-O", "res", "-o", output, "-I", resources};
     // windres preprocesses with the cross compiler; without one the host's C preprocessor
     // does the same job, as the file includes no Windows headers.
     if (QStandardPaths::findExecutable("x86_64-w64-mingw32-gcc").isEmpty()) {
@@ -261,7 +261,7 @@ void tst_WinResources::noOtherResources()
     for (const ResourceEntry &entry : entries)
         found.append(QStringLiteral("%1/%2").arg(entry.type).arg(entry.id));
     found.sort();
-    QCOMPARE(found, (QStringList{"14/102", "16/1", "24/1", "3/1", "3/2"}));
+    QCOMPARE(found, (QStringList {"14/102", "16/1", "24/1", "3/1", "3/2"}));
 }
 
 void tst_WinResources::icon_data()

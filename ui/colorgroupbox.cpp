@@ -1,4 +1,4 @@
-#include "colorgroupbox.h"
+#include "ui/colorgroupbox.h"
 
 #include <QPainter>
 

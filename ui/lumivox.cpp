@@ -1,10 +1,10 @@
-#include "lumivox.h"
+#include "ui/lumivox.h"
 
-#include "panelcolors.h"
-#include "pjlink.h"
-#include "portdevice.h"
-#include "protocol.h"
-#include "settings.h"
+#include "link/pjlink.h"
+#include "link/portdevice.h"
+#include "link/protocol.h"
+#include "ui/panelcolors.h"
+#include "ui/settings.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

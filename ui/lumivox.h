@@ -1,7 +1,7 @@
 #ifndef LUMIVOX_H
 #define LUMIVOX_H
 
-#include "projectorsession.h"
+#include "session/projectorsession.h"
 #include "ui_lumivox.h"
 
 #include <QIcon>

@@ -1,4 +1,4 @@
-#include "settings.h"
+#include "ui/settings.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>

@@ -1,7 +1,7 @@
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
-#include "portnames.h"
+#include "link/portnames.h"
 #include "ui_settings.h"
 
 #include <QDialog>

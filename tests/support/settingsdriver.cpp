@@ -1,7 +1,7 @@
 #include "settingsdriver.h"
 
-#include "lumivox.h"
-#include "settings.h"
+#include "ui/lumivox.h"
+#include "ui/settings.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
 #include "windowprobe.h"
 
-#include "lumivox.h"
-#include "panelcolors.h"
-#include "portdevice.h"
-#include "protocol.h"
+#include "link/portdevice.h"
+#include "link/protocol.h"
+#include "ui/lumivox.h"
+#include "ui/panelcolors.h"
 
 #include <QDeadlineTimer>
 #include <QImage>

@@ -1,6 +1,6 @@
 #include "wireframes.h"
 
-#include "protocol.h"
+#include "link/protocol.h"
 
 namespace testsupport {
 

@@ -2,7 +2,7 @@
 // the state it shares with its owner: it may outlive the owner and even the toolkit's
 // teardown at the program's exit.
 
-#include "hostlookup.h"
+#include "platform/hostlookup.h"
 
 #include <cstring>
 #include <mutex>

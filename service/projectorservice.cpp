@@ -1,12 +1,12 @@
-#include "projectorservice.h"
+#include "service/projectorservice.h"
 
-#include "mqttclient.h"
-#include "mqtttopics.h"
-#include "portdevice.h"
-#include "projectorrequest.h"
-#include "protocol.h"
-#include "resultjson.h"
-#include "scriptedrequest.h"
+#include "link/portdevice.h"
+#include "link/protocol.h"
+#include "service/mqttclient.h"
+#include "service/mqtttopics.h"
+#include "session/projectorrequest.h"
+#include "session/resultjson.h"
+#include "session/scriptedrequest.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
-#include "mqtttopics.h"
+#include "service/mqtttopics.h"
 
-#include "protocol.h"
+#include "link/protocol.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

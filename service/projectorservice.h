@@ -1,7 +1,7 @@
 #ifndef PROJECTORSERVICE_H
 #define PROJECTORSERVICE_H
 
-#include "projectorsession.h"
+#include "session/projectorsession.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // The handler only writes a byte into a socket pair; the GUI thread reads it through
 // a socket notifier and does the rest, where Qt may be called.
 
-#include "terminationsignals.h"
+#include "platform/terminationsignals.h"
 
 #include <QSocketNotifier>
 

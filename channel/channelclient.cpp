@@ -1,6 +1,6 @@
-#include "channelclient.h"
+#include "channel/channelclient.h"
 
-#include "channelname.h"
+#include "channel/channelname.h"
 
 #include <QDeadlineTimer>
 #include <QJsonDocument>

@@ -2,7 +2,7 @@
 // that only that user may open (the server's access option sets its security), and whose
 // server the command line checks before it sends anything.
 
-#include "channelname.h"
+#include "channel/channelname.h"
 
 #include <QCryptographicHash>
 #include <QDir>

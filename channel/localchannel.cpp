@@ -1,12 +1,12 @@
-#include "localchannel.h"
+#include "channel/localchannel.h"
 
-#include "channelname.h"
-#include "portdevice.h"
-#include "portopener.h"
-#include "projectorrequest.h"
-#include "projectorsession.h"
-#include "resultjson.h"
-#include "scriptedrequest.h"
+#include "channel/channelname.h"
+#include "link/portdevice.h"
+#include "link/portopener.h"
+#include "session/projectorrequest.h"
+#include "session/projectorsession.h"
+#include "session/resultjson.h"
+#include "session/scriptedrequest.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 #ifndef RESULTJSON_H
 #define RESULTJSON_H
 
-#include "scriptedrequest.h"
+#include "session/scriptedrequest.h"
 
 #include <QJsonObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "catalogue.h"
+#include "ui/catalogue.h"
 
 #include <QFile>
 #include <QFileInfo>

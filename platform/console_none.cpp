@@ -1,3 +1,3 @@
-#include "console.h"
+#include "platform/console.h"
 
 void attachParentConsole() { }

@@ -1,4 +1,4 @@
-#include "secretfile.h"
+#include "platform/secretfile.h"
 
 #include <QFile>
 #include <QFileInfo>

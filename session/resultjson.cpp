@@ -1,6 +1,6 @@
-#include "resultjson.h"
+#include "session/resultjson.h"
 
-#include "pjlink.h"
+#include "link/pjlink.h"
 
 #include <QJsonArray>
 

@@ -1,6 +1,6 @@
 // The local channel on POSIX systems: a socket of mode 0600 in the runtime directory.
 
-#include "channelname.h"
+#include "channel/channelname.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "portholder.h"
+#include "channel/portholder.h"
 
-#include "channelname.h"
-#include "portopener.h"
+#include "channel/channelname.h"
+#include "link/portopener.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

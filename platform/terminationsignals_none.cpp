@@ -1,6 +1,6 @@
 // Systems without termination signals: nothing to watch, the object never fires.
 
-#include "terminationsignals.h"
+#include "platform/terminationsignals.h"
 
 struct TerminationSignals::Private
 {

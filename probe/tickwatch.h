@@ -1,7 +1,7 @@
 #ifndef TICKWATCH_H
 #define TICKWATCH_H
 
-#include "lumivox.h"
+#include "ui/lumivox.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
-#include "mqttclient.h"
+#include "service/mqttclient.h"
 
-#include "hostlookup.h"
+#include "platform/hostlookup.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "console.h"
+#include "platform/console.h"
 
 #include <cstdio>
 #include <windows.h>

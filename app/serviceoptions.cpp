@@ -1,0 +1,63 @@
+#include "app/serviceoptions.h"
+
+#include <QCommandLineParser>
+
+using namespace serviceoption;
+
+QList<QCommandLineOption> serviceOptions()
+{
+    return {
+        QCommandLineOption(QLatin1String(kServe),
+                           QStringLiteral("Runs as a service: holds the port, publishes its "
+                                          "state on the MQTT broker of --mqtt and takes "
+                                          "commands from there, until it is stopped.")),
+        QCommandLineOption(QLatin1String(kMqtt),
+                           QStringLiteral("The broker: mqtt://HOST[:1883] or "
+                                          "mqtts://HOST[:8883]."),
+                           QStringLiteral("url")),
+        QCommandLineOption(QLatin1String(kId),
+                           QStringLiteral("The projector's id in the topics lumivox/ID/... "
+                                          "(letters a-z, digits, _ and -; default: the host "
+                                          "name)."),
+                           QStringLiteral("id")),
+        QCommandLineOption(QLatin1String(kUser),
+                           QStringLiteral("The broker's user name; the password comes from "
+                                          "%1 or --mqtt-password-file.")
+                               .arg(QLatin1String(kPasswordVariable)),
+                           QStringLiteral("name")),
+        QCommandLineOption(QLatin1String(kPasswordFile),
+                           QStringLiteral("A file whose first line is the broker's password."),
+                           QStringLiteral("file")),
+        QCommandLineOption(QLatin1String(kCa),
+                           QStringLiteral("Certificates (PEM) that the mqtts:// broker's must "
+                                          "lead to, instead of the system's."),
+                           QStringLiteral("file")),
+        QCommandLineOption(QLatin1String(kPrefix),
+                           QStringLiteral("The Home Assistant discovery prefix (default "
+                                          "homeassistant)."),
+                           QStringLiteral("prefix")),
+        QCommandLineOption(QLatin1String(kNoDiscovery),
+                           QStringLiteral("Publishes no Home Assistant discovery.")),
+    };
+}
+
+const QList<const char *> &serviceOptionNames()
+{
+    static const QList<const char *> names {"--serve",
+                                            "--mqtt",
+                                            "--id",
+                                            "--mqtt-user",
+                                            "--mqtt-password-file",
+                                            "--mqtt-ca",
+                                            "--mqtt-discovery-prefix",
+                                            "--no-discovery"};
+    return names;
+}
+
+bool wantsService(const QCommandLineParser &parser)
+{
+    for (const char *name : {kServe, kMqtt, kId, kUser, kPasswordFile, kCa, kPrefix, kNoDiscovery})
+        if (parser.isSet(QLatin1String(name)))
+            return true;
+    return false;
+}
