@@ -142,7 +142,7 @@ ProjectorService::ProjectorService(ProjectorSession *session, MqttClient *client
 {
     reopenTimer.setSingleShot(true);
     reopenTimer.setInterval(kReopenInterval);
-    connect(&reopenTimer, &QTimer::timeout, this, &ProjectorService::openPort);
+    connect(&reopenTimer, &QTimer::timeout, this, &ProjectorService::openServedPort);
     claimTimer.setSingleShot(true);
     claimTimer.setInterval(kClaimWait);
     connect(&claimTimer, &QTimer::timeout, this, &ProjectorService::takeId);
@@ -179,7 +179,7 @@ void ProjectorService::serve()
     connect(client, &MqttClient::messageReceived, this, &ProjectorService::brokerMessage);
     connect(client, &MqttClient::takenOver, this, &ProjectorService::brokerTakenOver);
     connect(client, &MqttClient::finished, this, &ProjectorService::finished);
-    openPort();
+    openServedPort();
     client->connectToBroker();
     lampHoursTimer.start();
 }
@@ -197,7 +197,7 @@ void ProjectorService::leave()
                   QByteArray(mqtttopics::kOffline));
 }
 
-void ProjectorService::openPort()
+void ProjectorService::openServedPort()
 {
     if (!portWanted || session->port())
         return;
@@ -329,7 +329,7 @@ void ProjectorService::brokerTakenOver()
                      .arg(settings.id));
 }
 
-void ProjectorService::ignore(Ignored kind, const QString &line)
+void ProjectorService::logIgnored(Ignored kind, const QString &line)
 {
     Quiet &entry = quiet[int(kind)];
     if (entry.since.isValid() && !entry.since.hasExpired(kQuietInterval)) {
@@ -399,27 +399,27 @@ void ProjectorService::takeCommand(const QByteArray &payload, bool retained)
     // A retained command would run again at every start of the service.
     if (retained) {
         const QString reason = QStringLiteral("retained commands are never run");
-        ignore(Ignored::Retained,
-               QStringLiteral("Ignored a retained command (%1): %2")
-                   .arg(payload.size() > kMaxPayload
-                            ? QStringLiteral("%1 bytes").arg(payload.size())
-                            : refusedText(payload),
-                        reason));
+        logIgnored(Ignored::Retained,
+                   QStringLiteral("Ignored a retained command (%1): %2")
+                       .arg(payload.size() > kMaxPayload
+                                ? QStringLiteral("%1 bytes").arg(payload.size())
+                                : refusedText(payload),
+                            reason));
         publishResult(payload, QStringLiteral("ignored"), reason);
         return;
     }
     if (payload.size() > kMaxPayload) {
-        ignore(Ignored::TooLong,
-               QStringLiteral("Ignored a command of more than %1 bytes").arg(kMaxPayload));
+        logIgnored(Ignored::TooLong,
+                   QStringLiteral("Ignored a command of more than %1 bytes").arg(kMaxPayload));
         publishResult(payload, QStringLiteral("unknown-command"),
                       QStringLiteral("longer than %1 bytes").arg(kMaxPayload));
         return;
     }
     const QString name = QString::fromLatin1(payload);
     if (!isNameText(payload) || !ProjectorRequest::isName(name)) {
-        ignore(Ignored::NotAName,
-               QStringLiteral("Ignored a command that is not a command name (%1)")
-                   .arg(refusedText(payload)));
+        logIgnored(Ignored::NotAName,
+                   QStringLiteral("Ignored a command that is not a command name (%1)")
+                       .arg(refusedText(payload)));
         publishResult(payload, QStringLiteral("unknown-command"),
                       QStringLiteral("not a command name of lumivox --list"));
         return;
@@ -428,10 +428,10 @@ void ProjectorService::takeCommand(const QByteArray &payload, bool retained)
         return entry.fromBroker;
     };
     if (std::count_if(waiting.cbegin(), waiting.cend(), fromBroker) >= kMaxWaitingCommands) {
-        ignore(Ignored::Dropped,
-               QStringLiteral("Too many commands at once: %1 wait already, more "
-                              "are dropped")
-                   .arg(kMaxWaitingCommands));
+        logIgnored(Ignored::Dropped,
+                   QStringLiteral("Too many commands at once: %1 wait already, more "
+                                  "are dropped")
+                       .arg(kMaxWaitingCommands));
         publishResult(payload, QStringLiteral("dropped"),
                       QStringLiteral("too many commands at once"));
         return;

@@ -85,7 +85,7 @@ private:
         int more = 0; // not logged since
     };
 
-    void openPort();
+    void openServedPort();
     void portOpenDone(bool opened, const QString &reason);
     void brokerConnected();
     void brokerLost(const QString &reason, int retryMs);
@@ -93,7 +93,7 @@ private:
     void takeId();
     void instanceMessage(const QByteArray &payload);
     void giveWay();
-    void ignore(Ignored kind, const QString &line);
+    void logIgnored(Ignored kind, const QString &line);
     void sayQuieted(Ignored kind);
     void publishResult(const QByteArray &given, const QString &status, const QString &reason,
                        const QString &answer = QString());
