@@ -32,7 +32,6 @@ constexpr int kTickInterval = 100; // ms, as the window's ticks
 constexpr int kHolderWait = 2000; // ms for a program that holds the port to say so
 constexpr quint16 kMqttPort = 1883;
 constexpr quint16 kMqttsPort = 8883;
-constexpr qint64 kMaxPasswordFile = 4096; // bytes: a password, not a document
 constexpr int kMaxPrefixLength = 128;
 constexpr int kHex = 16;
 

@@ -82,7 +82,6 @@ public:
     // Whether what the action sends depends on what is being learned (the class, the
     // inputs): other actions need not wait for it.
     static bool needsLearning(const Action &action);
-    int protocolClass() const { return projectorClass; }
 
 private:
     struct Sent
