@@ -185,6 +185,8 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     }
 
     ProjectorSession session;
+    // The service's log names each answer ("Lamp hours: 1234"), never a bare value.
+    session.setAnswersLogged(false);
     if (!projectorPassword.isEmpty())
         session.setPassword(portName, projectorPassword);
     ProjectorService fleetMember(&session, &client, service);

@@ -328,13 +328,15 @@ void ProjectorSession::handleReply(const QString &line)
         emit message(translated(kNotAvailable));
         break;
     case protocol::ReplyKind::Resolution:
-        emit message(protocol::resolutionText(reply.resolution) + QLatin1Char('\r'));
+        if (answersLogged)
+            emit message(protocol::resolutionText(reply.resolution) + QLatin1Char('\r'));
         break;
     case protocol::ReplyKind::Accepted:
     case protocol::ReplyKind::ShortResolution:
         break;
     case protocol::ReplyKind::Other:
-        emit message(protocol::logLineText(line) + QLatin1Char('\r'));
+        if (answersLogged)
+            emit message(protocol::logLineText(line) + QLatin1Char('\r'));
         break;
     }
     emit replyHandled(line);

@@ -93,6 +93,10 @@ public:
     void tick();
     // Whether the tick polls the lamp state (the command line sends only what it is asked).
     void setPolling(bool on) { polling = on; }
+    // Whether a serial projector's answers (the hours, the model, a resolution report) go
+    // to the log as bare lines, as the window shows them; a caller that names each answer
+    // itself (the service) turns that off.
+    void setAnswersLogged(bool on) { answersLogged = on; }
 
     // What a reply line means: the lamp state, a log line, or nothing.
     void handleReply(const QString &line);
@@ -197,6 +201,7 @@ private:
     // Ticks since the last lamp poll; 50 makes the first tick poll at once.
     qint32 pollCount = 50;
     bool polling = true;
+    bool answersLogged = true;
     bool lampOn = false;
     Power powerState = Power::Unknown;
     // Since when a power command's outcome is awaited.

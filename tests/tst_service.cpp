@@ -733,6 +733,9 @@ void TestService::results()
     QCOMPARE(object.value("reason").toString(), reason);
     QCOMPARE(object.value("answer").toString(), answer);
     QVERIFY2(serviceLog().contains(logged), qPrintable(serviceLog()));
+    // Every answer is named: no line of the log is a bare value.
+    if (!answer.isEmpty())
+        QVERIFY2(!serviceLog().split(QLatin1Char('\n')).contains(answer), qPrintable(serviceLog()));
 }
 
 void TestService::idTakenByAnotherService()
