@@ -68,6 +68,7 @@ bool MqttClient::configure(const Settings &wanted, QString *reason)
     mosquitto_disconnect_callback_set(handle, &MqttClient::onDisconnect);
     mosquitto_message_callback_set(handle, &MqttClient::onMessage);
     mosquitto_publish_callback_set(handle, &MqttClient::onPublish);
+    mosquitto_log_callback_set(handle, &MqttClient::onLog);
     mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     // A command is a few bytes: it should not wait for more to fill a segment.
     mosquitto_int_option(handle, MOSQ_OPT_TCP_NODELAY, 1);
@@ -90,6 +91,16 @@ bool MqttClient::configure(const Settings &wanted, QString *reason)
         }
     }
     if (settings.tls) {
+#ifdef Q_OS_WIN
+        // There the library's "system's store" is only OpenSSL's default folder, never the
+        // Windows certificate store: no broker could be verified without a CA file.
+        if (settings.caFile.isEmpty()) {
+            *reason = QStringLiteral("mqtts:// on Windows needs --mqtt-ca FILE with the CA "
+                                     "certificates (PEM) of the broker's: this build cannot "
+                                     "read the Windows certificate store");
+            return false;
+        }
+#endif
         // The system's store is named by its folder where there is one: libmosquitto 2.0
         // refuses every connection after the first that trusts the system's store alone.
         if (!settings.caFile.isEmpty())
@@ -217,7 +228,7 @@ void MqttClient::dropNotifiers()
 
 void MqttClient::readable()
 {
-    mosquitto_loop_read(handle, 1);
+    readFromBroker();
     watchSocket();
 }
 
@@ -226,10 +237,19 @@ void MqttClient::writable()
     // During a TLS handshake only the read step moves it on; without one it reads
     // nothing that is not there.
     if (settings.tls)
-        mosquitto_loop_read(handle, 1);
+        readFromBroker();
     if (mosquitto_socket(handle) != kNoSocket)
         mosquitto_loop_write(handle, 1);
     watchSocket();
+}
+
+void MqttClient::readFromBroker()
+{
+    const int code = mosquitto_loop_read(handle, 1);
+    // A failed TLS handshake (an untrusted certificate, another host's) closes the socket
+    // without a word to onDisconnect(): without this it would not be tried again.
+    if (code == MOSQ_ERR_TLS && mosquitto_socket(handle) == kNoSocket && !retryTimer.isActive())
+        failed(lastFailure.isEmpty() ? errorText(code, 0) : lastFailure);
 }
 
 void MqttClient::housekeeping()
@@ -345,6 +365,14 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
     const int length = std::min(message->payloadlen, client->payloadLimit + 1);
     const QByteArray payload(static_cast<const char *>(message->payload), std::max(length, 0));
     emit client->messageReceived(QString::fromUtf8(message->topic), payload, message->retain);
+}
+
+void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    // The library says why TLS failed (OpenSSL's error) only here; the first one is kept.
+    auto *client = static_cast<MqttClient *>(self);
+    if (level == MOSQ_LOG_ERR && text && client->lastFailure.isEmpty())
+        client->lastFailure = QStringLiteral("TLS: ") + QString::fromUtf8(text);
 }
 
 void MqttClient::onPublish(mosquitto *, void *self, int messageId)

@@ -48,7 +48,8 @@ public:
     ~MqttClient() override;
 
     // Sets the connection up; false, with the reason, for settings the library refuses
-    // (TLS where it was built without, a certificate file it cannot read).
+    // (TLS where it was built without, a certificate file it cannot read; on Windows, TLS
+    // without a CA file).
     bool configure(const Settings &settings, QString *reason);
     // Connects, and keeps reconnecting until leave().
     void connectToBroker();
@@ -78,12 +79,14 @@ private:
     static void onDisconnect(mosquitto *handle, void *self, int code);
     static void onMessage(mosquitto *handle, void *self, const mosquitto_message *message);
     static void onPublish(mosquitto *handle, void *self, int messageId);
+    static void onLog(mosquitto *handle, void *self, int level, const char *text);
 
     void attempt();
     void lookUp();
     void connectTo(const QString &address);
     void failed(const QString &reason);
     void readable();
+    void readFromBroker();
     void writable();
     void housekeeping();
     void watchSocket();

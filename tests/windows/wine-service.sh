@@ -3,8 +3,10 @@
 # projector simulator, against a mosquitto on this side of Wine (loopback only). It comes
 # online with its discovery, runs power-on from the command topic through the warm-up,
 # serves the command line on its named pipe, goes on polling while the broker is away and
-# comes back online after it, refuses a TLS broker (mqtts) with the reason, and its last will says
-# offline when the process is killed. Windows has no SIGTERM: the clean "offline" of a
+# comes back online after it, and its last will says offline when the process is killed.
+# Against a TLS broker (mqtts) with the test's own CA it comes online with that CA
+# (--mqtt-ca), is refused with the reason under another CA, and without --mqtt-ca (no
+# Windows certificate store) it does not start. Windows has no SIGTERM: the clean "offline" of a
 # stopped service is the Linux tests' to show.
 # Usage: wine-service.sh PROGRAM_DIR SIMULATOR
 set -euo pipefail
@@ -21,6 +23,7 @@ simulator=$(realpath "$2")
 work=$(mktemp -d)
 pids=()
 broker_pid=
+tls_broker_pid=
 service_pid=
 
 source "$(dirname "$(realpath "$0")")/wine-common.sh"
@@ -30,6 +33,7 @@ cleanup() {
     [ -n "$service_pid" ] && kill -9 "$service_pid" 2>/dev/null || true
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
     [ -n "$broker_pid" ] && kill "$broker_pid" 2>/dev/null || true
+    [ -n "$tls_broker_pid" ] && kill "$tls_broker_pid" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
     rm -rf "$work"
 }
@@ -42,6 +46,7 @@ fail() {
 }
 
 command -v mosquitto >/dev/null || fail "mosquitto is not installed"
+command -v openssl >/dev/null || fail "openssl is not installed"
 
 # --- The projector on COM1 --------------------------------------------------------------
 "$simulator" --log --warm-up 1500 --cool-down 1500 >"$work/simulator.log" 2>&1 &
@@ -55,12 +60,15 @@ more_sent() { [ "$(sent "$1")" -gt "$2" ]; }
 
 # --- The broker and a watcher -----------------------------------------------------------
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=
-for _ in $(seq 50); do
-    candidate=$((20000 + RANDOM % 30000))
-    listening "$candidate" || { port=$candidate && break; }
-done
-[ -n "$port" ] || fail "no free port"
+free_port() {
+    local candidate
+    for _ in $(seq 50); do
+        candidate=$((20000 + RANDOM % 30000))
+        listening "$candidate" || { echo "$candidate" && return 0; }
+    done
+    return 1
+}
+port=$(free_port) || fail "no free port"
 printf 'listener %s 127.0.0.1\nallow_anonymous true\npersistence false\n' "$port" >"$work/mosquitto.conf"
 start_broker() {
     mosquitto -c "$work/mosquitto.conf" >>"$work/broker.log" 2>&1 &
@@ -82,15 +90,84 @@ is() { [ "$(last "$1")" = "$2" ]; }
 start_broker
 start_watch
 
-# --- a TLS broker (mqtts) is refused with the reason --------------------------------------
+# --- A TLS broker (mqtts) with the test's own CA ------------------------------------------
+# The CA, the broker's certificate from it for localhost and 127.0.0.1, and another CA
+# that signed nothing of the broker's.
+make_ca() {
+    printf '[req]\ndistinguished_name = dn\nprompt = no\nx509_extensions = ca\n[dn]\nCN = %s\n[ca]\nbasicConstraints = critical, CA:true\nkeyUsage = critical, keyCertSign, cRLSign\nsubjectKeyIdentifier = hash\n' \
+        "Lumivox test $1" >"$work/$1.cnf"
+    openssl req -x509 -config "$work/$1.cnf" -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 \
+        -nodes -keyout "$work/$1.key" -out "$work/$1.pem" -days 2 2>>"$work/openssl.log" \
+        || fail "openssl could not make the CA $1"
+}
+make_ca ca
+make_ca other-ca
+openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=localhost \
+    -keyout "$work/server.key" -out "$work/server.csr" 2>>"$work/openssl.log" \
+    || fail "openssl could not make the broker's key"
+printf 'basicConstraints = CA:false\nkeyUsage = critical, digitalSignature, keyAgreement\nextendedKeyUsage = serverAuth\nsubjectAltName = DNS:localhost, IP:127.0.0.1\n' \
+    >"$work/server.ext"
+openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
+    -CAcreateserial -days 2 -extfile "$work/server.ext" -out "$work/server.pem" \
+    2>>"$work/openssl.log" || fail "openssl could not sign the broker's certificate"
+# The broker reads its key after it has left root for its own user.
+chmod 755 "$work"
+chmod 644 "$work/server.key"
+
+tls_port=$(free_port) || fail "no free port"
+printf 'listener %s 127.0.0.1\ncertfile %s\nkeyfile %s\nallow_anonymous true\npersistence false\n' \
+    "$tls_port" "$work/server.pem" "$work/server.key" >"$work/mosquitto-tls.conf"
+mosquitto -c "$work/mosquitto-tls.conf" >>"$work/tls-broker.log" 2>&1 &
+tls_broker_pid=$!
+wait_for 10 listening "$tls_port" || fail "the TLS mosquitto does not listen on $tls_port"
+mosquitto_sub -h localhost -p "$tls_port" --cafile "$work/ca.pem" -v -t 'lumivox/wine-tls/#' \
+    >>"$work/tls-watch.log" 2>&1 &
+pids+=($!)
+tls_last() { grep "^lumivox/wine-tls/$1 " "$work/tls-watch.log" | tail -n 1 | cut -d' ' -f2-; }
+tls_is() { [ "$(tls_last "$1")" = "$2" ]; }
 mkdir "$work/cwd"
 cd "$work/cwd"
+tls_serve() {
+    "$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtts://localhost:$tls_port" "$@" \
+        --port COM1 --id wine-tls
+}
+stop_service() {
+    kill -9 "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+    service_pid=
+}
+
+# Without --mqtt-ca it does not start: Windows' own store is out of its reach.
 status=0
-timeout 60 "$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtts://127.0.0.1:$port" \
-    --port COM1 --id wine-room >"$work/tls.log" 2>&1 || status=$?
-[ "$status" = 64 ] && grep -q 'no TLS' "$work/tls.log" \
-    || fail "mqtts://127.0.0.1 gave status $status: $(cat "$work/tls.log")"
-echo "ok: mqtts://127.0.0.1 refused with status 64: $(tr -d '\r' <"$work/tls.log" | head -n 1)"
+timeout 60 "$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtts://localhost:$tls_port" \
+    --port COM1 --id wine-tls >"$work/tls-no-ca.log" 2>&1 || status=$?
+[ "$status" = 64 ] && grep -q -- '--mqtt-ca' "$work/tls-no-ca.log" \
+    || fail "mqtts:// without --mqtt-ca gave status $status: $(cat "$work/tls-no-ca.log")"
+echo "ok: mqtts:// without --mqtt-ca refused with status 64: $(tr -d '\r' <"$work/tls-no-ca.log" | head -n 1)"
+
+# Under a CA that did not sign the broker's certificate it never comes online, and says why.
+tls_serve --mqtt-ca "$work/other-ca.pem" >"$work/tls-other-ca.log" 2>&1 &
+service_pid=$!
+wait_for 60 grep -q 'Broker: .*certificate verify failed' "$work/tls-other-ca.log" \
+    || fail "no 'certificate verify failed' under another CA"
+tls_is availability online && fail "online on a broker whose certificate another CA signed"
+grep -q "New client connected.*lumivox-wine-tls" "$work/tls-broker.log" \
+    && fail "the broker took the connection made under another CA"
+stop_service
+echo "ok: under another CA refused: $(grep -o 'Broker: .*' "$work/tls-other-ca.log" | tr -d '\r' | head -n 1)"
+
+# With the right CA it comes online, and its last will reaches the broker through TLS.
+tls_serve --mqtt-ca "$work/ca.pem" >"$work/tls-service.log" 2>&1 &
+service_pid=$!
+wait_for 60 tls_is availability online || fail "not online over mqtts://localhost with --mqtt-ca"
+wait_for 15 tls_is power off || fail "no power 'off' over TLS: '$(tls_last power)'"
+grep -q 'Broker: ' "$work/tls-service.log" && fail "broker problems over TLS: $(grep 'Broker: ' "$work/tls-service.log")"
+stop_service
+wait_for 15 tls_is availability offline || fail "no 'offline' over TLS after the service was killed"
+kill "$tls_broker_pid"
+wait "$tls_broker_pid" 2>/dev/null || true
+tls_broker_pid=
+echo "ok: mqtts://localhost:$tls_port with --mqtt-ca: online, power off, offline by its last will"
 
 # --- The service ------------------------------------------------------------------------
 "$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtt://127.0.0.1:$port" --port COM1 \
