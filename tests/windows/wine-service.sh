@@ -91,32 +91,9 @@ start_broker
 start_watch
 
 # --- A TLS broker (mqtts) with the test's own CA ------------------------------------------
-# The CA, the broker's certificate from it for localhost and 127.0.0.1, and another CA
-# that signed nothing of the broker's.
-make_ca() {
-    printf '[req]\ndistinguished_name = dn\nprompt = no\nx509_extensions = ca\n[dn]\nCN = %s\n[ca]\nbasicConstraints = critical, CA:true\nkeyUsage = critical, keyCertSign, cRLSign\nsubjectKeyIdentifier = hash\n' \
-        "Lumivox test $1" >"$work/$1.cnf"
-    openssl req -x509 -config "$work/$1.cnf" -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 \
-        -nodes -keyout "$work/$1.key" -out "$work/$1.pem" -days 2 2>>"$work/openssl.log" \
-        || fail "openssl could not make the CA $1"
-}
-make_ca ca
-make_ca other-ca
-openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj /CN=localhost \
-    -keyout "$work/server.key" -out "$work/server.csr" 2>>"$work/openssl.log" \
-    || fail "openssl could not make the broker's key"
-printf 'basicConstraints = CA:false\nkeyUsage = critical, digitalSignature, keyAgreement\nextendedKeyUsage = serverAuth\nsubjectAltName = DNS:localhost, IP:127.0.0.1\n' \
-    >"$work/server.ext"
-openssl x509 -req -in "$work/server.csr" -CA "$work/ca.pem" -CAkey "$work/ca.key" \
-    -CAcreateserial -days 2 -extfile "$work/server.ext" -out "$work/server.pem" \
-    2>>"$work/openssl.log" || fail "openssl could not sign the broker's certificate"
-# The broker reads its key after it has left root for its own user.
-chmod 755 "$work"
-chmod 644 "$work/server.key"
-
+source "$(dirname "$(realpath "$0")")/../e2e/tls-files.sh"
 tls_port=$(free_port) || fail "no free port"
-printf 'listener %s 127.0.0.1\ncertfile %s\nkeyfile %s\nallow_anonymous true\npersistence false\n' \
-    "$tls_port" "$work/server.pem" "$work/server.key" >"$work/mosquitto-tls.conf"
+make_tls_files "$work" "$tls_port" || fail "openssl could not make the certificates"
 mosquitto -c "$work/mosquitto-tls.conf" >>"$work/tls-broker.log" 2>&1 &
 tls_broker_pid=$!
 wait_for 10 listening "$tls_port" || fail "the TLS mosquitto does not listen on $tls_port"
@@ -127,10 +104,13 @@ tls_last() { grep "^lumivox/wine-tls/$1 " "$work/tls-watch.log" | tail -n 1 | cu
 tls_is() { [ "$(tls_last "$1")" = "$2" ]; }
 mkdir "$work/cwd"
 cd "$work/cwd"
-tls_serve() {
-    "$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtts://localhost:$tls_port" "$@" \
-        --port COM1 --id wine-tls
-}
+# The files as a Windows program names them.
+ca_file=$("$wine" winepath.exe -w "$work/ca.pem" 2>/dev/null | tr -d '\r')
+other_ca_file=$("$wine" winepath.exe -w "$work/other-ca.pem" 2>/dev/null | tr -d '\r')
+[[ "$ca_file" == *:\\* ]] && [[ "$other_ca_file" == *:\\* ]] || fail "winepath gave '$ca_file'"
+tls_service=("$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtts://localhost:$tls_port"
+    --port COM1 --id wine-tls)
+# Killed as ending the scheduled task does (no wineserver -k: the port links stay as made).
 stop_service() {
     kill -9 "$service_pid" 2>/dev/null || true
     wait "$service_pid" 2>/dev/null || true
@@ -139,17 +119,19 @@ stop_service() {
 
 # Without --mqtt-ca it does not start: Windows' own store is out of its reach.
 status=0
-timeout 60 "$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtts://localhost:$tls_port" \
-    --port COM1 --id wine-tls >"$work/tls-no-ca.log" 2>&1 || status=$?
+timeout 60 "${tls_service[@]}" >"$work/tls-no-ca.log" 2>&1 || status=$?
 [ "$status" = 64 ] && grep -q -- '--mqtt-ca' "$work/tls-no-ca.log" \
     || fail "mqtts:// without --mqtt-ca gave status $status: $(cat "$work/tls-no-ca.log")"
 echo "ok: mqtts:// without --mqtt-ca refused with status 64: $(tr -d '\r' <"$work/tls-no-ca.log" | head -n 1)"
 
 # Under a CA that did not sign the broker's certificate it never comes online, and says why.
-tls_serve --mqtt-ca "$work/other-ca.pem" >"$work/tls-other-ca.log" 2>&1 &
+"${tls_service[@]}" --mqtt-ca "$other_ca_file" >"$work/tls-other-ca.log" 2>&1 &
 service_pid=$!
 wait_for 60 grep -q 'Broker: .*certificate verify failed' "$work/tls-other-ca.log" \
     || fail "no 'certificate verify failed' under another CA"
+# And it is tried again, as for a broker that is away (1 s, then 2 s ...).
+handshakes() { [ "$(grep -c 'alert unknown ca' "$work/tls-broker.log")" -ge "$1" ]; }
+wait_for 30 handshakes 2 || fail "not tried again after the refused certificate"
 tls_is availability online && fail "online on a broker whose certificate another CA signed"
 grep -q "New client connected.*lumivox-wine-tls" "$work/tls-broker.log" \
     && fail "the broker took the connection made under another CA"
@@ -157,7 +139,7 @@ stop_service
 echo "ok: under another CA refused: $(grep -o 'Broker: .*' "$work/tls-other-ca.log" | tr -d '\r' | head -n 1)"
 
 # With the right CA it comes online, and its last will reaches the broker through TLS.
-tls_serve --mqtt-ca "$work/ca.pem" >"$work/tls-service.log" 2>&1 &
+"${tls_service[@]}" --mqtt-ca "$ca_file" >"$work/tls-service.log" 2>&1 &
 service_pid=$!
 wait_for 60 tls_is availability online || fail "not online over mqtts://localhost with --mqtt-ca"
 wait_for 15 tls_is power off || fail "no power 'off' over TLS: '$(tls_last power)'"
