@@ -2,7 +2,8 @@
 # The service over TLS (mqtts://) against a mosquitto on loopback with a CA of the test's
 # own, on the projector simulator's pseudo-terminal: online with that CA (--mqtt-ca);
 # under another CA never online, with OpenSSL's reason in its log, and tried again like a
-# broker that is away (libmosquitto ends a failed handshake without its disconnect call).
+# broker that is away (libmosquitto ends a failed handshake without its disconnect call);
+# never online either with a certificate of that CA that names another host.
 # Usage: service-tls.sh LUMIVOX SIMULATOR
 set -euo pipefail
 
@@ -44,17 +45,22 @@ pty=$(grep -o '/dev/[^ ]*' "$work/simulator.log")
 [[ "$pty" =~ ^/dev/pts/[0-9]+$ ]] && [ -c "$pty" ] || fail "no pseudo-terminal: '$pty'"
 
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=
-for _ in $(seq 50); do
-    candidate=$((20000 + RANDOM % 30000))
-    listening "$candidate" || { port=$candidate && break; }
-done
-[ -n "$port" ] || fail "no free port"
+free_port() {
+    local candidate
+    for _ in $(seq 50); do
+        candidate=$((20000 + RANDOM % 30000))
+        [ "$candidate" != "${1:-}" ] && ! listening "$candidate" && echo "$candidate" && return 0
+    done
+    return 1
+}
+port=$(free_port) || fail "no free port"
+named_port=$(free_port "$port") || fail "no free port"
 source "$(dirname "$(realpath "$0")")/tls-files.sh"
-make_tls_files "$work" "$port" || fail "openssl could not make the certificates"
+make_tls_files "$work" "$port" "$named_port" || fail "openssl could not make the certificates"
 mosquitto -c "$work/mosquitto-tls.conf" >>"$work/broker.log" 2>&1 &
 pids+=($!)
-wait_for 10 listening "$port" || fail "mosquitto does not listen on $port"
+wait_for 10 listening "$port" && wait_for 10 listening "$named_port" \
+    || fail "mosquitto does not listen on $port and $named_port"
 mosquitto_sub -h localhost -p "$port" --cafile "$work/ca.pem" -v -t 'lumivox/linux-tls/#' \
     >>"$work/watch.log" 2>&1 &
 pids+=($!)
@@ -78,6 +84,17 @@ grep -q "New client connected.*lumivox-linux-tls" "$work/broker.log" \
     && fail "the broker took the connection made under another CA"
 stop_service
 echo "ok: under another CA refused and tried again: $(grep -o 'Broker: .*' "$work/other-ca.log" | head -n 1)"
+
+"$lumivox" --serve --mqtt "mqtts://localhost:$named_port" --mqtt-ca "$work/ca.pem" --port "$pty" \
+    --id linux-tls >"$work/named.log" 2>&1 &
+service_pid=$!
+wait_for 30 grep -q 'Broker: .*host name verification failed' "$work/named.log" \
+    || fail "no 'host name verification failed' for a certificate that names another host"
+is availability online && fail "online with a certificate that names another host"
+grep -q "New client connected.*lumivox-linux-tls" "$work/broker.log" \
+    && fail "the broker took the connection to a certificate that names another host"
+stop_service
+echo "ok: a certificate of the CA for another host refused: $(grep -o 'Broker: .*host name.*' "$work/named.log" | head -n 1)"
 
 "${service[@]}" --mqtt-ca "$work/ca.pem" >"$work/service.log" 2>&1 &
 service_pid=$!

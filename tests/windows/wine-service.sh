@@ -5,8 +5,8 @@
 # serves the command line on its named pipe, goes on polling while the broker is away and
 # comes back online after it, and its last will says offline when the process is killed.
 # Against a TLS broker (mqtts) with the test's own CA it comes online with that CA
-# (--mqtt-ca), is refused with the reason under another CA, and without --mqtt-ca (no
-# Windows certificate store) it does not start. Windows has no SIGTERM: the clean "offline" of a
+# (--mqtt-ca), is refused with the reason under another CA or for a certificate that names
+# another host, and without --mqtt-ca (no Windows certificate store) it does not start. Windows has no SIGTERM: the clean "offline" of a
 # stopped service is the Linux tests' to show.
 # Usage: wine-service.sh PROGRAM_DIR SIMULATOR
 set -euo pipefail
@@ -64,7 +64,7 @@ free_port() {
     local candidate
     for _ in $(seq 50); do
         candidate=$((20000 + RANDOM % 30000))
-        listening "$candidate" || { echo "$candidate" && return 0; }
+        [ "$candidate" != "${1:-}" ] && ! listening "$candidate" && echo "$candidate" && return 0
     done
     return 1
 }
@@ -93,10 +93,12 @@ start_watch
 # --- A TLS broker (mqtts) with the test's own CA ------------------------------------------
 source "$(dirname "$(realpath "$0")")/../e2e/tls-files.sh"
 tls_port=$(free_port) || fail "no free port"
-make_tls_files "$work" "$tls_port" || fail "openssl could not make the certificates"
+named_port=$(free_port "$tls_port") || fail "no free port"
+make_tls_files "$work" "$tls_port" "$named_port" || fail "openssl could not make the certificates"
 mosquitto -c "$work/mosquitto-tls.conf" >>"$work/tls-broker.log" 2>&1 &
 tls_broker_pid=$!
-wait_for 10 listening "$tls_port" || fail "the TLS mosquitto does not listen on $tls_port"
+wait_for 10 listening "$tls_port" && wait_for 10 listening "$named_port" \
+    || fail "the TLS mosquitto does not listen on $tls_port and $named_port"
 mosquitto_sub -h localhost -p "$tls_port" --cafile "$work/ca.pem" -v -t 'lumivox/wine-tls/#' \
     >>"$work/tls-watch.log" 2>&1 &
 pids+=($!)
@@ -136,7 +138,19 @@ tls_is availability online && fail "online on a broker whose certificate another
 grep -q "New client connected.*lumivox-wine-tls" "$work/tls-broker.log" \
     && fail "the broker took the connection made under another CA"
 stop_service
-echo "ok: under another CA refused: $(grep -o 'Broker: .*' "$work/tls-other-ca.log" | tr -d '\r' | head -n 1)"
+echo "ok: under another CA refused and tried again: $(grep -o 'Broker: .*' "$work/tls-other-ca.log" | tr -d '\r' | head -n 1)"
+
+# A certificate of the right CA that names another host: never online either.
+"$wine" "$program_dir/lumivox.exe" --serve --mqtt "mqtts://localhost:$named_port" \
+    --mqtt-ca "$ca_file" --port COM1 --id wine-tls >"$work/tls-named.log" 2>&1 &
+service_pid=$!
+wait_for 60 grep -q 'Broker: .*host name verification failed' "$work/tls-named.log" \
+    || fail "no 'host name verification failed' for a certificate that names another host"
+tls_is availability online && fail "online with a certificate that names another host"
+grep -q "New client connected.*lumivox-wine-tls" "$work/tls-broker.log" \
+    && fail "the broker took the connection to a certificate that names another host"
+stop_service
+echo "ok: a certificate of the CA for another host refused: $(grep -o 'Broker: .*host name.*' "$work/tls-named.log" | tr -d '\r' | head -n 1)"
 
 # With the right CA it comes online, and its last will reaches the broker through TLS.
 "${tls_service[@]}" --mqtt-ca "$ca_file" >"$work/tls-service.log" 2>&1 &
