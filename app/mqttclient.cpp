@@ -176,7 +176,9 @@ void MqttClient::connectTo(const QString &address)
         = mosquitto_connect_async(handle, address.toUtf8().constData(), settings.port, kKeepAlive);
     const int systemError = errno;
     if (code != MOSQ_ERR_SUCCESS && code != MOSQ_ERR_CONN_PENDING) {
-        failed(errorText(code, systemError));
+        // A TLS handshake can fail within the call already, when the broker answers
+        // quickly; the library said why in its log.
+        failed(lastFailure.isEmpty() ? errorText(code, systemError) : lastFailure);
         return;
     }
     watchSocket();
