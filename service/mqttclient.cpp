@@ -110,6 +110,7 @@ bool MqttClient::configure(const Settings &wanted, QString *reason)
     mosquitto_disconnect_v5_callback_set(handle, &MqttClient::onDisconnect);
     mosquitto_message_callback_set(handle, &MqttClient::onMessage);
     mosquitto_publish_callback_set(handle, &MqttClient::onPublish);
+    mosquitto_log_callback_set(handle, &MqttClient::onLog);
     mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     // A command is a few bytes: it should not wait for more to fill a segment.
     mosquitto_int_option(handle, MOSQ_OPT_TCP_NODELAY, 1);
@@ -138,6 +139,16 @@ bool MqttClient::configure(const Settings &wanted, QString *reason)
 
 bool MqttClient::configureTls(QString *reason)
 {
+#ifdef Q_OS_WIN
+    // There the library's "system's store" is only OpenSSL's default folder, never the
+    // Windows certificate store: no broker could be verified without a CA file.
+    if (settings.caFile.isEmpty()) {
+        *reason = QStringLiteral("mqtts:// on Windows needs --mqtt-ca FILE with the CA "
+                                 "certificates (PEM) of the broker's: this build cannot "
+                                 "read the Windows certificate store");
+        return false;
+    }
+#endif
     // A file of certificates is looked at now, not at the first connection: a wrong file
     // is a mistake of the configuration that no retry mends.
     if (!settings.caFile.isEmpty()) {
@@ -228,7 +239,8 @@ QString MqttClient::tlsFailure() const
             .arg(QString::fromUtf8(X509_verify_cert_error_string(certificateError)));
     }
 #else
-    return QString();
+    // The library says why TLS failed (OpenSSL's error) only in its log.
+    return libraryTlsFailure;
 #endif
 }
 
@@ -244,6 +256,7 @@ void MqttClient::attempt()
         return;
     lastFailure.clear();
     certificateError = 0;
+    libraryTlsFailure.clear();
     attempting = true;
     // Without TLS the library is handed an address, so that it never looks a name up
     // itself: that lookup would hold the event loop for as long as the resolver takes.
@@ -562,6 +575,15 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
     const int length = std::min(message->payloadlen, client->payloadLimit + 1);
     const QByteArray payload(static_cast<const char *>(message->payload), std::max(length, 0));
     emit client->messageReceived(QString::fromUtf8(message->topic), payload, message->retain);
+}
+
+void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    // The first error of an attempt is kept: it is the one that ended it.
+    auto *client = static_cast<MqttClient *>(self);
+    if (client->settings.tls && level == MOSQ_LOG_ERR && text
+        && client->libraryTlsFailure.isEmpty())
+        client->libraryTlsFailure = QStringLiteral("TLS: ") + QString::fromUtf8(text);
 }
 
 void MqttClient::onPublish(mosquitto *, void *self, int messageId)

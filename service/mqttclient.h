@@ -56,7 +56,7 @@ public:
 
     // Sets the connection up; false, with the reason, for settings the library refuses
     // (TLS where it was built without, a certificate file it cannot read or that holds
-    // no certificate).
+    // no certificate; on Windows, TLS without a CA file).
     bool configure(const Settings &settings, QString *reason);
     // Connects, and keeps reconnecting until leave().
     void connectToBroker();
@@ -92,6 +92,7 @@ private:
                              const mqtt5__property *properties);
     static void onMessage(mosquitto *handle, void *self, const mosquitto_message *message);
     static void onPublish(mosquitto *handle, void *self, int messageId);
+    static void onLog(mosquitto *handle, void *self, int level, const char *text);
 
     void attempt();
     void lookUp();
@@ -103,6 +104,7 @@ private:
     void loopDone(int code, int systemError);
     void failed(const QString &reason);
     void readable();
+    void readFromBroker();
     void writable();
     void housekeeping();
     void watchSocket();
@@ -126,6 +128,7 @@ private:
     QTimer probeTimer;
     QString lastFailure; // of the attempt being made, set by the library's callbacks
     int certificateError = 0; // of the attempt being made: why the TLS check failed
+    QString libraryTlsFailure; // of the attempt being made, as the library's log said it
     int retryDelay = kFirstRetry;
     int payloadLimit = 0;
     int goodbyeId = -1;
