@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -592,10 +593,19 @@ void ProjectorSession::handlePjlinkReply(const QString &line)
     }
     if (heard.errorStatus)
         judgement.errorStatus = QString::fromLatin1(*heard.errorStatus);
+    // A command's answer is one of the log's lines, as a serial projector's is.
+    const auto isAnswer = [&heard](const QString &text) {
+        return std::any_of(heard.completed.cbegin(), heard.completed.cend(),
+                           [&text](const PjlinkProjector::Completion &done) {
+                               return done.verdict == protocol::Verdict::Answered
+                                   && std::holds_alternative<protocol::Command>(done.action)
+                                   && done.answer == text;
+                           });
+    };
     for (const QString &text : heard.log) {
         if (text == pjlink::errorText(pjlink::Error::Unavailable))
             emit message(translated(kNotAvailable));
-        else
+        else if (answersLogged || !isAnswer(text))
             emit message(text + QLatin1Char('\r'));
     }
     for (const QByteArray &frame : heard.next)

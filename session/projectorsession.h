@@ -93,9 +93,9 @@ public:
     void tick();
     // Whether the tick polls the lamp state (the command line sends only what it is asked).
     void setPolling(bool on) { polling = on; }
-    // Whether a serial projector's answers (the hours, the model, a resolution report) go
-    // to the log as bare lines, as the window shows them; a caller that names each answer
-    // itself (the service) turns that off.
+    // Whether the projector's answers (the hours, the model, a resolution report) go to the
+    // log as bare lines, as the window shows them; a caller that names each answer itself
+    // (the service) turns that off.
     void setAnswersLogged(bool on) { answersLogged = on; }
 
     // What a reply line means: the lamp state, a log line, or nothing.

@@ -5,6 +5,7 @@
 #include "fakeprojector.h"
 #include "link/portdevice.h"
 #include "link/portopener.h"
+#include "pjlinksimulator.h"
 #include "session/projectorsession.h"
 #include "session/scriptedrequest.h"
 #include "wireframes.h"
@@ -23,6 +24,7 @@ constexpr int kPollPeriod = 31; // ticks from one lamp poll to the next
 constexpr int kContactTicks = 48; // silent ticks after a line that still show contact
 constexpr int kLookTicks = 10; // ticks between two looks of the vanished-port watch
 constexpr int kRequestBound = 10000; // ms a request takes at most here
+constexpr int kTickMs = 100; // as the window ticks
 
 // Waits, without the event loop, until the session's port has input for a tick.
 bool waitForInput(const ProjectorSession &session, int msecs)
@@ -45,6 +47,8 @@ private slots:
     void frameStaysOnItsDevice();
     void scriptFrameEndsAtItsFailedByte_data();
     void scriptFrameEndsAtItsFailedByte();
+    void answersInTheLog_data();
+    void answersInTheLog();
     void sameDevice_data();
     void sameDevice();
 };
@@ -268,6 +272,62 @@ void TestSession::scriptFrameEndsAtItsFailedByte()
     fake.setDraining(FakeProjector::Draining::On);
     QVERIFY(!fake.waitForFrames(1, kSilenceWait));
     QVERIFY2(!fake.received().contains("IR 008"), fake.received().constData());
+}
+
+void TestSession::answersInTheLog_data()
+{
+    QTest::addColumn<bool>("pjlink"); // the projector speaks PJLink, else the serial protocol
+    QTest::addColumn<bool>("logged"); // the window's bare answers, else the service's none
+    for (const bool pjlink : {false, true}) {
+        const QByteArray kind = pjlink ? "PJLink" : "serial";
+        QTest::newRow(kind + ", as the window logs") << pjlink << true;
+        QTest::newRow(kind + ", as the service logs") << pjlink << false;
+    }
+}
+
+void TestSession::answersInTheLog()
+{
+    // The lamp hours asked by a script: a bare line of the log only where it is wanted.
+    QFETCH(bool, pjlink);
+    QFETCH(bool, logged);
+    FakeProjector fake;
+    std::unique_ptr<PjlinkSimulator> projector;
+    QString portName = fake.slavePath();
+    if (pjlink) {
+        PjlinkSimulator::Options options;
+        options.port = 0;
+        projector = std::make_unique<PjlinkSimulator>(options);
+        QString error;
+        QVERIFY2(projector->open(&error), qPrintable(error));
+        portName = projector->portName();
+    } else {
+        QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+        connect(&fake, &FakeProjector::frameReceived, &fake, [&fake](const QByteArray &frame) {
+            if (frame == "* 0 Lamp\r")
+                fake.send("1234\r");
+        });
+    }
+    ProjectorSession session;
+    session.setPolling(false);
+    session.setAnswersLogged(logged);
+    QStringList said;
+    connect(&session, &ProjectorSession::message, this,
+            [&said](const QString &text) { said.append(text.trimmed()); });
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
+    ticker.start(kTickMs);
+    QSignalSpy opened(&session, &ProjectorSession::openFinished);
+    if (session.openPort(portName) == ProjectorSession::OpenResult::Pending)
+        QTRY_VERIFY_WITH_TIMEOUT(!opened.isEmpty(), kRequestBound);
+    QVERIFY(session.port());
+    ScriptedRequest request(ScriptedRequest::plan({QStringLiteral("lamp-time")}, false));
+    QSignalSpy finished(&request, &ScriptedRequest::finished);
+    session.submit(&request);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kRequestBound);
+    QCOMPARE(request.result().status, ScriptedRequest::Status::Done);
+    const QString answer = request.result().steps.value(0).answer;
+    QVERIFY(answer.contains(QLatin1String("1234")));
+    QCOMPARE(said.contains(answer), logged);
 }
 
 void TestSession::sameDevice_data()
