@@ -638,16 +638,14 @@ void TestService::ignoredFloodLogsOncePerMinute_data()
     QTest::addColumn<QString>("summary");
     QTest::newRow("not command names")
         << QByteArray("POWER-ON") << false << "Ignored a command that is not a command name"
-        << QStringLiteral("Ignored %1 more commands that are not command names in the last minute")
-               .arg(kBadFloodSize - 1);
+        << QStringLiteral(
+               "Ignored (\\d+) more commands that are not command names in the last minute");
     QTest::newRow("longer than 64 bytes")
         << QByteArray(70, 'a') << false << "Ignored a command of more than 64 bytes"
-        << QStringLiteral("Ignored %1 more commands of more than 64 bytes in the last minute")
-               .arg(kBadFloodSize - 1);
+        << QStringLiteral("Ignored (\\d+) more commands of more than 64 bytes in the last minute");
     QTest::newRow("retained") << QByteArray("power-on") << true << "Ignored a retained command"
-                              << QStringLiteral("Ignored %1 more retained commands in the last "
-                                                "minute")
-                                     .arg(kBadFloodSize - 1);
+                              << QStringLiteral("Ignored (\\d+) more retained commands in the last "
+                                                "minute");
 }
 
 void TestService::ignoredFloodLogsOncePerMinute()
@@ -668,7 +666,10 @@ void TestService::ignoredFloodLogsOncePerMinute()
     QSignalSpy finished(service.get(), &QProcess::finished);
     ::kill(pid_t(service->processId()), SIGTERM);
     QVERIFY(finished.wait());
-    QVERIFY2(serviceLog().contains(summary), qPrintable(serviceLog()));
+    // A broker may drop part of a flood to a slow client: the count says what arrived.
+    const QRegularExpressionMatch told = QRegularExpression(summary).match(serviceLog());
+    QVERIFY2(told.hasMatch(), qPrintable(serviceLog()));
+    QVERIFY(told.captured(1).toInt() > 0 && told.captured(1).toInt() <= kBadFloodSize - 1);
     QCOMPARE(serviceLog().count(QLatin1String("Ignored")), 2);
 }
 
