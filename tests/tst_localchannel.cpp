@@ -262,7 +262,7 @@ void TestLocalChannel::badRequests_data()
                                                    "\n")
                                      << "refused-port";
     QTest::newRow("malformed network port")
-        << QByteArray(R"({"commands":["menu"],"port":"pjlink://h:0"})"
+        << QByteArray(R"({"commands":["menu"],"port":"pjlink://127.0.0.1:0"})"
                       "\n")
         << "refused-port";
     // A good request but for its size.

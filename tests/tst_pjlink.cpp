@@ -102,7 +102,7 @@ void TestPjlink::names_data()
         << "pjlink://host-a:" << QString() << "No port number after the host";
     QTest::newRow("port 0") << "pjlink://host-a:0" << QString()
                             << "The port number must be 1 to 65535";
-    QTest::newRow("bare IPv6") << "pjlink://fe80::5" << QString()
+    QTest::newRow("bare IPv6") << "pjlink://::1:4352" << QString()
                                << "An IPv6 address must be in brackets";
     QTest::newRow("space") << "pjlink://host a" << QString() << "The name holds a space";
     QTest::newRow("user part") << "pjlink://admin@127.0.0.1" << QString()

@@ -239,9 +239,7 @@ void TestSession::frameStaysOnItsDevice()
 
 void TestSession::scriptFrameEndsAtItsFailedByte_data()
 {
-    QTest::addColumn<bool>("asking"); // a window holds the port, else the command line
-    QTest::newRow("through a window") << true;
-    QTest::newRow("on the port itself") << false;
+    requestWaitsForTheLine_data();
 }
 
 void TestSession::scriptFrameEndsAtItsFailedByte()
