@@ -1,7 +1,8 @@
 // The projector protocol without widgets or ports: command texts and frames, the
 // framing of received bytes into lines, the reply grammar, the resolution report and
-// the port-name rules.
+// the port-name rules, and the ports' bounded input queue.
 
+#include "link/inputqueue.h"
 #include "link/portname.h"
 #include "link/serialprotocol.h"
 #include "ui/panelcolors.h"
@@ -46,6 +47,8 @@ private slots:
     void commandTexts();
     void frameBytes_data();
     void frameBytes();
+    void inputQueueBound_data();
+    void inputQueueBound();
     void feedByte_data();
     void feedByte();
     void feedByteBound();
@@ -138,6 +141,45 @@ void TestProtocol::frameBytes()
     QFETCH(unsigned, length);
     QFETCH(QByteArray, expected);
     QCOMPARE(testsupport::frameOf(text.constData(), length), expected);
+}
+
+void TestProtocol::inputQueueBound_data()
+{
+    QTest::addColumn<int>("held"); // bytes already queued
+    QTest::addColumn<int>("arriving");
+    QTest::addColumn<bool>("whole"); // a reply line, kept whole or not at all
+    QTest::addColumn<int>("kept");
+
+    constexpr int kFull = int(InputQueue::kCapacity);
+    QTest::newRow("fits") << 0 << 100 << false << 100;
+    QTest::newRow("fills it exactly") << kFull - 10 << 10 << false << 10;
+    QTest::newRow("what fits of a flood") << kFull - 10 << 4096 << false << 10;
+    QTest::newRow("full: nothing") << kFull << 1 << false << 0;
+    QTest::newRow("a line that fits") << kFull - 10 << 10 << true << 10;
+    QTest::newRow("a line one byte too long: none of it") << kFull - 10 << 11 << true << 0;
+}
+
+void TestProtocol::inputQueueBound()
+{
+    QFETCH(int, held);
+    QFETCH(int, arriving);
+    QFETCH(bool, whole);
+    QFETCH(int, kept);
+
+    InputQueue queue;
+    QCOMPARE(queue.append(QByteArray(held, 'h').constData(), held), qsizetype(held));
+    const QByteArray bytes(arriving, 'a');
+    if (whole)
+        QCOMPARE(queue.appendWhole(bytes), kept == arriving);
+    else
+        QCOMPARE(queue.append(bytes.constData(), arriving), qsizetype(kept));
+    QCOMPARE(queue.size(), qsizetype(held + kept));
+
+    // Handed out oldest first, and only what was kept.
+    QByteArray out(held + arriving, '\0');
+    QCOMPARE(queue.read(out.data(), quint32(out.size())), quint32(held + kept));
+    QCOMPARE(out.left(held + kept), QByteArray(held, 'h') + QByteArray(kept, 'a'));
+    QVERIFY(queue.isEmpty());
 }
 
 void TestProtocol::feedByte_data()
