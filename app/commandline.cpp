@@ -4,11 +4,11 @@
 #include "app/serviceprogram.h"
 #include "channel/channelclient.h"
 #include "channel/channelname.h"
+#include "link/commands.h"
 #include "link/pjlink.h"
 #include "link/portdevice.h"
 #include "link/portname.h"
 #include "link/portopener.h"
-#include "link/protocol.h"
 #include "platform/console.h"
 #include "platform/secretfile.h"
 #include "session/projectorrequest.h"
@@ -114,8 +114,8 @@ QString refusedPortText(const QString &name, const QString &reason)
 void printList(Output &output, bool json)
 {
     QJsonArray list;
-    for (int i = 0; i < protocol::kCommandCount; ++i) {
-        const protocol::NamedCommand &entry = protocol::commandTable()[i];
+    for (int i = 0; i < commands::kCommandCount; ++i) {
+        const commands::NamedCommand &entry = commands::commandTable()[i];
         if (json)
             list.append(QJsonObject {{QStringLiteral("name"), QLatin1String(entry.name)},
                                      {QStringLiteral("frame"), QLatin1String(entry.text)}});
@@ -245,11 +245,11 @@ void printResult(Output &output, const ScriptedRequest::Result &result, bool jso
         output.out(QString::fromUtf8(QJsonDocument(answer).toJson(QJsonDocument::Compact))
                    + QLatin1Char('\n'));
     for (const ScriptedRequest::StepResult &step : result.steps) {
-        const protocol::NamedCommand *entry = protocol::commandNamed(step.name);
+        const commands::NamedCommand *entry = commands::commandNamed(step.name);
         const bool errorStatus = !entry && ProjectorRequest::isName(step.name);
         const bool lampState = !entry && !errorStatus;
         const bool question
-            = lampState || errorStatus || entry->answer != protocol::Answer::Acknowledgement;
+            = lampState || errorStatus || entry->answer != commands::Answer::Acknowledgement;
         // A request ended while an answer was awaited (a password refused) prints no
         // answer and no silence: the reason says why.
         const bool cutShort = step.outcome == Outcome::Silent
@@ -430,7 +430,7 @@ int runCommandLine(int argc, char *argv[])
     // A command PJLink has no meaning for is refused before anything is sent.
     if (portname::isPjlinkName(portName)) {
         for (const QString &name : request.commands) {
-            const protocol::NamedCommand *entry = protocol::commandNamed(name);
+            const commands::NamedCommand *entry = commands::commandNamed(name);
             if (entry && pjlink::useOf(entry->id) == pjlink::Use::None) {
                 output.err(QStringLiteral("lumivox: %1: PJLink has no such command: nothing "
                                           "was sent\n")

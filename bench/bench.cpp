@@ -3,6 +3,7 @@
 // command, and CPU time while idle. Prints medians and ratios; judges nothing.
 
 #include "link/serialport.h"
+#include "probe/portprobe.h"
 #include "probe/tickwatch.h"
 #include "ui/lumivox.h"
 
@@ -195,8 +196,9 @@ void waitForInput(const Lumivox &window, qsizetype count)
 {
     for (;;) {
         int inDevice = 0;
-        if (ioctl(int(window.session().port()->nativeHandle()), FIONREAD, &inDevice) == 0
-            && inDevice + window.session().port()->queued() >= count)
+        const PortDevice *port = window.session().port();
+        if (ioctl(int(testsupport::portHandle(port)), FIONREAD, &inDevice) == 0
+            && inDevice + testsupport::portHeldBytes(port) >= count)
             return;
         ::poll(nullptr, 0, kReadWait);
     }

@@ -59,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             if (!line.isEmpty())
                 hear(projector, line);
             line.clear();
-        } else if (line.isEmpty() && data[i] < protocol::kCommandCount) {
-            projector.frames(protocol::Command(data[i]));
+        } else if (line.isEmpty() && data[i] < commands::kCommandCount) {
+            projector.frames(commands::Command(data[i]));
         } else if (line.size() < pjlink::kMaxLine) {
             line.append(byte);
         }

@@ -2,7 +2,7 @@
 // byte framing into lines, the reply grammar, the resolution decoding and the log
 // texts of the main window. The first byte chooses whether "Debug" is ticked.
 
-#include "link/protocol.h"
+#include "link/serialprotocol.h"
 #include "ui/lumivox.h"
 
 #include <QApplication>
@@ -37,25 +37,25 @@ Lumivox &window()
 
 void checkReply(const QString &line)
 {
-    if (line.size() > protocol::kMaxReplyLength)
+    if (line.size() > serialprotocol::kMaxReplyLength)
         fail("reply line beyond its bound");
-    if (line.contains(QLatin1Char(protocol::kCarriageReturn)))
+    if (line.contains(QLatin1Char(serialprotocol::kCarriageReturn)))
         fail("carriage return stored in a line");
-    const protocol::Reply reply = protocol::parseReply(line);
+    const serialprotocol::Reply reply = serialprotocol::classifyReply(line);
     const bool isReport = line.startsWith(QLatin1String("Res"));
-    if ((reply.kind == protocol::ReplyKind::Resolution
-         || reply.kind == protocol::ReplyKind::ShortResolution)
+    if ((reply.kind == serialprotocol::ReplyKind::Resolution
+         || reply.kind == serialprotocol::ReplyKind::ShortResolution)
         != isReport)
         fail("resolution kind without \"Res\"");
-    if (reply.kind != protocol::ReplyKind::Resolution)
+    if (reply.kind != serialprotocol::ReplyKind::Resolution)
         return;
-    const protocol::Resolution &resolution = reply.resolution;
+    const serialprotocol::Resolution &resolution = reply.resolution;
     if (resolution.width < 0 || resolution.width > kMaxWidth || resolution.height < 0
         || resolution.height > kMaxWidth)
         fail("resolution outside two bytes");
-    if (resolution.refreshRate != protocol::refreshRate(line.at(8).unicode() & 0xff))
+    if (resolution.refreshRate != serialprotocol::refreshRate(line.at(8).unicode() & 0xff))
         fail("refresh rate not from the code byte");
-    const QString text = protocol::resolutionText(resolution);
+    const QString text = serialprotocol::formatResolution(resolution);
     const QStringList parts = text.split(QLatin1Char(' '));
     if (parts.size() != 6 || parts.at(0).toInt() != resolution.width
         || parts.at(2).toInt() != resolution.height
@@ -73,10 +73,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     QString line;
     for (std::size_t i = 0; i < size; ++i) {
-        const protocol::ByteResult result = protocol::feedByte(line, char(data[i]));
-        if (line.size() > protocol::kMaxReplyLength)
+        const serialprotocol::ByteResult result = serialprotocol::feedByte(line, char(data[i]));
+        if (line.size() > serialprotocol::kMaxReplyLength)
             fail("reply buffer grew beyond its bound");
-        if (result == protocol::ByteResult::LineComplete) {
+        if (result == serialprotocol::ByteResult::LineComplete) {
             checkReply(line);
             lumivox.handleReply(line);
             line.clear();

@@ -1,12 +1,12 @@
 #include "link/lineassembler.h"
 
-#include "link/protocol.h"
+#include "link/serialprotocol.h"
 
 #include <utility>
 
 bool LineAssembler::feed(char byte)
 {
-    return protocol::feedByte(current, byte) == protocol::ByteResult::LineComplete;
+    return serialprotocol::feedByte(current, byte) == serialprotocol::ByteResult::LineComplete;
 }
 
 QString LineAssembler::take()

@@ -5,7 +5,7 @@
 
 // Assembles the projector's reply lines from received bytes: only a carriage return
 // ends a line; every other byte (line feed and NUL included) is a character of the line,
-// its value taken as the character code. A line is cut at protocol::kMaxReplyLength, so
+// its value taken as the character code. A line is cut at serialprotocol::kMaxReplyLength, so
 // a stream without carriage returns cannot grow it without bound. The partial line
 // survives any number of calls, and a closing and reopening of the port.
 class LineAssembler

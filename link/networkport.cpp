@@ -1,6 +1,6 @@
-// A bridge's port over Qt Network, the same on every platform. The input queue has
-// the serial port's 1024 bytes and its overflow rule: what does not fit is lost, so a
-// flood leaves no backlog behind it.
+// A bridge's port, or a PJLink projector's connection, over Qt Network, the same on
+// every platform. The input queue is the serial port's (InputQueue): what does not fit
+// is lost, so a flood leaves no backlog behind it.
 
 #include "link/networkport.h"
 
@@ -9,10 +9,7 @@
 
 #include <QTcpSocket>
 
-#include <cstring>
-
 namespace {
-constexpr qsizetype kInputQueue = 1024; // bytes the link holds for the reader
 constexpr qsizetype kOutputQueue = 1024; // bytes that may wait to go out, answers included
 constexpr qint64 kChunk = 64 * 1024; // bytes the socket buffers and one read takes
 // Bytes one look at an opening takes: what the socket buffers between two ticks, so that
@@ -190,10 +187,8 @@ bool NetworkPort::pull(qint64 limit, int waitMs)
             else if (!answer.isEmpty() && !send(answer))
                 fail(QStringLiteral("The bridge sends requests faster than it reads the answers"));
         }
-        // What does not fit is lost, as a full driver queue loses it.
-        const qsizetype room = lossAhead ? 0 : kInputQueue - input.size();
-        input.append(data.constData(), qMin(data.size(), room));
-        if (data.size() > room)
+        // Nothing follows a loss until the reader has got there.
+        if (!lossAhead && input.append(data.constData(), data.size()) < data.size())
             lossAhead = true;
     }
     if (socket->state() != QAbstractSocket::ConnectedState && socket->bytesAvailable() == 0)
@@ -229,16 +224,12 @@ quint32 NetworkPort::read(char *buffer, quint32 count)
     // and the tick asks for one byte at a time.
     if (input.isEmpty() && stage == Stage::Open)
         pull(kPullLimit, 0);
-    const qsizetype taken = qMin(qsizetype(count), input.size());
-    if (!buffer || taken <= 0)
-        return 0;
-    std::memcpy(buffer, input.constData(), size_t(taken));
-    input.remove(0, taken);
-    if (input.isEmpty() && lossAhead) {
+    const quint32 taken = input.read(buffer, count);
+    if (taken > 0 && input.isEmpty() && lossAhead) {
         lossAhead = false;
         lossReached = true;
     }
-    return quint32(taken);
+    return taken;
 }
 
 PortDevice::WriteResult NetworkPort::writeByte(char byte)
@@ -268,12 +259,12 @@ void NetworkPort::flush()
         gone = true;
 }
 
-qintptr NetworkPort::nativeHandle() const
+qintptr NetworkPort::handle() const
 {
     return socket->socketDescriptor();
 }
 
-qsizetype NetworkPort::queued() const
+qsizetype NetworkPort::heldBytes() const
 {
     return input.size() + qsizetype(socket->bytesAvailable());
 }

@@ -1,6 +1,7 @@
 #ifndef NETWORKPORT_H
 #define NETWORKPORT_H
 
+#include "link/inputqueue.h"
 #include "link/portdevice.h"
 #include "link/portname.h"
 
@@ -17,7 +18,8 @@ class QTcpSocket;
 class Rfc2217Session;
 
 // A projector's serial line served by a bridge on the network: raw TCP (socket://) or
-// Telnet with serial port control (rfc2217://).
+// Telnet with serial port control (rfc2217://). A PJLink projector's connections are
+// raw ones too (see connectTo()).
 //
 // Opening one (looking the host up, connecting, setting the line) has one deadline,
 // kOpenWait after start(), that every step obeys whatever the bridge sends. The host is
@@ -64,8 +66,10 @@ public:
     QString location() const override { return name; }
     QString key() const override { return name; }
     PortWatch::Probe sameDeviceProbe() const override { return {}; }
-    qintptr nativeHandle() const override;
-    qsizetype queued() const override;
+    // What only tests and benchmarks watch the line by: the socket's descriptor, and the
+    // bytes held that read() has not handed out (the socket's buffer included).
+    qintptr handle() const;
+    qsizetype heldBytes() const;
     // True once, when the reader has taken every byte that came before a stretch lost to
     // the full input queue: the next byte read does not follow the last one. A reader of
     // lines drops the line the loss cut through.
@@ -98,7 +102,7 @@ private:
     Stage stage = Stage::Resolving;
     QList<QHostAddress> addresses; // still to try, in the resolver's order
     QString reason;
-    QByteArray input; // the line's bytes not yet handed out
+    InputQueue input; // the line's bytes not yet handed out
     // Bytes were lost after the last byte of `input`; nothing is queued after them until
     // the reader gets there, so that the loss stays at one known place.
     bool lossAhead = false;

@@ -1,5 +1,7 @@
 #include "link/pjlink.h"
 
+#include "link/characters.h"
+
 #include <QCryptographicHash>
 #include <QStringDecoder>
 
@@ -18,20 +20,9 @@ constexpr char kRgb = '1';
 constexpr char kVideo = '2';
 constexpr char kDigital = '3';
 
-bool isDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-bool isHexDigit(char c)
-{
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool isAlphanumeric(char c)
-{
-    return isDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
+using characters::isAsciiLetterOrDigit;
+using characters::isDigit;
+using characters::isHexDigit;
 } // namespace
 
 QByteArray request(char protocolClass, const char *command, const QByteArray &parameter)
@@ -85,7 +76,7 @@ Reply parseReply(const QByteArray &line)
         return reply;
     reply.protocolClass = text.at(1);
     reply.command = text.mid(2, kCommandLength).toUpper();
-    if (!std::all_of(reply.command.cbegin(), reply.command.cend(), isAlphanumeric))
+    if (!std::all_of(reply.command.cbegin(), reply.command.cend(), isAsciiLetterOrDigit))
         return reply;
     reply.result = text.mid(kHeaderLength + 1).trimmed();
     const QByteArray upper = reply.result.toUpper();
@@ -150,7 +141,8 @@ QList<QByteArray> parseInputs(const QByteArray &result)
 {
     QList<QByteArray> inputs;
     for (const QByteArray &item : result.split(' ')) {
-        if (item.size() != 2 || item.at(0) < '1' || item.at(0) > '9' || !isAlphanumeric(item.at(1)))
+        if (item.size() != 2 || item.at(0) < '1' || item.at(0) > '9'
+            || !isAsciiLetterOrDigit(item.at(1)))
             continue;
         const QByteArray input = item.toUpper();
         if (!inputs.contains(input) && inputs.size() < kMaxInputs)
@@ -263,7 +255,7 @@ std::optional<bool> parseFreeze(const QByteArray &result)
     return std::nullopt;
 }
 
-QString resolutionText(const QByteArray &result)
+QString decodeResolution(const QByteArray &result)
 {
     if (result == "-")
         return QStringLiteral("No signal");
@@ -285,12 +277,12 @@ QString decodeText(const QByteArray &bytes)
     QString text = utf8(bytes);
     if (utf8.hasError())
         text = QString::fromLatin1(bytes);
-    return protocol::visibleText(text).trimmed();
+    return characters::visibleText(text).trimmed();
 }
 
-Use useOf(protocol::Command id)
+Use useOf(commands::Command id)
 {
-    using C = protocol::Command;
+    using C = commands::Command;
     switch (id) {
     case C::PowerOn:
         return Use::PowerOn;
@@ -376,10 +368,10 @@ QByteArray firstNot(const QList<QByteArray> &candidates, const QHash<QByteArray,
 }
 } // namespace
 
-QByteArray inputFor(protocol::Command id, const QList<QByteArray> &inputs,
+QByteArray inputFor(commands::Command id, const QList<QByteArray> &inputs,
                     const QHash<QByteArray, QString> &names)
 {
-    using C = protocol::Command;
+    using C = commands::Command;
     switch (id) {
     case C::Vga:
         return ofKind(inputs, kRgb).value(0);

@@ -1,7 +1,7 @@
 #ifndef PJLINK_H
 #define PJLINK_H
 
-#include "link/protocol.h"
+#include "link/commands.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -116,10 +116,10 @@ std::optional<bool> parsePictureMute(const QByteArray &result);
 // "%2FREZ=": 1 frozen, 0 not.
 std::optional<bool> parseFreeze(const QByteArray &result);
 // "%2IRES=": "1920x1080" as "1920 x 1080", "-" (no signal) as "No signal".
-QString resolutionText(const QByteArray &result);
+QString decodeResolution(const QByteArray &result);
 
 // A name or text the projector sent: UTF-8 where it is valid, else Latin-1 (older
-// projectors), made one line of visible characters (protocol::visibleText).
+// projectors), made one line of visible characters (characters::visibleText).
 QString decodeText(const QByteArray &bytes);
 
 // What a command of the window means to a PJLink projector.
@@ -135,7 +135,7 @@ enum class Use {
     Maker,
     Resolution, // class 2
 };
-Use useOf(protocol::Command id);
+Use useOf(commands::Command id);
 bool needsClass2(Use use);
 
 // The projector's input for an input command: VGA the first RGB input, HDMI the first
@@ -143,7 +143,7 @@ bool needsClass2(Use use);
 // Composite the first video input, S-Video one named S-Video, else the second. Where the
 // names are known, HDMI and Composite skip an input named for the other. Empty when the
 // projector has no such input.
-QByteArray inputFor(protocol::Command id, const QList<QByteArray> &inputs,
+QByteArray inputFor(commands::Command id, const QList<QByteArray> &inputs,
                     const QHash<QByteArray, QString> &names);
 
 } // namespace pjlink

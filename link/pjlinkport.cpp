@@ -5,10 +5,7 @@
 
 #include "link/pjlink.h"
 
-#include <algorithm>
-
 namespace {
-constexpr qsizetype kInputQueue = 1024; // bytes of reply lines held for the reader
 constexpr quint32 kChunk = 1024; // bytes taken from the connection at once
 // Bytes one step takes at most: a projector that floods cannot make a step long.
 constexpr qsizetype kLookLimit = 64 * 1024;
@@ -234,24 +231,16 @@ void PjlinkPort::setPassword(const QByteArray &given)
 
 void PjlinkPort::deliver(const QByteArray &text)
 {
-    // What does not fit is lost, as a full serial queue loses it; the reader takes a
-    // line per tick and each request brings one.
-    if (input.size() + text.size() + 1 > kInputQueue)
-        return;
-    input += text;
-    input += kCarriageReturn;
+    // A line that does not fit is lost whole, as a full serial queue loses it; the reader
+    // takes a line per tick and each request brings one.
+    input.appendWhole(text + kCarriageReturn);
 }
 
 quint32 PjlinkPort::read(char *buffer, quint32 count)
 {
     if (input.isEmpty())
         step();
-    const qsizetype taken = qMin(qsizetype(count), input.size());
-    if (!buffer || taken <= 0)
-        return 0;
-    std::copy_n(input.constData(), taken, buffer);
-    input.remove(0, taken);
-    return quint32(taken);
+    return input.read(buffer, count);
 }
 
 PortDevice::WriteResult PjlinkPort::writeByte(char byte)
@@ -279,7 +268,7 @@ void PjlinkPort::flush()
     step();
 }
 
-qintptr PjlinkPort::nativeHandle() const
+qintptr PjlinkPort::handle() const
 {
-    return connection ? connection->nativeHandle() : -1;
+    return connection ? connection->handle() : -1;
 }

@@ -1,6 +1,7 @@
 #ifndef PJLINKPORT_H
 #define PJLINKPORT_H
 
+#include "link/inputqueue.h"
 #include "link/networkport.h"
 #include "link/portdevice.h"
 #include "link/portname.h"
@@ -53,8 +54,10 @@ public:
     QString location() const override { return name; }
     QString key() const override { return name; }
     PortWatch::Probe sameDeviceProbe() const override { return {}; }
-    qintptr nativeHandle() const override;
-    qsizetype queued() const override { return input.size(); }
+    // What only tests and benchmarks watch the line by: the descriptor of the connection
+    // now (-1 between connections), and the reply bytes read() has not handed out.
+    qintptr handle() const;
+    qsizetype heldBytes() const { return input.size(); }
     Access access() const override { return accessState; }
     void setPassword(const QByteArray &password) override;
 
@@ -99,7 +102,7 @@ private:
     // The line passed pjlink::kMaxLine, or bytes of it were lost to a flood: it is dropped
     // up to its line end, so that no line handed on is spliced from two.
     bool skipping = false;
-    QByteArray input; // reply lines for the reader, each with its carriage return
+    InputQueue input; // reply lines for the reader, each with its carriage return
     QByteArray random; // this connection's challenge; empty when it wants no password
     bool authenticated = false; // the digest has gone out on this connection
     bool digestSent = false; // the digest went out with the frame awaited

@@ -53,10 +53,6 @@ public:
     // The password for such a far end, held in memory only; other ports ignore it. One
     // that was refused is never tried again.
     virtual void setPassword(const QByteArray &password) { (void)password; }
-    // For tests that watch the line: the platform handle (a descriptor or socket), and
-    // the bytes the link has taken from it but not yet handed out.
-    virtual qintptr nativeHandle() const = 0;
-    virtual qsizetype queued() const = 0;
 };
 
 #endif // PORTDEVICE_H

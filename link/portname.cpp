@@ -1,5 +1,7 @@
 #include "link/portname.h"
 
+#include "link/characters.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -25,29 +27,11 @@ QString portLocation(const QString &name)
 
 bool hasControlCharacter(const QString &name)
 {
-    constexpr char16_t kFirstPrintable = 0x20;
-    constexpr char16_t kDelete = 0x7f; // C1 controls follow it up to kLastC1
-    constexpr char16_t kLastC1 = 0x9f;
-    return std::any_of(name.cbegin(), name.cend(), [](QChar c) {
-        return c.unicode() < kFirstPrintable || (c.unicode() >= kDelete && c.unicode() <= kLastC1);
-    });
+    return std::any_of(name.cbegin(), name.cend(),
+                       [](QChar c) { return characters::isControl(c.unicode()); });
 }
 
 namespace {
-bool isAsciiLetterOrDigit(QChar c)
-{
-    return (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-        || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-        || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
-}
-
-bool isHexDigit(QChar c)
-{
-    return (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-        || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
-        || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
-}
-
 std::optional<NetworkPortName> refuse(QString *reason, const QString &why)
 {
     if (reason)
@@ -63,8 +47,8 @@ int schemeLength(const QString &name)
         return 0;
     for (int i = 0; i < end; ++i) {
         const QChar c = name.at(i);
-        if (!isAsciiLetterOrDigit(c) && c != QLatin1Char('+') && c != QLatin1Char('-')
-            && c != QLatin1Char('.'))
+        if (!characters::isAsciiLetterOrDigit(c.unicode()) && c != QLatin1Char('+')
+            && c != QLatin1Char('-') && c != QLatin1Char('.'))
             return 0;
     }
     return end + 3;
@@ -98,11 +82,11 @@ std::optional<NetworkPortName> parseAddress(const QString &name, NetworkPortName
         if (close < 0)
             return refuse(reason, QStringLiteral("The IPv6 address has no closing bracket"));
         parsed.host = rest.mid(1, close - 1);
-        const bool address
-            = parsed.host.contains(QLatin1Char(':'))
+        const bool address = parsed.host.contains(QLatin1Char(':'))
             && std::all_of(parsed.host.cbegin(), parsed.host.cend(), [](QChar c) {
-                   return isHexDigit(c) || c == QLatin1Char(':') || c == QLatin1Char('.');
-               });
+                                 return characters::isHexDigit(c.unicode()) || c == QLatin1Char(':')
+                                     || c == QLatin1Char('.');
+                             });
         if (!address)
             return refuse(reason, QStringLiteral("Between the brackets is no IPv6 address"));
         portGiven = close + 1 < rest.size() || defaultPort == 0;
@@ -120,8 +104,8 @@ std::optional<NetworkPortName> parseAddress(const QString &name, NetworkPortName
         if (parsed.host.contains(QLatin1Char(':')))
             return refuse(reason, QStringLiteral("An IPv6 address must be in brackets"));
         const bool hostName = std::all_of(parsed.host.cbegin(), parsed.host.cend(), [](QChar c) {
-            return isAsciiLetterOrDigit(c) || c == QLatin1Char('-') || c == QLatin1Char('.')
-                || c == QLatin1Char('_');
+            return characters::isAsciiLetterOrDigit(c.unicode()) || c == QLatin1Char('-')
+                || c == QLatin1Char('.') || c == QLatin1Char('_');
         });
         if (!hostName)
             return refuse(reason, QStringLiteral("The host holds a character no host name has"));
@@ -139,9 +123,8 @@ std::optional<NetworkPortName> parseAddress(const QString &name, NetworkPortName
     const QString port = rest.mid(portStart);
     if (port.isEmpty())
         return refuse(reason, QStringLiteral("No port number after the host"));
-    const bool digits = std::all_of(port.cbegin(), port.cend(), [](QChar c) {
-        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-    });
+    const bool digits = std::all_of(port.cbegin(), port.cend(),
+                                    [](QChar c) { return characters::isDigit(c.unicode()); });
     if (!digits)
         return refuse(reason, QStringLiteral("The port is not a number"));
     const uint number = port.size() <= kMaxPortDigits ? port.toUInt() : kMaxPort + 1;

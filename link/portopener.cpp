@@ -34,38 +34,30 @@ PortOpener::~PortOpener() = default;
 
 PortOpener::State PortOpener::advance()
 {
-    if (current == State::Pending && projector) {
-        switch (projector->advance()) {
-        case NetworkPort::Progress::Open:
-            port = std::move(projector);
-            current = State::Open;
-            break;
-        case NetworkPort::Progress::Failed:
-            reason = projector->failure();
-            projector.reset();
-            current = State::Failed;
-            break;
-        case NetworkPort::Progress::Pending:
-            break;
-        }
+    if (current != State::Pending)
         return current;
-    }
-    if (current != State::Pending || !connection)
-        return current;
-    switch (connection->advance()) {
+    if (projector)
+        current = moveOn(projector);
+    else if (connection)
+        current = moveOn(connection);
+    return current;
+}
+
+template<typename Pending>
+PortOpener::State PortOpener::moveOn(std::unique_ptr<Pending> &pending)
+{
+    switch (pending->advance()) {
     case NetworkPort::Progress::Open:
-        port = std::move(connection);
-        current = State::Open;
-        break;
+        port = std::move(pending);
+        return State::Open;
     case NetworkPort::Progress::Failed:
-        reason = connection->failure();
-        connection.reset();
-        current = State::Failed;
-        break;
+        reason = pending->failure();
+        pending.reset();
+        return State::Failed;
     case NetworkPort::Progress::Pending:
         break;
     }
-    return current;
+    return State::Pending;
 }
 
 std::unique_ptr<PortDevice> PortOpener::takePort()

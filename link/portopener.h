@@ -50,6 +50,10 @@ public:
     static QString keyOf(const QString &name);
 
 private:
+    // Moves a bridge's or a projector's opening on once; the port is taken when it stands.
+    template<typename Pending>
+    State moveOn(std::unique_ptr<Pending> &pending);
+
     QString portName;
     State current = State::Pending;
     std::unique_ptr<PortDevice> port;

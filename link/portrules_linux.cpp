@@ -1,5 +1,7 @@
 #include "link/portrules.h"
 
+#include "link/characters.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -92,7 +94,7 @@ long long terminalNumber(const char *stat, ssize_t size)
     bool negative = field < end && *field == '-';
     if (negative)
         ++field;
-    for (; field < end && *field >= '0' && *field <= '9'; ++field) {
+    for (; field < end && characters::isDigit(*field); ++field) {
         value = value * 10 + (*field - '0');
         digits = true;
     }

@@ -1,6 +1,6 @@
 #include "link/rfc2217session.h"
 
-#include "link/protocol.h"
+#include "link/serialprotocol.h"
 
 #include <iterator>
 
@@ -341,7 +341,7 @@ QByteArray Rfc2217Session::receive(const QByteArray &bytes, QByteArray *answer)
                 state = State::Command;
             } else {
                 data.append(c);
-                if (c == protocol::kCarriageReturn)
+                if (c == serialprotocol::kCarriageReturn)
                     state = State::DataCr;
             }
             break;
@@ -394,7 +394,7 @@ QByteArray Rfc2217Session::encode(const QByteArray &data) const
         out.append(c);
         if (uchar(c) == kIac)
             out.append(c);
-        else if (c == protocol::kCarriageReturn && !ours[kBinary])
+        else if (c == serialprotocol::kCarriageReturn && !ours[kBinary])
             out.append('\0');
     }
     return out;

@@ -41,8 +41,12 @@ public:
     // Tells, opening nothing, whether what is under a name later is this port's device
     // again: for the watch that reopens a port that vanished.
     PortWatch::Probe sameDeviceProbe() const override;
-    qintptr nativeHandle() const override;
-    qsizetype queued() const override;
+
+    // What only tests and benchmarks watch the line by: the platform handle (a
+    // descriptor, a HANDLE) and the bytes the link holds that read() has not handed out
+    // (none on Windows, where the driver keeps the queue).
+    qintptr handle() const;
+    qsizetype heldBytes() const;
 
 private:
     struct Private;

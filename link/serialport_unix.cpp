@@ -2,6 +2,7 @@
 // own, so the input queue is the link's: what does not fit is dropped, as a full driver
 // drops it, and a flood cannot leave more than 1024 bytes behind it.
 
+#include "link/inputqueue.h"
 #include "link/portname.h"
 #include "link/portrules.h"
 #include "link/serialport.h"
@@ -23,7 +24,6 @@
 #include <unistd.h>
 
 namespace {
-constexpr qsizetype kInputQueue = 1024; // bytes the link holds for the reader
 constexpr int kByteWriteWait = 500; // ms a byte may wait for room in the driver
 constexpr size_t kReadChunk = 4096; // bytes taken from the device per read call
 const char kNotSerial[] = "Not a serial port";
@@ -165,7 +165,7 @@ struct SerialPort::Private
 {
     int fd = -1;
     QString path;
-    QByteArray input; // the link's own input queue
+    InputQueue input; // the link's own
     termios saved {}; // the line settings found at open, given back at close
     portrules::Identity identity;
     bool hungUp = false; // the device has gone; what is queued is still handed out
@@ -279,12 +279,12 @@ PortWatch::Probe SerialPort::sameDeviceProbe() const
     };
 }
 
-qintptr SerialPort::nativeHandle() const
+qintptr SerialPort::handle() const
 {
     return d->fd;
 }
 
-qsizetype SerialPort::queued() const
+qsizetype SerialPort::heldBytes() const
 {
     return d->input.size();
 }
@@ -308,8 +308,7 @@ void SerialPort::Private::takeFromDevice()
             got = ::read(fd, chunk, sizeof chunk);
         while (got < 0 && errno == EINTR);
         if (got > 0) {
-            // What does not fit is lost, as a full driver queue loses it.
-            input.append(chunk, qMin(qsizetype(got), kInputQueue - input.size()));
+            input.append(chunk, qsizetype(got));
             return;
         }
         if (got == 0 || isHangUp(errno))
@@ -324,12 +323,7 @@ quint32 SerialPort::read(char *buffer, quint32 count)
 {
     if (!d->hungUp)
         d->takeFromDevice();
-    const qsizetype taken = qMin(qsizetype(count), d->input.size());
-    if (!buffer || taken <= 0)
-        return 0;
-    std::memcpy(buffer, d->input.constData(), size_t(taken));
-    d->input.remove(0, taken);
-    return quint32(taken);
+    return d->input.read(buffer, count);
 }
 
 SerialPort::WriteResult SerialPort::writeByte(char byte)

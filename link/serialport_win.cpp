@@ -1,7 +1,7 @@
 // The serial port on Windows: the Win32 serial calls. The driver keeps the 1024-byte
 // queues and does the waiting; reads hand out what it holds.
 
-#include "link/portnames.h"
+#include "link/presentports.h"
 #include "link/serialport.h"
 
 #include <windows.h>
@@ -227,12 +227,12 @@ PortWatch::Probe SerialPort::sameDeviceProbe() const
     };
 }
 
-qintptr SerialPort::nativeHandle() const
+qintptr SerialPort::handle() const
 {
     return reinterpret_cast<qintptr>(d->handle);
 }
 
-qsizetype SerialPort::queued() const
+qsizetype SerialPort::heldBytes() const
 {
     return 0; // the driver keeps the queue
 }

@@ -1,6 +1,6 @@
 #include "service/mqtttopics.h"
 
-#include "link/protocol.h"
+#include "link/commands.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,9 +15,9 @@ constexpr int kMaxIdLength = 64;
 constexpr char kFallbackId[] = "lumivox";
 
 // The commands that the switch and the select send; every other one gets a button.
-constexpr protocol::Command kSources[]
-    = {protocol::Command::Vga, protocol::Command::Hdmi, protocol::Command::Dvi,
-       protocol::Command::SVideo, protocol::Command::Composite};
+constexpr commands::Command kSources[]
+    = {commands::Command::Vga, commands::Command::Hdmi, commands::Command::Dvi,
+       commands::Command::SVideo, commands::Command::Composite};
 
 bool isIdCharacter(QChar c)
 {
@@ -26,11 +26,11 @@ bool isIdCharacter(QChar c)
         || c == QLatin1Char('-');
 }
 
-bool hasOwnEntity(protocol::Command id)
+bool hasOwnEntity(commands::Command id)
 {
-    if (id == protocol::Command::PowerOn || id == protocol::Command::PowerOff)
+    if (id == commands::Command::PowerOn || id == commands::Command::PowerOff)
         return true;
-    for (const protocol::Command source : kSources)
+    for (const commands::Command source : kSources)
         if (id == source)
             return true;
     return false;
@@ -127,8 +127,8 @@ QString discoveryStatusTopic(const QString &prefix)
 
 QList<Message> discoveryMessages(const QString &prefix, const Device &device)
 {
-    const protocol::NamedCommand &on = protocol::command(protocol::Command::PowerOn);
-    const protocol::NamedCommand &off = protocol::command(protocol::Command::PowerOff);
+    const commands::NamedCommand &on = commands::command(commands::Command::PowerOn);
+    const commands::NamedCommand &off = commands::command(commands::Command::PowerOff);
     Builder builder(prefix, device);
 
     // The switch follows the power state: on while warming, off while cooling, unknown
@@ -164,13 +164,13 @@ QList<Message> discoveryMessages(const QString &prefix, const Device &device)
                       QStringLiteral("cooling"), QStringLiteral("unknown")}}});
     // The projector does not tell its input: the select shows the last one chosen.
     QJsonArray sources;
-    for (const protocol::Command source : kSources)
-        sources.append(QLatin1String(protocol::command(source).name));
+    for (const commands::Command source : kSources)
+        sources.append(QLatin1String(commands::command(source).name));
     builder.add("select", QStringLiteral("source"), QStringLiteral("Source"),
                 builder.commanding(
                     {{QStringLiteral("options"), sources}, {QStringLiteral("optimistic"), true}}));
-    for (int i = 0; i < protocol::kCommandCount; ++i) {
-        const protocol::NamedCommand &entry = protocol::commandTable()[i];
+    for (int i = 0; i < commands::kCommandCount; ++i) {
+        const commands::NamedCommand &entry = commands::commandTable()[i];
         if (hasOwnEntity(entry.id))
             continue;
         builder.add(

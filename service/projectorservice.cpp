@@ -1,7 +1,7 @@
 #include "service/projectorservice.h"
 
 #include "link/portdevice.h"
-#include "link/protocol.h"
+
 #include "service/mqttclient.h"
 #include "service/mqtttopics.h"
 #include "session/projectorrequest.h"

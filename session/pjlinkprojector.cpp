@@ -45,7 +45,7 @@ QList<QByteArray> PjlinkProjector::poll()
     return requests;
 }
 
-PjlinkProjector::Availability PjlinkProjector::availability(protocol::Command id) const
+PjlinkProjector::Availability PjlinkProjector::availability(commands::Command id) const
 {
     const pjlink::Use use = pjlink::useOf(id);
     if (use == pjlink::Use::None)
@@ -86,7 +86,7 @@ QList<QByteArray> PjlinkProjector::frames(const Action &action, QString *reason)
         requests.append(*query == Query::PowerState ? ask(kClass1, "POWR", kQuestion, id)
                                                     : ask(kClass1, "ERST", kQuestion, id));
     } else {
-        const protocol::Command command = std::get<protocol::Command>(action);
+        const commands::Command command = std::get<commands::Command>(action);
         const Availability available = availability(command);
         if (available != Availability::Available) {
             if (reason)
@@ -153,7 +153,7 @@ void PjlinkProjector::forgetLost()
 
 bool PjlinkProjector::needsLearning(const Action &action)
 {
-    const protocol::Command *id = std::get_if<protocol::Command>(&action);
+    const commands::Command *id = std::get_if<commands::Command>(&action);
     if (!id)
         return false;
     const pjlink::Use use = pjlink::useOf(*id);
@@ -268,12 +268,12 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
     // The projector's own name is no part of its model: a projector that has none still
     // tells its maker and model.
     const bool optional = reply.command == "NAME"
-        && std::holds_alternative<protocol::Command>(action->action)
-        && std::get<protocol::Command>(action->action) == protocol::Command::Model;
+        && std::holds_alternative<commands::Command>(action->action)
+        && std::get<commands::Command>(action->action) == commands::Command::Model;
     if (reply.error != pjlink::Error::None && !optional) {
         const QString reason = pjlink::errorText(reply.error);
         heard.log.append(reason);
-        heard.completed.append({action->action, protocol::Verdict::NotAvailable, reason});
+        heard.completed.append({action->action, commands::Verdict::NotAvailable, reason});
         pending.erase(action);
         return;
     }
@@ -282,7 +282,7 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
         const QString reason = QStringLiteral("The projector gave an unexpected answer: %1")
                                    .arg(pjlink::decodeText(reply.result));
         heard.log.append(reason);
-        heard.completed.append({action->action, protocol::Verdict::Failed, reason});
+        heard.completed.append({action->action, commands::Verdict::Failed, reason});
         pending.erase(action);
         return;
     }
@@ -293,9 +293,9 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
     const QString answer = answerOf(*action);
     // Answers to questions go to the log as the serial projector's do; acknowledgements
     // and the script's own questions do not.
-    if (!answer.isEmpty() && std::holds_alternative<protocol::Command>(action->action))
+    if (!answer.isEmpty() && std::holds_alternative<commands::Command>(action->action))
         heard.log.append(answer);
-    heard.completed.append({action->action, protocol::Verdict::Answered, answer});
+    heard.completed.append({action->action, commands::Verdict::Answered, answer});
     pending.erase(action);
 }
 
@@ -306,7 +306,7 @@ QString PjlinkProjector::answerOf(const Pending &action) const
     };
     if (const Query *query = std::get_if<Query>(&action.action))
         return *query == Query::ErrorStatus ? pjlink::errorSummary(result("ERST")) : QString();
-    switch (pjlink::useOf(std::get<protocol::Command>(action.action))) {
+    switch (pjlink::useOf(std::get<commands::Command>(action.action))) {
     case pjlink::Use::LampHours: {
         const QList<qint64> hours = pjlink::parseLampHours(result("LAMP"));
         return hours.isEmpty() ? pjlink::decodeText(result("LAMP")) : pjlink::lampHoursText(hours);
@@ -323,7 +323,7 @@ QString PjlinkProjector::answerOf(const Pending &action) const
     case pjlink::Use::Maker:
         return pjlink::decodeText(result("INF1"));
     case pjlink::Use::Resolution:
-        return pjlink::resolutionText(result("IRES"));
+        return pjlink::decodeResolution(result("IRES"));
     default:
         return {};
     }

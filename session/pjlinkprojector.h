@@ -1,8 +1,8 @@
 #ifndef PJLINKPROJECTOR_H
 #define PJLINKPROJECTOR_H
 
+#include "link/commands.h"
 #include "link/pjlink.h"
-#include "link/protocol.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -29,7 +29,7 @@ class PjlinkProjector
 public:
     // The two questions of a script that no button asks.
     enum class Query { PowerState, ErrorStatus };
-    using Action = std::variant<protocol::Command, Query>;
+    using Action = std::variant<commands::Command, Query>;
 
     enum class Availability {
         Available,
@@ -44,7 +44,7 @@ public:
     struct Completion
     {
         Action action;
-        protocol::Verdict verdict = protocol::Verdict::Answered;
+        commands::Verdict verdict = commands::Verdict::Answered;
         QString answer;
     };
 
@@ -75,7 +75,7 @@ public:
     QList<QByteArray> frames(const Action &action, QString *reason = nullptr);
     Heard hear(const QByteArray &line);
 
-    Availability availability(protocol::Command id) const;
+    Availability availability(commands::Command id) const;
     static QString reasonText(Availability availability);
     // True while what commands depend on (the class, the inputs, their names) is asked.
     bool isLearning();

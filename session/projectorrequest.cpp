@@ -1,7 +1,7 @@
 #include "session/projectorrequest.h"
 
+#include "link/commands.h"
 #include "link/portopener.h"
-#include "link/protocol.h"
 
 #include <QJsonArray>
 
@@ -37,12 +37,12 @@ ProjectorRequest::Refusal refuse(ProjectorRequest::Refusal refusal, QString *rea
 
 bool ProjectorRequest::isName(const QString &name)
 {
-    return protocol::commandNamed(name) || name == QLatin1String(kErrorStatus);
+    return commands::commandNamed(name) || name == QLatin1String(kErrorStatus);
 }
 
 QStringList ProjectorRequest::names()
 {
-    return protocol::commandNames() << QLatin1String(kErrorStatus);
+    return commands::commandNames() << QLatin1String(kErrorStatus);
 }
 
 const QStringList &ProjectorRequest::queryNames()

@@ -1,4 +1,7 @@
 #include "session/projectorsession.h"
+#include "link/characters.h"
+#include "link/commands.h"
+#include "link/serialprotocol.h"
 
 #include "link/portdevice.h"
 #include "link/portname.h"
@@ -50,7 +53,7 @@ PjlinkProjector::Action actionOf(const ScriptedRequest::Step &step)
 {
     if (step.command)
         return *step.command;
-    return step.awaited == protocol::Answer::ErrorStatus ? Query::ErrorStatus : Query::PowerState;
+    return step.awaited == commands::Answer::ErrorStatus ? Query::ErrorStatus : Query::PowerState;
 }
 } // namespace
 
@@ -162,25 +165,25 @@ quint32 ProjectorSession::readBytes(char *buffer, quint32 count)
     return taken;
 }
 
-bool ProjectorSession::send(protocol::Command id)
+bool ProjectorSession::send(commands::Command id)
 {
     if (pjlink)
         return sendPjlink(id, nullptr, nullptr);
     announcePowerCommand(id);
-    return send(QByteArray(protocol::command(id).text));
+    return sendFrame(QByteArray(commands::command(id).text));
 }
 
-void ProjectorSession::announcePowerCommand(protocol::Command id)
+void ProjectorSession::announcePowerCommand(commands::Command id)
 {
     // Neutral until the projector reports its lamp again.
-    if (id == protocol::Command::PowerOn || id == protocol::Command::PowerOff) {
+    if (id == commands::Command::PowerOn || id == commands::Command::PowerOff) {
         emit powerChanging();
         powerCommandSent.start();
-        setPower(id == protocol::Command::PowerOn ? Power::Warming : Power::Cooling);
+        setPower(id == commands::Command::PowerOn ? Power::Warming : Power::Cooling);
     }
 }
 
-bool ProjectorSession::send(const QByteArray &frameText)
+bool ProjectorSession::sendFrame(const QByteArray &frameText)
 {
     if (stopped)
         return false;
@@ -236,7 +239,7 @@ ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameTe
     }
     if (samePort() && !gone && (!failed || asking)) {
         // The carriage return's own failure is not reported.
-        if (device->writeByte(protocol::kCarriageReturn) == PortDevice::WriteResult::Gone)
+        if (device->writeByte(serialprotocol::kCarriageReturn) == PortDevice::WriteResult::Gone)
             scheduleDeviceGone();
         else
             device->flush();
@@ -297,7 +300,7 @@ void ProjectorSession::pollLamp()
         pollPjlink();
         return;
     }
-    send(QByteArray(protocol::kLampPoll));
+    sendFrame(QByteArray(serialprotocol::kLampPoll));
 }
 
 void ProjectorSession::lineReceived()
@@ -315,29 +318,29 @@ void ProjectorSession::handleReply(const QString &line)
         handlePjlinkReply(line);
         return;
     }
-    const protocol::Reply reply = protocol::parseReply(line);
+    const serialprotocol::Reply reply = serialprotocol::classifyReply(line);
     switch (reply.kind) {
-    case protocol::ReplyKind::LampOff:
-    case protocol::ReplyKind::LampOn:
-        lampOn = reply.kind == protocol::ReplyKind::LampOn;
+    case serialprotocol::ReplyKind::LampOff:
+    case serialprotocol::ReplyKind::LampOn:
+        lampOn = reply.kind == serialprotocol::ReplyKind::LampOn;
         emit lampReported(lampOn);
         // While the lamp warms up the projector reports it off.
         if (lampOn || powerState != Power::Warming || powerCommandSent.hasExpired(kWarmUpLimit))
             setPower(lampOn ? Power::On : Power::Off);
         break;
-    case protocol::ReplyKind::NotAvailable:
+    case serialprotocol::ReplyKind::NotAvailable:
         emit message(translated(kNotAvailable));
         break;
-    case protocol::ReplyKind::Resolution:
+    case serialprotocol::ReplyKind::Resolution:
         if (answersLogged)
-            emit message(protocol::resolutionText(reply.resolution) + QLatin1Char('\r'));
+            emit message(serialprotocol::formatResolution(reply.resolution) + QLatin1Char('\r'));
         break;
-    case protocol::ReplyKind::Accepted:
-    case protocol::ReplyKind::ShortResolution:
+    case serialprotocol::ReplyKind::Accepted:
+    case serialprotocol::ReplyKind::ShortResolution:
         break;
-    case protocol::ReplyKind::Other:
+    case serialprotocol::ReplyKind::Other:
         if (answersLogged)
-            emit message(protocol::logLineText(line) + QLatin1Char('\r'));
+            emit message(characters::logLineText(line) + QLatin1Char('\r'));
         break;
     }
     emit replyHandled(line);
@@ -379,13 +382,13 @@ void ProjectorSession::serveRequests()
         // more than its own answer's wait.
         if (pjlink && PjlinkProjector::needsLearning(actionOf(step)) && pjlink->isLearning())
             return;
-        if (pjlink || step.awaited == protocol::Answer::ErrorStatus) {
+        if (pjlink || step.awaited == commands::Answer::ErrorStatus) {
             servePjlinkStep(request);
             continue;
         }
         const QPointer<ScriptedRequest> guard(request);
         scriptFrame = true;
-        const bool written = step.command ? send(*step.command) : send(step.text);
+        const bool written = step.command ? send(*step.command) : sendFrame(step.text);
         scriptFrame = false;
         if (guard)
             guard->stepSent(written, written ? QString() : QLatin1String(kSendFailed));
@@ -499,7 +502,7 @@ PortWatch::Presence ProjectorSession::lookForBridge(const QString &bridge)
     return PortWatch::Presence::Pending;
 }
 
-PjlinkProjector::Availability ProjectorSession::availability(protocol::Command id) const
+PjlinkProjector::Availability ProjectorSession::availability(commands::Command id) const
 {
     return pjlink ? pjlink->availability(id) : PjlinkProjector::Availability::Available;
 }
@@ -534,7 +537,7 @@ void ProjectorSession::startPjlink()
     // The opening asks the power state at once: the first poll follows a period later.
     pollCount = 0;
     for (const QByteArray &frame : pjlink->opened())
-        send(frame);
+        sendFrame(frame);
     emit availabilityChanged();
 }
 
@@ -546,14 +549,14 @@ bool ProjectorSession::sendPjlink(const PjlinkProjector::Action &action, QString
     const QList<QByteArray> frames = pjlink->frames(action, reason);
     if (frames.isEmpty())
         return false;
-    if (const protocol::Command *id = std::get_if<protocol::Command>(&action)) {
+    if (const commands::Command *id = std::get_if<commands::Command>(&action)) {
         announcePowerCommand(*id);
-        if (*id == protocol::Command::PowerOn || *id == protocol::Command::PowerOff)
+        if (*id == commands::Command::PowerOn || *id == commands::Command::PowerOff)
             powerAnswerAwaited = true;
     }
     bool all = true;
     for (const QByteArray &frame : frames)
-        all = send(frame) && all;
+        all = sendFrame(frame) && all;
     if (sentText)
         *sentText = QString::fromLatin1(frames.join(QByteArrayLiteral(", ")));
     return all;
@@ -565,7 +568,7 @@ void ProjectorSession::pollPjlink()
     if (!device || access != PortDevice::Access::Granted)
         return;
     for (const QByteArray &frame : pjlink->poll())
-        send(frame);
+        sendFrame(frame);
 }
 
 void ProjectorSession::handlePjlinkReply(const QString &line)
@@ -574,8 +577,8 @@ void ProjectorSession::handlePjlinkReply(const QString &line)
     const PjlinkProjector::Heard heard = pjlink->hear(line.toLatin1());
     ScriptedRequest::Judgement judgement;
     for (const PjlinkProjector::Completion &done : heard.completed)
-        if (done.action == PjlinkProjector::Action(protocol::Command::PowerOn)
-            || done.action == PjlinkProjector::Action(protocol::Command::PowerOff))
+        if (done.action == PjlinkProjector::Action(commands::Command::PowerOn)
+            || done.action == PjlinkProjector::Action(commands::Command::PowerOff))
             powerAnswerAwaited = false;
     // A poll answered before a power command shows what the command is changing.
     const bool stale
@@ -597,8 +600,8 @@ void ProjectorSession::handlePjlinkReply(const QString &line)
     const auto isAnswer = [&heard](const QString &text) {
         return std::any_of(heard.completed.cbegin(), heard.completed.cend(),
                            [&text](const PjlinkProjector::Completion &done) {
-                               return done.verdict == protocol::Verdict::Answered
-                                   && std::holds_alternative<protocol::Command>(done.action)
+                               return done.verdict == commands::Verdict::Answered
+                                   && std::holds_alternative<commands::Command>(done.action)
                                    && done.answer == text;
                            });
     };
@@ -609,7 +612,7 @@ void ProjectorSession::handlePjlinkReply(const QString &line)
             emit message(text + QLatin1Char('\r'));
     }
     for (const QByteArray &frame : heard.next)
-        send(frame);
+        sendFrame(frame);
     if (heard.availabilityChanged)
         emit availabilityChanged();
     emit replyHandled(line);
@@ -625,7 +628,7 @@ void ProjectorSession::handlePjlinkReply(const QString &line)
                     continue;
                 judgement.verdict = done.verdict;
                 judgement.answer = awaited == PjlinkProjector::Action(Query::PowerState)
-                        && done.verdict == protocol::Verdict::Answered
+                        && done.verdict == commands::Verdict::Answered
                     ? powerName(powerState)
                     : done.answer;
                 break;
@@ -634,7 +637,7 @@ void ProjectorSession::handlePjlinkReply(const QString &line)
         request->takeJudgedLine(line, judgement);
     }
     for (const PjlinkProjector::Completion &done : heard.completed)
-        if (const protocol::Command *id = std::get_if<protocol::Command>(&done.action))
+        if (const commands::Command *id = std::get_if<commands::Command>(&done.action))
             emit commandAnswered(*id);
 }
 

@@ -1,10 +1,10 @@
 #ifndef PROJECTORSESSION_H
 #define PROJECTORSESSION_H
 
+#include "link/commands.h"
 #include "link/lineassembler.h"
 #include "link/portdevice.h"
 #include "link/portwatch.h"
-#include "link/protocol.h"
 #include "session/pjlinkprojector.h"
 
 #include <QByteArray>
@@ -76,10 +76,12 @@ public:
     quint32 readBytes(char *buffer, quint32 count);
     // Sends a command of the table, as its button does; a power command first says that
     // the lamp state is about to change. False when not every byte was taken.
-    bool send(protocol::Command id);
-    // Sends any command text as one frame (the text and a carriage return). Nothing is
-    // sent without a port. While another frame is being written, this one waits for it.
-    bool send(const QByteArray &text);
+    bool send(commands::Command id);
+    // Sends any command text as one frame (the text and a carriage return), as it is
+    // whatever the protocol: to a PJLink projector it is a request of its own, where
+    // send(Command) puts the command into PJLink's terms. Nothing is sent without a port. While
+    // another frame is being written, this one waits for it.
+    bool sendFrame(const QByteArray &text);
     // A byte the port does not take is reported by writeFailed(). With asking on, the
     // frame goes on with the next byte once every receiver has returned (the window asks
     // its user meanwhile); without it (nobody to ask) the frame ends at that byte.
@@ -110,7 +112,7 @@ public:
     // what PJLink makes of them.
     bool speaksPjlink() const { return pjlink != nullptr; }
     // Whether the projector on the port can take a command now; always for a serial one.
-    PjlinkProjector::Availability availability(protocol::Command id) const;
+    PjlinkProjector::Availability availability(commands::Command id) const;
     // The password of the projector under `portName`, kept in memory for the session's
     // life and handed to that projector only. One it rejects is said once, forgotten and
     // not tried again; the projector asks again only when its name is opened again.
@@ -152,7 +154,7 @@ signals:
     // PJLink: the projector told its power state (at every power reply).
     void powerReported(ProjectorSession::Power power);
     // PJLink: the projector has answered a command.
-    void commandAnswered(protocol::Command id);
+    void commandAnswered(commands::Command id);
     // A frame was written (or tried) on the open port: its text without the carriage return.
     void frameWritten(const QByteArray &text);
     // A byte of a frame was not taken; nothing else goes on the line until every
@@ -178,7 +180,7 @@ private:
     void serveRequests();
     bool isLineBusy() const { return writing || failureWaits > 0; }
     void setPower(Power power);
-    void announcePowerCommand(protocol::Command id);
+    void announcePowerCommand(commands::Command id);
     // PJLink's side of opening, sending, polling, replies, requests and its password.
     void startPjlink();
     bool sendPjlink(const PjlinkProjector::Action &action, QString *reason, QString *sentText);

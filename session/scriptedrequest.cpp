@@ -1,4 +1,7 @@
 #include "session/scriptedrequest.h"
+#include "link/characters.h"
+#include "link/commands.h"
+#include "link/serialprotocol.h"
 
 namespace {
 const char kStatusStep[] = "status";
@@ -6,7 +9,7 @@ const char kErrorStatusStep[] = "errors";
 
 bool isQuestion(const ScriptedRequest::Step &step)
 {
-    return step.awaited != protocol::Answer::Acknowledgement;
+    return step.awaited != commands::Answer::Acknowledgement;
 }
 } // namespace
 
@@ -14,15 +17,15 @@ QList<ScriptedRequest::Step> ScriptedRequest::plan(const QStringList &names, boo
 {
     QList<Step> steps;
     for (const QString &name : names) {
-        const protocol::NamedCommand *entry = protocol::commandNamed(name);
+        const commands::NamedCommand *entry = commands::commandNamed(name);
         if (entry)
             steps.append({name, QByteArray(entry->text), entry->answer, entry->id});
         else if (name == QLatin1String(kErrorStatusStep))
-            steps.append({name, QByteArray(), protocol::Answer::ErrorStatus, std::nullopt});
+            steps.append({name, QByteArray(), commands::Answer::ErrorStatus, std::nullopt});
     }
     if (lampState)
-        steps.append({QLatin1String(kStatusStep), QByteArray(protocol::kLampPoll),
-                      protocol::Answer::LampState, std::nullopt});
+        steps.append({QLatin1String(kStatusStep), QByteArray(serialprotocol::kLampPoll),
+                      commands::Answer::LampState, std::nullopt});
     return steps;
 }
 
@@ -82,22 +85,23 @@ void ScriptedRequest::takeLine(const QString &line)
     if (done)
         return;
     outcome.contact = true;
-    const protocol::Reply reply = protocol::parseReply(line);
-    if (reply.kind == protocol::ReplyKind::LampOn || reply.kind == protocol::ReplyKind::LampOff)
-        outcome.lamp = protocol::answerText(reply, line);
+    const serialprotocol::Reply reply = serialprotocol::classifyReply(line);
+    if (reply.kind == serialprotocol::ReplyKind::LampOn
+        || reply.kind == serialprotocol::ReplyKind::LampOff)
+        outcome.lamp = serialprotocol::answerText(reply, line);
     if (!waiting)
         return; // between two steps, or after the last
-    outcome.steps.last().replies.append(protocol::visibleText(line));
-    switch (protocol::judgeReply(steps.at(current).awaited, reply)) {
-    case protocol::Verdict::Pending:
+    outcome.steps.last().replies.append(characters::visibleText(line));
+    switch (serialprotocol::judgeReply(steps.at(current).awaited, reply)) {
+    case commands::Verdict::Pending:
         break;
-    case protocol::Verdict::Answered:
-        endStep(StepOutcome::Answered, protocol::answerText(reply, line));
+    case commands::Verdict::Answered:
+        endStep(StepOutcome::Answered, serialprotocol::answerText(reply, line));
         break;
-    case protocol::Verdict::NotAvailable:
+    case commands::Verdict::NotAvailable:
         endStep(StepOutcome::NotAvailable);
         break;
-    case protocol::Verdict::Failed:
+    case commands::Verdict::Failed:
         endStep(StepOutcome::Failed);
         break;
     }
@@ -116,18 +120,18 @@ void ScriptedRequest::takeJudgedLine(const QString &line, const Judgement &judge
         outcome.errorStatus = judgement.errorStatus;
     if (!waiting)
         return;
-    outcome.steps.last().replies.append(protocol::visibleText(line));
+    outcome.steps.last().replies.append(characters::visibleText(line));
     switch (judgement.verdict) {
-    case protocol::Verdict::Pending:
+    case commands::Verdict::Pending:
         break;
-    case protocol::Verdict::Answered:
+    case commands::Verdict::Answered:
         endStep(StepOutcome::Answered, judgement.answer);
         break;
-    case protocol::Verdict::NotAvailable:
+    case commands::Verdict::NotAvailable:
         outcome.steps.last().reason = judgement.answer;
         endStep(StepOutcome::NotAvailable);
         break;
-    case protocol::Verdict::Failed:
+    case commands::Verdict::Failed:
         outcome.steps.last().reason = judgement.answer;
         endStep(StepOutcome::Failed);
         break;

@@ -1,7 +1,7 @@
 #ifndef SCRIPTEDREQUEST_H
 #define SCRIPTEDREQUEST_H
 
-#include "link/protocol.h"
+#include "link/commands.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -30,8 +30,8 @@ public:
     {
         QString name; // the command's name, or "status" for the lamp state
         QByteArray text;
-        protocol::Answer awaited = protocol::Answer::Acknowledgement;
-        std::optional<protocol::Command> command; // none for the lamp poll
+        commands::Answer awaited = commands::Answer::Acknowledgement;
+        std::optional<commands::Command> command; // none for the lamp poll
     };
 
     // Failed: the projector answered, not as the command expects (reason says how).
@@ -72,7 +72,7 @@ public:
     // What a line meant, judged by a session whose protocol matches replies to commands.
     struct Judgement
     {
-        protocol::Verdict verdict = protocol::Verdict::Pending; // for the awaited step
+        commands::Verdict verdict = commands::Verdict::Pending; // for the awaited step
         QString answer; // the answer, or the projector's reason when not available
         QString lamp; // "on" or "off" when the line told
         QString power;

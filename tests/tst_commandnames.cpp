@@ -3,7 +3,8 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
-#include "link/protocol.h"
+#include "link/commands.h"
+#include "link/serialprotocol.h"
 #include "ui/lumivox.h"
 #include "windowprobe.h"
 #include "wireframes.h"
@@ -20,9 +21,9 @@ const QSet<QString> notCommands {QStringLiteral("info"), QStringLiteral("connect
                                  QStringLiteral("clearLog")};
 
 // Each command's button, by object name, as the window lays them out.
-QString buttonOf(protocol::Command id)
+QString buttonOf(commands::Command id)
 {
-    using C = protocol::Command;
+    using C = commands::Command;
     static const QHash<C, QString> buttons {{C::PowerOn, "startProjector"},
                                             {C::PowerOff, "powerOff"},
                                             {C::Vga, "analogRGB"},
@@ -77,34 +78,34 @@ void TestCommandNames::everyButtonHasOneName()
             && !notCommands.contains(button->objectName()))
             buttons.insert(button->objectName());
     }
-    QCOMPARE(buttons.size(), protocol::kCommandCount);
+    QCOMPARE(buttons.size(), commands::kCommandCount);
 
     const QRegularExpression form(QStringLiteral("^[a-z0-9]+(-[a-z0-9]+)*$"));
     QSet<QString> names;
     QSet<QString> named;
-    for (int i = 0; i < protocol::kCommandCount; ++i) {
-        const protocol::NamedCommand &entry = protocol::commandTable()[i];
+    for (int i = 0; i < commands::kCommandCount; ++i) {
+        const commands::NamedCommand &entry = commands::commandTable()[i];
         const QString name = QLatin1String(entry.name);
         QVERIFY2(form.match(name).hasMatch(), entry.name);
-        QCOMPARE(protocol::commandNamed(name), &entry);
+        QCOMPARE(commands::commandNamed(name), &entry);
         names.insert(name);
         named.insert(buttonOf(entry.id));
     }
-    QCOMPARE(names.size(), protocol::kCommandCount);
+    QCOMPARE(names.size(), commands::kCommandCount);
     QCOMPARE(named, buttons);
 }
 
 void TestCommandNames::nameSendsWhatItsButtonSends_data()
 {
     QTest::addColumn<QString>("name");
-    for (const QString &name : protocol::commandNames())
+    for (const QString &name : commands::commandNames())
         QTest::newRow(qPrintable(name)) << name;
 }
 
 void TestCommandNames::nameSendsWhatItsButtonSends()
 {
     QFETCH(QString, name);
-    const protocol::NamedCommand *entry = protocol::commandNamed(name);
+    const commands::NamedCommand *entry = commands::commandNamed(name);
     QVERIFY(entry);
 
     FakeProjector fake;
@@ -117,7 +118,7 @@ void TestCommandNames::nameSendsWhatItsButtonSends()
     button->click();
     QVERIFY(fake.waitForFrames(1, kWireWait));
     QCOMPARE(testsupport::withoutPolls(fake.frames()),
-             QList<QByteArray> {protocol::frame(entry->text)});
+             QList<QByteArray> {testsupport::frameOf(entry->text)});
 }
 
 QTEST_MAIN(TestCommandNames)

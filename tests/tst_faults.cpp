@@ -4,7 +4,7 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
-#include "link/protocol.h"
+#include "link/serialprotocol.h"
 #include "settingsdriver.h"
 #include "ui/lumivox.h"
 #include "ui/settings.h"
@@ -176,7 +176,7 @@ void TestFaults::fullOutputQueue()
     projector.setDraining(FakeProjector::Draining::On);
     projector.clearRecord();
     QVERIFY(!projector.waitForBytes(1, kSilenceWait));
-    window->sendCommand(protocol::kBrightness, 10);
+    window->sendCommand(serialprotocol::kBrightness, 10);
     QVERIFY(projector.waitForFrames(1, kWireWait));
     QCOMPARE(projector.received(), QByteArray("* 0 IR 025\r"));
     QCOMPARE(boxes.boxes().size(), 3);

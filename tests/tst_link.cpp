@@ -3,7 +3,7 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
-#include "link/protocol.h"
+#include "link/serialprotocol.h"
 #include "ui/lumivox.h"
 #include "ui/panelcolors.h"
 #include "windowprobe.h"
@@ -234,7 +234,7 @@ void TestLink::nothingWithoutPort()
                              "powerOff"};
     for (const QString &name : names)
         control(*window, name)->click();
-    window->sendCommand(protocol::kBrightness, 10);
+    window->sendCommand(serialprotocol::kBrightness, 10);
     QVERIFY(!fake->waitForBytes(1, kSilenceWait));
     QCOMPARE(logText(*window), QString());
     // Only the power-off question; no send-failure box.

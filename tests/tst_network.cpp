@@ -5,7 +5,8 @@
 #include "boxanswerer.h"
 #include "fakeprojector.h"
 #include "link/portdevice.h"
-#include "link/protocol.h"
+#include "link/serialprotocol.h"
+#include "probe/portprobe.h"
 #include "probe/tickwatch.h"
 #include "ser2netbridge.h"
 #include "settingsdriver.h"
@@ -388,7 +389,7 @@ void TestNetwork::floodWithoutCarriageReturn()
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, this, [&] {
         if (window->session().port())
-            held = qMax(held, window->session().port()->queued());
+            held = qMax(held, testsupport::portHeldBytes(window->session().port()));
         line = qMax(line, window->session().pendingReply().size());
     });
     sampler.start(testsupport::TickWatch::kTickInterval / 2);
@@ -405,7 +406,7 @@ void TestNetwork::floodWithoutCarriageReturn()
     QTRY_VERIFY_WITH_TIMEOUT(window->isLampOn(), 2 * kPollPeriod);
     QVERIFY(window->session().port());
     QVERIFY2(held <= kHeldBound, qPrintable(QString::number(held)));
-    QVERIFY(line <= protocol::kMaxReplyLength);
+    QVERIFY(line <= serialprotocol::kMaxReplyLength);
     QVERIFY2(ticks.longestGapMs() < kFreeze, qPrintable(QString::number(ticks.longestGapMs())));
     QVERIFY(ticks.gapsMs().size() >= flood / testsupport::TickWatch::kTickInterval / 2);
 }

@@ -2,6 +2,8 @@
 // what the session's PJLink side makes of a projector's replies (its inputs, its error
 // status); and the PJLink port under a flood from a peer of the test on loopback.
 
+#include "link/characters.h"
+#include "link/commands.h"
 #include "link/pjlink.h"
 #include "link/pjlinkport.h"
 #include "link/portopener.h"
@@ -169,9 +171,9 @@ void TestPjlink::inputMapping()
     converse(projector, answers, projector.opened());
 
     QStringList got;
-    for (const protocol::Command id :
-         {protocol::Command::Vga, protocol::Command::Hdmi, protocol::Command::Dvi,
-          protocol::Command::SVideo, protocol::Command::Composite}) {
+    for (const commands::Command id :
+         {commands::Command::Vga, commands::Command::Hdmi, commands::Command::Dvi,
+          commands::Command::SVideo, commands::Command::Composite}) {
         const QList<QByteArray> frames = projector.frames(id);
         QCOMPARE(frames.isEmpty(), projector.availability(id) == Availability::NoSuchInput);
         // The input is chosen in the projector's own class.
@@ -269,10 +271,10 @@ void TestPjlink::projectorTextIsOneVisibleLine()
     QCOMPARE(pjlink::decodeText(sent), shown);
     // The same rule for whatever else shows a projector's text (a serial projector's
     // answers, the debug log).
-    QCOMPARE(protocol::visibleText(shown), shown);
+    QCOMPARE(characters::visibleText(shown), shown);
     // A name is one of the model's answers as the log and the command line show them.
     PjlinkProjector projector;
-    projector.frames(protocol::Command::Model);
+    projector.frames(commands::Command::Model);
     projector.hear("%1INF1=Lumivox");
     projector.hear("%1INF2=LV-1");
     const PjlinkProjector::Heard heard = projector.hear("%1NAME=" + sent);
@@ -322,21 +324,21 @@ void TestPjlink::repliesAnswerOnlyTheirRequest()
     if (asked == QLatin1String("status"))
         projector.frames(PjlinkProjector::Query::PowerState);
     else if (asked == QLatin1String("power-on"))
-        projector.frames(protocol::Command::PowerOn);
+        projector.frames(commands::Command::PowerOn);
     const PjlinkProjector::Heard heard = projector.hear(line);
     QString got = QStringLiteral("-");
     for (const PjlinkProjector::Completion &done : heard.completed) {
         switch (done.verdict) {
-        case protocol::Verdict::Answered:
+        case commands::Verdict::Answered:
             got = QStringLiteral("answered");
             break;
-        case protocol::Verdict::NotAvailable:
+        case commands::Verdict::NotAvailable:
             got = QStringLiteral("not available: ") + done.answer;
             break;
-        case protocol::Verdict::Failed:
+        case commands::Verdict::Failed:
             got = QStringLiteral("failed: ") + done.answer;
             break;
-        case protocol::Verdict::Pending:
+        case commands::Verdict::Pending:
             break;
         }
     }

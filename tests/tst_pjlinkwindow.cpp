@@ -7,6 +7,7 @@
 #include "channel/localchannel.h"
 #include "commandlinerun.h"
 #include "fakeprojector.h"
+#include "link/characters.h"
 #include "pjlinksimulator.h"
 #include "probe/tickwatch.h"
 #include "settingsdriver.h"
@@ -537,7 +538,7 @@ void TestPjlinkWindow::projectorTextInTheLog()
         QVERIFY2(shown.startsWith(QLatin1String("-> ")) || shown.startsWith(QLatin1String("<- "))
                      || shown == line,
                  qPrintable(shown));
-        QCOMPARE(protocol::visibleText(shown), shown);
+        QCOMPARE(characters::visibleText(shown), shown);
     }
 }
 

@@ -7,8 +7,9 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
-#include "link/protocol.h"
 #include "link/serialport.h"
+#include "link/serialprotocol.h"
+#include "probe/portprobe.h"
 #include "ui/lumivox.h"
 #include "windowprobe.h"
 #include "wireframes.h"
@@ -113,7 +114,7 @@ void TestPolling::pollEvery31stTick()
 {
     // A mark written through the port's own descriptor after every tick lands behind
     // that tick's poll, so the wire itself tells which tick polled.
-    const int fd = int(window->session().port()->nativeHandle());
+    const int fd = int(testsupport::portHandle(window->session().port()));
     constexpr int kTicks = 3 * kPollPeriod + 2;
     for (int n = 1; n <= kTicks; ++n) {
         tick();
@@ -319,9 +320,9 @@ void TestPolling::overLongLine()
     for (qsizetype sent = 0; sent < line.size(); sent += kWireChunk) {
         deliver(line.mid(sent, kWireChunk));
         tick();
-        QVERIFY(window->session().pendingReply().size() <= protocol::kMaxReplyLength);
+        QVERIFY(window->session().pendingReply().size() <= serialprotocol::kMaxReplyLength);
     }
-    QCOMPARE(logText(*window), QString(protocol::kMaxReplyLength, QLatin1Char('x')) + "\n");
+    QCOMPARE(logText(*window), QString(serialprotocol::kMaxReplyLength, QLatin1Char('x')) + "\n");
     QVERIFY(window->session().pendingReply().isEmpty());
     deliver("LAMP 1\r");
     tick();
@@ -343,12 +344,12 @@ void TestPolling::floodWithoutCarriageReturn()
             continue;
         }
         tick();
-        QVERIFY(window->session().pendingReply().size() <= protocol::kMaxReplyLength);
+        QVERIFY(window->session().pendingReply().size() <= serialprotocol::kMaxReplyLength);
         QVERIFY2(++ticks < kFlood, "the flood never ends");
     }
     QCOMPARE(boxes.count(), 0); // the polls went out meanwhile
     QVERIFY(window->session().port());
-    QCOMPARE(window->session().pendingReply().size(), protocol::kMaxReplyLength);
+    QCOMPARE(window->session().pendingReply().size(), serialprotocol::kMaxReplyLength);
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
 
     deliver("\rLAMP 1\r");

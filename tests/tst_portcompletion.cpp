@@ -1,7 +1,7 @@
 #include "fakesysfs.h"
-#include "link/portnames.h"
-#include "link/portnames_unix.h"
 #include "link/portrules.h"
+#include "link/presentports.h"
+#include "link/presentports_unix.h"
 #include "ui/settings.h"
 
 #include <QAbstractItemView>

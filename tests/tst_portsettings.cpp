@@ -2,7 +2,7 @@
 // proposes, and how Apply, Return, Cancel, Escape and the close button leave the port.
 
 #include "fakeprojector.h"
-#include "link/protocol.h"
+
 #include "link/serialport.h"
 #include "settingsdriver.h"
 #include "translation.h"

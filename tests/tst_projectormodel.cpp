@@ -1,4 +1,4 @@
-#include "link/protocol.h"
+#include "link/serialprotocol.h"
 #include "projectormodel.h"
 
 #include <QtTest>
@@ -46,30 +46,30 @@ void TestProjectorModel::answers_data()
     QTest::addColumn<QList<Step>>("steps");
     const QByteArray vga = ProjectorModel::resolutionReport("VGA");
     const QByteArray hdmi = ProjectorModel::resolutionReport("HDMI");
-    QTest::newRow("standby") << QList<Step> {{protocol::kLampPoll, 0, "LAMP 0"},
-                                             {protocol::kLampTime, 0, "321"},
-                                             {protocol::kResolution, 0, "*001"},
-                                             {protocol::kPowerOff, 0, "*001"},
-                                             {protocol::kHdmi, 0, "*001"}};
+    QTest::newRow("standby") << QList<Step> {{serialprotocol::kLampPoll, 0, "LAMP 0"},
+                                             {serialprotocol::kLampTime, 0, "321"},
+                                             {serialprotocol::kResolution, 0, "*001"},
+                                             {serialprotocol::kPowerOff, 0, "*001"},
+                                             {serialprotocol::kHdmi, 0, "*001"}};
     QTest::newRow("power on and warm-up")
-        << QList<Step> {{protocol::kPowerOn, 0, "*000"},
-                        {protocol::kLampPoll, kWarmUp - 1, "LAMP 0"},
-                        {protocol::kPowerOn, kWarmUp - 1, "*001"},
-                        {protocol::kLampPoll, kWarmUp, "LAMP 1"},
-                        {protocol::kResolution, kWarmUp, vga}};
+        << QList<Step> {{serialprotocol::kPowerOn, 0, "*000"},
+                        {serialprotocol::kLampPoll, kWarmUp - 1, "LAMP 0"},
+                        {serialprotocol::kPowerOn, kWarmUp - 1, "*001"},
+                        {serialprotocol::kLampPoll, kWarmUp, "LAMP 1"},
+                        {serialprotocol::kResolution, kWarmUp, vga}};
     QTest::newRow("source keys switch the input")
-        << QList<Step> {{protocol::kPowerOn, 0, "*000"},
-                        {protocol::kHdmi, kWarmUp, "*000"},
-                        {protocol::kResolution, kWarmUp, hdmi},
-                        {protocol::kBrightness, kWarmUp, "*000"}};
+        << QList<Step> {{serialprotocol::kPowerOn, 0, "*000"},
+                        {serialprotocol::kHdmi, kWarmUp, "*000"},
+                        {serialprotocol::kResolution, kWarmUp, hdmi},
+                        {serialprotocol::kBrightness, kWarmUp, "*000"}};
     QTest::newRow("power off and cool-down")
-        << QList<Step> {{protocol::kPowerOn, 0, "*000"},
-                        {protocol::kPowerOff, kWarmUp, "*000"},
-                        {protocol::kLampPoll, kWarmUp + 1, "LAMP 0"},
-                        {protocol::kPowerOn, kWarmUp + kCoolDown - 1, "*001"},
-                        {protocol::kPowerOn, kWarmUp + kCoolDown, "*000"}};
+        << QList<Step> {{serialprotocol::kPowerOn, 0, "*000"},
+                        {serialprotocol::kPowerOff, kWarmUp, "*000"},
+                        {serialprotocol::kLampPoll, kWarmUp + 1, "LAMP 0"},
+                        {serialprotocol::kPowerOn, kWarmUp + kCoolDown - 1, "*001"},
+                        {serialprotocol::kPowerOn, kWarmUp + kCoolDown, "*000"}};
     QTest::newRow("model and unknown text") << QList<Step> {
-        {protocol::kQueryModel, 0, "Lumivox Demo Projector LV-1"}, {"hello", 0, "*001"}};
+        {serialprotocol::kQueryModel, 0, "Lumivox Demo Projector LV-1"}, {"hello", 0, "*001"}};
 }
 
 void TestProjectorModel::answers()
@@ -99,10 +99,10 @@ void TestProjectorModel::reportsDecodeAsTheProgramReadsThem()
     QVERIFY(!report.contains('\r'));
     QString line;
     for (const char byte : report)
-        QCOMPARE(protocol::feedByte(line, byte), protocol::ByteResult::Stored);
-    const protocol::Reply reply = protocol::parseReply(line);
-    QCOMPARE(reply.kind, protocol::ReplyKind::Resolution);
-    QCOMPARE(protocol::resolutionText(reply.resolution), text);
+        QCOMPARE(serialprotocol::feedByte(line, byte), serialprotocol::ByteResult::Stored);
+    const serialprotocol::Reply reply = serialprotocol::classifyReply(line);
+    QCOMPARE(reply.kind, serialprotocol::ReplyKind::Resolution);
+    QCOMPARE(serialprotocol::formatResolution(reply.resolution), text);
 }
 
 void TestProjectorModel::lineEndAndSilence()
@@ -111,9 +111,9 @@ void TestProjectorModel::lineEndAndSilence()
     o.lineEnd = "\r\n";
     o.silentInStandby = true;
     ProjectorModel projector(o);
-    QCOMPARE(projector.answer(protocol::kLampPoll, 0), QByteArray());
-    QCOMPARE(projector.answer(protocol::kPowerOn, 0), QByteArray("*000\r\n"));
-    QCOMPARE(projector.answer(protocol::kLampPoll, kWarmUp), QByteArray("LAMP 1\r\n"));
+    QCOMPARE(projector.answer(serialprotocol::kLampPoll, 0), QByteArray());
+    QCOMPARE(projector.answer(serialprotocol::kPowerOn, 0), QByteArray("*000\r\n"));
+    QCOMPARE(projector.answer(serialprotocol::kLampPoll, kWarmUp), QByteArray("LAMP 1\r\n"));
 }
 
 QTEST_MAIN(TestProjectorModel)

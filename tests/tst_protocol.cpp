@@ -1,17 +1,19 @@
 // The projector protocol without widgets or ports: command texts and frames, the
 // framing of received bytes into lines, the reply grammar, the resolution report and
-// the port-name rules.
+// the port-name rules, and the ports' bounded input queue.
 
+#include "link/inputqueue.h"
 #include "link/portname.h"
-#include "link/protocol.h"
+#include "link/serialprotocol.h"
 #include "ui/panelcolors.h"
+#include "wireframes.h"
 
 #include <QtTest>
 
-using protocol::ByteResult;
-using protocol::ReplyKind;
+using serialprotocol::ByteResult;
+using serialprotocol::ReplyKind;
 
-Q_DECLARE_METATYPE(protocol::ReplyKind)
+Q_DECLARE_METATYPE(serialprotocol::ReplyKind)
 
 namespace {
 // A reply line as the tick builds it: one character per byte value.
@@ -45,6 +47,8 @@ private slots:
     void commandTexts();
     void frameBytes_data();
     void frameBytes();
+    void inputQueueBound_data();
+    void inputQueueBound();
     void feedByte_data();
     void feedByte();
     void feedByteBound();
@@ -74,37 +78,37 @@ void TestProtocol::commandTexts_data()
         const char *text;
         const char *expected;
     } rows[] = {
-        {"powerOn", protocol::kPowerOn, "OKOKOKOKOK"},
-        {"powerOff", protocol::kPowerOff, "* 0 IR 002"},
-        {"lampPoll", protocol::kLampPoll, "* 0 Lamp ?"},
-        {"lampTime", protocol::kLampTime, "* 0 Lamp"},
-        {"keystoneMenu", protocol::kKeystoneMenu, "* 0 IR 004"},
-        {"freeze", protocol::kFreeze, "* 0 IR 007"},
-        {"menu", protocol::kMenu, "* 0 IR 008"},
-        {"up", protocol::kUp, "* 0 IR 009"},
-        {"down", protocol::kDown, "* 0 IR 010"},
-        {"right", protocol::kRight, "* 0 IR 011"},
-        {"left", protocol::kLeft, "* 0 IR 012"},
-        {"ok", protocol::kOk, "* 0 IR 013"},
-        {"analogRgb", protocol::kAnalogRgb, "* 0 IR 015"},
-        {"sVideo", protocol::kSVideo, "* 0 IR 018"},
-        {"composite", protocol::kComposite, "* 0 IR 019"},
-        {"aspect16to9", protocol::kAspect16To9, "* 0 IR 021"},
-        {"aspect4to3", protocol::kAspect4To3, "* 0 IR 022"},
-        {"brightness", protocol::kBrightness, "* 0 IR 025"},
-        {"contrast", protocol::kContrast, "* 0 IR 026"},
-        {"colorTemperature", protocol::kColorTemperature, "* 0 IR 027"},
-        {"dvi", protocol::kDvi, "* 0 IR 029"},
-        {"hide", protocol::kHide, "* 0 IR 030"},
-        {"searchSource", protocol::kSearchSource, "* 0 IR 031"},
-        {"queryModel", protocol::kQueryModel, "* 0 IR 035"},
-        {"resolution", protocol::kResolution, "* 0 IR 036"},
-        {"company", protocol::kCompany, "* 0 IR 037"},
-        {"keystoneUp", protocol::kKeystoneUp, "* 0 IR 042"},
-        {"keystoneDown", protocol::kKeystoneDown, "* 0 IR 043"},
-        {"zoom", protocol::kZoom, "* 0 IR 046"},
-        {"eKey", protocol::kEKey, "* 0 IR 047"},
-        {"hdmi", protocol::kHdmi, "* 0 IR 050"},
+        {"powerOn", serialprotocol::kPowerOn, "OKOKOKOKOK"},
+        {"powerOff", serialprotocol::kPowerOff, "* 0 IR 002"},
+        {"lampPoll", serialprotocol::kLampPoll, "* 0 Lamp ?"},
+        {"lampTime", serialprotocol::kLampTime, "* 0 Lamp"},
+        {"keystoneMenu", serialprotocol::kKeystoneMenu, "* 0 IR 004"},
+        {"freeze", serialprotocol::kFreeze, "* 0 IR 007"},
+        {"menu", serialprotocol::kMenu, "* 0 IR 008"},
+        {"up", serialprotocol::kUp, "* 0 IR 009"},
+        {"down", serialprotocol::kDown, "* 0 IR 010"},
+        {"right", serialprotocol::kRight, "* 0 IR 011"},
+        {"left", serialprotocol::kLeft, "* 0 IR 012"},
+        {"ok", serialprotocol::kOk, "* 0 IR 013"},
+        {"analogRgb", serialprotocol::kAnalogRgb, "* 0 IR 015"},
+        {"sVideo", serialprotocol::kSVideo, "* 0 IR 018"},
+        {"composite", serialprotocol::kComposite, "* 0 IR 019"},
+        {"aspect16to9", serialprotocol::kAspect16To9, "* 0 IR 021"},
+        {"aspect4to3", serialprotocol::kAspect4To3, "* 0 IR 022"},
+        {"brightness", serialprotocol::kBrightness, "* 0 IR 025"},
+        {"contrast", serialprotocol::kContrast, "* 0 IR 026"},
+        {"colorTemperature", serialprotocol::kColorTemperature, "* 0 IR 027"},
+        {"dvi", serialprotocol::kDvi, "* 0 IR 029"},
+        {"hide", serialprotocol::kHide, "* 0 IR 030"},
+        {"searchSource", serialprotocol::kSearchSource, "* 0 IR 031"},
+        {"queryModel", serialprotocol::kQueryModel, "* 0 IR 035"},
+        {"resolution", serialprotocol::kResolution, "* 0 IR 036"},
+        {"company", serialprotocol::kCompany, "* 0 IR 037"},
+        {"keystoneUp", serialprotocol::kKeystoneUp, "* 0 IR 042"},
+        {"keystoneDown", serialprotocol::kKeystoneDown, "* 0 IR 043"},
+        {"zoom", serialprotocol::kZoom, "* 0 IR 046"},
+        {"eKey", serialprotocol::kEKey, "* 0 IR 047"},
+        {"hdmi", serialprotocol::kHdmi, "* 0 IR 050"},
     };
     for (const auto &row : rows)
         QTest::newRow(row.name) << QByteArray(row.text) << QByteArray(row.expected);
@@ -136,7 +140,46 @@ void TestProtocol::frameBytes()
     QFETCH(QByteArray, text);
     QFETCH(unsigned, length);
     QFETCH(QByteArray, expected);
-    QCOMPARE(protocol::frame(text.constData(), length), expected);
+    QCOMPARE(testsupport::frameOf(text.constData(), length), expected);
+}
+
+void TestProtocol::inputQueueBound_data()
+{
+    QTest::addColumn<int>("held"); // bytes already queued
+    QTest::addColumn<int>("arriving");
+    QTest::addColumn<bool>("whole"); // a reply line, kept whole or not at all
+    QTest::addColumn<int>("kept");
+
+    constexpr int kFull = int(InputQueue::kCapacity);
+    QTest::newRow("fits") << 0 << 100 << false << 100;
+    QTest::newRow("fills it exactly") << kFull - 10 << 10 << false << 10;
+    QTest::newRow("what fits of a flood") << kFull - 10 << 4096 << false << 10;
+    QTest::newRow("full: nothing") << kFull << 1 << false << 0;
+    QTest::newRow("a line that fits") << kFull - 10 << 10 << true << 10;
+    QTest::newRow("a line one byte too long: none of it") << kFull - 10 << 11 << true << 0;
+}
+
+void TestProtocol::inputQueueBound()
+{
+    QFETCH(int, held);
+    QFETCH(int, arriving);
+    QFETCH(bool, whole);
+    QFETCH(int, kept);
+
+    InputQueue queue;
+    QCOMPARE(queue.append(QByteArray(held, 'h').constData(), held), qsizetype(held));
+    const QByteArray bytes(arriving, 'a');
+    if (whole)
+        QCOMPARE(queue.appendWhole(bytes), kept == arriving);
+    else
+        QCOMPARE(queue.append(bytes.constData(), arriving), qsizetype(kept));
+    QCOMPARE(queue.size(), qsizetype(held + kept));
+
+    // Handed out oldest first, and only what was kept.
+    QByteArray out(held + arriving, '\0');
+    QCOMPARE(queue.read(out.data(), quint32(out.size())), quint32(held + kept));
+    QCOMPARE(out.left(held + kept), QByteArray(held, 'h') + QByteArray(kept, 'a'));
+    QVERIFY(queue.isEmpty());
 }
 
 void TestProtocol::feedByte_data()
@@ -165,7 +208,7 @@ void TestProtocol::feedByte()
     QString buffer;
     int completed = -1;
     for (int i = 0; i < input.size(); ++i) {
-        const ByteResult result = protocol::feedByte(buffer, input.at(i));
+        const ByteResult result = serialprotocol::feedByte(buffer, input.at(i));
         if (result == ByteResult::LineComplete) {
             completed = i;
             break;
@@ -179,14 +222,14 @@ void TestProtocol::feedByte()
 void TestProtocol::feedByteBound()
 {
     QString buffer;
-    for (int i = 0; i < protocol::kMaxReplyLength; ++i)
-        QCOMPARE(protocol::feedByte(buffer, 'x'), ByteResult::Stored);
-    QCOMPARE(buffer.size(), protocol::kMaxReplyLength);
-    QCOMPARE(protocol::feedByte(buffer, 'y'), ByteResult::Dropped);
-    QCOMPARE(protocol::feedByte(buffer, '\n'), ByteResult::Dropped);
-    QCOMPARE(buffer, QString(protocol::kMaxReplyLength, QLatin1Char('x')));
+    for (int i = 0; i < serialprotocol::kMaxReplyLength; ++i)
+        QCOMPARE(serialprotocol::feedByte(buffer, 'x'), ByteResult::Stored);
+    QCOMPARE(buffer.size(), serialprotocol::kMaxReplyLength);
+    QCOMPARE(serialprotocol::feedByte(buffer, 'y'), ByteResult::Dropped);
+    QCOMPARE(serialprotocol::feedByte(buffer, '\n'), ByteResult::Dropped);
+    QCOMPARE(buffer, QString(serialprotocol::kMaxReplyLength, QLatin1Char('x')));
     // The carriage return still ends the cut line, so the next reply starts clean.
-    QCOMPARE(protocol::feedByte(buffer, '\r'), ByteResult::LineComplete);
+    QCOMPARE(serialprotocol::feedByte(buffer, '\r'), ByteResult::LineComplete);
 }
 
 void TestProtocol::parseReply_data()
@@ -224,7 +267,7 @@ void TestProtocol::parseReply()
 {
     QFETCH(QByteArray, line);
     QFETCH(ReplyKind, kind);
-    QCOMPARE(protocol::parseReply(lineOf(line)).kind, kind);
+    QCOMPARE(serialprotocol::classifyReply(lineOf(line)).kind, kind);
 }
 
 void TestProtocol::resolution_data()
@@ -248,9 +291,9 @@ void TestProtocol::resolution()
 {
     QFETCH(QByteArray, line);
     QFETCH(QString, text);
-    const protocol::Reply reply = protocol::parseReply(lineOf(line));
+    const serialprotocol::Reply reply = serialprotocol::classifyReply(lineOf(line));
     QCOMPARE(reply.kind, ReplyKind::Resolution);
-    QCOMPARE(protocol::resolutionText(reply.resolution), text);
+    QCOMPARE(serialprotocol::formatResolution(reply.resolution), text);
 }
 
 void TestProtocol::refreshRates_data()
@@ -271,7 +314,7 @@ void TestProtocol::refreshRates()
 {
     QFETCH(int, code);
     QFETCH(int, rate);
-    QCOMPARE(protocol::refreshRate(code), rate);
+    QCOMPARE(serialprotocol::refreshRate(code), rate);
 }
 
 void TestProtocol::colours()

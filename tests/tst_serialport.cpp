@@ -408,7 +408,7 @@ void TestSerialPort::lineSettings()
     std::unique_ptr<SerialPort> port = SerialPort::open(fake->slavePath());
     QVERIFY(port);
     termios settings {};
-    QCOMPARE(tcgetattr(int(port->nativeHandle()), &settings), 0);
+    QCOMPARE(tcgetattr(int(port->handle()), &settings), 0);
     QCOMPARE(cfgetispeed(&settings), speed_t(B9600));
     QCOMPARE(cfgetospeed(&settings), speed_t(B9600));
     QCOMPARE(settings.c_cflag & CSIZE, tcflag_t(CS8));

@@ -6,6 +6,7 @@
 #include "link/portdevice.h"
 #include "link/portopener.h"
 #include "pjlinksimulator.h"
+#include "probe/portprobe.h"
 #include "session/projectorsession.h"
 #include "session/scriptedrequest.h"
 #include "wireframes.h"
@@ -29,8 +30,8 @@ constexpr int kTickMs = 100; // as the window ticks
 // Waits, without the event loop, until the session's port has input for a tick.
 bool waitForInput(const ProjectorSession &session, int msecs)
 {
-    pollfd readable {int(session.port()->nativeHandle()), POLLIN, 0};
-    return session.port()->queued() > 0 || ::poll(&readable, 1, msecs) == 1;
+    pollfd readable {int(testsupport::portHandle(session.port())), POLLIN, 0};
+    return testsupport::portHeldBytes(session.port()) > 0 || ::poll(&readable, 1, msecs) == 1;
 }
 } // namespace
 
@@ -119,8 +120,8 @@ void TestSession::powerFollowsCommandsAndLamp()
     for (int i = 0; i < steps.size(); ++i) {
         const QString &step = steps.at(i);
         if (step == QLatin1String("on") || step == QLatin1String("off"))
-            session.send(step == QLatin1String("on") ? protocol::Command::PowerOn
-                                                     : protocol::Command::PowerOff);
+            session.send(step == QLatin1String("on") ? commands::Command::PowerOn
+                                                     : commands::Command::PowerOff);
         else
             session.handleReply(step);
         QCOMPARE(ProjectorSession::powerName(session.power()), states.at(i));
@@ -171,7 +172,7 @@ void TestSession::requestWaitsForTheLine()
         if (!asking)
             fake.setDraining(FakeProjector::Draining::Off);
     });
-    QCOMPARE(session.send(QByteArray("AB")), false);
+    QCOMPARE(session.sendFrame(QByteArray("AB")), false);
     QCOMPARE(failures, 1);
     QVERIFY(!sentMeanwhile);
 
@@ -229,7 +230,7 @@ void TestSession::frameStaysOnItsDevice()
             QCoreApplication::processEvents();
         }
     });
-    session.send(QByteArray("* 0 IR 025"));
+    session.sendFrame(QByteArray("* 0 IR 025"));
     QCOMPARE(changed.size(), 2); // vanished, then reopened under the link
     QVERIFY(session.port());
     QVERIFY(session.port() != original);

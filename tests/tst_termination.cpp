@@ -4,7 +4,7 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
-#include "link/protocol.h"
+#include "link/serialprotocol.h"
 #include "platform/terminationsignals.h"
 #include "programrun.h"
 #include "ui/lumivox.h"
@@ -121,7 +121,7 @@ void TestTermination::endsWithFailureBoxOpen()
         }
         return QMessageBox::Ok;
     });
-    window.sendCommand(protocol::kBrightness, qstrlen(protocol::kBrightness));
+    window.sendCommand(serialprotocol::kBrightness, qstrlen(serialprotocol::kBrightness));
     const qint64 elapsed = sinceSignal.elapsed();
 
     qInfo("signal to the end of the command with a failure box open: %lld ms", elapsed);

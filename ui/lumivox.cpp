@@ -1,8 +1,9 @@
 #include "ui/lumivox.h"
 
+#include "link/characters.h"
+#include "link/commands.h"
 #include "link/pjlink.h"
 #include "link/portdevice.h"
-#include "link/protocol.h"
 #include "ui/panelcolors.h"
 #include "ui/settings.h"
 
@@ -73,7 +74,7 @@ Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
     connect(&projector, &ProjectorSession::availabilityChanged, this, &Lumivox::showAvailability);
     connect(&projector, &ProjectorSession::powerReported, this, &Lumivox::showPower);
 
-    using C = protocol::Command;
+    using C = commands::Command;
     const std::pair<C, QAbstractButton *> buttons[] = {
         {C::PowerOn, ui.startProjector},
         {C::PowerOff, ui.powerOff},
@@ -146,7 +147,7 @@ quint32 Lumivox::readBytes(char *buffer, quint32 count)
 
 void Lumivox::sendCommand(const char *text, unsigned length)
 {
-    projector.send(QByteArray(text, int(length)));
+    projector.sendFrame(QByteArray(text, int(length)));
 }
 
 void Lumivox::handleReply(const QString &line)
@@ -217,7 +218,7 @@ void Lumivox::showNeutral()
 void Lumivox::echoReply(const QString &line)
 {
     if (ui.debugCheckBox->isChecked())
-        log(QStringLiteral("-> ") + protocol::logLineText(line) + QLatin1Char('\r'));
+        log(QStringLiteral("-> ") + characters::logLineText(line) + QLatin1Char('\r'));
     ui.textEdit->ensureCursorVisible();
 }
 
@@ -385,8 +386,8 @@ void Lumivox::closeWhenAnswered()
     // answered it, or after the pause, the event loop going on meanwhile.
     setEnabled(false);
     QTimer::singleShot(kPowerOffPause, this, &Lumivox::finishClosing);
-    connect(&projector, &ProjectorSession::commandAnswered, this, [this](protocol::Command id) {
-        if (id == protocol::Command::PowerOff)
+    connect(&projector, &ProjectorSession::commandAnswered, this, [this](commands::Command id) {
+        if (id == commands::Command::PowerOff)
             finishClosing();
     });
 }
@@ -403,7 +404,7 @@ void Lumivox::on_powerOff_clicked()
                               QMessageBox::Yes | QMessageBox::No)
         != QMessageBox::Yes)
         return;
-    projector.send(protocol::Command::PowerOff);
+    projector.send(commands::Command::PowerOff);
 }
 
 void Lumivox::closeEvent(QCloseEvent *event)
@@ -413,7 +414,7 @@ void Lumivox::closeEvent(QCloseEvent *event)
                                  tr("The projectorn is On.\nDo you want to turn it off?"),
                                  QMessageBox::Yes | QMessageBox::No)
             == QMessageBox::Yes) {
-        projector.send(protocol::Command::PowerOff);
+        projector.send(commands::Command::PowerOff);
         if (projector.speaksPjlink()) {
             closeWhenAnswered();
             event->ignore();
@@ -427,145 +428,145 @@ void Lumivox::closeEvent(QCloseEvent *event)
 
 void Lumivox::on_freeze_clicked()
 {
-    projector.send(protocol::Command::Freeze);
+    projector.send(commands::Command::Freeze);
 }
 
 void Lumivox::on_company_clicked()
 {
-    projector.send(protocol::Command::Company);
+    projector.send(commands::Command::Company);
 }
 
 void Lumivox::on_compositeVideo_clicked()
 {
-    projector.send(protocol::Command::Composite);
+    projector.send(commands::Command::Composite);
 }
 
 void Lumivox::on_searchVideo_clicked()
 {
-    projector.send(protocol::Command::SearchAuto);
+    projector.send(commands::Command::SearchAuto);
 }
 
 void Lumivox::on_zoom_clicked()
 {
-    projector.send(protocol::Command::Zoom);
+    projector.send(commands::Command::Zoom);
 }
 
 void Lumivox::on_colorTemperature_clicked()
 {
-    projector.send(protocol::Command::ColorTemperature);
+    projector.send(commands::Command::ColorTemperature);
 }
 
 void Lumivox::on_hdmi_clicked()
 {
-    projector.send(protocol::Command::Hdmi);
+    projector.send(commands::Command::Hdmi);
 }
 
 void Lumivox::on_dvi_clicked()
 {
-    projector.send(protocol::Command::Dvi);
+    projector.send(commands::Command::Dvi);
 }
 
 void Lumivox::on_sVideo_clicked()
 {
-    projector.send(protocol::Command::SVideo);
+    projector.send(commands::Command::SVideo);
 }
 
 void Lumivox::on_analogRGB_clicked()
 {
-    projector.send(protocol::Command::Vga);
+    projector.send(commands::Command::Vga);
 }
 
 void Lumivox::on_eKey_clicked()
 {
-    projector.send(protocol::Command::EKey);
+    projector.send(commands::Command::EKey);
 }
 
 void Lumivox::on_contrast_clicked()
 {
-    projector.send(protocol::Command::Contrast);
+    projector.send(commands::Command::Contrast);
 }
 
 void Lumivox::on_brightness_clicked()
 {
-    projector.send(protocol::Command::Brightness);
+    projector.send(commands::Command::Brightness);
 }
 
 void Lumivox::on_aspect16_9_clicked()
 {
-    projector.send(protocol::Command::Aspect16To9);
+    projector.send(commands::Command::Aspect16To9);
 }
 
 void Lumivox::on_aspect4_3_clicked()
 {
-    projector.send(protocol::Command::Aspect4To3);
+    projector.send(commands::Command::Aspect4To3);
 }
 
 void Lumivox::on_resolution_clicked()
 {
-    projector.send(protocol::Command::Resolution);
+    projector.send(commands::Command::Resolution);
 }
 
 void Lumivox::on_keystoneDown_clicked()
 {
-    projector.send(protocol::Command::KeystoneDown);
+    projector.send(commands::Command::KeystoneDown);
 }
 
 void Lumivox::on_keystoneUpp_clicked()
 {
-    projector.send(protocol::Command::KeystoneUp);
+    projector.send(commands::Command::KeystoneUp);
 }
 
 void Lumivox::on_hide_clicked()
 {
-    projector.send(protocol::Command::ShowHide);
+    projector.send(commands::Command::ShowHide);
 }
 
 void Lumivox::on_keystone_clicked()
 {
-    projector.send(protocol::Command::KeystoneMenu);
+    projector.send(commands::Command::KeystoneMenu);
 }
 
 void Lumivox::on_ok_clicked()
 {
-    projector.send(protocol::Command::Ok);
+    projector.send(commands::Command::Ok);
 }
 
 void Lumivox::on_left_clicked()
 {
-    projector.send(protocol::Command::Left);
+    projector.send(commands::Command::Left);
 }
 
 void Lumivox::on_down_clicked()
 {
-    projector.send(protocol::Command::Down);
+    projector.send(commands::Command::Down);
 }
 
 void Lumivox::on_right_clicked()
 {
-    projector.send(protocol::Command::Right);
+    projector.send(commands::Command::Right);
 }
 
 void Lumivox::on_up_clicked()
 {
-    projector.send(protocol::Command::Up);
+    projector.send(commands::Command::Up);
 }
 
 void Lumivox::on_menu_clicked()
 {
-    projector.send(protocol::Command::Menu);
+    projector.send(commands::Command::Menu);
 }
 
 void Lumivox::on_queryModel_clicked()
 {
-    projector.send(protocol::Command::Model);
+    projector.send(commands::Command::Model);
 }
 
 void Lumivox::on_queryLampTime_clicked()
 {
-    projector.send(protocol::Command::LampTime);
+    projector.send(commands::Command::LampTime);
 }
 
 void Lumivox::on_startProjector_clicked()
 {
-    projector.send(protocol::Command::PowerOn);
+    projector.send(commands::Command::PowerOn);
 }

@@ -131,7 +131,7 @@ private:
     // Each command's button, with the tooltip the form gives it.
     struct CommandButton
     {
-        protocol::Command id;
+        commands::Command id;
         QAbstractButton *button;
         QString toolTip;
     };

@@ -1,7 +1,7 @@
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
-#include "link/portnames.h"
+#include "link/presentports.h"
 #include "ui_settings.h"
 
 #include <QDialog>

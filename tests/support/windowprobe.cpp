@@ -1,7 +1,8 @@
 #include "windowprobe.h"
 
 #include "link/portdevice.h"
-#include "link/protocol.h"
+#include "probe/portprobe.h"
+
 #include "ui/lumivox.h"
 #include "ui/panelcolors.h"
 
@@ -92,9 +93,9 @@ qint64 bytesWaiting(const Lumivox &window)
     if (!port)
         return 0;
     int inDevice = 0;
-    if (ioctl(int(port->nativeHandle()), FIONREAD, &inDevice) != 0)
+    if (ioctl(int(portHandle(port)), FIONREAD, &inDevice) != 0)
         inDevice = 0;
-    return inDevice + port->queued();
+    return inDevice + portHeldBytes(port);
 }
 
 bool waitForInput(const Lumivox &window, qint64 count, int msecs)

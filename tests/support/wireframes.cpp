@@ -1,6 +1,6 @@
 #include "wireframes.h"
 
-#include "link/protocol.h"
+#include "link/serialprotocol.h"
 
 namespace testsupport {
 
@@ -8,9 +8,19 @@ namespace {
 constexpr unsigned kPollLength = 10; // characters of the poll text before the CR
 } // namespace
 
+QByteArray frameOf(const char *text, unsigned length)
+{
+    return QByteArray(text, int(length)) + serialprotocol::kCarriageReturn;
+}
+
+QByteArray frameOf(const char *text)
+{
+    return frameOf(text, unsigned(qstrlen(text)));
+}
+
 QByteArray pollFrame()
 {
-    return protocol::frame(protocol::kLampPoll, kPollLength);
+    return frameOf(serialprotocol::kLampPoll, kPollLength);
 }
 
 QList<QByteArray> withoutPolls(const QList<QByteArray> &frames)

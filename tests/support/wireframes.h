@@ -6,6 +6,11 @@
 
 namespace testsupport {
 
+// The bytes that go on the wire for the first `length` characters of a command text:
+// they and one carriage return.
+QByteArray frameOf(const char *text, unsigned length);
+QByteArray frameOf(const char *text);
+
 // The lamp poll as the tick puts it on the wire, carriage return included.
 QByteArray pollFrame();
 

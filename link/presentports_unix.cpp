@@ -1,8 +1,8 @@
 // The serial ports of a Linux machine, as the kernel lists them: nothing is opened.
 
-#include "link/portnames_unix.h"
-#include "link/portnames.h"
+#include "link/presentports_unix.h"
 #include "link/portrules.h"
+#include "link/presentports.h"
 
 #include <QDir>
 #include <QFile>

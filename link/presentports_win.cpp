@@ -1,7 +1,7 @@
 // The serial ports of a Windows machine, as the system's device map lists them: the
 // drivers enter a port there while its device is present. Nothing is opened.
 
-#include "link/portnames.h"
+#include "link/presentports.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
-#ifndef PORTNAMES_H
-#define PORTNAMES_H
+#ifndef PRESENTPORTS_H
+#define PRESENTPORTS_H
 
 #include <QStringList>
 
@@ -12,4 +12,4 @@ QStringList availablePortNames();
 // Where the settings dialog takes its list of names from (tests give their own).
 using PortLister = std::function<QStringList()>;
 
-#endif // PORTNAMES_H
+#endif // PRESENTPORTS_H

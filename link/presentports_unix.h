@@ -1,5 +1,5 @@
-#ifndef PORTNAMES_UNIX_H
-#define PORTNAMES_UNIX_H
+#ifndef PRESENTPORTS_UNIX_H
+#define PRESENTPORTS_UNIX_H
 
 #include <QStringList>
 
@@ -8,4 +8,4 @@
 QStringList availablePortNamesIn(const QString &sysRoot, const QString &devDirectory,
                                  const QString &procRoot);
 
-#endif // PORTNAMES_UNIX_H
+#endif // PRESENTPORTS_UNIX_H
