@@ -448,7 +448,7 @@ int runCommandLine(int argc, char *argv[])
     QString error;
     ScriptedRequest::Result result;
     const QString channel = localChannelName(PortOpener::keyOf(portName));
-    switch (askWindow(channel, request.toJson(), answerTime, &answer, &error)) {
+    switch (sendOverChannel(channel, request.toJson(), answerTime, &answer, &error)) {
     case WindowAnswer::Answered:
         result = resultjson::fromJson(answer);
         if (!answer.contains(QStringLiteral("via")))

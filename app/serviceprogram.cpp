@@ -175,8 +175,9 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     // projector twice, or retry a busy port for ever.
     QJsonObject holder;
     QString unused;
-    if (askWindow(localChannelName(PortOpener::keyOf(portName)),
-                  QJsonObject {{QStringLiteral("hello"), true}}, kHolderWait, &holder, &unused)
+    if (sendOverChannel(localChannelName(PortOpener::keyOf(portName)),
+                        QJsonObject {{QStringLiteral("hello"), true}}, kHolderWait, &holder,
+                        &unused)
         == WindowAnswer::Answered) {
         const bool window = holder.value(QStringLiteral("serves")) == QLatin1String("window");
         say(QStringLiteral("lumivox: %1 is served already by a running Lumivox %2")

@@ -1,7 +1,7 @@
 #include "app/windowprogram.h"
 
 #include "channel/localchannel.h"
-#include "channel/portholder.h"
+#include "channel/portholderlookup.h"
 #include "platform/terminationsignals.h"
 #include "ui/catalogue.h"
 #include "ui/lumivox.h"
@@ -39,11 +39,11 @@ int runWindowProgram(int argc, char *argv[], const std::function<void(Lumivox &)
                      [](const QString &reason) { qWarning("Lumivox: %s", qPrintable(reason)); });
     channel.followPort();
     // A port that another Lumivox holds is said to be held by it, at the start as later.
-    PortHolder holder;
-    QObject::connect(&window, &Lumivox::openFailed, &holder, &PortHolder::ask);
-    QObject::connect(&holder, &PortHolder::found, &window, &Lumivox::showHolder);
+    PortHolderLookup holder;
+    QObject::connect(&window, &Lumivox::openFailed, &holder, &PortHolderLookup::lookUp);
+    QObject::connect(&holder, &PortHolderLookup::found, &window, &Lumivox::showHolder);
     if (!window.session().port())
-        holder.ask(window.session().portName());
+        holder.lookUp(window.session().portName());
     if (beforeShow)
         beforeShow(window);
     window.show();

@@ -5,6 +5,7 @@
 #include "link/serialport.h"
 #include "probe/portprobe.h"
 #include "probe/tickwatch.h"
+#include "probe/windowform.h"
 #include "ui/lumivox.h"
 
 #include <QApplication>
@@ -322,7 +323,7 @@ int main(int argc, char *argv[])
                      / kNanosPerMicro);
         arrived = line.receive(kFrameLength);
         wires.append(timeNs([&] {
-                         window.form().brightness->click();
+                         testsupport::WindowForm(window).brightness->click();
                          arrived = arrived && line.receive(kFrameLength);
                      })
                      / kNanosPerMicro);
@@ -343,8 +344,8 @@ int main(int argc, char *argv[])
 
     // A logged line with the log view shown, the line and the repaint it causes: in an
     // empty log, and with the log at its cap, where the oldest lines must go.
-    window.form().info->click();
-    QTextDocument *log = window.form().textEdit->document();
+    testsupport::WindowForm(window).info->click();
+    QTextDocument *log = testsupport::WindowForm(window).textEdit->document();
     const auto logLines = [&window](int first, int count, double *worstMs) {
         QElapsedTimer clock;
         clock.start();
@@ -358,7 +359,7 @@ int main(int argc, char *argv[])
         }
         return double(clock.nsecsElapsed()) / count / kNanosPerMicro;
     };
-    window.form().clearLog->click();
+    testsupport::WindowForm(window).clearLog->click();
     settle(kSettle);
     const double emptyLine = logLines(0, kLogSamples, nullptr);
     logLines(kLogSamples, kLogCap, nullptr);
@@ -372,7 +373,7 @@ int main(int argc, char *argv[])
 
     // The gaps between ticks under a stream of replies, "Debug" ticked and the log
     // (shown) at its cap, as a room PC left logging for hours has it.
-    window.form().debugCheckBox->setChecked(true);
+    testsupport::WindowForm(window).debugCheckBox->setChecked(true);
     QTimer replies;
     int replyNumber = 0;
     QObject::connect(&replies, &QTimer::timeout, &window, [&line, &replyNumber] {

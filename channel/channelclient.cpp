@@ -1,46 +1,41 @@
 #include "channel/channelclient.h"
 
-#include "channel/channelname.h"
+#include "channel/channelsecurity.h"
+#include "channel/jsonline.h"
 
 #include <QDeadlineTimer>
-#include <QJsonDocument>
 #include <QLocalSocket>
 
 namespace {
 constexpr int kConnectWait = 1000; // ms for a listening window to take the connection
-constexpr qint64 kMaxAnswer = 1 << 20; // bytes: a result holds at most a few lines per step
 } // namespace
 
-WindowAnswer askWindow(const QString &channel, const QJsonObject &request, int waitMs,
-                       QJsonObject *answer, QString *error)
+WindowAnswer sendOverChannel(const QString &channel, const QJsonObject &request, int waitMs,
+                             QJsonObject *answer, QString *error)
 {
     if (channel.isEmpty())
         return WindowAnswer::NoWindow;
     QLocalSocket socket;
-    socket.setReadBufferSize(kMaxAnswer);
+    jsonline::limitReadBuffer(&socket);
     socket.connectToServer(channel);
     if (!socket.waitForConnected(kConnectWait))
         return WindowAnswer::NoWindow;
     // Nothing goes to, and nothing is believed from, a program of another user.
     if (!isServedByThisUser(socket.socketDescriptor(), error))
         return WindowAnswer::Failed;
-    socket.write(QJsonDocument(request).toJson(QJsonDocument::Compact) + '\n');
+    socket.write(jsonline::encode(request));
     const QDeadlineTimer deadline(waitMs);
-    while (!socket.canReadLine()) {
-        if (socket.bytesAvailable() >= kMaxAnswer || socket.state() != QLocalSocket::ConnectedState
-            || !socket.waitForReadyRead(int(deadline.remainingTime()))) {
-            if (socket.canReadLine())
-                break; // the answer came with the window's close of the connection
-            *error = deadline.hasExpired()
-                ? QStringLiteral("the running Lumivox window did not answer in time")
-                : QStringLiteral("the running Lumivox window gave no answer");
-            return WindowAnswer::Failed;
-        }
-    }
-    const QJsonDocument document = QJsonDocument::fromJson(socket.readLine(kMaxAnswer));
-    const QJsonObject object = document.object();
-    if (!document.isObject()) {
-        *error = QStringLiteral("the running Lumivox window gave no answer");
+    QJsonObject object;
+    jsonline::Read read = jsonline::read(&socket, &object);
+    while (read == jsonline::Read::Waiting && socket.state() == QLocalSocket::ConnectedState
+           && socket.waitForReadyRead(int(deadline.remainingTime())))
+        read = jsonline::read(&socket, &object);
+    if (read == jsonline::Read::Waiting)
+        read = jsonline::read(&socket, &object); // the answer came with the window's close
+    if (read != jsonline::Read::Object) {
+        *error = read == jsonline::Read::Waiting && deadline.hasExpired()
+            ? QStringLiteral("the running Lumivox window did not answer in time")
+            : QStringLiteral("the running Lumivox window gave no answer");
         return WindowAnswer::Failed;
     }
     // A refusal is an error alone; a result names its error beside its commands.

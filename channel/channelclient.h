@@ -4,8 +4,8 @@
 #include <QJsonObject>
 #include <QString>
 
-// The command line's side of the local channel: hands one request to a running window
-// and waits for its answer, without an event loop.
+// The command line's side of the local channel: hands one request to the running window
+// (or service) that listens there and waits for its answer, without an event loop.
 enum class WindowAnswer {
     NoWindow, // nobody listens: the command line opens the port itself
     OtherPort, // a window runs but does not hold the port asked for
@@ -13,7 +13,7 @@ enum class WindowAnswer {
     Failed, // the window refused the request (*answer: its refusal) or did not answer in time
 };
 
-WindowAnswer askWindow(const QString &channel, const QJsonObject &request, int waitMs,
-                       QJsonObject *answer, QString *error);
+WindowAnswer sendOverChannel(const QString &channel, const QJsonObject &request, int waitMs,
+                             QJsonObject *answer, QString *error);
 
 #endif // CHANNELCLIENT_H

@@ -1,6 +1,8 @@
 #include "channel/localchannel.h"
 
 #include "channel/channelname.h"
+#include "channel/channelsecurity.h"
+#include "channel/jsonline.h"
 #include "link/portdevice.h"
 #include "link/portopener.h"
 #include "session/projectorrequest.h"
@@ -8,8 +10,6 @@
 #include "session/resultjson.h"
 #include "session/scriptedrequest.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QTimer>
@@ -85,7 +85,7 @@ void LocalChannel::accept()
     while (QLocalSocket *client = server.nextPendingConnection()) {
         // Never more than a request's worth held; a request that does not arrive whole
         // in time is dropped.
-        client->setReadBufferSize(kMaxRequest + 1);
+        jsonline::limitReadBuffer(client);
         auto *deadline = new QTimer(client);
         deadline->setSingleShot(true);
         connect(deadline, &QTimer::timeout, client, &QLocalSocket::abort);
@@ -99,30 +99,27 @@ void LocalChannel::readRequest(QLocalSocket *client)
 {
     if (client->property("answered").toBool())
         return; // one request per connection
-    if (!client->canReadLine()) {
-        if (client->bytesAvailable() >= kMaxRequest)
-            refuse(client, QStringLiteral("too-long"), QStringLiteral("request too long"));
+    QJsonObject body;
+    const jsonline::Read read = jsonline::read(client, &body);
+    if (read == jsonline::Read::Waiting)
         return;
-    }
-    const QByteArray line = client->readLine(kMaxRequest + 1);
-    if (!line.endsWith('\n')) {
+    if (read == jsonline::Read::TooLong) {
         refuse(client, QStringLiteral("too-long"), QStringLiteral("request too long"));
         return;
     }
     for (QTimer *deadline : client->findChildren<QTimer *>())
         deadline->stop();
     client->setProperty("answered", true);
-    const QJsonDocument document = QJsonDocument::fromJson(line);
-    if (document.object().value(QStringLiteral("hello")).toBool()) {
+    if (body.value(QStringLiteral("hello")).toBool()) {
         sendAnswer(client, {{QStringLiteral("serves"), role}});
         return;
     }
     QString problem;
     ProjectorRequest::Refusal refusal = ProjectorRequest::Refusal::Malformed;
-    if (!document.isObject())
+    if (read == jsonline::Read::Malformed)
         problem = QStringLiteral("not JSON");
     else
-        ProjectorRequest::fromJson(document.object(), &refusal, &problem);
+        ProjectorRequest::fromJson(body, &refusal, &problem);
     if (refusal != ProjectorRequest::Refusal::None) {
         refuse(client, ProjectorRequest::refusalWord(refusal), problem);
         return;
@@ -131,7 +128,7 @@ void LocalChannel::readRequest(QLocalSocket *client)
         refuse(client, QStringLiteral("busy"), QStringLiteral("the %1 is busy").arg(role));
         return;
     }
-    waiting.append({client, document.object()});
+    waiting.append({client, body});
     runNext();
 }
 
@@ -187,6 +184,6 @@ void LocalChannel::requestFinished()
 
 void LocalChannel::sendAnswer(QLocalSocket *client, const QJsonObject &object)
 {
-    client->write(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n');
+    client->write(jsonline::encode(object));
     client->disconnectFromServer();
 }

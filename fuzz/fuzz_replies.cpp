@@ -3,6 +3,7 @@
 // texts of the main window. The first byte chooses whether "Debug" is ticked.
 
 #include "link/serialprotocol.h"
+#include "probe/windowform.h"
 #include "ui/lumivox.h"
 
 #include <QApplication>
@@ -67,7 +68,7 @@ void checkReply(const QString &line)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     Lumivox &lumivox = window();
-    const Ui_LumivoxClass &form = lumivox.form();
+    const testsupport::WindowForm form(lumivox);
     form.textEdit->clear();
     form.debugCheckBox->setChecked(size > 0 && (data[0] & 1));
 

@@ -5,6 +5,7 @@
 #include "boxanswerer.h"
 #include "fakeprojector.h"
 #include "link/serialprotocol.h"
+#include "probe/windowform.h"
 #include "settingsdriver.h"
 #include "ui/lumivox.h"
 #include "ui/settings.h"
@@ -142,7 +143,7 @@ void TestFaults::commandAfterHangUp()
     openOn(projector);
     BoxAnswerer boxes;
     projector.hangUp();
-    window->form().brightness->click(); // before the event loop sees the hang-up
+    testsupport::WindowForm(*window).brightness->click(); // before the event loop sees the hang-up
     QCOMPARE(boxes.boxes(),
              QStringList {QStringLiteral("Error!|Failed to send data to serial port")});
     QVERIFY(!window->session().port());
@@ -200,7 +201,7 @@ void TestFaults::failureBoxHoldsPoll()
         pollWhileOpen = projector.waitForBytes(1, kSilenceWait);
         return QMessageBox::Ok;
     });
-    window->form().brightness->click();
+    testsupport::WindowForm(*window).brightness->click();
     QCOMPARE(boxes.boxes().size(), 1);
     QVERIFY(!pollWhileOpen);
     // The rest of the command followed the box.
@@ -225,7 +226,7 @@ void TestFaults::replyBacklogDoesNotBlockWrites()
     projector.send(backlog);
     QVERIFY(testsupport::waitForInput(*window, kInputQueue, kWireWait));
 
-    window->form().brightness->click();
+    testsupport::WindowForm(*window).brightness->click();
     QVERIFY(window->session().port());
     QVERIFY(projector.waitForFrames(1, kWireWait));
     QCOMPARE(projector.frames(), QList<QByteArray> {"* 0 IR 025\r"});
@@ -244,7 +245,8 @@ void TestFaults::wholeSession()
                                  + QStringLiteral("\nReason: ")),
              qPrintable(startLog));
     QVERIFY(!window->session().port());
-    QTRY_COMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+    QTRY_COMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(),
+                 QStringLiteral("No Contact"));
 
     // Plug the projector in and choose its port.
     auto projector = std::make_unique<FakeProjector>();
@@ -252,19 +254,20 @@ void TestFaults::wholeSession()
     QVERIFY(runSettings(
         [&](Settings *dialog) { testsupport::applyName(dialog, projector->slavePath()); }));
     QVERIFY(logText(*window).endsWith(QStringLiteral("Com-port initialized!\n")));
-    window->form().textEdit->clear();
+    testsupport::WindowForm(*window).textEdit->clear();
 
     // The projector answers.
     deliver(*projector, "LAMP 1\r");
     tick(); // the first tick after the reply arrived
-    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
+    QCOMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(),
+             QStringLiteral("Contact"));
     QVERIFY(window->isLampOn());
     QCOMPARE(logText(*window), QString());
 
     // A few buttons.
     projector->clearRecord();
-    window->form().hdmi->click();
-    window->form().brightness->click();
+    testsupport::WindowForm(*window).hdmi->click();
+    testsupport::WindowForm(*window).brightness->click();
     QTest::keyClick(window.get(), Qt::Key_Up);
     QTRY_COMPARE(withoutPolls(projector->frames()),
                  (QList<QByteArray> {"* 0 IR 050\r", "* 0 IR 025\r", "* 0 IR 009\r"}));
@@ -275,7 +278,8 @@ void TestFaults::wholeSession()
     QCOMPARE(logText(*window).count(gone), 1);
     for (int n = 0; n < kNoContactTicks; ++n)
         tick();
-    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+    QCOMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(),
+             QStringLiteral("No Contact"));
     QVERIFY(window->isLampOn()); // still asks on closing
     projector.reset();
 
@@ -289,7 +293,8 @@ void TestFaults::wholeSession()
     QVERIFY(logText(*window).endsWith(QStringLiteral("Com-port initialized!\n")));
     deliver(again, "LAMP 0\r");
     tick();
-    QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
+    QCOMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(),
+             QStringLiteral("Contact"));
     QVERIFY(!window->isLampOn());
     QTRY_VERIFY(again.frames().contains(pollFrame()));
     QVERIFY2(boxes.boxes().size() <= 1, qPrintable(boxes.boxes().join(QLatin1Char('\n'))));

@@ -4,6 +4,7 @@
 #include "boxanswerer.h"
 #include "fakeprojector.h"
 #include "link/serialprotocol.h"
+#include "probe/windowform.h"
 #include "ui/lumivox.h"
 #include "ui/panelcolors.h"
 #include "windowprobe.h"
@@ -187,7 +188,7 @@ void TestLink::lampTimeIsNotThePoll()
 
 void TestLink::debugEcho()
 {
-    window->form().debugCheckBox->setChecked(true);
+    testsupport::WindowForm(*window).debugCheckBox->setChecked(true);
     control(*window, QStringLiteral("brightness"))->click();
     control(*window, QStringLiteral("queryLampTime"))->click();
     QCOMPARE(logText(*window), QStringLiteral("<- * 0 IR 025\n<- * 0 Lamp\n"));
@@ -200,7 +201,7 @@ void TestLink::nothingWithoutPort()
 {
     window->closePort();
     QVERIFY(!window->session().port());
-    window->form().debugCheckBox->setChecked(true);
+    testsupport::WindowForm(*window).debugCheckBox->setChecked(true);
     BoxAnswerer answerer(QMessageBox::Yes);
     const QStringList names {"freeze",
                              "company",

@@ -4,12 +4,15 @@
 
 #include "boxanswerer.h"
 #include "channel/channelname.h"
+#include "channel/jsonline.h"
 #include "channel/localchannel.h"
+#include "channelprobe.h"
 #include "commandlinerun.h"
 #include "fakeprojector.h"
 #include "link/portdevice.h"
 #include "link/portopener.h"
 #include "probe/tickwatch.h"
+#include "probe/windowform.h"
 #include "session/scriptedrequest.h"
 #include "simulator.h"
 #include "ui/lumivox.h"
@@ -35,6 +38,7 @@ constexpr int kCloseBound = 5000; // ms: the channel ends every connection by th
 constexpr int kFreezeMs = 1500; // a tick gap a user would call a freeze
 constexpr int kTicksAfter = 3; // ticks that must follow a bad request
 constexpr int kWireWait = 2000;
+constexpr int kServedBound = 5000; // ms: a script kept waiting longer would call it stuck
 constexpr mode_t kPermissionBits = 07777;
 constexpr mode_t kUserReadWrite = 0600;
 
@@ -103,6 +107,9 @@ private:
     std::unique_ptr<FakeProjector> fake;
     std::unique_ptr<Lumivox> window;
     std::unique_ptr<LocalChannel> channel;
+
+    // Where the channel of the window's port listens.
+    QString channelName() const { return testsupport::channelOf(window->session()); }
 };
 
 void TestLocalChannel::initTestCase()
@@ -126,7 +133,7 @@ void TestLocalChannel::listen()
     channel = std::make_unique<LocalChannel>(&window->session());
     QSignalSpy problems(channel.get(), &LocalChannel::problem);
     channel->followPort();
-    QVERIFY2(channel->isListening(),
+    QVERIFY2(testsupport::listensAt(channelName()),
              problems.isEmpty() ? "" : qPrintable(problems.at(0).at(0).toString()));
 }
 
@@ -139,7 +146,7 @@ void TestLocalChannel::startOnSimulator()
     QVERIFY2(simulator->start(&error), qPrintable(error));
     window = std::make_unique<Lumivox>();
     testsupport::openOn(*window, simulator->portName());
-    window->form().debugCheckBox->setChecked(true);
+    testsupport::WindowForm(*window).debugCheckBox->setChecked(true);
     listen();
 }
 
@@ -185,10 +192,10 @@ void TestLocalChannel::throughTheWindow()
                                  QStringLiteral("--port"), name};
 
     // What the button makes of it, in the log.
-    window->form().queryLampTime->click();
+    testsupport::WindowForm(*window).queryLampTime->click();
     QTRY_VERIFY(logText(*window).contains(QStringLiteral("-> %1\n").arg(kLampHours)));
     const QString byButton = withoutPolling(logText(*window));
-    window->form().textEdit->clear();
+    testsupport::WindowForm(*window).textEdit->clear();
 
     const PortDevice *port = window->session().port();
     const CommandLineRun result = run(arguments);
@@ -267,7 +274,7 @@ void TestLocalChannel::badRequests_data()
         << "refused-port";
     // A good request but for its size.
     QTest::newRow("oversized") << QByteArray(R"({"commands":["menu"])")
-            + QByteArray(LocalChannel::kMaxRequest, ' ')
+            + QByteArray(jsonline::kMaxLine, ' ')
             + QByteArray("}\n") << "too-long";
     QTest::newRow("half-sent") << QByteArray(R"({"commands":["power-o)") << QString();
     QTest::newRow("empty") << QByteArray() << QString();
@@ -282,7 +289,7 @@ void TestLocalChannel::badRequests()
     testsupport::TickWatch ticks(window.get());
 
     QLocalSocket client;
-    client.connectToServer(channel->fullServerName());
+    client.connectToServer(channelName());
     QVERIFY(client.waitForConnected(kWireWait));
     client.write(request);
     QTRY_COMPARE_WITH_TIMEOUT(client.state(), QLocalSocket::UnconnectedState, kCloseBound);
@@ -307,7 +314,7 @@ void TestLocalChannel::channelIsTheUsersAlone()
     struct stat status
     {
     };
-    QCOMPARE(::lstat(QFile::encodeName(channel->fullServerName()).constData(), &status), 0);
+    QCOMPARE(::lstat(QFile::encodeName(channelName()).constData(), &status), 0);
     QVERIFY(S_ISSOCK(status.st_mode));
     QCOMPARE(status.st_uid, getuid());
     QCOMPARE(status.st_mode & kPermissionBits, kUserReadWrite);
@@ -319,9 +326,9 @@ void TestLocalChannel::secondWindowDoesNotStealIt()
     Lumivox second; // on COM1, which does not exist here
     LocalChannel secondChannel(&second.session());
     QString reason;
-    QVERIFY(!secondChannel.listen(channel->fullServerName(), &reason));
+    QVERIFY(!secondChannel.listen(channelName(), &reason));
     QVERIFY(!reason.isEmpty());
-    QVERIFY(QFileInfo::exists(channel->fullServerName()));
+    QVERIFY(QFileInfo::exists(channelName()));
     QVERIFY(menuServed());
 }
 
@@ -387,7 +394,7 @@ void TestLocalChannel::onlyASocketIsReplaced()
     channel = std::make_unique<LocalChannel>(&window->session());
     QSignalSpy problems(channel.get(), &LocalChannel::problem);
     channel->followPort();
-    QVERIFY(!channel->isListening());
+    QVERIFY(!testsupport::listensAt(name));
     QCOMPARE(problems.size(), 1);
     QVERIFY2(problems.at(0).at(0).toString().startsWith(name),
              qPrintable(problems.at(0).at(0).toString()));
@@ -422,8 +429,9 @@ void TestLocalChannel::twoWindowsTwoProjectors()
     testsupport::openOn(secondWindow, second.portName());
     LocalChannel secondChannel(&secondWindow.session());
     secondChannel.followPort();
-    QVERIFY(secondChannel.isListening());
-    QVERIFY(secondChannel.fullServerName() != channel->fullServerName());
+    const QString secondName = testsupport::channelOf(secondWindow.session());
+    QVERIFY(testsupport::listensAt(secondName));
+    QVERIFY(secondName != channelName());
 
     for (const auto &[port, hours] : {std::pair(simulator->portName(), kLampHours),
                                       std::pair(second.portName(), kOtherHours)}) {
@@ -452,8 +460,8 @@ void TestLocalChannel::requestWaitsForTheBox()
 {
     // A request that comes while the window asks about a failed write waits for the box
     // and follows the frame whole; one whose command line has given up meanwhile is
-    // dropped, never sent later.
-    constexpr int kSettle = 300; // ms for the request, and its end, to reach the window
+    // dropped, never sent later. The box's own event loop takes the request; ticks are
+    // run by hand, so nothing depends on how fast the machine is.
     QFETCH(bool, givenUp);
     fake = std::make_unique<FakeProjector>(FakeProjector::Draining::Off);
     QVERIFY2(fake->isValid(), qPrintable(fake->errorString()));
@@ -461,12 +469,19 @@ void TestLocalChannel::requestWaitsForTheBox()
     testsupport::openOn(*window, fake->slavePath());
     listen();
     QVERIFY(fake->fillOutputQueue() > 0);
+    // The channel runs a request it took as a ScriptedRequest of its own.
+    const auto running = [this] {
+        return channel->findChild<ScriptedRequest *>() != nullptr;
+    };
 
     QLocalSocket client;
-    bool sentDuringBox = true;
+    bool takenDuringBox = false;
+    bool droppedDuringBox = false;
+    qsizetype framesDuringBox = -1;
+    QSignalSpy written(&window->session(), &ProjectorSession::frameWritten);
     testsupport::BoxAnswerer boxes([&](QMessageBox *) {
         if (client.state() == QLocalSocket::UnconnectedState) {
-            client.connectToServer(channel->fullServerName());
+            client.connectToServer(channelName());
             if (client.waitForConnected(kWireWait)) {
                 client.write(QJsonDocument(QJsonObject {{"commands", QJsonArray {"menu"}},
                                                         {"port", fake->slavePath()}})
@@ -474,27 +489,35 @@ void TestLocalChannel::requestWaitsForTheBox()
                              + '\n');
                 client.flush();
             }
-            QTest::qWait(kSettle);
-            if (givenUp)
+            takenDuringBox = QTest::qWaitFor(running, kServedBound);
+            if (givenUp) {
                 client.abort();
-            QTest::qWait(kSettle);
+                droppedDuringBox = QTest::qWaitFor([&] { return !running(); }, kServedBound);
+            }
             fake->setDraining(FakeProjector::Draining::On);
             fake->clearRecord();
-            sentDuringBox = fake->waitForBytes(1, kSettle);
+            written.clear();
+            for (int i = 0; i < kTicksAfter; ++i)
+                testsupport::tick(*window);
+            framesDuringBox = written.size();
         }
         return QMessageBox::Ok;
     });
-    window->form().brightness->click();
+    testsupport::WindowForm(*window).brightness->click();
     QVERIFY(boxes.count() >= 1);
-    QVERIFY(!sentDuringBox);
+    QVERIFY(takenDuringBox);
+    QCOMPARE(framesDuringBox, 0);
     const QByteArray menu("* 0 IR 008\r");
     if (givenUp) {
-        QTest::qWait(kSettle * 2);
-        QVERIFY2(!testsupport::withoutPolls(fake->frames()).contains(menu),
-                 fake->received().constData());
+        QVERIFY(droppedDuringBox);
+        QCoreApplication::processEvents();
+        for (int i = 0; i < kTicksAfter; ++i)
+            testsupport::tick(*window);
+        for (const QList<QVariant> &frame : written)
+            QVERIFY2(frame.at(0).toByteArray() + '\r' != menu, fake->received().constData());
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(testsupport::withoutPolls(fake->frames()).contains(menu),
-                                 kWireWait);
+                                 kServedBound);
         // After the frame the box interrupted, never inside it.
         const QList<QByteArray> frames = testsupport::withoutPolls(fake->frames());
         QCOMPARE(frames.constLast(), menu);

@@ -1,3 +1,4 @@
+#include "probe/windowform.h"
 #include "ui/lumivox.h"
 
 #include <QTextBlock>
@@ -32,7 +33,7 @@ void TestLogCap::keepsTheNewestLines()
 {
     QFETCH(int, lines);
     Lumivox window;
-    QTextDocument *log = window.form().textEdit->document();
+    QTextDocument *log = testsupport::WindowForm(window).textEdit->document();
     int longest = 0;
     for (int i = 0; i < lines; ++i) {
         window.handleReply(QStringLiteral("line %1").arg(i));

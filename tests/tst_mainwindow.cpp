@@ -2,7 +2,9 @@
 // panel toggle and the window height it asks for, clearing the log, the About box and what
 // start-up writes into the log. No port is opened: "COM1" does not exist here.
 
+#include "probe/windowform.h"
 #include "ui/lumivox.h"
+#include "windowprobe.h"
 
 #include <QElapsedTimer>
 #include <QMessageBox>
@@ -19,10 +21,11 @@ constexpr int kClickDelay = 100; // ms an animated click holds the button down
 constexpr int kClickDelayTolerance = 20; // timers may fire a little early
 constexpr int kStartHeight = 200;
 constexpr int kFormWidth = 411; // the width the form gives the window
+constexpr int kFormHeight = 487; // the height it gives it, until the first tick
 constexpr int kInfoHideExtra = 10;
 constexpr int kModalTimeout = 5000; // ms to wait for a modal box to appear
 
-QToolButton *navigationButton(const Ui_LumivoxClass &ui, const QString &name)
+QToolButton *navigationButton(const testsupport::WindowForm &ui, const QString &name)
 {
     for (QToolButton *button : {ui.ok, ui.left, ui.up, ui.right, ui.down})
         if (button->objectName() == name)
@@ -84,7 +87,7 @@ private:
 // One spy per navigation button, to tell which one a key clicked.
 struct NavigationSpies
 {
-    explicit NavigationSpies(const Ui_LumivoxClass &ui)
+    explicit NavigationSpies(const testsupport::WindowForm &ui)
         : ok(ui.ok, &QToolButton::clicked)
         , left(ui.left, &QToolButton::clicked)
         , up(ui.up, &QToolButton::clicked)
@@ -177,10 +180,10 @@ void MainWindowTest::keysClickTheNavigationButtons()
     QFETCH(QString, button);
 
     showAndFocus();
-    QToolButton *target = navigationButton(window->form(), button);
+    QToolButton *target = navigationButton(testsupport::WindowForm(*window), button);
     QVERIFY(target);
     QSignalSpy clicked(target, &QToolButton::clicked);
-    NavigationSpies all(window->form());
+    NavigationSpies all {testsupport::WindowForm(*window)};
 
     QElapsedTimer elapsed;
     elapsed.start();
@@ -212,7 +215,7 @@ void MainWindowTest::otherKeysClickNothing()
     QFETCH(int, key);
 
     showAndFocus();
-    NavigationSpies all(window->form());
+    NavigationSpies all {testsupport::WindowForm(*window)};
     QTest::keyClick(window->windowHandle(), Qt::Key(key));
     // A click started by the key would come before the one that Right starts now.
     QTest::keyClick(window->windowHandle(), Qt::Key_Right);
@@ -236,7 +239,7 @@ void MainWindowTest::keysStayInTheFocusedLogView()
     QFETCH(int, key);
 
     showAndFocus();
-    const Ui_LumivoxClass &ui = window->form();
+    const testsupport::WindowForm ui(*window);
     QTest::mouseClick(ui.info, Qt::LeftButton);
     QVERIFY(ui.infoFrame->isVisible());
     // Start from the middle of a log, where every one of these keys has work to do.
@@ -247,7 +250,7 @@ void MainWindowTest::keysStayInTheFocusedLogView()
     ui.textEdit->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget *>(ui.textEdit));
 
-    NavigationSpies all(window->form());
+    NavigationSpies all {testsupport::WindowForm(*window)};
     const QString textBefore = ui.textEdit->toPlainText();
     const int positionBefore = ui.textEdit->textCursor().position();
     const int keypad = key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
@@ -270,52 +273,53 @@ void MainWindowTest::keysStayInTheFocusedLogView()
 
 void MainWindowTest::infoPanelHiddenAfterConstruction()
 {
-    const Ui_LumivoxClass &ui = window->form();
+    const testsupport::WindowForm ui(*window);
     QVERIFY(ui.infoFrame->isHidden());
-    QCOMPARE(window->pendingWindowHeight(), kStartHeight);
+    QCOMPARE(window->height(), kFormHeight); // the start height waits for the first tick
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     QVERIFY(!ui.infoFrame->isVisible());
-    // The rest of the bottom row stays.
-    QCOMPARE(ui.horizontalLayout->indexOf(ui.verticalSpacer), 0);
+    // The rest of the bottom row stays, its spacer first.
+    QVERIFY(ui.horizontalLayout->itemAt(0)->spacerItem());
 }
 
 void MainWindowTest::infoViewShowsAndHidesThePanel()
 {
     showAndFocus();
-    const Ui_LumivoxClass &ui = window->form();
-    QTRY_COMPARE(window->pendingWindowHeight(), 0); // the start height is applied
+    const testsupport::WindowForm ui(*window);
+    // The start height is applied.
+    QTRY_COMPARE(window->height(), qMax(kStartHeight, window->minimumSizeHint().height()));
     const int shrunkHeight = window->height();
 
     QTest::mouseClick(ui.info, Qt::LeftButton);
     QVERIFY(ui.infoFrame->isVisible());
-    QCOMPARE(window->pendingWindowHeight(), 0);
     // The layout grows the window to make room for the panel.
     QTRY_VERIFY(window->height() > shrunkHeight);
     QTRY_VERIFY(ui.infoFrame->height() > 0);
 
     const int windowHeight = window->height();
     const int panelHeight = ui.infoFrame->height();
-    // click() runs the slot at once: no tick can apply the height before it is read.
+    // Showing the panel leaves the tick nothing to apply.
+    testsupport::tick(*window);
+    QCOMPARE(window->height(), windowHeight);
+    // click() runs the slot at once: the height it asks for waits for a tick.
     ui.info->click();
     QVERIFY(!ui.infoFrame->isVisible());
+    QCOMPARE(window->height(), windowHeight);
     const int asked = windowHeight - panelHeight - kInfoHideExtra;
-    QCOMPARE(window->pendingWindowHeight(), asked);
 
-    QTRY_COMPARE(window->pendingWindowHeight(), 0);
+    QTRY_VERIFY(window->height() < windowHeight);
     // The layout, now without the panel, may not allow that little.
     QCOMPARE(window->height(), qMax(asked, window->minimumSizeHint().height()));
-    QVERIFY(window->height() < windowHeight);
 }
 
 void MainWindowTest::startHeightAppliedAtTheFirstTick()
 {
-    QCOMPARE(window->pendingWindowHeight(), kStartHeight);
+    QCOMPARE(window->height(), kFormHeight);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-    QTRY_COMPARE(window->pendingWindowHeight(), 0);
+    QTRY_COMPARE(window->height(), qMax(kStartHeight, window->minimumSizeHint().height()));
     const QSize minimum = window->minimumSizeHint();
-    QCOMPARE(window->height(), qMax(kStartHeight, minimum.height()));
     // Only the height changes: the width is the form's, or what the layout needs.
     QCOMPARE(window->width(), qMax(kFormWidth, minimum.width()));
 }
@@ -323,7 +327,7 @@ void MainWindowTest::startHeightAppliedAtTheFirstTick()
 void MainWindowTest::clearEmptiesTheLog()
 {
     showAndFocus();
-    const Ui_LumivoxClass &ui = window->form();
+    const testsupport::WindowForm ui(*window);
     QVERIFY(!ui.textEdit->document()->isEmpty()); // the start-up messages
     QTest::mouseClick(ui.info, Qt::LeftButton);
     QTest::mouseClick(ui.clearLog, Qt::LeftButton);
@@ -345,7 +349,7 @@ void MainWindowTest::aboutBox()
         buttons = box->standardButtons();
         parent = box->parentWidget();
     });
-    window->form().actionAbout->trigger();
+    testsupport::WindowForm(*window).actionAbout->trigger();
     QVERIFY2(watcher.error.isEmpty(), qPrintable(watcher.error));
     QVERIFY(watcher.seen);
     QCOMPARE(title, QStringLiteral("About"));
@@ -362,7 +366,7 @@ void MainWindowTest::aboutBox()
 
 void MainWindowTest::startupLogReportsThePortFailure()
 {
-    QTextDocument *log = window->form().textEdit->document();
+    QTextDocument *log = testsupport::WindowForm(*window).textEdit->document();
     QVERIFY(log->blockCount() >= 2);
     QCOMPARE(log->findBlockByNumber(0).text(), QStringLiteral("Failed to initialize Com port 1!"));
     QCOMPARE(log->findBlockByNumber(1).text(),

@@ -8,6 +8,7 @@
 #include "link/serialprotocol.h"
 #include "probe/portprobe.h"
 #include "probe/tickwatch.h"
+#include "probe/windowform.h"
 #include "ser2netbridge.h"
 #include "settingsdriver.h"
 #include "ui/lumivox.h"
@@ -183,7 +184,7 @@ void TestNetwork::init()
     QVERIFY2(bridge->start(), qPrintable(bridge->errorString()));
     window = std::make_unique<Lumivox>();
     window->show();
-    window->form().textEdit->clear();
+    testsupport::WindowForm(*window).textEdit->clear();
 }
 
 void TestNetwork::cleanup()
@@ -226,7 +227,7 @@ void TestNetwork::throughBridge()
     QCOMPARE(testsupport::panelColour(*window), panelcolors::lampOn());
 
     // A command frame arrives whole, and every byte value passes unchanged both ways.
-    window->form().brightness->click();
+    testsupport::WindowForm(*window).brightness->click();
     QTRY_VERIFY_WITH_TIMEOUT(testsupport::withoutPolls(fake->frames()).contains("* 0 IR 025\r"),
                              kWireWait);
     const QByteArray all = everyByteValue();

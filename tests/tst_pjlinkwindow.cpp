@@ -3,13 +3,14 @@
 // projector closes, and the buttons PJLink has no meaning for.
 
 #include "boxanswerer.h"
-#include "channel/channelname.h"
 #include "channel/localchannel.h"
+#include "channelprobe.h"
 #include "commandlinerun.h"
 #include "fakeprojector.h"
 #include "link/characters.h"
 #include "pjlinksimulator.h"
 #include "probe/tickwatch.h"
+#include "probe/windowform.h"
 #include "settingsdriver.h"
 #include "ui/lumivox.h"
 #include "ui/settings.h"
@@ -155,7 +156,7 @@ void TestPjlinkWindow::init()
 {
     window = std::make_unique<Lumivox>();
     window->show();
-    window->form().textEdit->clear(); // COM1's failure at the start
+    testsupport::WindowForm(*window).textEdit->clear(); // COM1's failure at the start
 }
 
 void TestPjlinkWindow::cleanup()
@@ -190,11 +191,12 @@ void TestPjlinkWindow::coloursThroughWarmUpAndCoolDown()
     // Every colour the panel shows, in turn: warming up and cooling down are never red.
     // Looked at after each time the panel is painted, so that no colour, however brief or
     // however busy the machine, slips between two looks.
-    PaintRecorder shown(window->form().on_off_groupBox, [this] { return colour(); });
-    window->form().startProjector->click();
+    PaintRecorder shown(testsupport::WindowForm(*window).on_off_groupBox,
+                        [this] { return colour(); });
+    testsupport::WindowForm(*window).startProjector->click();
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("green"), kChangeBound);
     testsupport::BoxAnswerer yes(QMessageBox::Yes);
-    window->form().powerOff->click();
+    testsupport::WindowForm(*window).powerOff->click();
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kChangeBound);
     shown.look();
     QCOMPARE(shown.colours, (QStringList {"red", "yellow", "green", "yellow", "red"}));
@@ -207,9 +209,9 @@ void TestPjlinkWindow::powerOffWhileWarmingIsLogged()
     startProjector({});
     apply(projector->portName());
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
-    window->form().startProjector->click();
+    testsupport::WindowForm(*window).startProjector->click();
     testsupport::BoxAnswerer yes(QMessageBox::Yes);
-    window->form().powerOff->click();
+    testsupport::WindowForm(*window).powerOff->click();
     QTRY_VERIFY_WITH_TIMEOUT(requested("%1POWR 0"), kColourBound);
     QTRY_COMPARE_WITH_TIMEOUT(logText(*window),
                               QStringLiteral("Com-port initialized!\n"
@@ -299,7 +301,7 @@ void TestPjlinkWindow::oneConnectionWhileCommandAndPollMeet()
     connect(projector.get(), &PjlinkSimulator::requestReceived, this,
             [this, before](const QByteArray &request) {
                 if (request == "%1POWR ?" && projector->requests().count(request) == before + 1)
-                    window->form().queryLampTime->click();
+                    testsupport::WindowForm(*window).queryLampTime->click();
             });
     QTRY_VERIFY_WITH_TIMEOUT(logText(*window).contains(QLatin1String("\n1234\n")), 2 * kPollMs);
     QVERIFY(requested("%1LAMP ?"));
@@ -321,7 +323,7 @@ void TestPjlinkWindow::disabledButtons()
     PjlinkSimulator::Options options;
     options.projector.projectorClass = projectorClass;
     startProjector(options);
-    const Ui_LumivoxClass &ui = window->form();
+    const testsupport::WindowForm ui(*window);
     const QString upTip = ui.up->toolTip();
     apply(projector->portName());
     // Known once the projector has listed its inputs (and named them, in class 2).
@@ -393,11 +395,11 @@ void TestPjlinkWindow::inputsListedOnceOn()
     startProjector(options);
     apply(projector->portName());
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
-    const Ui_LumivoxClass &ui = window->form();
+    const testsupport::WindowForm ui(*window);
     QTRY_VERIFY_WITH_TIMEOUT(requested("%1INST ?"), kColourBound);
     QVERIFY(!ui.hdmi->isEnabled());
     QVERIFY(ui.hdmi->toolTip().contains(QLatin1String("not listed its inputs")));
-    window->form().startProjector->click();
+    testsupport::WindowForm(*window).startProjector->click();
     QTRY_VERIFY_WITH_TIMEOUT(ui.hdmi->isEnabled(), kChangeBound);
     QCOMPARE(projector->requests().count("%1INST ?"), 2);
     ui.hdmi->click();
@@ -417,7 +419,7 @@ void TestPjlinkWindow::scriptThroughTheWindow()
     PasswordTyper typer(QStringLiteral("secret"));
     apply(projector->portName());
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
-    QVERIFY(channel.isListening());
+    QVERIFY(testsupport::listensAt(testsupport::channelOf(window->session())));
     const testsupport::CommandLineRun run = testsupport::runCommandLine(
         {QStringLiteral("--query"), QStringLiteral("errors"), QStringLiteral("--status"),
          QStringLiteral("--json"), QStringLiteral("--port"), projector->portName()},
@@ -459,7 +461,8 @@ void TestPjlinkWindow::scriptWhileThePasswordIsWanted()
     PasswordTyper typer {QString()};
     apply(projector->portName());
     QTRY_COMPARE_WITH_TIMEOUT(typer.shown, 1, kColourBound);
-    QTRY_VERIFY_WITH_TIMEOUT(channel.isListening(), kColourBound);
+    QTRY_VERIFY_WITH_TIMEOUT(testsupport::listensAt(testsupport::channelOf(window->session())),
+                             kColourBound);
     QProcessEnvironment environment;
     if (!password.isNull())
         environment.insert(QStringLiteral("LUMIVOX_PJLINK_PASSWORD"), password);
@@ -484,7 +487,7 @@ void TestPjlinkWindow::closingWhileOnSwitchesOff()
     startProjector(options);
     apply(projector->portName());
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
-    window->form().startProjector->click();
+    testsupport::WindowForm(*window).startProjector->click();
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("green"), kChangeBound);
     QTRY_COMPARE_WITH_TIMEOUT(projector->openConnections(), 0, kPollMs); // closed, idle
     testsupport::BoxAnswerer yes(QMessageBox::Yes);
@@ -524,15 +527,16 @@ void TestPjlinkWindow::projectorTextInTheLog()
     startProjector(options);
     apply(projector->portName());
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
-    window->form().queryModel->click();
+    testsupport::WindowForm(*window).queryModel->click();
     const QString expected = QStringLiteral("Com-port initialized!\n") + line + QLatin1Char('\n');
     QTRY_COMPARE_WITH_TIMEOUT(logText(*window), expected, kColourBound);
-    QCOMPARE(window->form().textEdit->document()->blockCount(), 3); // the last one empty
+    QCOMPARE(testsupport::WindowForm(*window).textEdit->document()->blockCount(),
+             3); // the last one empty
 
     // The debug log shows each line the projector sent as one line.
-    window->form().textEdit->clear();
-    window->form().debugCheckBox->setChecked(true);
-    window->form().queryModel->click();
+    testsupport::WindowForm(*window).textEdit->clear();
+    testsupport::WindowForm(*window).debugCheckBox->setChecked(true);
+    testsupport::WindowForm(*window).queryModel->click();
     QTRY_VERIFY_WITH_TIMEOUT(logText(*window).contains(line), kColourBound);
     for (const QString &shown : logText(*window).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         QVERIFY2(shown.startsWith(QLatin1String("-> ")) || shown.startsWith(QLatin1String("<- "))
@@ -563,8 +567,9 @@ void TestPjlinkWindow::unaskedLinesAnswerNothing()
     PasswordTyper typer(QStringLiteral("secret"));
     apply(projector->portName());
     QTRY_COMPARE_WITH_TIMEOUT(colour(), QStringLiteral("red"), kColourBound);
-    PaintRecorder shown(window->form().on_off_groupBox, [this] { return colour(); });
-    window->form().queryLampTime->click();
+    PaintRecorder shown(testsupport::WindowForm(*window).on_off_groupBox,
+                        [this] { return colour(); });
+    testsupport::WindowForm(*window).queryLampTime->click();
     QTRY_COMPARE_WITH_TIMEOUT(logText(*window), QStringLiteral("Com-port initialized!\n1234\n"),
                               kColourBound);
     // A poll after it is answered as before.

@@ -4,6 +4,7 @@
 #include "fakeprojector.h"
 
 #include "link/serialport.h"
+#include "probe/windowform.h"
 #include "settingsdriver.h"
 #include "translation.h"
 #include "ui/lumivox.h"
@@ -133,7 +134,7 @@ void TestPortSettings::applyReopens()
     // The reopened port carries commands.
     fake->clearRecord();
     other.clearRecord();
-    window->form().brightness->click();
+    testsupport::WindowForm(*window).brightness->click();
     QVERIFY(target.waitForFrames(1, kWireWait));
     QVERIFY(target.frames().contains("* 0 IR 025\r"));
 }

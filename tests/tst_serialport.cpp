@@ -7,6 +7,7 @@
 #include "link/portrules.h"
 #include "link/serialport.h"
 #include "probe/tickwatch.h"
+#include "probe/windowform.h"
 #include "ui/lumivox.h"
 #include "windowprobe.h"
 
@@ -257,7 +258,7 @@ void TestSerialPort::refused()
     QVERIFY(own.isEmpty() || inotify_add_watch(watch, own.constData(), IN_OPEN) >= 0);
 
     Lumivox window;
-    window.form().textEdit->clear();
+    testsupport::WindowForm(window).textEdit->clear();
     QString why;
     QVERIFY(!window.openPort(name, &why));
     QVERIFY(!window.session().port());
@@ -489,8 +490,8 @@ void TestSerialPort::floodKeepsTicksShort()
     QCOMPARE(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), 0);
     auto window = std::make_unique<Lumivox>();
     testsupport::openOn(*window, QString::fromLocal8Bit(ttyname(slave)));
-    window->form().debugCheckBox->setChecked(true);
-    window->form().info->click();
+    testsupport::WindowForm(*window).debugCheckBox->setChecked(true);
+    testsupport::WindowForm(*window).info->click();
 
     std::atomic<bool> stop {false};
     std::atomic<qint64> sent {0};

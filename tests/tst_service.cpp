@@ -2,7 +2,7 @@
 // what Home Assistant is told, commands from the broker on the line, the broker away and
 // back, the end of the service, and everything from the broker that must change nothing.
 
-#include "channel/portholder.h"
+#include "channel/portholderlookup.h"
 #include "commandlinerun.h"
 #include "mosquittobroker.h"
 #include "mqttwatch.h"
@@ -785,9 +785,9 @@ void TestService::windowSaysTheServiceHoldsThePort()
     QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("contact")), QByteArray("ON"), kStartWait);
     // Wired as the window program wires it.
     Lumivox window;
-    PortHolder holder;
-    connect(&window, &Lumivox::openFailed, &holder, &PortHolder::ask);
-    connect(&holder, &PortHolder::found, &window, &Lumivox::showHolder);
+    PortHolderLookup holder;
+    connect(&window, &Lumivox::openFailed, &holder, &PortHolderLookup::lookUp);
+    connect(&holder, &PortHolderLookup::found, &window, &Lumivox::showHolder);
     QVERIFY(testsupport::runSettings(
         window, [this](Settings *dialog) { testsupport::applyName(dialog, pty); }));
     QTRY_VERIFY(testsupport::logText(window).contains("The Lumivox service holds it."));

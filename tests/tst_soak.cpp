@@ -6,6 +6,7 @@
 // target is the benchmark's. Runs two minutes when CI is set, about 20 s otherwise.
 
 #include "probe/tickwatch.h"
+#include "probe/windowform.h"
 #include "sanitizer.h"
 #include "simulator.h"
 #include "ui/lumivox.h"
@@ -107,7 +108,7 @@ void TestSoak::staysFlatAndResponsive()
     Lumivox window;
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    window.form().debugCheckBox->setChecked(true);
+    testsupport::WindowForm(window).debugCheckBox->setChecked(true);
     // Weeks of log lines already there: the soak runs at the cap.
     // Every character the line can bring is laid out once before memory counts, so
     // the glyph caches are full from the first quarter on.
@@ -116,7 +117,7 @@ void TestSoak::staysFlatAndResponsive()
         everyCharacter.append(QChar(code));
     for (int i = 0; i < kLogCap; ++i)
         window.handleReply(i % 2 ? everyCharacter : QStringLiteral("earlier line %1").arg(i));
-    QTextDocument *log = window.form().textEdit->document();
+    QTextDocument *log = testsupport::WindowForm(window).textEdit->document();
     QVERIFY(log->blockCount() >= kLogFull && log->blockCount() <= kLogCap);
     QVERIFY2(window.openPort(simulator->portName(), &error), qPrintable(error));
 
@@ -141,7 +142,8 @@ void TestSoak::staysFlatAndResponsive()
     // "Debug" stay untouched so that the run keeps its conditions.
     QList<QAbstractButton *> buttons;
     for (QPushButton *button : window.findChildren<QPushButton *>()) {
-        if (button != window.form().connectionStatus && button != window.form().clearLog)
+        if (button != testsupport::WindowForm(window).connectionStatus
+            && button != testsupport::WindowForm(window).clearLog)
             buttons.append(button);
     }
     QVERIFY(buttons.size() > 20);

@@ -6,6 +6,7 @@
 // is checked too, on a virtual X display where its window title can be read from outside;
 // that part is skipped where Xvfb or xdotool is missing.
 
+#include "probe/windowform.h"
 #include "translation.h"
 #include "ui/catalogue.h"
 #include "ui/lumivox.h"
@@ -249,14 +250,15 @@ void TranslationTest::windowMessagesTranslated()
 {
     QVERIFY(loadAsStartupDoes(catalogueDir.path()));
     Lumivox window;
-    QTextDocument *log = window.form().textEdit->document();
+    QTextDocument *log = testsupport::WindowForm(window).textEdit->document();
     QCOMPARE(log->findBlockByNumber(0).text(),
              QStringLiteral("Schnittstelle COM1 nicht geöffnet!"));
     // Not in the catalogue: as written.
     QCOMPARE(log->findBlockByNumber(1).text(),
              QStringLiteral("Communication with projector not possible."));
     // The no-contact tool tip comes from the first tick.
-    QTRY_COMPARE(window.form().connectionStatus->toolTip(), QStringLiteral("Kein Kontakt"));
+    QTRY_COMPARE(testsupport::WindowForm(window).connectionStatus->toolTip(),
+                 QStringLiteral("Kein Kontakt"));
 }
 
 void TranslationTest::settingsProposesTheTranslatedPort()
@@ -275,8 +277,8 @@ void TranslationTest::nothingTranslatedWithoutCatalogueInWorkingDirectory()
     QVERIFY(!loadAsStartupDoes(elsewhere.path()));
     Lumivox window;
     QCOMPARE(window.windowTitle(), sourceTitle);
-    QCOMPARE(window.form().brightness->text(), QStringLiteral("Brightness"));
-    QCOMPARE(window.form().textEdit->document()->findBlockByNumber(0).text(),
+    QCOMPARE(testsupport::WindowForm(window).brightness->text(), QStringLiteral("Brightness"));
+    QCOMPARE(testsupport::WindowForm(window).textEdit->document()->findBlockByNumber(0).text(),
              QStringLiteral("Failed to initialize Com port 1!"));
 }
 
@@ -292,9 +294,10 @@ void TranslationTest::damagedCatalogueLeftOut()
     QVERIFY(!loadAsStartupDoes(here.path()));
     Lumivox window;
     QCOMPARE(window.windowTitle(), sourceTitle);
-    QCOMPARE(window.form().textEdit->document()->findBlockByNumber(0).text(),
+    QCOMPARE(testsupport::WindowForm(window).textEdit->document()->findBlockByNumber(0).text(),
              QStringLiteral("Failed to initialize Com port 1!"));
-    QTRY_COMPARE(window.form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
+    QTRY_COMPARE(testsupport::WindowForm(window).connectionStatus->toolTip(),
+                 QStringLiteral("No Contact"));
 }
 
 void TranslationTest::realProgram_data()

@@ -22,12 +22,15 @@ public:
     explicit Lumivox(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
     ~Lumivox() override;
 
-    // The projector link, as the session runs it: a serial port or a bridge's port.
-    // openPort() is true once the port is open; a bridge's outcome comes at a later tick,
-    // logged as Apply logs it.
+    // The projector link, as the session runs it: a serial port, a bridge's port or a
+    // PJLink projector on the network. openPort() is true once the port is open; a network
+    // name's outcome comes at a later tick, logged as Apply logs it.
     bool openPort(const QString &name, QString *reason = nullptr);
     void closePort();
+    // What arrived on the port, up to count bytes, never waiting: what the tick reads.
     quint32 readBytes(char *buffer, quint32 count);
+    // Sends a command text as one frame, as a button does; a reply line is handled as
+    // the tick handles the ones it reads.
     void sendCommand(const char *text, unsigned length);
     void handleReply(const QString &line);
 
@@ -44,11 +47,8 @@ public:
 
     ProjectorSession &session() { return projector; }
     const ProjectorSession &session() const { return projector; }
-    // Read-only views of the window's state: its widgets, whether closing will ask about
-    // the lamp, and the height the next tick applies.
-    const Ui_LumivoxClass &form() const { return ui; }
+    // Whether closing will ask about the lamp.
     bool isLampOn() const { return projector.isLampOn(); }
-    qint32 pendingWindowHeight() const { return pendingHeight; }
 
 signals:
     // Applying a port failed; someone who can ask may say who holds it (showHolder()).

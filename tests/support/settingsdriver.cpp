@@ -1,5 +1,6 @@
 #include "settingsdriver.h"
 
+#include "probe/windowform.h"
 #include "ui/lumivox.h"
 #include "ui/settings.h"
 
@@ -33,7 +34,7 @@ bool runSettings(Lumivox &window, const DialogAction &action)
         action(dialog);
     };
     QTimer::singleShot(0, &guard, probe);
-    window.form().connectionStatus->click();
+    testsupport::WindowForm(window).connectionStatus->click();
     return shown;
 }
 

@@ -2,7 +2,7 @@
 
 #include "link/portdevice.h"
 #include "probe/portprobe.h"
-
+#include "probe/windowform.h"
 #include "ui/lumivox.h"
 #include "ui/panelcolors.h"
 
@@ -44,14 +44,14 @@ const Status *matchingStatus(const QColor &colour)
 
 QString logText(const Lumivox &window)
 {
-    return window.form().textEdit->toPlainText();
+    return testsupport::WindowForm(window).textEdit->toPlainText();
 }
 
 QColor panelColour(const Lumivox &window)
 {
     // A pixel of the fill in the gap between the panel's two buttons, clear of the
     // frame's shading and the title.
-    const Ui_LumivoxClass &form = window.form();
+    const testsupport::WindowForm form(window);
     const QImage image = form.on_off_groupBox->grab().toImage();
     const QRect upper = form.startProjector->geometry();
     const QRect lower = form.powerOff->geometry();
@@ -79,7 +79,7 @@ void openOn(Lumivox &window, const QString &path)
         QVERIFY(finished.wait(kBridgeOpenBound));
         QVERIFY2(finished.at(0).at(0).toBool(), qPrintable(finished.at(0).at(1).toString()));
     }
-    window.form().textEdit->clear();
+    testsupport::WindowForm(window).textEdit->clear();
 }
 
 void tick(Lumivox &window)

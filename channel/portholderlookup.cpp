@@ -1,20 +1,21 @@
-#include "channel/portholder.h"
+#include "channel/portholderlookup.h"
 
 #include "channel/channelname.h"
+#include "channel/channelsecurity.h"
+#include "channel/jsonline.h"
 #include "link/portopener.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QTimer>
 
-void PortHolder::ask(const QString &portName)
+void PortHolderLookup::lookUp(const QString &portName)
 {
     const QString channel = localChannelName(PortOpener::keyOf(portName));
     if (channel.isEmpty())
         return;
     auto *socket = new QLocalSocket(this);
-    socket->setReadBufferSize(kMaxAnswer);
+    jsonline::limitReadBuffer(socket);
     QTimer::singleShot(kAnswerWait, socket, &QLocalSocket::abort);
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QLocalSocket::errorOccurred, socket, &QObject::deleteLater);
@@ -25,21 +26,15 @@ void PortHolder::ask(const QString &portName)
             socket->abort();
             return;
         }
-        socket->write(QJsonDocument(QJsonObject {{QStringLiteral("hello"), true}})
-                          .toJson(QJsonDocument::Compact)
-                      + '\n');
+        socket->write(jsonline::encode({{QStringLiteral("hello"), true}}));
     });
     connect(socket, &QLocalSocket::readyRead, this, [this, socket, portName] {
-        if (!socket->canReadLine()) {
-            if (socket->bytesAvailable() >= kMaxAnswer)
-                socket->abort();
+        QJsonObject answer;
+        const jsonline::Read read = jsonline::read(socket, &answer);
+        if (read == jsonline::Read::Waiting)
             return;
-        }
-        const QString holder = QJsonDocument::fromJson(socket->readLine(kMaxAnswer))
-                                   .object()
-                                   .value(QStringLiteral("serves"))
-                                   .toString();
         socket->abort();
+        const QString holder = answer.value(QStringLiteral("serves")).toString();
         if (holder == QLatin1String("window") || holder == QLatin1String("service"))
             emit found(portName, holder);
     });
