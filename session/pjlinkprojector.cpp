@@ -167,6 +167,14 @@ bool PjlinkProjector::isLearning()
                        [](const Sent &request) { return kLearning.contains(request.command); });
 }
 
+QStringList PjlinkProjector::Heard::logTexts() const
+{
+    QStringList texts;
+    for (const LogLine &line : log)
+        texts.append(line.text);
+    return texts;
+}
+
 PjlinkProjector::Heard PjlinkProjector::hear(const QByteArray &line)
 {
     Heard heard;
@@ -242,7 +250,8 @@ void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Hea
         const std::optional<QByteArray> status = pjlink::parseErrorStatus(reply.result);
         if (!status)
             return;
-        heard.log += pjlink::errorChanges(errorStatus, *status);
+        for (const QString &change : pjlink::errorChanges(errorStatus, *status))
+            heard.log.append({change});
         errorStatus = *status;
         heard.errorStatus = status;
     } else if (command == "AVMT") {
@@ -272,7 +281,7 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
         && std::get<protocol::Command>(action->action) == protocol::Command::Model;
     if (reply.error != pjlink::Error::None && !optional) {
         const QString reason = pjlink::errorText(reply.error);
-        heard.log.append(reason);
+        heard.log.append({reason, reply.error});
         heard.completed.append({action->action, protocol::Verdict::NotAvailable, reason});
         pending.erase(action);
         return;
@@ -281,7 +290,7 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
     if (!isQuestion(request.parameter) && reply.error == pjlink::Error::None && !reply.isOk()) {
         const QString reason = QStringLiteral("The projector gave an unexpected answer: %1")
                                    .arg(pjlink::decodeText(reply.result));
-        heard.log.append(reason);
+        heard.log.append({reason});
         heard.completed.append({action->action, protocol::Verdict::Failed, reason});
         pending.erase(action);
         return;
@@ -294,7 +303,7 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
     // Answers to questions go to the log as the serial projector's do; acknowledgements
     // and the script's own questions do not.
     if (!answer.isEmpty() && std::holds_alternative<protocol::Command>(action->action))
-        heard.log.append(answer);
+        heard.log.append({answer});
     heard.completed.append({action->action, protocol::Verdict::Answered, answer});
     pending.erase(action);
 }

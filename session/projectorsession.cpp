@@ -3,6 +3,7 @@
 #include "link/portdevice.h"
 #include "link/portname.h"
 #include "link/portopener.h"
+#include "link/replytexts.h"
 #include "session/scriptedrequest.h"
 
 #include <QCoreApplication>
@@ -17,10 +18,15 @@ QString translated(const char *source)
     return QCoreApplication::translate("Lumivox", source);
 }
 
+// A log line of a text written without its line end; the catalogues know it with one.
+QString translatedLine(const char *text)
+{
+    return translated((QByteArray(text) + '\r').constData());
+}
+
 const char kNotPossible[]
     = QT_TRANSLATE_NOOP("Lumivox", "Communication with projector not possible.\r");
 const char kSendFailed[] = "Failed to send data to serial port";
-const char kNotAvailable[] = QT_TRANSLATE_NOOP("Lumivox", "Command not available at the moment.\r");
 const char kRejected[] = QT_TRANSLATE_NOOP("Lumivox", "%1: the projector rejected the password\r");
 // A script is told at once: nobody is there to type the password for it.
 const char kPasswordWanted[] = "%1: the projector asks for a password: give it in "
@@ -326,7 +332,7 @@ void ProjectorSession::handleReply(const QString &line)
             setPower(lampOn ? Power::On : Power::Off);
         break;
     case protocol::ReplyKind::NotAvailable:
-        emit message(translated(kNotAvailable));
+        emit message(translatedLine(replytexts::kNotAvailable));
         break;
     case protocol::ReplyKind::Resolution:
         if (answersLogged)
@@ -602,11 +608,11 @@ void ProjectorSession::handlePjlinkReply(const QString &line)
                                    && done.answer == text;
                            });
     };
-    for (const QString &text : heard.log) {
-        if (text == pjlink::errorText(pjlink::Error::Unavailable))
-            emit message(translated(kNotAvailable));
-        else if (answersLogged || !isAnswer(text))
-            emit message(text + QLatin1Char('\r'));
+    for (const PjlinkProjector::LogLine &said : heard.log) {
+        if (said.error == pjlink::Error::Unavailable)
+            emit message(translatedLine(replytexts::kNotAvailable));
+        else if (answersLogged || !isAnswer(said.text))
+            emit message(said.text + QLatin1Char('\r'));
     }
     for (const QByteArray &frame : heard.next)
         send(frame);
