@@ -2,12 +2,14 @@
 
 #include "link/portdevice.h"
 #include "link/protocol.h"
+#include "link/replytexts.h"
 #include "service/mqttclient.h"
 #include "service/mqtttopics.h"
+#include "session/exitstatus.h"
 #include "session/projectorrequest.h"
-#include "session/resultjson.h"
 #include "session/scriptedrequest.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -78,8 +80,7 @@ QString reasonText(const ScriptedRequest::Result &result)
         return QString();
     case Outcome::NotAvailable:
         // The session's reason where the projector gave one (PJLink's ERR2 ...).
-        return step.reason.isEmpty() ? QStringLiteral("Command not available at the moment.")
-                                     : step.reason;
+        return step.reason.isEmpty() ? QString::fromLatin1(replytexts::kNotAvailable) : step.reason;
     case Outcome::Silent:
         return QStringLiteral("no answer from the projector");
     case Outcome::Failed:
@@ -556,23 +557,25 @@ void ProjectorService::publishStateNow()
 
 QByteArray ProjectorService::stateJson() const
 {
-    // The fields of --status --json, and what the service knows besides.
-    ScriptedRequest::Result result;
+    // The fields of --status --json (no commands ran), and what the service knows besides.
     const PortDevice *port = session->port();
-    result.contact = contact.value_or(false);
-    if (result.contact && lampOn)
-        result.lamp = *lampOn ? QStringLiteral("on") : QStringLiteral("off");
-    if (!port) {
-        result.status = ScriptedRequest::Status::PortFailed;
-        result.error = openFailure;
-    } else if (!result.contact) {
-        result.status = ScriptedRequest::Status::NoAnswer;
-    }
-    QJsonObject object = resultjson::toJson(result);
-    object.insert(QStringLiteral("port"), port ? port->location() : settings.portName);
-    object.insert(QStringLiteral("via"), QStringLiteral("service"));
-    object.insert(QStringLiteral("id"), settings.id);
-    object.insert(QStringLiteral("power"), ProjectorSession::powerName(session->power()));
+    const bool heard = contact.value_or(false);
+    QJsonObject object {
+        {QStringLiteral("commands"), QJsonArray()},
+        {QStringLiteral("contact"), heard},
+        {QStringLiteral("lamp"),
+         heard && lampOn ? QLatin1String(*lampOn ? "on" : "off") : QLatin1String("unknown")},
+        {QStringLiteral("status"),
+         int(!port        ? exitstatus::PortFailed
+                 : !heard ? exitstatus::NoAnswer
+                          : exitstatus::Done)},
+        {QStringLiteral("port"), port ? port->location() : settings.portName},
+        {QStringLiteral("via"), QStringLiteral("service")},
+        {QStringLiteral("id"), settings.id},
+        {QStringLiteral("power"), ProjectorSession::powerName(session->power())},
+    };
+    if (!port && !openFailure.isEmpty())
+        object.insert(QStringLiteral("error"), openFailure);
     if (lampHours)
         object.insert(QStringLiteral("lamp_hours"), *lampHours);
     if (!model.isEmpty())
