@@ -193,12 +193,7 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     LocalChannel channel(&session);
     channel.setRole(QStringLiteral("service"));
     QObject::connect(&channel, &LocalChannel::problem, &channel, &say);
-    QObject::connect(&session, &ProjectorSession::message, &session, [](const QString &text) {
-        QString line = text;
-        while (line.endsWith(QLatin1Char('\r')) || line.endsWith(QLatin1Char('\n')))
-            line.chop(1);
-        say(line);
-    });
+    QObject::connect(&session, &ProjectorSession::message, &session, &say);
     QObject::connect(&fleetMember, &ProjectorService::logLine, &fleetMember, &say);
     // Nobody is there to type a PJLink projector's password.
     QObject::connect(&session, &ProjectorSession::passwordWanted, &session, [portName] {

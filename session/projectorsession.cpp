@@ -12,22 +12,22 @@
 #include <utility>
 
 namespace {
-// The log's texts are the window's: its catalogue has them under its own context.
-QString translated(const char *source)
+// The session's texts are plain lines; whoever shows them ends them as it likes. The
+// catalogues made for the window know them under the window's context and by their older
+// keys, which end in the carriage return its log wanted: that key first, then the plain one.
+QString translated(const char *text)
 {
-    return QCoreApplication::translate("Lumivox", source);
-}
-
-// A log line of a text written without its line end; the catalogues know it with one.
-QString translatedLine(const char *text)
-{
-    return translated((QByteArray(text) + '\r').constData());
+    const QByteArray oldKey = QByteArray(text) + '\r';
+    const QString found = QCoreApplication::translate("Lumivox", oldKey.constData());
+    if (found != QString::fromUtf8(oldKey))
+        return found.endsWith(QLatin1Char('\r')) ? found.chopped(1) : found;
+    return QCoreApplication::translate("Lumivox", text);
 }
 
 const char kNotPossible[]
-    = QT_TRANSLATE_NOOP("Lumivox", "Communication with projector not possible.\r");
+    = QT_TRANSLATE_NOOP("Lumivox", "Communication with projector not possible.");
 const char kSendFailed[] = "Failed to send data to serial port";
-const char kRejected[] = QT_TRANSLATE_NOOP("Lumivox", "%1: the projector rejected the password\r");
+const char kRejected[] = QT_TRANSLATE_NOOP("Lumivox", "%1: the projector rejected the password");
 // A script is told at once: nobody is there to type the password for it.
 const char kPasswordWanted[] = "%1: the projector asks for a password: give it in "
                                "LUMIVOX_PJLINK_PASSWORD or in a file named by --password-file";
@@ -332,18 +332,18 @@ void ProjectorSession::handleReply(const QString &line)
             setPower(lampOn ? Power::On : Power::Off);
         break;
     case protocol::ReplyKind::NotAvailable:
-        emit message(translatedLine(replytexts::kNotAvailable));
+        emit message(translated(replytexts::kNotAvailable));
         break;
     case protocol::ReplyKind::Resolution:
         if (answersLogged)
-            emit message(protocol::resolutionText(reply.resolution) + QLatin1Char('\r'));
+            emit message(protocol::resolutionText(reply.resolution));
         break;
     case protocol::ReplyKind::Accepted:
     case protocol::ReplyKind::ShortResolution:
         break;
     case protocol::ReplyKind::Other:
         if (answersLogged)
-            emit message(protocol::logLineText(line) + QLatin1Char('\r'));
+            emit message(protocol::logLineText(line));
         break;
     }
     emit replyHandled(line);
@@ -376,7 +376,7 @@ void ProjectorSession::serveRequests()
         if (!request->isDue() || isLineBusy() || opening)
             return;
         if (!device || device->isGone()) {
-            request->abandon(QString::fromLatin1(kNotPossible).chopped(1));
+            request->abandon(QString::fromLatin1(kNotPossible));
             continue;
         }
         const ScriptedRequest::Step step = request->dueStep();
@@ -454,15 +454,15 @@ void ProjectorSession::lookForVanishedPort()
     QString reason;
     switch (watch.tick(&reason)) {
     case PortWatch::Event::Reopened:
-        emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Com-port initialized!\r")));
+        emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Com-port initialized!")));
         break;
     case PortWatch::Event::Refused:
-        emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Reason: %1\r")).arg(reason));
+        emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Reason: %1")).arg(reason));
         break;
     case PortWatch::Event::CameBackAsOther:
         emit message(
             translated(QT_TRANSLATE_NOOP("Lumivox",
-                                         "%1 is back as a different device: apply it to use it.\r"))
+                                         "%1 is back as a different device: apply it to use it."))
                 .arg(watch.name()));
         break;
     case PortWatch::Event::None:
@@ -610,9 +610,9 @@ void ProjectorSession::handlePjlinkReply(const QString &line)
     };
     for (const PjlinkProjector::LogLine &said : heard.log) {
         if (said.error == pjlink::Error::Unavailable)
-            emit message(translatedLine(replytexts::kNotAvailable));
+            emit message(translated(replytexts::kNotAvailable));
         else if (answersLogged || !isAnswer(said.text))
-            emit message(said.text + QLatin1Char('\r'));
+            emit message(said.text);
     }
     for (const QByteArray &frame : heard.next)
         send(frame);
@@ -652,7 +652,7 @@ void ProjectorSession::servePjlinkStep(ScriptedRequest *request)
         return;
     }
     if (access == PortDevice::Access::PasswordRejected) {
-        request->abandon(translated(kRejected).arg(name).chopped(1));
+        request->abandon(translated(kRejected).arg(name));
         return;
     }
     if (access == PortDevice::Access::PasswordWanted) {
@@ -705,7 +705,7 @@ void ProjectorSession::watchAccess()
         const QList<QPointer<ScriptedRequest>> serving = requests;
         for (const QPointer<ScriptedRequest> &request : serving)
             if (request)
-                request->abandon(said.chopped(1));
+                request->abandon(said);
         break;
     }
     }

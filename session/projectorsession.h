@@ -140,7 +140,7 @@ signals:
     void powerChanging();
     // What the projector is doing has changed (see Power).
     void powerChanged(ProjectorSession::Power power);
-    // A line for the log, translated, ending with a carriage return.
+    // A line for the log, translated, without a line end.
     void message(const QString &text);
     // A reply line, once the session has handled it.
     void replyHandled(const QString &line);
