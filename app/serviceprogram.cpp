@@ -28,7 +28,6 @@
 namespace {
 using namespace serviceoption;
 
-constexpr int kTickInterval = 100; // ms, as the window's ticks
 constexpr int kHolderWait = 2000; // ms for a program that holds the port to say so
 constexpr quint16 kMqttPort = 1883;
 constexpr quint16 kMqttsPort = 8883;
@@ -215,6 +214,6 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     channel.followPort();
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
-    ticker.start(kTickInterval);
+    ticker.start(ProjectorService::kTickInterval);
     return QCoreApplication::exec();
 }

@@ -141,9 +141,6 @@ ProjectorService::ProjectorService(ProjectorSession *session, MqttClient *client
     , client(client)
     , settings(settings)
 {
-    reopenTimer.setSingleShot(true);
-    reopenTimer.setInterval(kReopenInterval);
-    connect(&reopenTimer, &QTimer::timeout, this, &ProjectorService::openServedPort);
     claimTimer.setSingleShot(true);
     claimTimer.setInterval(kClaimWait);
     connect(&claimTimer, &QTimer::timeout, this, &ProjectorService::takeId);
@@ -151,7 +148,8 @@ ProjectorService::ProjectorService(ProjectorSession *session, MqttClient *client
     stateTimer.setInterval(0);
     connect(&stateTimer, &QTimer::timeout, this, &ProjectorService::publishStateNow);
     lampHoursTimer.setInterval(kLampHoursInterval);
-    connect(&lampHoursTimer, &QTimer::timeout, this, [this] { ask(QLatin1String(kLampTime)); });
+    connect(&lampHoursTimer, &QTimer::timeout, this,
+            [this] { ask(QLatin1String(kLampTime)); });
     for (int kind = 0; kind < kIgnoredKinds; ++kind) {
         quietTimers[kind].setSingleShot(true);
         connect(&quietTimers[kind], &QTimer::timeout, this,
@@ -180,7 +178,9 @@ void ProjectorService::serve()
     connect(client, &MqttClient::messageReceived, this, &ProjectorService::brokerMessage);
     connect(client, &MqttClient::takenOver, this, &ProjectorService::brokerTakenOver);
     connect(client, &MqttClient::finished, this, &ProjectorService::finished);
-    openServedPort();
+    // A port not there at boot (an adapter plugged in later, a bridge not up yet) is tried
+    // again, and one that vanishes is looked for, by the session.
+    session->keepOpen(settings.portName, RetryPolicy::flat(kReopenInterval / kTickInterval));
     client->connectToBroker();
     lampHoursTimer.start();
 }
@@ -188,7 +188,6 @@ void ProjectorService::serve()
 void ProjectorService::leave()
 {
     claimTimer.stop();
-    reopenTimer.stop();
     lampHoursTimer.stop();
     // The counts not told yet are not lost with the end.
     for (int kind = 0; kind < kIgnoredKinds; ++kind)
@@ -198,39 +197,18 @@ void ProjectorService::leave()
                   QByteArray(mqtttopics::kOffline));
 }
 
-void ProjectorService::openServedPort()
-{
-    if (!portWanted || session->port())
-        return;
-    QString reason;
-    switch (session->openPort(settings.portName, &reason)) {
-    case ProjectorSession::OpenResult::Open:
-        portOpenDone(true, QString());
-        break;
-    case ProjectorSession::OpenResult::Failed:
-        portOpenDone(false, reason);
-        break;
-    case ProjectorSession::OpenResult::Pending:
-        break;
-    }
-}
-
 void ProjectorService::portOpenDone(bool opened, const QString &reason)
 {
     if (opened) {
-        // From now on the session looks for the port itself should it vanish.
-        portWanted = false;
         openFailure.clear();
         emit logLine(QStringLiteral("%1: opened").arg(settings.portName));
     } else {
-        // A port not there at boot (an adapter plugged in later, a bridge not up yet) is
-        // tried again; the log says so once for each new reason.
+        // The session tries again; the log says so once for each new reason.
         if (reason != openFailure)
             emit logLine(QStringLiteral("%1 (tried again every %2 s)")
                              .arg(reason)
                              .arg(kReopenInterval / kMillisPerSecond));
         openFailure = reason;
-        reopenTimer.start();
     }
     publishState();
 }
@@ -296,7 +274,6 @@ void ProjectorService::giveWay()
         return;
     status = kIdTakenStatus;
     claimTimer.stop();
-    reopenTimer.stop();
     lampHoursTimer.stop();
     session->stopWriting();
     emit logLine(QStringLiteral("Another service serves %1 on the broker: this one ends (each "
@@ -322,7 +299,6 @@ void ProjectorService::brokerTakenOver()
     // Two services of one id would take it from each other for ever: the one that was
     // there first gives way, and says so.
     status = kIdTakenStatus;
-    reopenTimer.stop();
     lampHoursTimer.stop();
     session->stopWriting();
     emit logLine(QStringLiteral("Another service connected to the broker as %1: this one ends "

@@ -115,11 +115,20 @@ ProjectorSession::OpenResult ProjectorSession::openPort(const QString &portName,
     return OpenResult::Pending;
 }
 
+void ProjectorSession::keepOpen(const QString &portName, const RetryPolicy &retry)
+{
+    name = portName;
+    watch.want(
+        portName, [this](const QString &wanted) { return lookFor(wanted); }, retry);
+    // The first try is now: its outcome is known at once unless a connection is being made.
+    keepPortOpen();
+}
+
 void ProjectorSession::closePort()
 {
     watch.stop(); // whoever closes the port has chosen what comes next
     opening.reset();
-    bridgeLook.reset();
+    look.reset();
     dropPort();
 }
 
@@ -145,7 +154,7 @@ void ProjectorSession::setPort(std::unique_ptr<PortDevice> port, const QString &
     PortWatch::Probe probe = device->sameDeviceProbe();
     if (!probe)
         probe = [this](const QString &bridge) {
-            return lookForBridge(bridge);
+            return lookFor(bridge);
         };
     watch.opened(portName, std::move(probe));
     emit portChanged();
@@ -205,6 +214,10 @@ void ProjectorSession::stopWriting()
 {
     stopped = true;
     waitingFrames.clear();
+    if (watch.isWanting()) {
+        watch.stop();
+        look.reset();
+    }
 }
 
 ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameText)
@@ -287,7 +300,7 @@ void ProjectorSession::tick()
         }
     }
 
-    lookForVanishedPort();
+    keepPortOpen();
     serveRequests();
 }
 
@@ -373,7 +386,8 @@ void ProjectorSession::serveRequests()
             requests.removeFirst();
             continue;
         }
-        if (!request->isDue() || isLineBusy() || opening)
+        // While a port is being opened (also the first try of one kept open) they wait.
+        if (!request->isDue() || isLineBusy() || opening || (look && watch.isWanting()))
             return;
         if (!device || device->isGone()) {
             request->abandon(QString::fromLatin1(kNotPossible));
@@ -447,12 +461,18 @@ void ProjectorSession::deviceGone()
     serveRequests();
 }
 
-void ProjectorSession::lookForVanishedPort()
+void ProjectorSession::keepPortOpen()
 {
     if (device)
         return;
     QString reason;
     switch (watch.tick(&reason)) {
+    case PortWatch::Event::Opened:
+        emit openFinished(true, QString());
+        break;
+    case PortWatch::Event::NotOpened:
+        emit openFinished(false, reason.isEmpty() ? lookFailure : reason);
+        break;
     case PortWatch::Event::Reopened:
         emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Com-port initialized!")));
         break;
@@ -472,8 +492,9 @@ void ProjectorSession::lookForVanishedPort()
 
 bool ProjectorSession::reopen(const QString &portName, QString *reason)
 {
-    // The watch's reopening of a bridge: the connection it made stands already.
-    std::unique_ptr<PortOpener> opener = std::move(bridgeLook);
+    // The watch's opening after a look that opened already (a bridge's connection, a port
+    // not opened before): that one is taken.
+    std::unique_ptr<PortOpener> opener = std::move(look);
     if (!opener || opener->state() != PortOpener::State::Open)
         opener = std::make_unique<PortOpener>(portName);
     if (opener->state() != PortOpener::State::Open) {
@@ -485,19 +506,20 @@ bool ProjectorSession::reopen(const QString &portName, QString *reason)
     return true;
 }
 
-PortWatch::Presence ProjectorSession::lookForBridge(const QString &bridge)
+PortWatch::Presence ProjectorSession::lookFor(const QString &portName)
 {
-    // A bridge is looked at by connecting to it: the connection is started at one look
-    // and looked at again at each tick until it stands or fails, never waited for. One
-    // that stands is the one reopen() takes over. A bridge that is away refuses or does
-    // not answer: that is its absence, not news.
-    if (!bridgeLook)
-        bridgeLook = std::make_unique<PortOpener>(bridge);
-    switch (bridgeLook->advance()) {
+    // A port is looked at by opening it; a bridge's connection is started at one look and
+    // looked at again at each tick until it stands or fails, never waited for. One that
+    // stands is the one reopen() takes over. A vanished bridge that is away refuses or
+    // does not answer: that is its absence, not news; a port not opened yet says why.
+    if (!look)
+        look = std::make_unique<PortOpener>(portName);
+    switch (look->advance()) {
     case PortOpener::State::Open:
         return PortWatch::Presence::Same;
     case PortOpener::State::Failed:
-        bridgeLook.reset();
+        lookFailure = look->failure();
+        look.reset();
         return PortWatch::Presence::Absent;
     case PortOpener::State::Pending:
         break;

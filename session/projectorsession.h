@@ -62,6 +62,11 @@ public:
     // Opens the port a name leads to. The port must be closed first. A serial port's
     // outcome is known at once; a bridge's within a few seconds, at a later tick.
     OpenResult openPort(const QString &name, QString *reason = nullptr);
+    // Opens the port a name leads to and keeps it open: one that does not open is tried
+    // again after each wait of `retry` (in ticks), one that vanishes is looked for as any
+    // open port is. openFinished() tells each try's outcome, also one known at once. The
+    // port must be closed first.
+    void keepOpen(const QString &name, const RetryPolicy &retry);
     // Closes the port and ends any open being made or looked for: what comes next is
     // the caller's choice.
     void closePort();
@@ -84,12 +89,13 @@ public:
     // frame goes on with the next byte once every receiver has returned (the window asks
     // its user meanwhile); without it (nobody to ask) the frame ends at that byte.
     void setAskOnWriteFailure(bool ask) { askOnWriteFailure = ask; }
-    // Stops any frame being written and sends nothing more: the program is ending.
+    // Stops any frame being written and sends nothing more, nor tries a port that has
+    // not opened yet: the program is ending.
     void stopWriting();
 
     // One tick: reads the replies that arrived (at most one line), polls the lamp state
-    // every 31st tick, keeps the contact watchdog, moves an open being made on and looks
-    // for a vanished port.
+    // every 31st tick, keeps the contact watchdog, moves an open being made on and keeps
+    // the port open (see keepOpen()).
     void tick();
     // Whether the tick polls the lamp state (the command line sends only what it is asked).
     void setPolling(bool on) { polling = on; }
@@ -125,7 +131,8 @@ public:
     const QString &pendingReply() const { return replyLine.line(); }
 
 signals:
-    // A bridge's open that open() left pending has ended; the reason when it failed.
+    // A bridge's open that openPort() left pending has ended, or a try of keepOpen(); the
+    // reason when it failed.
     void openFinished(bool opened, const QString &reason);
     // The open port changed: opened, closed, vanished or reopened.
     void portChanged();
@@ -172,9 +179,9 @@ private:
     void dropPort();
     void scheduleDeviceGone();
     void deviceGone();
-    void lookForVanishedPort();
+    void keepPortOpen();
     bool reopen(const QString &portName, QString *reason);
-    PortWatch::Presence lookForBridge(const QString &portName);
+    PortWatch::Presence lookFor(const QString &portName);
     void serveRequests();
     bool isLineBusy() const { return writing || failureWaits > 0; }
     void setPower(Power power);
@@ -193,7 +200,9 @@ private:
     // on the port it started on.
     quint64 generation = 0;
     std::unique_ptr<PortOpener> opening; // an explicit open of a bridge, being made
-    std::unique_ptr<PortOpener> bridgeLook; // the watch's look for a vanished bridge
+    // The watch's look for a port: a vanished bridge, or a port not opened yet.
+    std::unique_ptr<PortOpener> look;
+    QString lookFailure; // why the last look did not open
     PortWatch watch;
     LineAssembler replyLine;
     quint32 noContactCount = kNoContact;
