@@ -73,7 +73,8 @@ bool parseBroker(const QString &text, MqttClient::Settings *settings, QString *p
     return true;
 }
 
-// The first line of the file, without its line end.
+// A discovery prefix that names topics and nothing else: not empty nor too long, no
+// slash at either end, no wildcard and no NUL.
 bool isValidPrefix(const QString &prefix)
 {
     return !prefix.isEmpty() && prefix.size() <= kMaxPrefixLength

@@ -149,7 +149,7 @@ ProjectorService::ProjectorService(ProjectorSession *session, MqttClient *client
     connect(&stateTimer, &QTimer::timeout, this, &ProjectorService::publishStateNow);
     lampHoursTimer.setInterval(kLampHoursInterval);
     connect(&lampHoursTimer, &QTimer::timeout, this,
-            [this] { ask(QLatin1String(kLampTime)); });
+            [this] { askOwnQuestion(QLatin1String(kLampTime)); });
     for (int kind = 0; kind < kIgnoredKinds; ++kind) {
         quietTimers[kind].setSingleShot(true);
         connect(&quietTimers[kind], &QTimer::timeout, this,
@@ -246,7 +246,7 @@ void ProjectorService::takeId()
         publishRetained(mqtttopics::kLampHours, QByteArray::number(*lampHours));
     lastState.clear();
     publishState();
-    ask(QLatin1String(kLampTime));
+    askOwnQuestion(QLatin1String(kLampTime));
 }
 
 void ProjectorService::instanceMessage(const QByteArray &payload)
@@ -417,7 +417,7 @@ void ProjectorService::takeCommand(const QByteArray &payload, bool retained)
     runNextCommand();
 }
 
-void ProjectorService::ask(const QString &name)
+void ProjectorService::askOwnQuestion(const QString &name)
 {
     // The service's own questions wait once at most, whatever else waits.
     const bool asked = std::any_of(waiting.cbegin(), waiting.cend(), [&](const Waiting &entry) {
@@ -482,9 +482,9 @@ void ProjectorService::setContact(bool on)
     publishRetained(mqtttopics::kContact, on ? "ON" : "OFF");
     publishState();
     if (on && !lampHours)
-        ask(QLatin1String(kLampTime));
+        askOwnQuestion(QLatin1String(kLampTime));
     if (on && model.isEmpty())
-        ask(QLatin1String(kModel));
+        askOwnQuestion(QLatin1String(kModel));
 }
 
 void ProjectorService::lampSeen(bool on)

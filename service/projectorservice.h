@@ -99,7 +99,7 @@ private:
                        const QString &answer = QString());
     void brokerMessage(const QString &topic, const QByteArray &payload, bool retained);
     void takeCommand(const QByteArray &payload, bool retained);
-    void ask(const QString &name);
+    void askOwnQuestion(const QString &name);
     void runNextCommand();
     void commandDone();
     void setContact(bool on);

@@ -109,8 +109,8 @@ private:
         QHash<QByteArray, QByteArray> results; // by command
     };
 
-    QByteArray ask(char requestClass, const char *command, const QByteArray &parameter,
-                   quint64 action = 0);
+    QByteArray requestFrame(char requestClass, const char *command, const QByteArray &parameter,
+                            quint64 action = 0);
     void forgetLost();
     void learn(const Sent &request, const pjlink::Reply &reply, Heard &heard);
     void settle(const Sent &request, const pjlink::Reply &reply, Heard &heard);

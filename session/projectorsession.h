@@ -19,6 +19,9 @@
 
 class PortOpener;
 class ScriptedRequest;
+namespace testsupport {
+class SessionProbe;
+}
 
 // One projector and its link, without widgets: the open port, the watch that reopens a
 // port that vanished, the reply lines, the lamp poll, the contact watchdog and the lamp
@@ -126,9 +129,7 @@ public:
 
     bool isLampOn() const { return lampOn; }
     Power power() const { return powerState; }
-    quint32 noContactTicks() const { return noContactCount; }
     bool hasContact() const { return noContactCount < kNoContact; }
-    const QString &pendingReply() const { return replyLine.line(); }
 
 signals:
     // A bridge's open that openPort() left pending has ended, or a try of keepOpen(); the
@@ -139,7 +140,7 @@ signals:
     // A reply line came after a time without contact.
     void contactGained();
     // No reply line for kNoContact ticks, or none yet since the start: said once; while it
-    // lasts, noContactTicks() stays at kNoContact.
+    // lasts, the count of ticks without one stays at kNoContact.
     void contactLost();
     // The projector reported its lamp (at every lamp reply).
     void lampReported(bool on);
@@ -167,6 +168,8 @@ signals:
     void writeFailed();
 
 private:
+    friend class testsupport::SessionProbe; // reads the counts for tests, changes nothing
+
     // A frame's outcome on the line.
     enum class Written { All, Failed, NoPort };
 

@@ -6,6 +6,7 @@
 #include "fakeprojector.h"
 #include "link/portdevice.h"
 #include "link/protocol.h"
+#include "probe/sessionprobe.h"
 #include "probe/tickwatch.h"
 #include "ser2netbridge.h"
 #include "settingsdriver.h"
@@ -389,7 +390,7 @@ void TestNetwork::floodWithoutCarriageReturn()
     connect(&sampler, &QTimer::timeout, this, [&] {
         if (window->session().port())
             held = qMax(held, window->session().port()->queued());
-        line = qMax(line, window->session().pendingReply().size());
+        line = qMax(line, testsupport::SessionProbe::pendingReply(window->session()).size());
     });
     sampler.start(testsupport::TickWatch::kTickInterval / 2);
     QElapsedTimer clock;

@@ -9,6 +9,7 @@
 #include "fakeprojector.h"
 #include "link/protocol.h"
 #include "link/serialport.h"
+#include "probe/sessionprobe.h"
 #include "ui/lumivox.h"
 #include "windowprobe.h"
 #include "wireframes.h"
@@ -215,9 +216,10 @@ void TestPolling::replies()
     QCOMPARE(logText(*window), log);
     QCOMPARE(panel(*window), colour);
     QCOMPARE(window->isLampOn(), lampOn);
-    QCOMPARE(window->session().noContactTicks(), 1u); // every row ends with a line in its last tick
+    QCOMPARE(testsupport::SessionProbe::noContactTicks(window->session()),
+             1u); // every row ends with a line in its last tick
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("Contact"));
-    QVERIFY(window->session().pendingReply().isEmpty());
+    QVERIFY(testsupport::SessionProbe::pendingReply(window->session()).isEmpty());
 }
 
 void TestPolling::twoLinesTwoTicks()
@@ -241,11 +243,11 @@ void TestPolling::partialLineWaits()
         tick();
     deliver("MP");
     tick();
-    QCOMPARE(window->session().pendingReply(), QStringLiteral("LAMP"));
+    QCOMPARE(testsupport::SessionProbe::pendingReply(window->session()), QStringLiteral("LAMP"));
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
     deliver(" 0\r");
     tick();
-    QCOMPARE(window->session().pendingReply(), QString());
+    QCOMPARE(testsupport::SessionProbe::pendingReply(window->session()), QString());
     QCOMPARE(panel(*window), QStringLiteral("red"));
     QVERIFY(showsIcon(*window, connectIcon));
     QCOMPARE(logText(*window), QString());
@@ -256,7 +258,7 @@ void TestPolling::watchdog()
     tick(); // silent from the start: no contact at once
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
     QVERIFY(showsIcon(*window, disconnectIcon));
-    QCOMPARE(window->session().noContactTicks(), 50u);
+    QCOMPARE(testsupport::SessionProbe::noContactTicks(window->session()), 50u);
 
     deliver("LAMP 1\r");
     tick();
@@ -274,7 +276,7 @@ void TestPolling::watchdog()
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
     QVERIFY(showsIcon(*window, disconnectIcon));
     QCOMPARE(panel(*window), QStringLiteral("yellow"));
-    QCOMPARE(window->session().noContactTicks(), 50u);
+    QCOMPARE(testsupport::SessionProbe::noContactTicks(window->session()), 50u);
     QVERIFY(window->isLampOn()); // losing contact leaves the lamp flag alone
 
     // Regaining contact does not bring the green back; the next lamp reply does.
@@ -319,10 +321,11 @@ void TestPolling::overLongLine()
     for (qsizetype sent = 0; sent < line.size(); sent += kWireChunk) {
         deliver(line.mid(sent, kWireChunk));
         tick();
-        QVERIFY(window->session().pendingReply().size() <= protocol::kMaxReplyLength);
+        QVERIFY(testsupport::SessionProbe::pendingReply(window->session()).size()
+                <= protocol::kMaxReplyLength);
     }
     QCOMPARE(logText(*window), QString(protocol::kMaxReplyLength, QLatin1Char('x')) + "\n");
-    QVERIFY(window->session().pendingReply().isEmpty());
+    QVERIFY(testsupport::SessionProbe::pendingReply(window->session()).isEmpty());
     deliver("LAMP 1\r");
     tick();
     QCOMPARE(panel(*window), QStringLiteral("green"));
@@ -343,12 +346,14 @@ void TestPolling::floodWithoutCarriageReturn()
             continue;
         }
         tick();
-        QVERIFY(window->session().pendingReply().size() <= protocol::kMaxReplyLength);
+        QVERIFY(testsupport::SessionProbe::pendingReply(window->session()).size()
+                <= protocol::kMaxReplyLength);
         QVERIFY2(++ticks < kFlood, "the flood never ends");
     }
     QCOMPARE(boxes.count(), 0); // the polls went out meanwhile
     QVERIFY(window->session().port());
-    QCOMPARE(window->session().pendingReply().size(), protocol::kMaxReplyLength);
+    QCOMPARE(testsupport::SessionProbe::pendingReply(window->session()).size(),
+             protocol::kMaxReplyLength);
     QCOMPARE(window->form().connectionStatus->toolTip(), QStringLiteral("No Contact"));
 
     deliver("\rLAMP 1\r");
