@@ -9,8 +9,10 @@
 #include "link/portdevice.h"
 #include "link/portname.h"
 #include "link/portopener.h"
+#include "link/replytexts.h"
 #include "platform/console.h"
 #include "platform/secretfile.h"
+#include "session/exitstatus.h"
 #include "session/projectorrequest.h"
 #include "session/projectorsession.h"
 #include "session/resultjson.h"
@@ -62,10 +64,10 @@ public:
                 errText += std::strerror(error);
                 errText += '\n';
             }
-            status = resultjson::PortFailed;
+            status = exitstatus::PortFailed;
         }
         if (!write(stderr, errText))
-            status = resultjson::PortFailed;
+            status = exitstatus::PortFailed;
         return status;
     }
 
@@ -84,7 +86,7 @@ private:
 int usageError(Output &output, const QString &message)
 {
     output.err(QStringLiteral("lumivox: ") + message + QStringLiteral("\nTry 'lumivox --help'.\n"));
-    return output.finish(resultjson::UsageError);
+    return output.finish(exitstatus::UsageError);
 }
 
 // The text as lines of at most kHelpWidth characters, broken between words.
@@ -265,7 +267,7 @@ void printResult(Output &output, const ScriptedRequest::Result &result, bool jso
             output.err(QStringLiteral("lumivox: %1: %2\n")
                            .arg(step.name,
                                 step.reason.isEmpty()
-                                    ? QStringLiteral("Command not available at the moment.")
+                                    ? QString::fromLatin1(replytexts::kNotAvailable)
                                     : step.reason));
         else if (step.outcome == Outcome::Silent && !cutShort
                  && (question || result.status == ScriptedRequest::Status::NoAnswer))
@@ -315,7 +317,7 @@ int runCommandLine(int argc, char *argv[])
             QStringLiteral("Sends commands to the projector by name, through the running Lumivox "
                            "window or service that holds the port when there is one, else on the "
                            "port itself. ")
-            + resultjson::exitStatusHelp()
+            + exitstatus::help()
             + QStringLiteral(" A projector on the network that speaks PJLink is --port "
                              "pjlink://HOST[:PORT]; its password is read from the environment "
                              "variable %1 or from --password-file, never from an argument.")
@@ -360,15 +362,15 @@ int runCommandLine(int argc, char *argv[])
         return usageError(output, parser.errorText());
     if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
         output.out(parser.helpText());
-        return output.finish(resultjson::Done);
+        return output.finish(exitstatus::Done);
     }
     if (parser.isSet(version)) {
         output.out(QStringLiteral("lumivox %1\n").arg(QCoreApplication::applicationVersion()));
-        return output.finish(resultjson::Done);
+        return output.finish(exitstatus::Done);
     }
     if (parser.isSet(list)) {
         printList(output, parser.isSet(json));
-        return output.finish(resultjson::Done);
+        return output.finish(exitstatus::Done);
     }
 
     QString password;
@@ -384,13 +386,13 @@ int runCommandLine(int argc, char *argv[])
     if (!passwordRead) {
         output.err(QStringLiteral("lumivox: cannot read the password: ") + passwordProblem
                    + QLatin1Char('\n'));
-        return output.finish(resultjson::UsageError);
+        return output.finish(exitstatus::UsageError);
     }
     if (parser.isSet(port) && parser.value(port).isEmpty())
         return usageError(output, QStringLiteral("--port needs a port name"));
     QString portName;
     if (!portArgument(parser, port, argc, argv, output, &portName))
-        return output.finish(resultjson::UsageError);
+        return output.finish(exitstatus::UsageError);
 
     if (wantsService(parser)) {
         const QString refusal = PortOpener::refusal(portName);
@@ -435,7 +437,7 @@ int runCommandLine(int argc, char *argv[])
                 output.err(QStringLiteral("lumivox: %1: PJLink has no such command: nothing "
                                           "was sent\n")
                                .arg(name));
-                return output.finish(resultjson::NotAvailable);
+                return output.finish(exitstatus::NotAvailable);
             }
         }
         // The projector's holder may still wait for it; the channel is this user's alone.
@@ -476,5 +478,5 @@ int runCommandLine(int argc, char *argv[])
     password.fill(QLatin1Char('\0'));
     request.password.fill(QLatin1Char('\0'));
     printResult(output, result, parser.isSet(json), answer);
-    return output.finish(resultjson::exitStatus(result.status));
+    return output.finish(exitstatus::of(result.status));
 }

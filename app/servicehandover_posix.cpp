@@ -1,6 +1,6 @@
 #include "app/serviceprogram.h"
 
-#include "session/resultjson.h"
+#include "session/exitstatus.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -28,5 +28,5 @@ int runService(char *argv[], const QCommandLineParser &, const QString &, const 
     const int error = errno;
     std::fprintf(stderr, "lumivox: cannot start %s: %s\n", program.constData(),
                  std::strerror(error));
-    return resultjson::PortFailed;
+    return exitstatus::PortFailed;
 }

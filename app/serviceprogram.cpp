@@ -10,8 +10,8 @@
 #include "service/mqttclient.h"
 #include "service/mqtttopics.h"
 #include "service/projectorservice.h"
+#include "session/exitstatus.h"
 #include "session/projectorsession.h"
-#include "session/resultjson.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -28,7 +28,6 @@
 namespace {
 using namespace serviceoption;
 
-constexpr int kTickInterval = 100; // ms, as the window's ticks
 constexpr int kHolderWait = 2000; // ms for a program that holds the port to say so
 constexpr quint16 kMqttPort = 1883;
 constexpr quint16 kMqttsPort = 8883;
@@ -74,7 +73,8 @@ bool parseBroker(const QString &text, MqttClient::Settings *settings, QString *p
     return true;
 }
 
-// The first line of the file, without its line end.
+// A discovery prefix that names topics and nothing else: not empty nor too long, no
+// slash at either end, no wildcard and no NUL.
 bool isValidPrefix(const QString &prefix)
 {
     return !prefix.isEmpty() && prefix.size() <= kMaxPrefixLength
@@ -89,27 +89,27 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
 {
     if (!parser.isSet(QLatin1String(kServe))) {
         *usage = QStringLiteral("--mqtt, --id and the other service options need --serve");
-        return resultjson::UsageError;
+        return exitstatus::UsageError;
     }
     if (!parser.isSet(QLatin1String(kMqtt))) {
         *usage = QStringLiteral("--serve needs --mqtt mqtt://HOST[:PORT]");
-        return resultjson::UsageError;
+        return exitstatus::UsageError;
     }
     for (const char *other : {"send", "status", "query", "list", "json"}) {
         if (parser.isSet(QLatin1String(other))) {
             *usage = QStringLiteral("--serve does not go with --%1").arg(QLatin1String(other));
-            return resultjson::UsageError;
+            return exitstatus::UsageError;
         }
     }
     if (!parser.positionalArguments().isEmpty()) {
         *usage = QStringLiteral("unexpected argument '%1'")
                      .arg(parser.positionalArguments().constFirst());
-        return resultjson::UsageError;
+        return exitstatus::UsageError;
     }
 
     MqttClient::Settings broker;
     if (!parseBroker(parser.value(QLatin1String(kMqtt)), &broker, usage))
-        return resultjson::UsageError;
+        return exitstatus::UsageError;
     ProjectorService::Settings service;
     service.portName = portName;
     service.version = QCoreApplication::applicationVersion();
@@ -118,7 +118,7 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
         : mqtttopics::idFromHostName(QHostInfo::localHostName());
     if (!mqtttopics::isValidId(service.id)) {
         *usage = QStringLiteral("--id takes 1 to 64 of the letters a-z, digits, _ and -");
-        return resultjson::UsageError;
+        return exitstatus::UsageError;
     }
     service.discovery = !parser.isSet(QLatin1String(kNoDiscovery));
     service.discoveryPrefix = parser.isSet(QLatin1String(kPrefix))
@@ -127,7 +127,7 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     if (!isValidPrefix(service.discoveryPrefix)) {
         *usage = QStringLiteral("--mqtt-discovery-prefix takes a topic without +, # or a "
                                 "leading or trailing /");
-        return resultjson::UsageError;
+        return exitstatus::UsageError;
     }
 
     // lumivox-ID-MARK: a client id of this run's own (see ProjectorService::brokerConnected).
@@ -137,13 +137,13 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     broker.caFile = parser.value(QLatin1String(kCa));
     if (!broker.caFile.isEmpty() && !broker.tls) {
         *usage = QStringLiteral("--mqtt-ca goes with an mqtts:// broker");
-        return resultjson::UsageError;
+        return exitstatus::UsageError;
     }
     broker.user = parser.value(QLatin1String(kUser));
     if (parser.isSet(QLatin1String(kPasswordFile))) {
         if (broker.user.isEmpty()) {
             *usage = QStringLiteral("--mqtt-password-file needs --mqtt-user");
-            return resultjson::UsageError;
+            return exitstatus::UsageError;
         }
         QString problem;
         QString warning;
@@ -153,7 +153,7 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
             say(QStringLiteral("lumivox: ") + warning);
         if (!password) {
             *usage = QStringLiteral("--mqtt-password-file: ") + problem;
-            return resultjson::UsageError;
+            return exitstatus::UsageError;
         }
         broker.password = *password;
     } else if (!broker.user.isEmpty()) {
@@ -168,7 +168,7 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     broker.password.fill('\0');
     if (!configured) {
         *usage = QStringLiteral("--mqtt: ") + refused;
-        return resultjson::UsageError;
+        return exitstatus::UsageError;
     }
 
     // A port another Lumivox serves is not fought over: two services would poll one
@@ -182,7 +182,7 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
         const bool window = holder.value(QStringLiteral("serves")) == QLatin1String("window");
         say(QStringLiteral("lumivox: %1 is served already by a running Lumivox %2")
                 .arg(portName, window ? QStringLiteral("window") : QStringLiteral("service")));
-        return resultjson::PortFailed;
+        return exitstatus::PortFailed;
     }
 
     ProjectorSession session;
@@ -194,12 +194,7 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     LocalChannel channel(&session);
     channel.setRole(QStringLiteral("service"));
     QObject::connect(&channel, &LocalChannel::problem, &channel, &say);
-    QObject::connect(&session, &ProjectorSession::message, &session, [](const QString &text) {
-        QString line = text;
-        while (line.endsWith(QLatin1Char('\r')) || line.endsWith(QLatin1Char('\n')))
-            line.chop(1);
-        say(line);
-    });
+    QObject::connect(&session, &ProjectorSession::message, &session, &say);
     QObject::connect(&fleetMember, &ProjectorService::logLine, &fleetMember, &say);
     // Nobody is there to type a PJLink projector's password.
     QObject::connect(&session, &ProjectorSession::passwordWanted, &session, [portName] {
@@ -221,6 +216,6 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     channel.followPort();
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
-    ticker.start(kTickInterval);
+    ticker.start(ProjectorService::kTickInterval);
     return QCoreApplication::exec();
 }

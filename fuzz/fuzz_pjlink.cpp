@@ -36,7 +36,7 @@ void hear(PjlinkProjector &projector, const QByteArray &line)
         fail("one reply asked for too many requests");
     if (heard.log.size() > kMaxLogLines)
         fail("one reply made too many log lines");
-    for (const QString &text : heard.log)
+    for (const QString &text : heard.logTexts())
         if (hasLineEnd(text) || text.size() > pjlink::kMaxLine * 2)
             fail("a log line that could forge another, or without bound");
     for (const QByteArray &request : heard.next)

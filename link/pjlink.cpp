@@ -1,6 +1,7 @@
 #include "link/pjlink.h"
 
 #include "link/characters.h"
+#include "link/replytexts.h"
 
 #include <QCryptographicHash>
 #include <QStringDecoder>
@@ -113,7 +114,7 @@ QString errorText(Error error)
     case Error::OutOfParameter:
         return QStringLiteral("The projector does not take this command's value.");
     case Error::Unavailable:
-        return QStringLiteral("Command not available at the moment.");
+        return QString::fromLatin1(replytexts::kNotAvailable);
     case Error::Failure:
         return QStringLiteral("The projector reports a failure: it cannot carry the command out.");
     case Error::Authentication:

@@ -206,7 +206,7 @@ void PjlinkPort::giveUp(const QString &why)
     stage = Stage::Idle;
     waiting.clear();
     resent = false;
-    retryAfter.setRemainingTime(kRetryWait);
+    retryAfter.setRemainingTime(retry.next());
 }
 
 void PjlinkPort::rejected()

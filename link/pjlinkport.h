@@ -5,6 +5,7 @@
 #include "link/networkport.h"
 #include "link/portdevice.h"
 #include "link/portname.h"
+#include "link/retrypolicy.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -94,6 +95,7 @@ private:
     QString reason;
     QDeadlineTimer deadline; // of the greeting or the answer awaited
     QDeadlineTimer retryAfter; // expired: a connection may be made
+    RetryPolicy retry = RetryPolicy::flat(kRetryWait);
     QByteArray frame; // being written, up to its carriage return
     bool discarding = false; // the frame being written finds no room: it is dropped
     QList<QByteArray> waiting; // the first one is on its way while Awaiting

@@ -357,8 +357,7 @@ void MqttClient::failed(const QString &reason)
         finish();
         return;
     }
-    const int delay = retryDelay;
-    retryDelay = std::min(retryDelay * 2, kLastRetry);
+    const int delay = retry.next();
     retryTimer.start(delay);
     emit disconnected(reason, delay);
 }
@@ -525,7 +524,7 @@ void MqttClient::onConnect(mosquitto *, void *self, int code)
         return;
     }
     client->connectedNow = true;
-    client->retryDelay = kFirstRetry;
+    client->retry.reset();
     emit client->connected();
 }
 

@@ -1,6 +1,8 @@
 #ifndef MQTTCLIENT_H
 #define MQTTCLIENT_H
 
+#include "link/retrypolicy.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -129,7 +131,8 @@ private:
     QString lastFailure; // of the attempt being made, set by the library's callbacks
     int certificateError = 0; // of the attempt being made: why the TLS check failed
     QString libraryTlsFailure; // of the attempt being made, as the library's log said it
-    int retryDelay = kFirstRetry;
+    // Waits between attempts: 1, 2, 4 ... 60 s, from the first again once connected.
+    RetryPolicy retry = RetryPolicy::doubling(kFirstRetry, kLastRetry);
     int payloadLimit = 0;
     int goodbyeId = -1;
     bool connectedNow = false;

@@ -1,13 +1,14 @@
 #include "service/projectorservice.h"
 
 #include "link/portdevice.h"
-
+#include "link/replytexts.h"
 #include "service/mqttclient.h"
 #include "service/mqtttopics.h"
+#include "session/exitstatus.h"
 #include "session/projectorrequest.h"
-#include "session/resultjson.h"
 #include "session/scriptedrequest.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -78,8 +79,7 @@ QString reasonText(const ScriptedRequest::Result &result)
         return QString();
     case Outcome::NotAvailable:
         // The session's reason where the projector gave one (PJLink's ERR2 ...).
-        return step.reason.isEmpty() ? QStringLiteral("Command not available at the moment.")
-                                     : step.reason;
+        return step.reason.isEmpty() ? QString::fromLatin1(replytexts::kNotAvailable) : step.reason;
     case Outcome::Silent:
         return QStringLiteral("no answer from the projector");
     case Outcome::Failed:
@@ -140,9 +140,6 @@ ProjectorService::ProjectorService(ProjectorSession *session, MqttClient *client
     , client(client)
     , settings(settings)
 {
-    reopenTimer.setSingleShot(true);
-    reopenTimer.setInterval(kReopenInterval);
-    connect(&reopenTimer, &QTimer::timeout, this, &ProjectorService::openServedPort);
     claimTimer.setSingleShot(true);
     claimTimer.setInterval(kClaimWait);
     connect(&claimTimer, &QTimer::timeout, this, &ProjectorService::takeId);
@@ -150,7 +147,8 @@ ProjectorService::ProjectorService(ProjectorSession *session, MqttClient *client
     stateTimer.setInterval(0);
     connect(&stateTimer, &QTimer::timeout, this, &ProjectorService::publishStateNow);
     lampHoursTimer.setInterval(kLampHoursInterval);
-    connect(&lampHoursTimer, &QTimer::timeout, this, [this] { ask(QLatin1String(kLampTime)); });
+    connect(&lampHoursTimer, &QTimer::timeout, this,
+            [this] { askOwnQuestion(QLatin1String(kLampTime)); });
     for (int kind = 0; kind < kIgnoredKinds; ++kind) {
         quietTimers[kind].setSingleShot(true);
         connect(&quietTimers[kind], &QTimer::timeout, this,
@@ -179,7 +177,9 @@ void ProjectorService::serve()
     connect(client, &MqttClient::messageReceived, this, &ProjectorService::brokerMessage);
     connect(client, &MqttClient::takenOver, this, &ProjectorService::brokerTakenOver);
     connect(client, &MqttClient::finished, this, &ProjectorService::finished);
-    openServedPort();
+    // A port not there at boot (an adapter plugged in later, a bridge not up yet) is tried
+    // again, and one that vanishes is looked for, by the session.
+    session->keepOpen(settings.portName, RetryPolicy::flat(kReopenInterval / kTickInterval));
     client->connectToBroker();
     lampHoursTimer.start();
 }
@@ -187,7 +187,6 @@ void ProjectorService::serve()
 void ProjectorService::leave()
 {
     claimTimer.stop();
-    reopenTimer.stop();
     lampHoursTimer.stop();
     // The counts not told yet are not lost with the end.
     for (int kind = 0; kind < kIgnoredKinds; ++kind)
@@ -197,39 +196,18 @@ void ProjectorService::leave()
                   QByteArray(mqtttopics::kOffline));
 }
 
-void ProjectorService::openServedPort()
-{
-    if (!portWanted || session->port())
-        return;
-    QString reason;
-    switch (session->openPort(settings.portName, &reason)) {
-    case ProjectorSession::OpenResult::Open:
-        portOpenDone(true, QString());
-        break;
-    case ProjectorSession::OpenResult::Failed:
-        portOpenDone(false, reason);
-        break;
-    case ProjectorSession::OpenResult::Pending:
-        break;
-    }
-}
-
 void ProjectorService::portOpenDone(bool opened, const QString &reason)
 {
     if (opened) {
-        // From now on the session looks for the port itself should it vanish.
-        portWanted = false;
         openFailure.clear();
         emit logLine(QStringLiteral("%1: opened").arg(settings.portName));
     } else {
-        // A port not there at boot (an adapter plugged in later, a bridge not up yet) is
-        // tried again; the log says so once for each new reason.
+        // The session tries again; the log says so once for each new reason.
         if (reason != openFailure)
             emit logLine(QStringLiteral("%1 (tried again every %2 s)")
                              .arg(reason)
                              .arg(kReopenInterval / kMillisPerSecond));
         openFailure = reason;
-        reopenTimer.start();
     }
     publishState();
 }
@@ -267,7 +245,7 @@ void ProjectorService::takeId()
         publishRetained(mqtttopics::kLampHours, QByteArray::number(*lampHours));
     lastState.clear();
     publishState();
-    ask(QLatin1String(kLampTime));
+    askOwnQuestion(QLatin1String(kLampTime));
 }
 
 void ProjectorService::instanceMessage(const QByteArray &payload)
@@ -295,7 +273,6 @@ void ProjectorService::giveWay()
         return;
     status = kIdTakenStatus;
     claimTimer.stop();
-    reopenTimer.stop();
     lampHoursTimer.stop();
     session->stopWriting();
     emit logLine(QStringLiteral("Another service serves %1 on the broker: this one ends (each "
@@ -321,7 +298,6 @@ void ProjectorService::brokerTakenOver()
     // Two services of one id would take it from each other for ever: the one that was
     // there first gives way, and says so.
     status = kIdTakenStatus;
-    reopenTimer.stop();
     lampHoursTimer.stop();
     session->stopWriting();
     emit logLine(QStringLiteral("Another service connected to the broker as %1: this one ends "
@@ -440,7 +416,7 @@ void ProjectorService::takeCommand(const QByteArray &payload, bool retained)
     runNextCommand();
 }
 
-void ProjectorService::ask(const QString &name)
+void ProjectorService::askOwnQuestion(const QString &name)
 {
     // The service's own questions wait once at most, whatever else waits.
     const bool asked = std::any_of(waiting.cbegin(), waiting.cend(), [&](const Waiting &entry) {
@@ -505,9 +481,9 @@ void ProjectorService::setContact(bool on)
     publishRetained(mqtttopics::kContact, on ? "ON" : "OFF");
     publishState();
     if (on && !lampHours)
-        ask(QLatin1String(kLampTime));
+        askOwnQuestion(QLatin1String(kLampTime));
     if (on && model.isEmpty())
-        ask(QLatin1String(kModel));
+        askOwnQuestion(QLatin1String(kModel));
 }
 
 void ProjectorService::lampSeen(bool on)
@@ -556,23 +532,25 @@ void ProjectorService::publishStateNow()
 
 QByteArray ProjectorService::stateJson() const
 {
-    // The fields of --status --json, and what the service knows besides.
-    ScriptedRequest::Result result;
+    // The fields of --status --json (no commands ran), and what the service knows besides.
     const PortDevice *port = session->port();
-    result.contact = contact.value_or(false);
-    if (result.contact && lampOn)
-        result.lamp = *lampOn ? QStringLiteral("on") : QStringLiteral("off");
-    if (!port) {
-        result.status = ScriptedRequest::Status::PortFailed;
-        result.error = openFailure;
-    } else if (!result.contact) {
-        result.status = ScriptedRequest::Status::NoAnswer;
-    }
-    QJsonObject object = resultjson::toJson(result);
-    object.insert(QStringLiteral("port"), port ? port->location() : settings.portName);
-    object.insert(QStringLiteral("via"), QStringLiteral("service"));
-    object.insert(QStringLiteral("id"), settings.id);
-    object.insert(QStringLiteral("power"), ProjectorSession::powerName(session->power()));
+    const bool heard = contact.value_or(false);
+    QJsonObject object {
+        {QStringLiteral("commands"), QJsonArray()},
+        {QStringLiteral("contact"), heard},
+        {QStringLiteral("lamp"),
+         heard && lampOn ? QLatin1String(*lampOn ? "on" : "off") : QLatin1String("unknown")},
+        {QStringLiteral("status"),
+         int(!port        ? exitstatus::PortFailed
+                 : !heard ? exitstatus::NoAnswer
+                          : exitstatus::Done)},
+        {QStringLiteral("port"), port ? port->location() : settings.portName},
+        {QStringLiteral("via"), QStringLiteral("service")},
+        {QStringLiteral("id"), settings.id},
+        {QStringLiteral("power"), ProjectorSession::powerName(session->power())},
+    };
+    if (!port && !openFailure.isEmpty())
+        object.insert(QStringLiteral("error"), openFailure);
     if (lampHours)
         object.insert(QStringLiteral("lamp_hours"), *lampHours);
     if (!model.isEmpty())

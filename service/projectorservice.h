@@ -33,6 +33,7 @@ public:
     static constexpr int kMaxWaitingCommands = 4; // behind the one running
     static constexpr int kLampHoursInterval = 10 * 60 * 1000; // ms
     static constexpr int kReopenInterval = 5000; // ms between two opens of a port not open yet
+    static constexpr int kTickInterval = 100; // ms between two ticks of its session
     static constexpr int kQuietInterval = 60 * 1000; // ms: one log line per kind of ignored
     // How long a new connection listens for another service of the same id before it
     // serves the id.
@@ -85,7 +86,6 @@ private:
         int more = 0; // not logged since
     };
 
-    void openServedPort();
     void portOpenDone(bool opened, const QString &reason);
     void brokerConnected();
     void brokerLost(const QString &reason, int retryMs);
@@ -99,7 +99,7 @@ private:
                        const QString &answer = QString());
     void brokerMessage(const QString &topic, const QByteArray &payload, bool retained);
     void takeCommand(const QByteArray &payload, bool retained);
-    void ask(const QString &name);
+    void askOwnQuestion(const QString &name);
     void runNextCommand();
     void commandDone();
     void setContact(bool on);
@@ -114,12 +114,10 @@ private:
     ProjectorSession *session;
     MqttClient *client;
     Settings settings;
-    QTimer reopenTimer;
     QTimer lampHoursTimer;
     QTimer stateTimer; // one state message for the changes of one turn of the event loop
     QTimer claimTimer;
     QString openFailure; // why the port is not open, while it is not
-    bool portWanted = true; // the port was never opened: the service keeps trying
     std::optional<bool> contact;
     std::optional<bool> lampOn;
     std::optional<qint64> lampHours;

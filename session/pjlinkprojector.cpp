@@ -22,8 +22,8 @@ PjlinkProjector::PjlinkProjector()
     clock.start();
 }
 
-QByteArray PjlinkProjector::ask(char requestClass, const char *command, const QByteArray &parameter,
-                                quint64 action)
+QByteArray PjlinkProjector::requestFrame(char requestClass, const char *command,
+                                         const QByteArray &parameter, quint64 action)
 {
     sent.append({requestClass, command, parameter, action, clock.elapsed()});
     return pjlink::request(requestClass, command, parameter);
@@ -32,16 +32,16 @@ QByteArray PjlinkProjector::ask(char requestClass, const char *command, const QB
 QList<QByteArray> PjlinkProjector::opened()
 {
     polls = 0;
-    return {ask(kClass1, "POWR", kQuestion), ask(kClass1, "CLSS", kQuestion),
-            ask(kClass1, "ERST", kQuestion), ask(kClass1, "AVMT", kQuestion)};
+    return {requestFrame(kClass1, "POWR", kQuestion), requestFrame(kClass1, "CLSS", kQuestion),
+            requestFrame(kClass1, "ERST", kQuestion), requestFrame(kClass1, "AVMT", kQuestion)};
 }
 
 QList<QByteArray> PjlinkProjector::poll()
 {
     // Asking everything at every poll is what makes some projectors fail.
-    QList<QByteArray> requests {ask(kClass1, "POWR", kQuestion)};
+    QList<QByteArray> requests {requestFrame(kClass1, "POWR", kQuestion)};
     if (++polls % kErrorStatusPolls == 0)
-        requests.append(ask(kClass1, "ERST", kQuestion));
+        requests.append(requestFrame(kClass1, "ERST", kQuestion));
     return requests;
 }
 
@@ -83,8 +83,8 @@ QList<QByteArray> PjlinkProjector::frames(const Action &action, QString *reason)
     const quint64 id = nextAction;
     QList<QByteArray> requests;
     if (const Query *query = std::get_if<Query>(&action)) {
-        requests.append(*query == Query::PowerState ? ask(kClass1, "POWR", kQuestion, id)
-                                                    : ask(kClass1, "ERST", kQuestion, id));
+        requests.append(*query == Query::PowerState ? requestFrame(kClass1, "POWR", kQuestion, id)
+                                                    : requestFrame(kClass1, "ERST", kQuestion, id));
     } else {
         const commands::Command command = std::get<commands::Command>(action);
         const Availability available = availability(command);
@@ -97,35 +97,36 @@ QList<QByteArray> PjlinkProjector::frames(const Action &action, QString *reason)
         case pjlink::Use::None:
             return {};
         case pjlink::Use::PowerOn:
-            requests.append(ask(kClass1, "POWR", "1", id));
+            requests.append(requestFrame(kClass1, "POWR", "1", id));
             break;
         case pjlink::Use::PowerOff:
-            requests.append(ask(kClass1, "POWR", "0", id));
+            requests.append(requestFrame(kClass1, "POWR", "0", id));
             break;
         case pjlink::Use::Input:
-            requests.append(
-                ask(inputClass(), "INPT", pjlink::inputFor(command, inputs, inputNames), id));
+            requests.append(requestFrame(inputClass(), "INPT",
+                                         pjlink::inputFor(command, inputs, inputNames), id));
             break;
         case pjlink::Use::Hide:
             // Shown again when known to be hidden, else hidden: picture and sound.
-            requests.append(ask(kClass1, "AVMT", pictureMuted.value_or(false) ? "30" : "31", id));
+            requests.append(
+                requestFrame(kClass1, "AVMT", pictureMuted.value_or(false) ? "30" : "31", id));
             break;
         case pjlink::Use::Freeze:
-            requests.append(ask(kClass2, "FREZ", frozen.value_or(false) ? "0" : "1", id));
+            requests.append(requestFrame(kClass2, "FREZ", frozen.value_or(false) ? "0" : "1", id));
             break;
         case pjlink::Use::LampHours:
-            requests.append(ask(kClass1, "LAMP", kQuestion, id));
+            requests.append(requestFrame(kClass1, "LAMP", kQuestion, id));
             break;
         case pjlink::Use::Model:
-            requests.append(ask(kClass1, "INF1", kQuestion, id));
-            requests.append(ask(kClass1, "INF2", kQuestion, id));
-            requests.append(ask(kClass1, "NAME", kQuestion, id));
+            requests.append(requestFrame(kClass1, "INF1", kQuestion, id));
+            requests.append(requestFrame(kClass1, "INF2", kQuestion, id));
+            requests.append(requestFrame(kClass1, "NAME", kQuestion, id));
             break;
         case pjlink::Use::Maker:
-            requests.append(ask(kClass1, "INF1", kQuestion, id));
+            requests.append(requestFrame(kClass1, "INF1", kQuestion, id));
             break;
         case pjlink::Use::Resolution:
-            requests.append(ask(kClass2, "IRES", kQuestion, id));
+            requests.append(requestFrame(kClass2, "IRES", kQuestion, id));
             break;
         }
     }
@@ -167,6 +168,14 @@ bool PjlinkProjector::isLearning()
                        [](const Sent &request) { return kLearning.contains(request.command); });
 }
 
+QStringList PjlinkProjector::Heard::logTexts() const
+{
+    QStringList texts;
+    for (const LogLine &line : log)
+        texts.append(line.text);
+    return texts;
+}
+
 PjlinkProjector::Heard PjlinkProjector::hear(const QByteArray &line)
 {
     Heard heard;
@@ -196,7 +205,7 @@ void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Hea
     if (reply.error != pjlink::Error::None) {
         if (command == "CLSS") {
             projectorClass = 1; // a projector that cannot say is of the first class
-            heard.next.append(ask(kClass1, "INST", kQuestion));
+            heard.next.append(requestFrame(kClass1, "INST", kQuestion));
         } else if (command == "INST") {
             inputsRefused = reply.error == pjlink::Error::Unavailable;
         }
@@ -210,15 +219,15 @@ void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Hea
         // Some projectors list their inputs only once they are on.
         if (*reported == pjlink::Power::On && power != pjlink::Power::On && inputsRefused) {
             inputsRefused = false;
-            heard.next.append(ask(inputClass(), "INST", kQuestion));
+            heard.next.append(requestFrame(inputClass(), "INST", kQuestion));
         }
         power = reported;
         heard.power = reported;
     } else if (command == "CLSS") {
         projectorClass = std::max(1, pjlink::parseClass(reply.result));
-        heard.next.append(ask(inputClass(), "INST", kQuestion));
+        heard.next.append(requestFrame(inputClass(), "INST", kQuestion));
         if (projectorClass >= 2)
-            heard.next.append(ask(kClass2, "FREZ", kQuestion));
+            heard.next.append(requestFrame(kClass2, "FREZ", kQuestion));
         heard.availabilityChanged = true;
     } else if (command == "INST") {
         inputs = pjlink::parseInputs(reply.result);
@@ -229,7 +238,7 @@ void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Hea
         for (const QByteArray &input : qAsConst(inputs)) {
             const bool nameMatters = input.at(0) == kVideoInput || input.at(0) == kDigitalInput;
             if (projectorClass >= 2 && nameMatters && named++ < kMaxNamedInputs)
-                heard.next.append(ask(kClass2, "INNM", kQuestion + input));
+                heard.next.append(requestFrame(kClass2, "INNM", kQuestion + input));
         }
         heard.availabilityChanged = true;
     } else if (command == "INNM") {
@@ -242,7 +251,8 @@ void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Hea
         const std::optional<QByteArray> status = pjlink::parseErrorStatus(reply.result);
         if (!status)
             return;
-        heard.log += pjlink::errorChanges(errorStatus, *status);
+        for (const QString &change : pjlink::errorChanges(errorStatus, *status))
+            heard.log.append({change});
         errorStatus = *status;
         heard.errorStatus = status;
     } else if (command == "AVMT") {
@@ -272,7 +282,7 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
         && std::get<commands::Command>(action->action) == commands::Command::Model;
     if (reply.error != pjlink::Error::None && !optional) {
         const QString reason = pjlink::errorText(reply.error);
-        heard.log.append(reason);
+        heard.log.append({reason, reply.error});
         heard.completed.append({action->action, commands::Verdict::NotAvailable, reason});
         pending.erase(action);
         return;
@@ -281,7 +291,7 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
     if (!isQuestion(request.parameter) && reply.error == pjlink::Error::None && !reply.isOk()) {
         const QString reason = QStringLiteral("The projector gave an unexpected answer: %1")
                                    .arg(pjlink::decodeText(reply.result));
-        heard.log.append(reason);
+        heard.log.append({reason});
         heard.completed.append({action->action, commands::Verdict::Failed, reason});
         pending.erase(action);
         return;
@@ -294,7 +304,7 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
     // Answers to questions go to the log as the serial projector's do; acknowledgements
     // and the script's own questions do not.
     if (!answer.isEmpty() && std::holds_alternative<commands::Command>(action->action))
-        heard.log.append(answer);
+        heard.log.append({answer});
     heard.completed.append({action->action, commands::Verdict::Answered, answer});
     pending.erase(action);
 }

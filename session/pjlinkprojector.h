@@ -48,15 +48,24 @@ public:
         QString answer;
     };
 
+    // A line for the log, without its line end, and the projector's error it tells of:
+    // the session says some errors in the user's language.
+    struct LogLine
+    {
+        QString text;
+        pjlink::Error error = pjlink::Error::None;
+    };
+
     // What one reply line told.
     struct Heard
     {
         std::optional<pjlink::Power> power;
         std::optional<QByteArray> errorStatus;
-        QStringList log; // lines for the log, without their carriage return
+        QList<LogLine> log;
         QList<Completion> completed;
         QList<QByteArray> next; // requests to send now
         bool availabilityChanged = false;
+        QStringList logTexts() const;
     };
 
     static constexpr int kErrorStatusPolls = 10; // the error status is asked at every 10th poll
@@ -100,8 +109,8 @@ private:
         QHash<QByteArray, QByteArray> results; // by command
     };
 
-    QByteArray ask(char requestClass, const char *command, const QByteArray &parameter,
-                   quint64 action = 0);
+    QByteArray requestFrame(char requestClass, const char *command, const QByteArray &parameter,
+                            quint64 action = 0);
     void forgetLost();
     void learn(const Sent &request, const pjlink::Reply &reply, Heard &heard);
     void settle(const Sent &request, const pjlink::Reply &reply, Heard &heard);

@@ -6,6 +6,7 @@
 #include "link/portdevice.h"
 #include "link/portname.h"
 #include "link/portopener.h"
+#include "link/replytexts.h"
 #include "session/scriptedrequest.h"
 
 #include <QCoreApplication>
@@ -14,17 +15,22 @@
 #include <utility>
 
 namespace {
-// The log's texts are the window's: its catalogue has them under its own context.
-QString translated(const char *source)
+// The session's texts are plain lines; whoever shows them ends them as it likes. The
+// catalogues made for the window know them under the window's context and by their older
+// keys, which end in the carriage return its log wanted: that key first, then the plain one.
+QString translated(const char *text)
 {
-    return QCoreApplication::translate("Lumivox", source);
+    const QByteArray oldKey = QByteArray(text) + '\r';
+    const QString found = QCoreApplication::translate("Lumivox", oldKey.constData());
+    if (found != QString::fromUtf8(oldKey))
+        return found.endsWith(QLatin1Char('\r')) ? found.chopped(1) : found;
+    return QCoreApplication::translate("Lumivox", text);
 }
 
 const char kNotPossible[]
-    = QT_TRANSLATE_NOOP("Lumivox", "Communication with projector not possible.\r");
+    = QT_TRANSLATE_NOOP("Lumivox", "Communication with projector not possible.");
 const char kSendFailed[] = "Failed to send data to serial port";
-const char kNotAvailable[] = QT_TRANSLATE_NOOP("Lumivox", "Command not available at the moment.\r");
-const char kRejected[] = QT_TRANSLATE_NOOP("Lumivox", "%1: the projector rejected the password\r");
+const char kRejected[] = QT_TRANSLATE_NOOP("Lumivox", "%1: the projector rejected the password");
 // A script is told at once: nobody is there to type the password for it.
 const char kPasswordWanted[] = "%1: the projector asks for a password: give it in "
                                "LUMIVOX_PJLINK_PASSWORD or in a file named by --password-file";
@@ -112,11 +118,20 @@ ProjectorSession::OpenResult ProjectorSession::openPort(const QString &portName,
     return OpenResult::Pending;
 }
 
+void ProjectorSession::keepOpen(const QString &portName, const RetryPolicy &retry)
+{
+    name = portName;
+    watch.want(
+        portName, [this](const QString &wanted) { return lookFor(wanted); }, retry);
+    // The first try is now: its outcome is known at once unless a connection is being made.
+    keepPortOpen();
+}
+
 void ProjectorSession::closePort()
 {
     watch.stop(); // whoever closes the port has chosen what comes next
     opening.reset();
-    bridgeLook.reset();
+    look.reset();
     dropPort();
 }
 
@@ -142,7 +157,7 @@ void ProjectorSession::setPort(std::unique_ptr<PortDevice> port, const QString &
     PortWatch::Probe probe = device->sameDeviceProbe();
     if (!probe)
         probe = [this](const QString &bridge) {
-            return lookForBridge(bridge);
+            return lookFor(bridge);
         };
     watch.opened(portName, std::move(probe));
     emit portChanged();
@@ -202,6 +217,10 @@ void ProjectorSession::stopWriting()
 {
     stopped = true;
     waitingFrames.clear();
+    if (watch.isWanting()) {
+        watch.stop();
+        look.reset();
+    }
 }
 
 ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameText)
@@ -284,7 +303,7 @@ void ProjectorSession::tick()
         }
     }
 
-    lookForVanishedPort();
+    keepPortOpen();
     serveRequests();
 }
 
@@ -329,18 +348,18 @@ void ProjectorSession::handleReply(const QString &line)
             setPower(lampOn ? Power::On : Power::Off);
         break;
     case serialprotocol::ReplyKind::NotAvailable:
-        emit message(translated(kNotAvailable));
+        emit message(translated(replytexts::kNotAvailable));
         break;
     case serialprotocol::ReplyKind::Resolution:
         if (answersLogged)
-            emit message(serialprotocol::formatResolution(reply.resolution) + QLatin1Char('\r'));
+            emit message(serialprotocol::formatResolution(reply.resolution));
         break;
     case serialprotocol::ReplyKind::Accepted:
     case serialprotocol::ReplyKind::ShortResolution:
         break;
     case serialprotocol::ReplyKind::Other:
         if (answersLogged)
-            emit message(characters::logLineText(line) + QLatin1Char('\r'));
+            emit message(characters::logLineText(line));
         break;
     }
     emit replyHandled(line);
@@ -370,10 +389,11 @@ void ProjectorSession::serveRequests()
             requests.removeFirst();
             continue;
         }
-        if (!request->isDue() || isLineBusy() || opening)
+        // While a port is being opened (also the first try of one kept open) they wait.
+        if (!request->isDue() || isLineBusy() || opening || (look && watch.isWanting()))
             return;
         if (!device || device->isGone()) {
-            request->abandon(QString::fromLatin1(kNotPossible).chopped(1));
+            request->abandon(QString::fromLatin1(kNotPossible));
             continue;
         }
         const ScriptedRequest::Step step = request->dueStep();
@@ -444,22 +464,28 @@ void ProjectorSession::deviceGone()
     serveRequests();
 }
 
-void ProjectorSession::lookForVanishedPort()
+void ProjectorSession::keepPortOpen()
 {
     if (device)
         return;
     QString reason;
     switch (watch.tick(&reason)) {
+    case PortWatch::Event::Opened:
+        emit openFinished(true, QString());
+        break;
+    case PortWatch::Event::NotOpened:
+        emit openFinished(false, reason.isEmpty() ? lookFailure : reason);
+        break;
     case PortWatch::Event::Reopened:
-        emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Com-port initialized!\r")));
+        emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Com-port initialized!")));
         break;
     case PortWatch::Event::Refused:
-        emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Reason: %1\r")).arg(reason));
+        emit message(translated(QT_TRANSLATE_NOOP("Lumivox", "Reason: %1")).arg(reason));
         break;
     case PortWatch::Event::CameBackAsOther:
         emit message(
             translated(QT_TRANSLATE_NOOP("Lumivox",
-                                         "%1 is back as a different device: apply it to use it.\r"))
+                                         "%1 is back as a different device: apply it to use it."))
                 .arg(watch.name()));
         break;
     case PortWatch::Event::None:
@@ -469,8 +495,9 @@ void ProjectorSession::lookForVanishedPort()
 
 bool ProjectorSession::reopen(const QString &portName, QString *reason)
 {
-    // The watch's reopening of a bridge: the connection it made stands already.
-    std::unique_ptr<PortOpener> opener = std::move(bridgeLook);
+    // The watch's opening after a look that opened already (a bridge's connection, a port
+    // not opened before): that one is taken.
+    std::unique_ptr<PortOpener> opener = std::move(look);
     if (!opener || opener->state() != PortOpener::State::Open)
         opener = std::make_unique<PortOpener>(portName);
     if (opener->state() != PortOpener::State::Open) {
@@ -482,19 +509,20 @@ bool ProjectorSession::reopen(const QString &portName, QString *reason)
     return true;
 }
 
-PortWatch::Presence ProjectorSession::lookForBridge(const QString &bridge)
+PortWatch::Presence ProjectorSession::lookFor(const QString &portName)
 {
-    // A bridge is looked at by connecting to it: the connection is started at one look
-    // and looked at again at each tick until it stands or fails, never waited for. One
-    // that stands is the one reopen() takes over. A bridge that is away refuses or does
-    // not answer: that is its absence, not news.
-    if (!bridgeLook)
-        bridgeLook = std::make_unique<PortOpener>(bridge);
-    switch (bridgeLook->advance()) {
+    // A port is looked at by opening it; a bridge's connection is started at one look and
+    // looked at again at each tick until it stands or fails, never waited for. One that
+    // stands is the one reopen() takes over. A vanished bridge that is away refuses or
+    // does not answer: that is its absence, not news; a port not opened yet says why.
+    if (!look)
+        look = std::make_unique<PortOpener>(portName);
+    switch (look->advance()) {
     case PortOpener::State::Open:
         return PortWatch::Presence::Same;
     case PortOpener::State::Failed:
-        bridgeLook.reset();
+        lookFailure = look->failure();
+        look.reset();
         return PortWatch::Presence::Absent;
     case PortOpener::State::Pending:
         break;
@@ -605,11 +633,11 @@ void ProjectorSession::handlePjlinkReply(const QString &line)
                                    && done.answer == text;
                            });
     };
-    for (const QString &text : heard.log) {
-        if (text == pjlink::errorText(pjlink::Error::Unavailable))
-            emit message(translated(kNotAvailable));
-        else if (answersLogged || !isAnswer(text))
-            emit message(text + QLatin1Char('\r'));
+    for (const PjlinkProjector::LogLine &said : heard.log) {
+        if (said.error == pjlink::Error::Unavailable)
+            emit message(translated(replytexts::kNotAvailable));
+        else if (answersLogged || !isAnswer(said.text))
+            emit message(said.text);
     }
     for (const QByteArray &frame : heard.next)
         sendFrame(frame);
@@ -649,7 +677,7 @@ void ProjectorSession::servePjlinkStep(ScriptedRequest *request)
         return;
     }
     if (access == PortDevice::Access::PasswordRejected) {
-        request->abandon(translated(kRejected).arg(name).chopped(1));
+        request->abandon(translated(kRejected).arg(name));
         return;
     }
     if (access == PortDevice::Access::PasswordWanted) {
@@ -702,7 +730,7 @@ void ProjectorSession::watchAccess()
         const QList<QPointer<ScriptedRequest>> serving = requests;
         for (const QPointer<ScriptedRequest> &request : serving)
             if (request)
-                request->abandon(said.chopped(1));
+                request->abandon(said);
         break;
     }
     }

@@ -19,6 +19,9 @@
 
 class PortOpener;
 class ScriptedRequest;
+namespace testsupport {
+class SessionProbe;
+}
 
 // One projector and its link, without widgets: the open port, the watch that reopens a
 // port that vanished, the reply lines, the lamp poll, the contact watchdog and the lamp
@@ -62,6 +65,11 @@ public:
     // Opens the port a name leads to. The port must be closed first. A serial port's
     // outcome is known at once; a bridge's within a few seconds, at a later tick.
     OpenResult openPort(const QString &name, QString *reason = nullptr);
+    // Opens the port a name leads to and keeps it open: one that does not open is tried
+    // again after each wait of `retry` (in ticks), one that vanishes is looked for as any
+    // open port is. openFinished() tells each try's outcome, also one known at once. The
+    // port must be closed first.
+    void keepOpen(const QString &name, const RetryPolicy &retry);
     // Closes the port and ends any open being made or looked for: what comes next is
     // the caller's choice.
     void closePort();
@@ -86,12 +94,13 @@ public:
     // frame goes on with the next byte once every receiver has returned (the window asks
     // its user meanwhile); without it (nobody to ask) the frame ends at that byte.
     void setAskOnWriteFailure(bool ask) { askOnWriteFailure = ask; }
-    // Stops any frame being written and sends nothing more: the program is ending.
+    // Stops any frame being written and sends nothing more, nor tries a port that has
+    // not opened yet: the program is ending.
     void stopWriting();
 
     // One tick: reads the replies that arrived (at most one line), polls the lamp state
-    // every 31st tick, keeps the contact watchdog, moves an open being made on and looks
-    // for a vanished port.
+    // every 31st tick, keeps the contact watchdog, moves an open being made on and keeps
+    // the port open (see keepOpen()).
     void tick();
     // Whether the tick polls the lamp state (the command line sends only what it is asked).
     void setPolling(bool on) { polling = on; }
@@ -122,19 +131,18 @@ public:
 
     bool isLampOn() const { return lampOn; }
     Power power() const { return powerState; }
-    quint32 noContactTicks() const { return noContactCount; }
     bool hasContact() const { return noContactCount < kNoContact; }
-    const QString &pendingReply() const { return replyLine.line(); }
 
 signals:
-    // A bridge's open that open() left pending has ended; the reason when it failed.
+    // A bridge's open that openPort() left pending has ended, or a try of keepOpen(); the
+    // reason when it failed.
     void openFinished(bool opened, const QString &reason);
     // The open port changed: opened, closed, vanished or reopened.
     void portChanged();
     // A reply line came after a time without contact.
     void contactGained();
     // No reply line for kNoContact ticks, or none yet since the start: said once; while it
-    // lasts, noContactTicks() stays at kNoContact.
+    // lasts, the count of ticks without one stays at kNoContact.
     void contactLost();
     // The projector reported its lamp (at every lamp reply).
     void lampReported(bool on);
@@ -142,7 +150,7 @@ signals:
     void powerChanging();
     // What the projector is doing has changed (see Power).
     void powerChanged(ProjectorSession::Power power);
-    // A line for the log, translated, ending with a carriage return.
+    // A line for the log, translated, without a line end.
     void message(const QString &text);
     // A reply line, once the session has handled it.
     void replyHandled(const QString &line);
@@ -162,6 +170,8 @@ signals:
     void writeFailed();
 
 private:
+    friend class testsupport::SessionProbe; // reads the counts for tests, changes nothing
+
     // A frame's outcome on the line.
     enum class Written { All, Failed, NoPort };
 
@@ -174,9 +184,9 @@ private:
     void dropPort();
     void scheduleDeviceGone();
     void deviceGone();
-    void lookForVanishedPort();
+    void keepPortOpen();
     bool reopen(const QString &portName, QString *reason);
-    PortWatch::Presence lookForBridge(const QString &portName);
+    PortWatch::Presence lookFor(const QString &portName);
     void serveRequests();
     bool isLineBusy() const { return writing || failureWaits > 0; }
     void setPower(Power power);
@@ -195,7 +205,9 @@ private:
     // on the port it started on.
     quint64 generation = 0;
     std::unique_ptr<PortOpener> opening; // an explicit open of a bridge, being made
-    std::unique_ptr<PortOpener> bridgeLook; // the watch's look for a vanished bridge
+    // The watch's look for a port: a vanished bridge, or a port not opened yet.
+    std::unique_ptr<PortOpener> look;
+    QString lookFailure; // why the last look did not open
     PortWatch watch;
     LineAssembler replyLine;
     quint32 noContactCount = kNoContact;

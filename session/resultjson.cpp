@@ -1,6 +1,7 @@
 #include "session/resultjson.h"
 
 #include "link/pjlink.h"
+#include "session/exitstatus.h"
 
 #include <QJsonArray>
 
@@ -8,7 +9,6 @@ namespace resultjson {
 
 namespace {
 using Outcome = ScriptedRequest::StepOutcome;
-using Status = ScriptedRequest::Status;
 
 const char *outcomeName(Outcome outcome)
 {
@@ -57,64 +57,7 @@ QString errorStatusDigits(const QJsonObject &fields)
     }
     return digits;
 }
-
-Status statusOf(int exit)
-{
-    switch (exit) {
-    case Done:
-        return Status::Done;
-    case NoAnswer:
-        return Status::NoAnswer;
-    case NotAvailable:
-        return Status::NotAvailable;
-    default:
-        return Status::PortFailed;
-    }
-}
 } // namespace
-
-int exitStatus(ScriptedRequest::Status status)
-{
-    switch (status) {
-    case Status::Done:
-        return Done;
-    case Status::PortFailed:
-    case Status::Failed:
-        return PortFailed;
-    case Status::NoAnswer:
-        return NoAnswer;
-    case Status::NotAvailable:
-        return NotAvailable;
-    }
-    return PortFailed;
-}
-
-QString exitStatusHelp()
-{
-    constexpr int kMillisPerSecond = 1000;
-    const struct
-    {
-        ExitStatus status;
-        QString meaning;
-    } meanings[] = {
-        {Done, QStringLiteral("done")},
-        {PortFailed,
-         QStringLiteral("the port could not be opened or written, a command was not sent or not "
-                        "taken (an unexpected answer), or the output not written")},
-        {NoAnswer,
-         QStringLiteral("no answer within %1 s to a question (or to any command of a PJLink "
-                        "projector)")
-             .arg(ScriptedRequest::kAnswerWait / kMillisPerSecond)},
-        {NotAvailable, QStringLiteral("the command is not available at the moment")},
-        {UsageError,
-         QStringLiteral("a usage error (also a port name, a command name or a "
-                        "password file that cannot be used)")},
-    };
-    QStringList parts;
-    for (const auto &entry : meanings)
-        parts.append(QStringLiteral("%1 %2").arg(entry.status).arg(entry.meaning));
-    return QStringLiteral("Exit status: ") + parts.join(QStringLiteral(", ")) + QLatin1Char('.');
-}
 
 QJsonObject toJson(const ScriptedRequest::Result &result)
 {
@@ -133,7 +76,7 @@ QJsonObject toJson(const ScriptedRequest::Result &result)
     QJsonObject object {{QStringLiteral("commands"), steps},
                         {QStringLiteral("lamp"), result.lamp},
                         {QStringLiteral("contact"), result.contact},
-                        {QStringLiteral("status"), exitStatus(result.status)}};
+                        {QStringLiteral("status"), exitstatus::of(result.status)}};
     if (!result.error.isEmpty())
         object.insert(QStringLiteral("error"), result.error);
     if (!result.power.isEmpty())
@@ -165,7 +108,8 @@ ScriptedRequest::Result fromJson(const QJsonObject &object)
     result.power = object.value(QStringLiteral("power")).toString();
     if (object.value(QStringLiteral("errors")).isObject())
         result.errorStatus = errorStatusDigits(object.value(QStringLiteral("errors")).toObject());
-    result.status = statusOf(object.value(QStringLiteral("status")).toInt(PortFailed));
+    result.status = exitstatus::requestStatus(
+        object.value(QStringLiteral("status")).toInt(exitstatus::PortFailed));
     return result;
 }
 

@@ -7,6 +7,7 @@
 #include "link/portdevice.h"
 #include "link/serialprotocol.h"
 #include "probe/portprobe.h"
+#include "probe/sessionprobe.h"
 #include "probe/tickwatch.h"
 #include "probe/windowform.h"
 #include "ser2netbridge.h"
@@ -391,7 +392,7 @@ void TestNetwork::floodWithoutCarriageReturn()
     connect(&sampler, &QTimer::timeout, this, [&] {
         if (window->session().port())
             held = qMax(held, testsupport::portHeldBytes(window->session().port()));
-        line = qMax(line, window->session().pendingReply().size());
+        line = qMax(line, testsupport::SessionProbe::pendingReply(window->session()).size());
     });
     sampler.start(testsupport::TickWatch::kTickInterval / 2);
     QElapsedTimer clock;

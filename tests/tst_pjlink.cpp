@@ -29,7 +29,7 @@ QStringList converse(PjlinkProjector &projector, const QHash<QByteArray, QByteAr
         if (answer.isEmpty())
             continue; // a request this projector never gets to answer
         const PjlinkProjector::Heard heard = projector.hear(answer);
-        log += heard.log;
+        log += heard.logTexts();
         requests += heard.next;
     }
     return log;
@@ -211,7 +211,7 @@ void TestPjlink::errorStatusChangesLoggedOnce()
     for (const QByteArray &report : reports) {
         // Asked each time: a report nobody asked for is no answer.
         projector.frames(PjlinkProjector::Query::ErrorStatus);
-        said += projector.hear("%1ERST=" + report).log;
+        said += projector.hear("%1ERST=" + report).logTexts();
     }
     QCOMPARE(said, log);
 }
@@ -278,7 +278,7 @@ void TestPjlink::projectorTextIsOneVisibleLine()
     projector.hear("%1INF1=Lumivox");
     projector.hear("%1INF2=LV-1");
     const PjlinkProjector::Heard heard = projector.hear("%1NAME=" + sent);
-    QCOMPARE(heard.log, QStringList {"Lumivox LV-1 (" + shown + ")"});
+    QCOMPARE(heard.logTexts(), QStringList {"Lumivox LV-1 (" + shown + ")"});
 }
 
 void TestPjlink::repliesAnswerOnlyTheirRequest_data()

@@ -10,6 +10,7 @@
 #include "link/serialport.h"
 #include "link/serialprotocol.h"
 #include "probe/portprobe.h"
+#include "probe/sessionprobe.h"
 #include "probe/windowform.h"
 #include "ui/lumivox.h"
 #include "windowprobe.h"
@@ -217,10 +218,10 @@ void TestPolling::replies()
     QCOMPARE(logText(*window), log);
     QCOMPARE(panel(*window), colour);
     QCOMPARE(window->isLampOn(), lampOn);
-    QCOMPARE(window->session().noContactTicks(), 1u); // every row ends with a line in its last tick
-    QCOMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(),
-             QStringLiteral("Contact"));
-    QVERIFY(window->session().pendingReply().isEmpty());
+    QCOMPARE(testsupport::SessionProbe::noContactTicks(window->session()),
+             1u); // every row ends with a line in its last tick
+    QCOMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(), QStringLiteral("Contact"));
+    QVERIFY(testsupport::SessionProbe::pendingReply(window->session()).isEmpty());
 }
 
 void TestPolling::twoLinesTwoTicks()
@@ -244,12 +245,11 @@ void TestPolling::partialLineWaits()
         tick();
     deliver("MP");
     tick();
-    QCOMPARE(window->session().pendingReply(), QStringLiteral("LAMP"));
-    QCOMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(),
-             QStringLiteral("No Contact"));
+    QCOMPARE(testsupport::SessionProbe::pendingReply(window->session()), QStringLiteral("LAMP"));
+    QCOMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(), QStringLiteral("No Contact"));
     deliver(" 0\r");
     tick();
-    QCOMPARE(window->session().pendingReply(), QString());
+    QCOMPARE(testsupport::SessionProbe::pendingReply(window->session()), QString());
     QCOMPARE(panel(*window), QStringLiteral("red"));
     QVERIFY(showsIcon(*window, connectIcon));
     QCOMPARE(logText(*window), QString());
@@ -261,7 +261,7 @@ void TestPolling::watchdog()
     QCOMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(),
              QStringLiteral("No Contact"));
     QVERIFY(showsIcon(*window, disconnectIcon));
-    QCOMPARE(window->session().noContactTicks(), 50u);
+    QCOMPARE(testsupport::SessionProbe::noContactTicks(window->session()), 50u);
 
     deliver("LAMP 1\r");
     tick();
@@ -282,7 +282,7 @@ void TestPolling::watchdog()
              QStringLiteral("No Contact"));
     QVERIFY(showsIcon(*window, disconnectIcon));
     QCOMPARE(panel(*window), QStringLiteral("yellow"));
-    QCOMPARE(window->session().noContactTicks(), 50u);
+    QCOMPARE(testsupport::SessionProbe::noContactTicks(window->session()), 50u);
     QVERIFY(window->isLampOn()); // losing contact leaves the lamp flag alone
 
     // Regaining contact does not bring the green back; the next lamp reply does.
@@ -330,10 +330,11 @@ void TestPolling::overLongLine()
     for (qsizetype sent = 0; sent < line.size(); sent += kWireChunk) {
         deliver(line.mid(sent, kWireChunk));
         tick();
-        QVERIFY(window->session().pendingReply().size() <= serialprotocol::kMaxReplyLength);
+        QVERIFY(testsupport::SessionProbe::pendingReply(window->session()).size()
+                <= serialprotocol::kMaxReplyLength);
     }
     QCOMPARE(logText(*window), QString(serialprotocol::kMaxReplyLength, QLatin1Char('x')) + "\n");
-    QVERIFY(window->session().pendingReply().isEmpty());
+    QVERIFY(testsupport::SessionProbe::pendingReply(window->session()).isEmpty());
     deliver("LAMP 1\r");
     tick();
     QCOMPARE(panel(*window), QStringLiteral("green"));
@@ -354,14 +355,15 @@ void TestPolling::floodWithoutCarriageReturn()
             continue;
         }
         tick();
-        QVERIFY(window->session().pendingReply().size() <= serialprotocol::kMaxReplyLength);
+        QVERIFY(testsupport::SessionProbe::pendingReply(window->session()).size()
+                <= serialprotocol::kMaxReplyLength);
         QVERIFY2(++ticks < kFlood, "the flood never ends");
     }
     QCOMPARE(boxes.count(), 0); // the polls went out meanwhile
     QVERIFY(window->session().port());
-    QCOMPARE(window->session().pendingReply().size(), serialprotocol::kMaxReplyLength);
-    QCOMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(),
-             QStringLiteral("No Contact"));
+    QCOMPARE(testsupport::SessionProbe::pendingReply(window->session()).size(),
+             serialprotocol::kMaxReplyLength);
+    QCOMPARE(testsupport::WindowForm(*window).connectionStatus->toolTip(), QStringLiteral("No Contact"));
 
     deliver("\rLAMP 1\r");
     tick();

@@ -8,7 +8,9 @@
 #include "fakesysfs.h"
 #include "link/portrules.h"
 #include "link/portwatch.h"
+#include "link/retrypolicy.h"
 #include "link/serialport.h"
+#include "session/projectorsession.h"
 #include "settingsdriver.h"
 #include "ui/lumivox.h"
 #include "ui/settings.h"
@@ -73,6 +75,10 @@ private slots:
     void hardwareIdentity();
     void userChoiceEndsTheWatch_data();
     void userChoiceEndsTheWatch();
+    void keptPortOpensWhenThere_data();
+    void keptPortOpensWhenThere();
+    void retryWaits_data();
+    void retryWaits();
 
 private:
     void tick()
@@ -313,5 +319,74 @@ void TestReplug::userChoiceEndsTheWatch()
 }
 
 QTEST_MAIN(TestReplug)
+
+void TestReplug::keptPortOpensWhenThere_data()
+{
+    QTest::addColumn<int>("failedTries"); // tries before the adapter is plugged in
+    QTest::newRow("there at once") << 0;
+    QTest::newRow("plugged in after three tries") << 3;
+}
+
+void TestReplug::keptPortOpensWhenThere()
+{
+    QFETCH(int, failedTries);
+    constexpr int kWait = 4; // ticks between two tries
+    window.reset(); // the session alone, on a name that leads nowhere yet
+    QFile::remove(link);
+    ProjectorSession session;
+    QSignalSpy outcomes(&session, &ProjectorSession::openFinished);
+    if (failedTries == 0)
+        plugIn(*first);
+    session.keepOpen(link, RetryPolicy::flat(kWait));
+    for (int tried = 1; tried < failedTries; ++tried)
+        for (int n = 0; n < kWait; ++n)
+            session.tick();
+    if (failedTries > 0) {
+        QCOMPARE(outcomes.size(), failedTries); // every try says how it went
+        QVERIFY(!session.port());
+        QVERIFY(!outcomes.constLast().at(0).toBool());
+        QVERIFY(!outcomes.constLast().at(1).toString().isEmpty());
+        plugIn(*first);
+        for (int n = 0; n < kWait - 1; ++n)
+            session.tick();
+        QVERIFY(!session.port()); // not before its wait is over
+        session.tick();
+    }
+    QCOMPARE(outcomes.size(), failedTries + 1);
+    QVERIFY(outcomes.constLast().at(0).toBool());
+    QVERIFY(session.port());
+}
+
+void TestReplug::retryWaits_data()
+{
+    QTest::addColumn<bool>("doubling");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("cap");
+    QTest::addColumn<QList<int>>("waits"); // a reset comes after the first four
+    QTest::newRow("broker: 1, 2, 4 ... 60 s")
+        << true << 1000 << 60000
+        << QList<int> {1000, 2000, 4000, 8000, 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000};
+    QTest::newRow("PJLink: 3.1 s flat")
+        << false << 3100 << 3100 << QList<int> {3100, 3100, 3100, 3100, 3100, 3100};
+    QTest::newRow("cap below the first")
+        << true << 500 << 100 << QList<int> {500, 500, 500, 500, 500};
+}
+
+void TestReplug::retryWaits()
+{
+    QFETCH(bool, doubling);
+    QFETCH(int, first);
+    QFETCH(int, cap);
+    QFETCH(QList<int>, waits);
+    constexpr int kBeforeReset = 4;
+    RetryPolicy policy = doubling ? RetryPolicy::doubling(first, cap) : RetryPolicy::flat(first);
+    QList<int> got;
+    for (int n = 0; n < waits.size(); ++n) {
+        if (n == kBeforeReset)
+            policy.reset();
+        got.append(policy.next());
+    }
+    QCOMPARE(got, waits);
+}
 
 #include "tst_replug.moc"

@@ -7,6 +7,7 @@
 // that part is skipped where Xvfb or xdotool is missing.
 
 #include "probe/windowform.h"
+#include "session/projectorsession.h"
 #include "translation.h"
 #include "ui/catalogue.h"
 #include "ui/lumivox.h"
@@ -126,6 +127,8 @@ private slots:
     void formTextsTranslated_data();
     void formTextsTranslated();
     void windowMessagesTranslated();
+    void sessionTextsTranslatedPlain_data();
+    void sessionTextsTranslatedPlain();
     void settingsProposesTheTranslatedPort();
     void nothingTranslatedWithoutCatalogueInWorkingDirectory();
     void damagedCatalogueLeftOut();
@@ -259,6 +262,29 @@ void TranslationTest::windowMessagesTranslated()
     // The no-contact tool tip comes from the first tick.
     QTRY_COMPARE(testsupport::WindowForm(window).connectionStatus->toolTip(),
                  QStringLiteral("Kein Kontakt"));
+}
+
+void TranslationTest::sessionTextsTranslatedPlain_data()
+{
+    QTest::addColumn<bool>("withCatalogue");
+    QTest::addColumn<QString>("said");
+    // The catalogue knows the text by the key the window's log had, with its line end.
+    QTest::newRow("catalogue") << true << QStringLiteral("Befehl im Moment nicht verfügbar.");
+    QTest::newRow("no catalogue") << false
+                                  << QStringLiteral("Command not available at the moment.");
+}
+
+void TranslationTest::sessionTextsTranslatedPlain()
+{
+    QFETCH(bool, withCatalogue);
+    QFETCH(QString, said);
+    QTemporaryDir empty;
+    QVERIFY(loadAsStartupDoes(withCatalogue ? catalogueDir.path() : empty.path()) == withCatalogue);
+    ProjectorSession session;
+    QSignalSpy messages(&session, &ProjectorSession::message);
+    session.handleReply(QStringLiteral("*001"));
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).at(0).toString(), said);
 }
 
 void TranslationTest::settingsProposesTheTranslatedPort()

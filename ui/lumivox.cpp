@@ -65,7 +65,9 @@ Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
     connect(&projector, &ProjectorSession::contactGained, this, &Lumivox::showContact);
     connect(&projector, &ProjectorSession::lampReported, this, &Lumivox::showLamp);
     connect(&projector, &ProjectorSession::powerChanging, this, &Lumivox::showNeutral);
-    connect(&projector, &ProjectorSession::message, this, &Lumivox::log);
+    // The session's lines are plain; the log's lines end as the form's text box takes them.
+    connect(&projector, &ProjectorSession::message, this,
+            [this](const QString &text) { log(text + QLatin1Char('\r')); });
     connect(&projector, &ProjectorSession::replyHandled, this, &Lumivox::echoReply);
     connect(&projector, &ProjectorSession::frameWritten, this, &Lumivox::echoFrame);
     connect(&projector, &ProjectorSession::writeFailed, this, &Lumivox::askAboutWriteFailure);
