@@ -5,6 +5,7 @@
 #include "commandlinerun.h"
 #include "link/networkport.h"
 #include "link/rfc2217session.h"
+#include "loadfreeclock.h"
 #include "sanitizer.h"
 #include "session/projectorsession.h"
 
@@ -21,11 +22,13 @@
 
 namespace {
 constexpr int kTick = 100; // ms between two ticks, as the window's
-constexpr int kGiveUpBound = NetworkPort::kOpenWait + kTick; // ms an opening takes at most
+constexpr int kHangBound = 10000; // ms: an opening that has not ended by then hangs
 constexpr int kFreeze = 500; // ms between two ticks that a user would call a freeze
 // KiB the peak may grow by: the port holds a few hundred, the rest is the allocator's.
 [[maybe_unused]] constexpr qint64 kGrowthBound = 8 * 1024;
-constexpr int kExitMargin = 700; // ms for the command line to start and end
+// ms for the command line to start and end, on a busy machine and sanitized too: far
+// below the resolver's hang, which is what the run must not wait for
+constexpr int kExitMargin = 5000;
 constexpr int kRepeats = 4096; // requests or data bytes in one send of a peer
 constexpr int kAnyPort = 4001; // never connected to: the name is never found
 constexpr uchar kIac = 255, kSb = 250, kSe = 240, kDo = 253, kDont = 254;
@@ -222,22 +225,26 @@ void TestBridgePeers::hostileBridges()
     QCOMPARE(session.openPort(name, &why), ProjectorSession::OpenResult::Pending);
     QElapsedTimer sinceTick;
     sinceTick.start();
+    // A freeze is the program's: the time the test's thread waited for a CPU is left out.
+    testsupport::LoadFreeClock sinceOwnTick;
+    qint64 longestOwnGap = 0;
     QTimer tick;
     connect(&tick, &QTimer::timeout, &session, [&] {
         longestGap = qMax(longestGap, sinceTick.restart());
+        longestOwnGap = qMax(longestOwnGap, sinceOwnTick.restart());
         session.tick();
     });
     tick.start(kTick);
-    QTRY_VERIFY_WITH_TIMEOUT(elapsed >= 0, kGiveUpBound + kFreeze);
+    QTRY_VERIFY_WITH_TIMEOUT(elapsed >= 0, kHangBound);
     QVERIFY(!session.port());
     const qint64 grown = memoryKiB("VmHWM:") - before;
-    qInfo("gave up after %lld ms, longest gap between ticks %lld ms, peak memory %lld KiB "
-          "above the start",
-          elapsed, longestGap, grown);
+    qInfo("gave up after %lld ms, longest gap between ticks %lld ms (%lld ms of the program's), "
+          "peak memory %lld KiB above the start",
+          elapsed, longestGap, longestOwnGap, grown);
     QCOMPARE(why, name + QStringLiteral(": ") + because);
     // Given up by the first tick past the deadline.
     QVERIFY2(elapsed <= NetworkPort::kOpenWait + longestGap, qPrintable(QString::number(elapsed)));
-    QVERIFY2(longestGap < kFreeze, qPrintable(QString::number(longestGap)));
+    QVERIFY2(longestOwnGap < kFreeze, qPrintable(QString::number(longestOwnGap)));
 #ifndef LUMIVOX_ASAN // whose quarantine keeps every look's freed buffers
     QVERIFY2(before > 0 && grown < kGrowthBound, qPrintable(QString::number(grown)));
 #endif

@@ -45,10 +45,14 @@ pty=$(grep -o '/dev/[^ ]*' "$work/simulator.log")
 [[ "$pty" =~ ^/dev/pts/[0-9]+$ ]] && [ -c "$pty" ] || fail "no pseudo-terminal: '$pty'"
 
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+# Below the range the system hands out for port 0 and for connections, which the tests
+# running alongside take from.
+read -r ephemeral _ </proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || ephemeral=32768
+[ "$ephemeral" -gt 11000 ] || ephemeral=32768
 free_port() {
     local candidate
     for _ in $(seq 50); do
-        candidate=$((20000 + RANDOM % 30000))
+        candidate=$((10000 + RANDOM % (ephemeral - 10000)))
         [ "$candidate" != "${1:-}" ] && ! listening "$candidate" && echo "$candidate" && return 0
     done
     return 1

@@ -7,7 +7,8 @@ set -euo pipefail
 
 if [ -z "${LUMIVOX_E2E_INNER:-}" ]; then
     export LUMIVOX_E2E_INNER=1
-    exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+    # From :141 on, clear of the displays tst_translation tries while it runs alongside.
+    exec xvfb-run -a -n 141 -s "-screen 0 1024x768x24" "$0" "$@"
 fi
 
 lumivox=$(realpath "$1")
