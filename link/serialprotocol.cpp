@@ -1,11 +1,6 @@
 #include "link/serialprotocol.h"
 
-#include "link/characters.h"
-
 namespace serialprotocol {
-
-using commands::Answer;
-using commands::Verdict;
 
 namespace {
 constexpr int kResolutionMinimum = 9; // "Res", one unread character, five report bytes
@@ -72,46 +67,6 @@ QString formatResolution(const Resolution &resolution)
         .arg(resolution.width)
         .arg(resolution.height)
         .arg(resolution.refreshRate);
-}
-
-Verdict judgeReply(Answer awaited, const Reply &reply)
-{
-    if (reply.kind == ReplyKind::NotAvailable)
-        return Verdict::NotAvailable;
-    bool answered = false;
-    switch (awaited) {
-    case Answer::Acknowledgement:
-        answered = reply.kind == ReplyKind::Accepted;
-        break;
-    case Answer::LampState:
-        answered = reply.kind == ReplyKind::LampOn || reply.kind == ReplyKind::LampOff;
-        break;
-    case Answer::Text:
-        // Lamp states answer the window's own poll, and an acknowledgement tells nothing.
-        answered = reply.kind == ReplyKind::Other;
-        break;
-    case Answer::Resolution:
-        // A report too short to decode shows nothing in the log: no answer either.
-        answered = reply.kind == ReplyKind::Resolution;
-        break;
-    case Answer::ErrorStatus:
-        break; // no serial reply tells it
-    }
-    return answered ? Verdict::Answered : Verdict::Pending;
-}
-
-QString answerText(const Reply &reply, const QString &line)
-{
-    switch (reply.kind) {
-    case ReplyKind::LampOn:
-        return QStringLiteral("on");
-    case ReplyKind::LampOff:
-        return QStringLiteral("off");
-    case ReplyKind::Resolution:
-        return formatResolution(reply.resolution);
-    default:
-        return characters::visibleText(line);
-    }
 }
 
 } // namespace serialprotocol

@@ -91,13 +91,6 @@ int refreshRate(int code);
 // A decoded report as the log shows it: "1024 x 768 @ 60 Hz".
 QString formatResolution(const Resolution &resolution);
 
-// Whether a reply line is the answer awaited.
-commands::Verdict judgeReply(commands::Answer awaited, const Reply &reply);
-
-// An answer as the window's log shows it: the resolution decoded, other lines as they
-// came; "on" or "off" for a lamp state.
-QString answerText(const Reply &reply, const QString &line);
-
 } // namespace serialprotocol
 
 #endif // SERIALPROTOCOL_H

@@ -15,6 +15,41 @@ bool isQuestion(const QByteArray &parameter)
 {
     return parameter.startsWith('?');
 }
+
+ProjectorProtocol::Power powerOf(pjlink::Power power)
+{
+    switch (power) {
+    case pjlink::Power::Standby:
+        break;
+    case pjlink::Power::On:
+        return ProjectorProtocol::Power::On;
+    case pjlink::Power::Cooling:
+        return ProjectorProtocol::Power::Cooling;
+    case pjlink::Power::Warming:
+        return ProjectorProtocol::Power::Warming;
+    }
+    return ProjectorProtocol::Power::Off;
+}
+
+ProjectorProtocol::Error errorOf(pjlink::Error error)
+{
+    using Error = ProjectorProtocol::Error;
+    switch (error) {
+    case pjlink::Error::None:
+        break;
+    case pjlink::Error::Undefined:
+        return Error::Undefined;
+    case pjlink::Error::OutOfParameter:
+        return Error::OutOfParameter;
+    case pjlink::Error::Unavailable:
+        return Error::Unavailable;
+    case pjlink::Error::Failure:
+        return Error::Failure;
+    case pjlink::Error::Authentication:
+        return Error::Authentication;
+    }
+    return Error::None;
+}
 } // namespace
 
 PjlinkProjector::PjlinkProjector()
@@ -161,6 +196,11 @@ bool PjlinkProjector::needsLearning(const Action &action)
     return use == pjlink::Use::Input || pjlink::needsClass2(use);
 }
 
+bool PjlinkProjector::holdsBack(const Action &action)
+{
+    return needsLearning(action) && isLearning();
+}
+
 bool PjlinkProjector::isLearning()
 {
     forgetLost();
@@ -168,15 +208,7 @@ bool PjlinkProjector::isLearning()
                        [](const Sent &request) { return kLearning.contains(request.command); });
 }
 
-QStringList PjlinkProjector::Heard::logTexts() const
-{
-    QStringList texts;
-    for (const LogLine &line : log)
-        texts.append(line.text);
-    return texts;
-}
-
-PjlinkProjector::Heard PjlinkProjector::hear(const QByteArray &line)
+ProjectorProtocol::Heard PjlinkProjector::hear(const QByteArray &line)
 {
     Heard heard;
     const pjlink::Reply reply = pjlink::parseReply(line);
@@ -222,7 +254,7 @@ void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Hea
             heard.next.append(requestFrame(inputClass(), "INST", kQuestion));
         }
         power = reported;
-        heard.power = reported;
+        heard.power = powerOf(*reported);
     } else if (command == "CLSS") {
         projectorClass = std::max(1, pjlink::parseClass(reply.result));
         heard.next.append(requestFrame(inputClass(), "INST", kQuestion));
@@ -282,7 +314,7 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
         && std::get<commands::Command>(action->action) == commands::Command::Model;
     if (reply.error != pjlink::Error::None && !optional) {
         const QString reason = pjlink::errorText(reply.error);
-        heard.log.append({reason, reply.error});
+        heard.log.append({reason, errorOf(reply.error)});
         heard.completed.append({action->action, commands::Verdict::NotAvailable, reason});
         pending.erase(action);
         return;
@@ -304,7 +336,10 @@ void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, He
     // Answers to questions go to the log as the serial projector's do; acknowledgements
     // and the script's own questions do not.
     if (!answer.isEmpty() && std::holds_alternative<commands::Command>(action->action))
-        heard.log.append({answer});
+        heard.log.append({answer, Error::None, true});
+    const commands::Command *id = std::get_if<commands::Command>(&action->action);
+    if (id && pjlink::useOf(*id) == pjlink::Use::LampHours)
+        heard.lampHours = pjlink::parseLampHours(action->results.value("LAMP"));
     heard.completed.append({action->action, commands::Verdict::Answered, answer});
     pending.erase(action);
 }

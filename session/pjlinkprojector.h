@@ -3,16 +3,15 @@
 
 #include "link/commands.h"
 #include "link/pjlink.h"
+#include "session/projectorprotocol.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QString>
-#include <QStringList>
 
 #include <optional>
-#include <variant>
 
 // What a session knows of a projector that speaks PJLink, and what it sends it: the
 // requests of the window's commands, of the poll and of the opening, and what each reply
@@ -24,67 +23,31 @@
 // matches none was not asked for and is ignored. A request that a projector out of reach
 // never got is forgotten after kForgetAfter. A set command answered with anything but OK
 // has failed.
-class PjlinkProjector
+class PjlinkProjector : public ProjectorProtocol
 {
 public:
-    // The two questions of a script that no button asks.
-    enum class Query { PowerState, ErrorStatus };
-    using Action = std::variant<commands::Command, Query>;
-
-    enum class Availability {
-        Available,
-        NoMeaning, // PJLink has no such command
-        NeedsClass2, // a class 2 command, and the projector is of class 1 (or not yet known)
-        InputsUnknown, // the projector has not listed its inputs (yet)
-        NoSuchInput, // it has no input of this kind
-    };
-
-    // An action whose replies are all in: answered (the answer, empty for an
-    // acknowledgement) or not available (the projector's reason).
-    struct Completion
-    {
-        Action action;
-        commands::Verdict verdict = commands::Verdict::Answered;
-        QString answer;
-    };
-
-    // A line for the log, without its line end, and the projector's error it tells of:
-    // the session says some errors in the user's language.
-    struct LogLine
-    {
-        QString text;
-        pjlink::Error error = pjlink::Error::None;
-    };
-
-    // What one reply line told.
-    struct Heard
-    {
-        std::optional<pjlink::Power> power;
-        std::optional<QByteArray> errorStatus;
-        QList<LogLine> log;
-        QList<Completion> completed;
-        QList<QByteArray> next; // requests to send now
-        bool availabilityChanged = false;
-        QStringList logTexts() const;
-    };
-
     static constexpr int kErrorStatusPolls = 10; // the error status is asked at every 10th poll
     static constexpr int kMaxNamedInputs = 8; // class 2 input names asked at most
-    static constexpr qint64 kForgetAfter = 8000; // ms
 
     PjlinkProjector();
 
     // The requests at the opening: the power state first (the panel's colour), then the
     // class (which asks for the inputs), the error status and the mute state.
-    QList<QByteArray> opened();
+    QList<QByteArray> opened() override;
     // One poll's requests: the power state, and the error status at every 10th.
-    QList<QByteArray> poll();
-    // The requests of an action, from now on awaited; none, with the reason, when the
-    // projector cannot take it (see availability()).
-    QList<QByteArray> frames(const Action &action, QString *reason = nullptr);
-    Heard hear(const QByteArray &line);
+    QList<QByteArray> poll() override;
+    QList<QByteArray> frames(const Action &action, QString *reason = nullptr) override;
+    Heard hear(const QByteArray &line) override;
 
-    Availability availability(commands::Command id) const;
+    Availability availability(commands::Command id) const override;
+    bool takesEveryCommand() const override { return false; }
+    bool wantsPassword() const override { return true; }
+    bool answersEveryRequest() const override { return true; }
+    // Commands that depend on the class or the inputs wait while those are asked; the
+    // others go at once, so that a silent projector costs a request no more than its
+    // own answer's wait.
+    bool holdsBack(const Action &action) override;
+
     static QString reasonText(Availability availability);
     // True while what commands depend on (the class, the inputs, their names) is asked.
     bool isLearning();

@@ -7,7 +7,9 @@
 #include "link/portname.h"
 #include "link/portopener.h"
 #include "link/replytexts.h"
+#include "session/pjlinkprojector.h"
 #include "session/scriptedrequest.h"
+#include "session/serialprojector.h"
 
 #include <QCoreApplication>
 
@@ -37,29 +39,43 @@ const char kPasswordWanted[] = "%1: the projector asks for a password: give it i
 // A lamp that is not on this long after a power-on did not come on: the projector is off.
 constexpr qint64 kWarmUpLimit = 90000; // ms
 
-using Query = PjlinkProjector::Query;
+using Query = ProjectorProtocol::Query;
+using Action = ProjectorProtocol::Action;
 
-ProjectorSession::Power powerOf(pjlink::Power power)
+ProjectorSession::Power powerOf(ProjectorProtocol::Power power)
 {
     switch (power) {
-    case pjlink::Power::Standby:
+    case ProjectorProtocol::Power::Off:
         return ProjectorSession::Power::Off;
-    case pjlink::Power::On:
+    case ProjectorProtocol::Power::On:
         return ProjectorSession::Power::On;
-    case pjlink::Power::Cooling:
+    case ProjectorProtocol::Power::Cooling:
         return ProjectorSession::Power::Cooling;
-    case pjlink::Power::Warming:
+    case ProjectorProtocol::Power::Warming:
         return ProjectorSession::Power::Warming;
     }
     return ProjectorSession::Power::Unknown;
 }
 
-// What a script's step asks of a PJLink projector.
-PjlinkProjector::Action actionOf(const ScriptedRequest::Step &step)
+// What a script's step asks of the projector.
+Action actionOf(const ScriptedRequest::Step &step)
 {
     if (step.command)
         return *step.command;
     return step.awaited == commands::Answer::ErrorStatus ? Query::ErrorStatus : Query::PowerState;
+}
+
+// The protocol the projector under a port name speaks.
+std::unique_ptr<ProjectorProtocol> protocolFor(const QString &portName)
+{
+    if (portname::isPjlinkName(portName))
+        return std::make_unique<PjlinkProjector>();
+    return std::make_unique<SerialProjector>();
+}
+
+bool isPowerCommand(commands::Command id)
+{
+    return id == commands::Command::PowerOn || id == commands::Command::PowerOff;
 }
 } // namespace
 
@@ -91,6 +107,7 @@ void ProjectorSession::setPower(Power power)
 ProjectorSession::ProjectorSession(QObject *parent)
     : QObject(parent)
     , watch([this](const QString &portName, QString *reason) { return reopen(portName, reason); })
+    , protocol(std::make_unique<SerialProjector>())
 { }
 
 ProjectorSession::~ProjectorSession()
@@ -143,10 +160,17 @@ void ProjectorSession::dropPort()
     device.reset();
     ++generation;
     emit portChanged();
-    if (pjlink) {
-        pjlink.reset();
+    resetProtocol();
+}
+
+void ProjectorSession::resetProtocol()
+{
+    const bool tookEverything = protocol->takesEveryCommand();
+    protocol = std::make_unique<SerialProjector>();
+    access = PortDevice::Access::Granted;
+    powerAnswerAwaited = false;
+    if (!tookEverything)
         emit availabilityChanged();
-    }
 }
 
 void ProjectorSession::setPort(std::unique_ptr<PortDevice> port, const QString &portName)
@@ -161,8 +185,7 @@ void ProjectorSession::setPort(std::unique_ptr<PortDevice> port, const QString &
         };
     watch.opened(portName, std::move(probe));
     emit portChanged();
-    if (portname::isPjlinkName(portName))
-        startPjlink();
+    startProtocol(portName);
 }
 
 bool ProjectorSession::holds(const QString &other) const
@@ -182,10 +205,7 @@ quint32 ProjectorSession::readBytes(char *buffer, quint32 count)
 
 bool ProjectorSession::send(commands::Command id)
 {
-    if (pjlink)
-        return sendPjlink(id, nullptr, nullptr);
-    announcePowerCommand(id);
-    return sendFrame(QByteArray(commands::command(id).text));
+    return sendAction(id, nullptr, nullptr);
 }
 
 void ProjectorSession::announcePowerCommand(commands::Command id)
@@ -315,11 +335,11 @@ void ProjectorSession::pollLamp()
     if (!polling || pollCount <= kPollThreshold || isLineBusy())
         return;
     pollCount = 0;
-    if (pjlink) {
-        pollPjlink();
+    // Nothing is asked of a projector that waits for a password or refused it.
+    if (access != PortDevice::Access::Granted)
         return;
-    }
-    sendFrame(QByteArray(serialprotocol::kLampPoll));
+    for (const QByteArray &frame : protocol->poll())
+        sendFrame(frame);
 }
 
 void ProjectorSession::lineReceived()
@@ -333,40 +353,80 @@ void ProjectorSession::lineReceived()
 
 void ProjectorSession::handleReply(const QString &line)
 {
-    if (pjlink) {
-        handlePjlinkReply(line);
-        return;
-    }
-    const serialprotocol::Reply reply = serialprotocol::classifyReply(line);
-    switch (reply.kind) {
-    case serialprotocol::ReplyKind::LampOff:
-    case serialprotocol::ReplyKind::LampOn:
-        lampOn = reply.kind == serialprotocol::ReplyKind::LampOn;
+    // The line's characters are its bytes (see LineAssembler).
+    const ProjectorProtocol::Heard heard = protocol->hear(line.toLatin1());
+    ScriptedRequest::Judgement judgement;
+    for (const ProjectorProtocol::Completion &done : heard.completed)
+        if (const commands::Command *id = std::get_if<commands::Command>(&done.action))
+            if (isPowerCommand(*id))
+                powerAnswerAwaited = false;
+    if (heard.lamp) {
+        lampOn = *heard.lamp;
         emit lampReported(lampOn);
         // While the lamp warms up the projector reports it off.
         if (lampOn || powerState != Power::Warming || powerCommandSent.hasExpired(kWarmUpLimit))
             setPower(lampOn ? Power::On : Power::Off);
-        break;
-    case serialprotocol::ReplyKind::NotAvailable:
-        emit message(translated(replytexts::kNotAvailable));
-        break;
-    case serialprotocol::ReplyKind::Resolution:
-        if (answersLogged)
-            emit message(serialprotocol::formatResolution(reply.resolution));
-        break;
-    case serialprotocol::ReplyKind::Accepted:
-    case serialprotocol::ReplyKind::ShortResolution:
-        break;
-    case serialprotocol::ReplyKind::Other:
-        if (answersLogged)
-            emit message(characters::logLineText(line));
-        break;
+        judgement.lamp = powerName(lampOn ? Power::On : Power::Off);
     }
+    // A poll answered before a power command shows what the command is changing.
+    const bool stale
+        = powerAnswerAwaited && !powerCommandSent.hasExpired(ProjectorProtocol::kForgetAfter);
+    if (heard.power && !stale) {
+        const Power reported = powerOf(*heard.power);
+        if (reported == Power::On || reported == Power::Off) {
+            lampOn = reported == Power::On;
+            emit lampReported(lampOn);
+            judgement.lamp = powerName(reported);
+        }
+        setPower(reported);
+        judgement.power = powerName(reported);
+        emit powerReported(reported);
+    }
+    if (heard.errorStatus)
+        judgement.errorStatus = QString::fromLatin1(*heard.errorStatus);
+    // A command's answer is one of the log's lines.
+    for (const ProjectorProtocol::LogLine &said : heard.log) {
+        if (said.error == ProjectorProtocol::Error::Unavailable)
+            emit message(translated(replytexts::kNotAvailable));
+        else if (answersLogged || !said.answer)
+            emit message(said.text);
+    }
+    for (const QByteArray &frame : heard.next)
+        sendFrame(frame);
+    if (heard.availabilityChanged)
+        emit availabilityChanged();
     emit replyHandled(line);
+
     // A copy: a request may end, and its owner drop it, while it takes the line.
     const QList<QPointer<ScriptedRequest>> serving = requests;
-    if (!serving.isEmpty() && serving.constFirst())
-        serving.constFirst()->takeLine(line);
+    if (!serving.isEmpty() && serving.constFirst()) {
+        ScriptedRequest *request = serving.constFirst();
+        if (const ScriptedRequest::Step *step = request->awaitedStep()) {
+            const Action awaited = actionOf(*step);
+            for (const ProjectorProtocol::Completion &done : heard.completed) {
+                if (done.action != awaited)
+                    continue;
+                judgement.verdict = done.verdict;
+                judgement.answer = awaited == Action(Query::PowerState)
+                        && done.verdict == commands::Verdict::Answered
+                    ? powerName(powerState)
+                    : done.answer;
+                break;
+            }
+            // A reply that names no request answers the step that awaits its kind.
+            const bool judged = judgement.verdict != commands::Verdict::Pending;
+            if (!judged && heard.unmatched && heard.unmatched->notAvailable) {
+                judgement.verdict = commands::Verdict::NotAvailable;
+            } else if (!judged && heard.unmatched && heard.unmatched->kind == step->awaited) {
+                judgement.verdict = commands::Verdict::Answered;
+                judgement.answer = heard.unmatched->text;
+            }
+        }
+        request->takeLine(line, judgement);
+    }
+    for (const ProjectorProtocol::Completion &done : heard.completed)
+        if (const commands::Command *id = std::get_if<commands::Command>(&done.action))
+            emit commandAnswered(*id);
 }
 
 void ProjectorSession::submit(ScriptedRequest *request)
@@ -396,22 +456,11 @@ void ProjectorSession::serveRequests()
             request->abandon(QString::fromLatin1(kNotPossible));
             continue;
         }
-        const ScriptedRequest::Step step = request->dueStep();
-        // What some of a PJLink projector's commands become depends on its class and
-        // inputs; the others go at once, so that a silent projector costs a request no
-        // more than its own answer's wait.
-        if (pjlink && PjlinkProjector::needsLearning(actionOf(step)) && pjlink->isLearning())
+        // What some commands become depends on what is still being learned of the
+        // projector: they wait for it.
+        if (protocol->holdsBack(actionOf(request->dueStep())))
             return;
-        if (pjlink || step.awaited == commands::Answer::ErrorStatus) {
-            servePjlinkStep(request);
-            continue;
-        }
-        const QPointer<ScriptedRequest> guard(request);
-        scriptFrame = true;
-        const bool written = step.command ? send(*step.command) : sendFrame(step.text);
-        scriptFrame = false;
-        if (guard)
-            guard->stepSent(written, written ? QString() : QLatin1String(kSendFailed));
+        serveStep(request);
     }
 }
 
@@ -530,16 +579,16 @@ PortWatch::Presence ProjectorSession::lookFor(const QString &portName)
     return PortWatch::Presence::Pending;
 }
 
-PjlinkProjector::Availability ProjectorSession::availability(commands::Command id) const
+ProjectorProtocol::Availability ProjectorSession::availability(commands::Command id) const
 {
-    return pjlink ? pjlink->availability(id) : PjlinkProjector::Availability::Available;
+    return protocol->availability(id);
 }
 
 void ProjectorSession::setPassword(const QString &portName, const QString &password)
 {
     const QString key = PortOpener::keyOf(portName);
     passwords.insert(key, password);
-    if (pjlink && device && device->key() == key) {
+    if (protocol->wantsPassword() && device && device->key() == key) {
         device->setPassword(password.toUtf8());
         // A request served next must see the access the password gave.
         watchAccess();
@@ -554,32 +603,36 @@ void ProjectorSession::offerPassword(const QString &portName, const QString &pas
         setPassword(portName, password);
 }
 
-void ProjectorSession::startPjlink()
+void ProjectorSession::startProtocol(const QString &portName)
 {
-    pjlink = std::make_unique<PjlinkProjector>();
+    protocol = protocolFor(portName);
     access = PortDevice::Access::Granted;
     powerAnswerAwaited = false;
-    const auto known = passwords.constFind(device->key());
-    if (known != passwords.cend())
-        device->setPassword(known->toUtf8());
-    // The opening asks the power state at once: the first poll follows a period later.
-    pollCount = 0;
-    for (const QByteArray &frame : pjlink->opened())
+    if (protocol->wantsPassword()) {
+        const auto known = passwords.constFind(device->key());
+        if (known != passwords.cend())
+            device->setPassword(known->toUtf8());
+    }
+    const QList<QByteArray> frames = protocol->opened();
+    // An opening that asks the projector's state: the first poll follows a period later.
+    if (!frames.isEmpty())
+        pollCount = 0;
+    for (const QByteArray &frame : frames)
         sendFrame(frame);
-    emit availabilityChanged();
+    if (!protocol->takesEveryCommand())
+        emit availabilityChanged();
 }
 
-bool ProjectorSession::sendPjlink(const PjlinkProjector::Action &action, QString *reason,
-                                  QString *sentText)
+bool ProjectorSession::sendAction(const Action &action, QString *reason, QString *sentText)
 {
-    if (!device || access == PortDevice::Access::PasswordRejected)
+    if (access == PortDevice::Access::PasswordRejected)
         return false;
-    const QList<QByteArray> frames = pjlink->frames(action, reason);
+    const QList<QByteArray> frames = protocol->frames(action, reason);
     if (frames.isEmpty())
         return false;
     if (const commands::Command *id = std::get_if<commands::Command>(&action)) {
         announcePowerCommand(*id);
-        if (*id == commands::Command::PowerOn || *id == commands::Command::PowerOff)
+        if (isPowerCommand(*id) && protocol->answersEveryRequest())
             powerAnswerAwaited = true;
     }
     bool all = true;
@@ -590,92 +643,8 @@ bool ProjectorSession::sendPjlink(const PjlinkProjector::Action &action, QString
     return all;
 }
 
-void ProjectorSession::pollPjlink()
+void ProjectorSession::serveStep(ScriptedRequest *request)
 {
-    // Nothing is asked of a projector that waits for a password or refused it.
-    if (!device || access != PortDevice::Access::Granted)
-        return;
-    for (const QByteArray &frame : pjlink->poll())
-        sendFrame(frame);
-}
-
-void ProjectorSession::handlePjlinkReply(const QString &line)
-{
-    // The line's characters are its bytes (see LineAssembler).
-    const PjlinkProjector::Heard heard = pjlink->hear(line.toLatin1());
-    ScriptedRequest::Judgement judgement;
-    for (const PjlinkProjector::Completion &done : heard.completed)
-        if (done.action == PjlinkProjector::Action(commands::Command::PowerOn)
-            || done.action == PjlinkProjector::Action(commands::Command::PowerOff))
-            powerAnswerAwaited = false;
-    // A poll answered before a power command shows what the command is changing.
-    const bool stale
-        = powerAnswerAwaited && !powerCommandSent.hasExpired(PjlinkProjector::kForgetAfter);
-    if (heard.power && !stale) {
-        const Power reported = powerOf(*heard.power);
-        if (reported == Power::On || reported == Power::Off) {
-            lampOn = reported == Power::On;
-            emit lampReported(lampOn);
-            judgement.lamp = powerName(reported);
-        }
-        setPower(reported);
-        judgement.power = powerName(reported);
-        emit powerReported(reported);
-    }
-    if (heard.errorStatus)
-        judgement.errorStatus = QString::fromLatin1(*heard.errorStatus);
-    // A command's answer is one of the log's lines, as a serial projector's is.
-    const auto isAnswer = [&heard](const QString &text) {
-        return std::any_of(heard.completed.cbegin(), heard.completed.cend(),
-                           [&text](const PjlinkProjector::Completion &done) {
-                               return done.verdict == commands::Verdict::Answered
-                                   && std::holds_alternative<commands::Command>(done.action)
-                                   && done.answer == text;
-                           });
-    };
-    for (const PjlinkProjector::LogLine &said : heard.log) {
-        if (said.error == pjlink::Error::Unavailable)
-            emit message(translated(replytexts::kNotAvailable));
-        else if (answersLogged || !isAnswer(said.text))
-            emit message(said.text);
-    }
-    for (const QByteArray &frame : heard.next)
-        sendFrame(frame);
-    if (heard.availabilityChanged)
-        emit availabilityChanged();
-    emit replyHandled(line);
-
-    // A copy: a request may end, and its owner drop it, while it takes the line.
-    const QList<QPointer<ScriptedRequest>> serving = requests;
-    if (!serving.isEmpty() && serving.constFirst()) {
-        ScriptedRequest *request = serving.constFirst();
-        if (const ScriptedRequest::Step *step = request->awaitedStep()) {
-            const PjlinkProjector::Action awaited = actionOf(*step);
-            for (const PjlinkProjector::Completion &done : heard.completed) {
-                if (done.action != awaited)
-                    continue;
-                judgement.verdict = done.verdict;
-                judgement.answer = awaited == PjlinkProjector::Action(Query::PowerState)
-                        && done.verdict == commands::Verdict::Answered
-                    ? powerName(powerState)
-                    : done.answer;
-                break;
-            }
-        }
-        request->takeJudgedLine(line, judgement);
-    }
-    for (const PjlinkProjector::Completion &done : heard.completed)
-        if (const commands::Command *id = std::get_if<commands::Command>(&done.action))
-            emit commandAnswered(*id);
-}
-
-void ProjectorSession::servePjlinkStep(ScriptedRequest *request)
-{
-    // A serial projector does not tell its error status.
-    if (!pjlink) {
-        request->skipStep(QString());
-        return;
-    }
     if (access == PortDevice::Access::PasswordRejected) {
         request->abandon(translated(kRejected).arg(name));
         return;
@@ -687,20 +656,25 @@ void ProjectorSession::servePjlinkStep(ScriptedRequest *request)
     const QPointer<ScriptedRequest> guard(request);
     QString reason;
     QString sentText;
-    const bool written = sendPjlink(actionOf(request->dueStep()), &reason, &sentText);
+    // A script's frame ends at a failed byte: nobody is asked (see writeFrame()).
+    scriptFrame = true;
+    const bool written = sendAction(actionOf(request->dueStep()), &reason, &sentText);
+    scriptFrame = false;
     if (!guard)
         return;
+    // A step the projector cannot take (the error status of a serial projector) is not sent.
     if (sentText.isEmpty()) {
         guard->skipStep(reason);
         return;
     }
-    guard->requireAnswer();
+    if (protocol->answersEveryRequest())
+        guard->requireAnswer();
     guard->stepSent(written, written ? QString() : QLatin1String(kSendFailed), sentText);
 }
 
 void ProjectorSession::watchAccess()
 {
-    if (!pjlink || !device || device->access() == access)
+    if (!protocol->wantsPassword() || !device || device->access() == access)
         return;
     access = device->access();
     switch (access) {

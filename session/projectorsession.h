@@ -5,7 +5,7 @@
 #include "link/lineassembler.h"
 #include "link/portdevice.h"
 #include "link/portwatch.h"
-#include "session/pjlinkprojector.h"
+#include "session/projectorprotocol.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -116,12 +116,11 @@ public:
     // request stays the caller's; deleting it drops what it has not sent yet.
     void submit(ScriptedRequest *request);
 
-    // A projector on the network that speaks PJLink (a pjlink:// name): its replies name
-    // their command, it tells its power state itself, and the window's commands mean
-    // what PJLink makes of them.
-    bool speaksPjlink() const { return pjlink != nullptr; }
+    // Whether the projector on the port answers every command (PJLink): one that does
+    // tells when a command is done, see commandAnswered().
+    bool answersEveryCommand() const { return protocol->answersEveryRequest(); }
     // Whether the projector on the port can take a command now; always for a serial one.
-    PjlinkProjector::Availability availability(commands::Command id) const;
+    ProjectorProtocol::Availability availability(commands::Command id) const;
     // The password of the projector under `portName`, kept in memory for the session's
     // life and handed to that projector only. One it rejects is said once, forgotten and
     // not tried again; the projector asks again only when its name is opened again.
@@ -191,12 +190,10 @@ private:
     bool isLineBusy() const { return writing || failureWaits > 0; }
     void setPower(Power power);
     void announcePowerCommand(commands::Command id);
-    // PJLink's side of opening, sending, polling, replies, requests and its password.
-    void startPjlink();
-    bool sendPjlink(const PjlinkProjector::Action &action, QString *reason, QString *sentText);
-    void pollPjlink();
-    void handlePjlinkReply(const QString &line);
-    void servePjlinkStep(ScriptedRequest *request);
+    void startProtocol(const QString &portName);
+    void resetProtocol();
+    bool sendAction(const ProjectorProtocol::Action &action, QString *reason, QString *sentText);
+    void serveStep(ScriptedRequest *request);
     void watchAccess();
 
     std::unique_ptr<PortDevice> device;
@@ -220,8 +217,8 @@ private:
     Power powerState = Power::Unknown;
     // Since when a power command's outcome is awaited.
     QElapsedTimer powerCommandSent;
-    // PJLink: a power command is not answered yet; a power state reported meanwhile is
-    // from before it.
+    // A power command of a protocol that answers every command is not answered yet; a
+    // power state reported meanwhile is from before it.
     bool powerAnswerAwaited = false;
     bool writing = false;
     int failureWaits = 0; // receivers of writeFailed() still asking
@@ -231,7 +228,9 @@ private:
     bool goneClosePending = false;
     QList<QByteArray> waitingFrames;
     QList<QPointer<ScriptedRequest>> requests;
-    std::unique_ptr<PjlinkProjector> pjlink; // while a PJLink projector's port is open
+    // What the projector on the open port speaks; the built-in serial protocol while
+    // none is open.
+    std::unique_ptr<ProjectorProtocol> protocol;
     QHash<QString, QString> passwords; // by the key of the projector's name
     PortDevice::Access access = PortDevice::Access::Granted;
 };

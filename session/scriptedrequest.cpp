@@ -80,34 +80,7 @@ void ScriptedRequest::answerTimeUp()
     endStep(StepOutcome::Silent);
 }
 
-void ScriptedRequest::takeLine(const QString &line)
-{
-    if (done)
-        return;
-    outcome.contact = true;
-    const serialprotocol::Reply reply = serialprotocol::classifyReply(line);
-    if (reply.kind == serialprotocol::ReplyKind::LampOn
-        || reply.kind == serialprotocol::ReplyKind::LampOff)
-        outcome.lamp = serialprotocol::answerText(reply, line);
-    if (!waiting)
-        return; // between two steps, or after the last
-    outcome.steps.last().replies.append(characters::visibleText(line));
-    switch (serialprotocol::judgeReply(steps.at(current).awaited, reply)) {
-    case commands::Verdict::Pending:
-        break;
-    case commands::Verdict::Answered:
-        endStep(StepOutcome::Answered, serialprotocol::answerText(reply, line));
-        break;
-    case commands::Verdict::NotAvailable:
-        endStep(StepOutcome::NotAvailable);
-        break;
-    case commands::Verdict::Failed:
-        endStep(StepOutcome::Failed);
-        break;
-    }
-}
-
-void ScriptedRequest::takeJudgedLine(const QString &line, const Judgement &judgement)
+void ScriptedRequest::takeLine(const QString &line, const Judgement &judgement)
 {
     if (done)
         return;

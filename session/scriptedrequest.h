@@ -13,9 +13,8 @@
 #include <optional>
 
 // A request of a script: commands sent one after another, each followed by a wait for
-// its answer, then the lamp state if it was asked for. The projector's replies are not
-// matched to commands, so a line counts as the answer when it is of the kind the step
-// awaits. A ProjectorSession sends the steps (submit()) and hands in every reply line.
+// its answer, then the lamp state if it was asked for. A ProjectorSession sends the
+// steps (submit()) and hands in every reply line with what its protocol made of it.
 class ScriptedRequest : public QObject
 {
     Q_OBJECT
@@ -69,7 +68,7 @@ public:
         QString errorStatus;
     };
 
-    // What a line meant, judged by a session whose protocol matches replies to commands.
+    // What a line meant, judged by the session's protocol.
     struct Judgement
     {
         commands::Verdict verdict = commands::Verdict::Pending; // for the awaited step
@@ -90,11 +89,10 @@ public:
     bool isDue() const { return due; }
     const Step &dueStep() const;
     void stepSent(bool written, const QString &error, const QString &sentText = QString());
-    void takeLine(const QString &line);
-    // A session whose protocol matches replies to commands (PJLink) judges each line itself:
-    // the step whose answer is awaited (null when none), then the line with its judgement.
+    // The session judges each line by its protocol: the step whose answer is awaited
+    // (null when none), then the line with its judgement.
     const Step *awaitedStep() const { return waiting ? &steps.at(current) : nullptr; }
-    void takeJudgedLine(const QString &line, const Judgement &judgement);
+    void takeLine(const QString &line, const Judgement &judgement);
     // The due step's projector answers every command (PJLink): silence is no success.
     void requireAnswer() { answerRequired = true; }
     // The due step is not sent: the projector cannot take it, for this reason.

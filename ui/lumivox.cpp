@@ -29,9 +29,9 @@ constexpr int kLogTrimBatch = 500;
 // Time for the power-off frame to leave the wire before the port is closed.
 constexpr unsigned long kPowerOffPause = 2000; // ms
 
-QString unavailableText(PjlinkProjector::Availability availability)
+QString unavailableText(ProjectorProtocol::Availability availability)
 {
-    using A = PjlinkProjector::Availability;
+    using A = ProjectorProtocol::Availability;
     switch (availability) {
     case A::NoMeaning:
         return Lumivox::tr("Not available: PJLink, the projector's network control, has no "
@@ -368,8 +368,8 @@ void Lumivox::showAvailability()
 {
     // A serial projector takes every command: the form's buttons, as they are.
     for (const CommandButton &entry : qAsConst(commandButtons)) {
-        const PjlinkProjector::Availability availability = projector.availability(entry.id);
-        const bool available = availability == PjlinkProjector::Availability::Available;
+        const ProjectorProtocol::Availability availability = projector.availability(entry.id);
+        const bool available = availability == ProjectorProtocol::Availability::Available;
         entry.button->setEnabled(available);
         entry.button->setToolTip(available ? entry.toolTip : unavailableText(availability));
     }
@@ -417,7 +417,7 @@ void Lumivox::closeEvent(QCloseEvent *event)
                                  QMessageBox::Yes | QMessageBox::No)
             == QMessageBox::Yes) {
         projector.send(commands::Command::PowerOff);
-        if (projector.speaksPjlink()) {
+        if (projector.answersEveryCommand()) {
             closeWhenAnswered();
             event->ignore();
             return;
