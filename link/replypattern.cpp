@@ -94,6 +94,8 @@ ReplyPattern ReplyPattern::parse(const QString &text, bool anyCase, QString *err
                 element.byte
                     = char(hexValue(bytes.at(i + 1)) * kHexBase + hexValue(bytes.at(i + 2)));
                 i += 2;
+            } else if (next == 's') {
+                element.byte = ' '; // the value is trimmed: a space at either end needs it
             } else if (next == '\\' || next == '*' || next == '?' || next == '{' || next == '}'
                        || next == '|') {
                 element.byte = next;

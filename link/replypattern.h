@@ -15,9 +15,9 @@
 //   {width} {height} {rate}          a resolution in decimal digits (pixels, Hz)
 //   {width16} {height16}             two bytes, the high one first
 //   {rate-code}  one byte, looked up in the set's list of rates
-// and \\ \* \? \{ \xHH for those bytes themselves. Digits are read as many as follow
-// (at most kMaxDigits), so a digit placeholder is never followed by a digit or by
-// another placeholder: the reader refuses such a pattern, as it would be ambiguous.
+// and \\ \* \? \{ \} \| \xHH for those bytes themselves, \s for a space. Digits are read as many as
+// follow (at most kMaxDigits), so a digit placeholder is never followed by a digit or by another
+// placeholder: the reader refuses such a pattern, as it would be ambiguous.
 class ReplyPattern
 {
 public:

@@ -7,6 +7,7 @@
 #include "link/replypattern.h"
 #include "link/serialprotocol.h"
 
+#include <QFile>
 #include <QTest>
 
 using commands::Command;
@@ -83,6 +84,12 @@ void TestCommandSets::readsGoodFile_data()
               "[input]\nquery = SRC?\nhdmi = SRC=30\n"
               "[frames]\nend = \\r\n"
         << QStringLiteral("Test 9600 power-on toggle twice 30000 wake 100");
+    // The reference a person copies from must itself be read.
+    QFile reference(QStringLiteral(LUMIVOX_SOURCE_DIR "/docs/command-set-reference.ini"));
+    QVERIFY(reference.open(QIODevice::ReadOnly));
+    QTest::newRow("reference") << reference.readAll()
+                               << QStringLiteral("Lumivox built-in 9600 ")
+            + commands::commandNames().join(QLatin1Char(' '));
 }
 
 void TestCommandSets::readsGoodFile()
