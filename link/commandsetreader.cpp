@@ -106,7 +106,7 @@ private:
     }
 
     QByteArray frame(const Value &value, int limit) const;
-    QStringList list(const Value &value) const;
+    QStringList list(const Value &value, int most = kMaxListItems) const;
     int number(const Value &value, const QString &text, int low, int high) const;
     template<typename T, std::size_t N>
     T choice(const Value &value, const QString &text,
@@ -303,7 +303,7 @@ QByteArray Parser::frame(const Value &value, int limit) const
     return bytes;
 }
 
-QStringList Parser::list(const Value &value) const
+QStringList Parser::list(const Value &value, int most) const
 {
     QStringList items;
     for (const QString &item : value.text.split(QLatin1Char(','))) {
@@ -312,8 +312,8 @@ QStringList Parser::list(const Value &value) const
             refuse(value.line, QStringLiteral("an empty entry in the list"));
         items.append(entry);
     }
-    if (items.size() > kMaxListItems)
-        refuse(value.line, QStringLiteral("more than %1 entries").arg(kMaxListItems));
+    if (items.size() > most)
+        refuse(value.line, QStringLiteral("more than %1 entries").arg(most));
     return items;
 }
 
@@ -410,17 +410,9 @@ Command Parser::commandNamed(const Value &value, const QString &name) const
 
 void Parser::interpret()
 {
-    for (const Section &section : kSections)
-        if (std::string_view(section.name) != "commands"
-            && !sections.contains(QLatin1String(section.name))) {
-            const bool required = std::string_view(section.name) == "set"
-                || std::string_view(section.name) == "line"
-                || std::string_view(section.name) == "replies";
-            if (required)
-                refuse(0, QStringLiteral("no section [%1]").arg(QLatin1String(section.name)));
-        }
-    if (!sections.contains(QStringLiteral("commands")))
-        refuse(0, QStringLiteral("no section [commands]"));
+    for (const char *required : {"set", "line", "replies", "commands"})
+        if (!sections.contains(QLatin1String(required)))
+            refuse(0, QStringLiteral("no section [%1]").arg(QLatin1String(required)));
     interpretSet();
     interpretLine();
     interpretFrames();
@@ -574,10 +566,7 @@ void Parser::interpretQueries()
     set.modelAnswers = answersFor("model", Command::Model);
     set.resolutionAnswers = answersFor("resolution", Command::Resolution);
     if (const Value *rates = find("resolution", "rate-codes")) {
-        const QStringList items = rates->text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-        if (items.size() > kMaxRateCodes)
-            refuse(rates->line, QStringLiteral("more than %1 codes").arg(kMaxRateCodes));
-        for (const QString &item : items)
+        for (const QString &item : list(*rates, kMaxRateCodes))
             set.rateCodes.append(number(*rates, item, 0, kMaxRate));
     }
     if (const int line = sections.value(QStringLiteral("input"))) {
