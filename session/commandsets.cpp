@@ -11,7 +11,8 @@ namespace {
 QString nameOf(const QString &path)
 {
     const QString file = QFileInfo(path).fileName();
-    return file.left(file.size() - int(qstrlen(CommandSets::kSuffix)));
+    const QLatin1String suffix(CommandSets::kSuffix);
+    return file.endsWith(suffix) ? file.chopped(suffix.size()) : file;
 }
 } // namespace
 
