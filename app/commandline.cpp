@@ -12,6 +12,7 @@
 #include "link/replytexts.h"
 #include "platform/console.h"
 #include "platform/secretfile.h"
+#include "session/commandsets.h"
 #include "session/exitstatus.h"
 #include "session/projectorrequest.h"
 #include "session/projectorsession.h"
@@ -29,6 +30,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace {
 constexpr char kDefaultPort[] = "COM1";
@@ -40,9 +42,10 @@ constexpr int kHelpWidth = 86; // columns of the help text's description
 
 // The command line's own options: any of them selects the command line; anything else
 // (no arguments, the toolkit's options such as --style or -geometry) starts the window.
-const char *const kOwnOptions[]
-    = {"--send", "--status",  "--query",    "--list", "--json", "--port", "--password-file",
-       "--help", "--version", "--help-all", "-h",     "-?",     "-v"};
+const char *const kOwnOptions[] = {
+    "--send", "--status",        "--query", "--list",    "--list-protocols", "--protocol", "--json",
+    "--port", "--password-file", "--help",  "--version", "--help-all",       "-h",         "-?",
+    "-v"};
 // A projector's password comes from here or from a file, never from an argument: every
 // user of the machine can read the arguments of a process.
 constexpr char kPasswordVariable[] = "LUMIVOX_PJLINK_PASSWORD";
@@ -131,6 +134,85 @@ void printList(Output &output, bool json)
                    + QLatin1Char('\n'));
 }
 
+QString parityName(CommandSet::Parity parity)
+{
+    switch (parity) {
+    case CommandSet::Parity::None:
+        return QStringLiteral("none");
+    case CommandSet::Parity::Even:
+        return QStringLiteral("even");
+    case CommandSet::Parity::Odd:
+        return QStringLiteral("odd");
+    case CommandSet::Parity::Mark:
+        return QStringLiteral("mark");
+    case CommandSet::Parity::Space:
+        return QStringLiteral("space");
+    }
+    return {};
+}
+
+QString flowControlName(CommandSet::FlowControl flow)
+{
+    switch (flow) {
+    case CommandSet::FlowControl::None:
+        return QStringLiteral("none");
+    case CommandSet::FlowControl::Hardware:
+        return QStringLiteral("hardware");
+    case CommandSet::FlowControl::Software:
+        return QStringLiteral("software");
+    }
+    return {};
+}
+
+// The usual line settings of a set, as "9600 8N1" (and the flow control where there is one).
+QString lineSettingsText(const CommandSet::LineSettings &line)
+{
+    QString text = QStringLiteral("%1 %2%3%4")
+                       .arg(line.bauds.value(0))
+                       .arg(line.dataBits.value(0))
+                       .arg(parityName(line.parities.value(0)).at(0).toUpper())
+                       .arg(line.stopBits.value(0));
+    const CommandSet::FlowControl flow = line.flowControls.value(0);
+    if (flow != CommandSet::FlowControl::None)
+        text += QLatin1Char(' ') + flowControlName(flow);
+    return text;
+}
+
+// The sets --protocol takes by name; a folder's file that does not read is said on
+// standard error and left out.
+void printProtocols(Output &output, bool json)
+{
+    QStringList refusals;
+    const QList<CommandSets::Entry> entries = CommandSets::available(&refusals);
+    QJsonArray list;
+    for (const CommandSets::Entry &entry : entries) {
+        const CommandSet &set = entry.set;
+        if (json) {
+            const CommandSet::LineSettings &line = set.line;
+            list.append(QJsonObject {
+                {QStringLiteral("name"), entry.name},
+                {QStringLiteral("title"), set.name},
+                {QStringLiteral("maker"), set.maker},
+                {QStringLiteral("models"), QJsonArray::fromStringList(set.models)},
+                {QStringLiteral("file"), entry.path},
+                {QStringLiteral("baud"), line.bauds.value(0)},
+                {QStringLiteral("data-bits"), line.dataBits.value(0)},
+                {QStringLiteral("parity"), parityName(line.parities.value(0))},
+                {QStringLiteral("stop-bits"), line.stopBits.value(0)},
+                {QStringLiteral("flow-control"), flowControlName(line.flowControls.value(0))}});
+        } else {
+            const QString maker = set.maker.isEmpty() ? QString() : set.maker + QLatin1String(", ");
+            output.out(entry.name.leftJustified(kNameColumn) + maker + set.name
+                       + QLatin1String(" (") + lineSettingsText(set.line) + QLatin1String(")\n"));
+        }
+    }
+    if (json)
+        output.out(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact))
+                   + QLatin1Char('\n'));
+    for (const QString &refusal : refusals)
+        output.err(QStringLiteral("lumivox: ") + refusal + QLatin1Char('\n'));
+}
+
 #ifndef Q_OS_WIN
 // The bytes the last --port of the command line was given as, or nothing.
 QByteArray rawPortArgument(int argc, char *argv[])
@@ -199,10 +281,11 @@ bool readPassword(const QString &file, QString *password, QString *reason, QStri
 // request's frames and reads the replies every few milliseconds.
 ScriptedRequest::Result runOnPort(const QString &portName,
                                   const QList<ScriptedRequest::Step> &steps,
-                                  const QString &password)
+                                  const QString &password, const std::optional<CommandSet> &set)
 {
     ProjectorSession session;
     session.setPolling(false);
+    session.setCommandSet(set);
     if (!password.isEmpty())
         session.setPassword(portName, password);
     // A projector that wants a password the session does not have ends the request
@@ -341,6 +424,17 @@ int runCommandLine(int argc, char *argv[])
                                                    "or cooling)."));
     const QCommandLineOption list(QStringLiteral("list"),
                                   QStringLiteral("Prints every command name and its frame."));
+    const QCommandLineOption listProtocols(
+        QStringLiteral("list-protocols"),
+        QStringLiteral("Prints the protocols --protocol knows by name: the program's own, the "
+                       "user's and the system's command sets, each with its maker and line "
+                       "settings."));
+    const QCommandLineOption protocol(
+        QStringLiteral("protocol"),
+        QStringLiteral("The projector's protocol, for a serial port or a bridge that is "
+                       "opened here: a name of --list-protocols, or a command set file (a name "
+                       "with a '/' or ending in .ini)."),
+        QStringLiteral("name|file"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Prints one JSON object for the whole run."));
     const QCommandLineOption port(QStringLiteral("port"),
@@ -352,7 +446,8 @@ int runCommandLine(int argc, char *argv[])
         QStringLiteral("A PJLink projector's password: the first line of this file (else "
                        "LUMIVOX_PJLINK_PASSWORD)."),
         QStringLiteral("file"));
-    parser.addOptions({send, query, status, list, json, port, passwordFile});
+    parser.addOptions(
+        {send, query, status, list, listProtocols, protocol, json, port, passwordFile});
     parser.addOptions(serviceOptions());
     parser.addPositionalArgument(QStringLiteral("names"),
                                  QStringLiteral("More command names for --send."),
@@ -370,6 +465,10 @@ int runCommandLine(int argc, char *argv[])
     }
     if (parser.isSet(list)) {
         printList(output, parser.isSet(json));
+        return output.finish(exitstatus::Done);
+    }
+    if (parser.isSet(listProtocols)) {
+        printProtocols(output, parser.isSet(json));
         return output.finish(exitstatus::Done);
     }
 
@@ -393,6 +492,26 @@ int runCommandLine(int argc, char *argv[])
     QString portName;
     if (!portArgument(parser, port, argc, argv, output, &portName))
         return output.finish(exitstatus::UsageError);
+
+    // The protocol chosen; none for the program's own.
+    std::optional<CommandSet> chosenSet;
+    bool ownProtocol = true;
+    if (parser.isSet(protocol)) {
+        if (wantsService(parser))
+            return usageError(output,
+                              QStringLiteral("--protocol is for --send, --status and --query"));
+        if (portname::isPjlinkName(portName))
+            return usageError(output,
+                              QStringLiteral("--protocol is for serial ports and bridges: a "
+                                             "pjlink:// projector speaks PJLink"));
+        CommandSets::Entry entry;
+        QString problem;
+        if (!CommandSets::find(parser.value(protocol), &entry, &problem))
+            return usageError(output, problem);
+        ownProtocol = CommandSets::isBuiltIn(entry);
+        if (!ownProtocol)
+            chosenSet = entry.set;
+    }
 
     if (wantsService(parser)) {
         const QString refusal = PortOpener::refusal(portName);
@@ -450,6 +569,14 @@ int runCommandLine(int argc, char *argv[])
     QString error;
     ScriptedRequest::Result result;
     const QString channel = localChannelName(PortOpener::keyOf(portName));
+    // A window or service that holds the port speaks the program's own protocol: another
+    // is refused rather than sent the wrong frames.
+    if (!ownProtocol && isChannelListened(channel))
+        return usageError(output,
+                          QStringLiteral("%1 is held by a running Lumivox window or service, "
+                                         "which speaks the program's own protocol: close it "
+                                         "to use --protocol")
+                              .arg(PortOpener::locationOf(portName)));
     switch (sendOverChannel(channel, request.toJson(), answerTime, &answer, &error)) {
     case WindowAnswer::Answered:
         result = resultjson::fromJson(answer);
@@ -469,7 +596,7 @@ int runCommandLine(int argc, char *argv[])
     }
     case WindowAnswer::NoWindow:
     case WindowAnswer::OtherPort:
-        result = runOnPort(portName, steps, password);
+        result = runOnPort(portName, steps, password, chosenSet);
         answer = resultjson::toJson(result);
         answer.insert(QStringLiteral("via"), QStringLiteral("port"));
         answer.insert(QStringLiteral("port"), PortOpener::locationOf(portName));

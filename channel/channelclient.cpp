@@ -50,3 +50,12 @@ WindowAnswer sendOverChannel(const QString &channel, const QJsonObject &request,
     *answer = object;
     return WindowAnswer::Answered;
 }
+
+bool isChannelListened(const QString &channel)
+{
+    if (channel.isEmpty())
+        return false;
+    QLocalSocket socket;
+    socket.connectToServer(channel);
+    return socket.waitForConnected(kConnectWait);
+}

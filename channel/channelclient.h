@@ -16,4 +16,7 @@ enum class WindowAnswer {
 WindowAnswer sendOverChannel(const QString &channel, const QJsonObject &request, int waitMs,
                              QJsonObject *answer, QString *error);
 
+// Whether a window (or service) listens on the channel, asking it nothing.
+bool isChannelListened(const QString &channel);
+
 #endif // CHANNELCLIENT_H

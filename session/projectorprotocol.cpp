@@ -1,6 +1,13 @@
 #include "session/projectorprotocol.h"
 
+#include "link/serialprotocol.h"
+
 ProjectorProtocol::~ProjectorProtocol() = default;
+
+QByteArray ProjectorProtocol::frameEnd() const
+{
+    return QByteArray(1, serialprotocol::kCarriageReturn);
+}
 
 QStringList ProjectorProtocol::Heard::logTexts() const
 {

@@ -103,6 +103,8 @@ public:
     virtual QList<QByteArray> frames(const Action &action, QString *reason = nullptr) = 0;
     // What one reply line, its bytes without the line end, tells.
     virtual Heard hear(const QByteArray &line) = 0;
+    // What ends each frame on the line: a carriage return unless a command set says else.
+    virtual QByteArray frameEnd() const;
 
     virtual Availability availability(commands::Command id) const = 0;
     // True when availability() says Available for every command, whatever happens.

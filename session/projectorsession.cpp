@@ -1,12 +1,12 @@
 #include "session/projectorsession.h"
 #include "link/characters.h"
 #include "link/commands.h"
-#include "link/serialprotocol.h"
 
 #include "link/portdevice.h"
 #include "link/portname.h"
 #include "link/portopener.h"
 #include "link/replytexts.h"
+#include "session/commandsetprojector.h"
 #include "session/pjlinkprojector.h"
 #include "session/scriptedrequest.h"
 #include "session/serialprojector.h"
@@ -65,11 +65,15 @@ Action actionOf(const ScriptedRequest::Step &step)
     return step.awaited == commands::Answer::ErrorStatus ? Query::ErrorStatus : Query::PowerState;
 }
 
-// The protocol the projector under a port name speaks.
-std::unique_ptr<ProjectorProtocol> protocolFor(const QString &portName)
+// The protocol the projector under a port name speaks: PJLink on the network, else the
+// command set chosen, else the built-in one.
+std::unique_ptr<ProjectorProtocol> protocolFor(const QString &portName,
+                                               const std::optional<CommandSet> &set)
 {
     if (portname::isPjlinkName(portName))
         return std::make_unique<PjlinkProjector>();
+    if (set)
+        return std::make_unique<CommandSetProjector>(*set);
     return std::make_unique<SerialProjector>();
 }
 
@@ -277,8 +281,12 @@ ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameTe
         device->clearError();
     }
     if (samePort() && !gone && (!failed || asking)) {
-        // The carriage return's own failure is not reported.
-        if (device->writeByte(serialprotocol::kCarriageReturn) == PortDevice::WriteResult::Gone)
+        // The frame end's own failure is not reported.
+        PortDevice::WriteResult ended = PortDevice::WriteResult::Written;
+        for (const char byte : protocol->frameEnd())
+            if (ended != PortDevice::WriteResult::Gone)
+                ended = device->writeByte(byte);
+        if (ended == PortDevice::WriteResult::Gone)
             scheduleDeviceGone();
         else
             device->flush();
@@ -605,7 +613,7 @@ void ProjectorSession::offerPassword(const QString &portName, const QString &pas
 
 void ProjectorSession::startProtocol(const QString &portName)
 {
-    protocol = protocolFor(portName);
+    protocol = protocolFor(portName, commandSet);
     access = PortDevice::Access::Granted;
     powerAnswerAwaited = false;
     if (protocol->wantsPassword()) {

@@ -2,6 +2,7 @@
 #define PROJECTORSESSION_H
 
 #include "link/commands.h"
+#include "link/commandset.h"
 #include "link/lineassembler.h"
 #include "link/portdevice.h"
 #include "link/portwatch.h"
@@ -16,6 +17,8 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
+#include <utility>
 
 class PortOpener;
 class ScriptedRequest;
@@ -115,6 +118,11 @@ public:
     // Runs a scripted request's steps in turn with everything else on the line. The
     // request stays the caller's; deleting it drops what it has not sent yet.
     void submit(ScriptedRequest *request);
+
+    // The protocol of the projector on a serial port or a bridge, from the next opening
+    // on; none for the built-in one. A PJLink projector speaks PJLink whatever is set.
+    void setCommandSet(std::optional<CommandSet> set) { commandSet = std::move(set); }
+    const std::optional<CommandSet> &chosenCommandSet() const { return commandSet; }
 
     // Whether the projector on the port answers every command (PJLink): one that does
     // tells when a command is done, see commandAnswered().
@@ -231,6 +239,7 @@ private:
     // What the projector on the open port speaks; the built-in serial protocol while
     // none is open.
     std::unique_ptr<ProjectorProtocol> protocol;
+    std::optional<CommandSet> commandSet; // none: the built-in protocol
     QHash<QString, QString> passwords; // by the key of the projector's name
     PortDevice::Access access = PortDevice::Access::Granted;
 };

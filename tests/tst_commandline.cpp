@@ -5,9 +5,13 @@
 #include "fakeprojector.h"
 #include "simulator.h"
 
+#include <QDir>
+#include <QFile>
+#include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -36,6 +40,8 @@ private slots:
     void unwritableOutput_data();
     void unwritableOutput();
     void nameNotInTheSystemsEncoding();
+    void protocols_data();
+    void protocols();
 
 private:
     CommandLineRun run(QStringList arguments)
@@ -232,6 +238,102 @@ void TestCommandLine::nameNotInTheSystemsEncoding()
     // The status poll never reached the projector behind the link.
     fake.drain();
     QCOMPARE(fake.received(), QByteArray());
+}
+
+void TestCommandLine::protocols_data()
+{
+    // FAKE is the fake projector's port, SET the fixture's file (also in the user's folder
+    // of sets under the name testset), BAD a file the reader refuses.
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err"); // a pattern standard error must match
+    QTest::addColumn<QByteArray>("wire"); // what reached the projector
+
+    const QString fake = QStringLiteral("FAKE");
+    QTest::newRow("power-on from a file")
+        << QStringList {"--send", "power-on", "--protocol", "SET", "--port", fake} << 0 << ""
+        << "^$" << QByteArray("PWR ONt\r");
+    QTest::newRow("status by name")
+        << QStringList {"--status", "--protocol", "testset", "--port", fake} << 0 << "on\n"
+        << "^$" << QByteArray("PWR?j\r");
+    QTest::newRow("lamp hours") << QStringList {"--query", "lamp-time", "--protocol",
+                                                "testset", "--port",    fake}
+                                << 0 << "1234\n"
+                                << "^$" << QByteArray("LAMP?/\r");
+    QTest::newRow("not in the set")
+        << QStringList {"--send", "hdmi", "--protocol", "testset", "--port", fake} << 3 << ""
+        << "^lumivox: hdmi: Test protocol has no such command: nothing was sent\n$" << QByteArray();
+    QTest::newRow("the built-in set by name")
+        << QStringList {"--status", "--protocol", "builtin", "--port", fake} << 0 << "on\n"
+        << "^$" << QByteArray("* 0 Lamp ?\r");
+    QTest::newRow("list") << QStringList {"--list-protocols"} << 0
+                          << "builtin             Lumivox built-in (9600 8N1)\n"
+                             "testset             Example, Test protocol (19200 8N1)\n"
+                          << "^$" << QByteArray();
+    QTest::newRow("pjlink") << QStringList {"--status", "--protocol", "testset", "--port",
+                                            "pjlink://127.0.0.1"}
+                            << 64 << ""
+                            << "^lumivox: --protocol is for serial ports and bridges"
+                            << QByteArray();
+    QTest::newRow("unknown name")
+        << QStringList {"--status", "--protocol", "nosuch", "--port", fake} << 64 << ""
+        << "^lumivox: unknown protocol 'nosuch'; the protocols are: builtin, testset\n"
+        << QByteArray();
+    QTest::newRow("refused file") << QStringList {"--status", "--protocol", "BAD", "--port", fake}
+                                  << 64 << ""
+                                  << "^lumivox: bad.ini:3: unknown section" << QByteArray();
+    QTest::newRow("with the service")
+        << QStringList {"--serve", "--mqtt", "mqtt://127.0.0.1:9", "--protocol", "testset",
+                        "--port",  fake}
+        << 64 << ""
+        << "^lumivox: --protocol is for --send, --status and --query" << QByteArray();
+}
+
+void TestCommandLine::protocols()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QFETCH(QByteArray, wire);
+
+    const QString set = QStringLiteral(LUMIVOX_SOURCE_DIR "/tests/fixtures/testset.ini");
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    QVERIFY(QDir(data.path()).mkpath(QStringLiteral("home/lumivox/sets")));
+    QVERIFY(QFile::copy(set, data.filePath(QStringLiteral("home/lumivox/sets/testset.ini"))));
+    const QString bad = data.filePath(QStringLiteral("bad.ini"));
+    QFile badFile(bad);
+    QVERIFY(badFile.open(QIODevice::WriteOnly));
+    badFile.write("[set]\nname = Bad\n[no-such-section]\n");
+    badFile.close();
+
+    // The projector of the fixture: each frame it knows has its answer.
+    FakeProjector fake;
+    QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+    const QHash<QByteArray, QByteArray> answers {{"PWR ONt\r", "ACK\r"},
+                                                 {"PWR?j\r", "PWR=01\r"},
+                                                 {"LAMP?/\r", "LAMP=1234\r"},
+                                                 {"* 0 Lamp ?\r", "LAMP 1\r"}};
+    connect(&fake, &FakeProjector::frameReceived, &fake, [&](const QByteArray &frame) {
+        if (answers.contains(frame))
+            fake.send(answers.value(frame));
+    });
+
+    arguments.replaceInStrings(QStringLiteral("FAKE"), fake.slavePath());
+    arguments.replaceInStrings(QStringLiteral("SET"), set);
+    arguments.replaceInStrings(QStringLiteral("BAD"), bad);
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), data.filePath(QStringLiteral("home")));
+    environment.insert(QStringLiteral("XDG_DATA_DIRS"), data.filePath(QStringLiteral("system")));
+    const CommandLineRun result
+        = testsupport::runCommandLine(arguments, runtime.path(), environment);
+    QCOMPARE(result.out, out);
+    QVERIFY2(QRegularExpression(err).match(result.err).hasMatch(), qPrintable(result.err));
+    QCOMPARE(result.status, status);
+    fake.drain();
+    QCOMPARE(fake.received(), wire);
 }
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -6,6 +6,7 @@
 #include "link/commandsetreader.h"
 #include "link/replypattern.h"
 #include "link/serialprotocol.h"
+#include "session/commandsetprojector.h"
 #include "session/serialprojector.h"
 
 #include <QFile>
@@ -29,6 +30,36 @@ const QByteArray kMinimal = "[set]\n"
                             "[commands]\n"
                             "power-on = PWR ON\n";
 constexpr int kMinimalLines = 12;
+
+// Reply lines of every kind the built-in protocol tells apart, and near misses.
+QList<QByteArray> replyLines()
+{
+    return {
+        "*000",
+        "*001",
+        "*0000",
+        " *000",
+        "LAMP 0",
+        "LAMP 1",
+        "lamp 1",
+        "Lamp 0",
+        "LAMP 2",
+        "LAMP  1",
+        "1234",
+        "",
+        "\n1234",
+        "Res",
+        "ResX\x04",
+        QByteArray("Res \x04\x00\x03\x00\x01", 9),
+        QByteArray("Res \x07\x80\x04\x38\x06tail", 13),
+        QByteArray("Res \x05\x00\x04\x00\x09", 9),
+        "RES 12345678",
+        "res 12345678",
+        "PJ-100",
+        "\xff\xfe",
+        QByteArray("LAMP\x00 1", 7),
+    };
+}
 
 CommandSet readOrFail(const QByteArray &text)
 {
@@ -67,6 +98,8 @@ private slots:
     void builtInFrameIsToday();
     void builtInGrammarIsToday_data();
     void builtInGrammarIsToday();
+    void builtInProjectorIsToday_data();
+    void builtInProjectorIsToday();
 };
 
 void TestCommandSets::readsGoodFile_data()
@@ -318,32 +351,7 @@ void TestCommandSets::builtInFrameIsToday()
 void TestCommandSets::builtInGrammarIsToday_data()
 {
     QTest::addColumn<QByteArray>("line");
-    const QByteArray lines[] = {
-        "*000",
-        "*001",
-        "*0000",
-        " *000",
-        "LAMP 0",
-        "LAMP 1",
-        "lamp 1",
-        "Lamp 0",
-        "LAMP 2",
-        "LAMP  1",
-        "1234",
-        "",
-        "\n1234",
-        "Res",
-        "ResX\x04",
-        QByteArray("Res \x04\x00\x03\x00\x01", 9),
-        QByteArray("Res \x07\x80\x04\x38\x06tail", 13),
-        QByteArray("Res \x05\x00\x04\x00\x09", 9),
-        "RES 12345678",
-        "res 12345678",
-        "PJ-100",
-        "\xff\xfe",
-        QByteArray("LAMP\x00 1", 7),
-    };
-    for (const QByteArray &line : lines)
+    for (const QByteArray &line : replyLines())
         QTest::newRow(line.toPercentEncoding().constData()) << line;
 }
 
@@ -388,6 +396,58 @@ void TestCommandSets::builtInGrammarIsToday()
         QCOMPARE(resolution->width, reply.resolution.width);
         QCOMPARE(resolution->height, reply.resolution.height);
         QCOMPARE(resolution->refreshRate, reply.resolution.refreshRate);
+    }
+}
+
+namespace {
+// Everything a protocol says of a line, in one comparable text.
+QString described(const ProjectorProtocol::Heard &heard)
+{
+    QStringList parts;
+    parts << QStringLiteral("lamp %1").arg(heard.lamp ? int(*heard.lamp) : -1)
+          << QStringLiteral("power %1").arg(heard.power ? int(*heard.power) : -1);
+    for (const qint64 hours : heard.lampHours)
+        parts << QStringLiteral("hours %1").arg(hours);
+    for (const ProjectorProtocol::LogLine &line : heard.log)
+        parts
+            << QStringLiteral("log %1 %2 %3").arg(line.text).arg(int(line.error)).arg(line.answer);
+    for (const ProjectorProtocol::Completion &done : heard.completed)
+        parts << QStringLiteral("done %1 %2").arg(int(done.verdict)).arg(done.answer);
+    if (heard.unmatched)
+        parts << QStringLiteral("said %1 %2 %3")
+                     .arg(heard.unmatched->kind ? int(*heard.unmatched->kind) : -1)
+                     .arg(heard.unmatched->notAvailable)
+                     .arg(heard.unmatched->text);
+    return parts.join(QLatin1String("; "));
+}
+} // namespace
+
+void TestCommandSets::builtInProjectorIsToday_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    for (const QByteArray &line : replyLines())
+        QTest::newRow(line.toPercentEncoding().constData()) << line;
+}
+
+void TestCommandSets::builtInProjectorIsToday()
+{
+    QFETCH(QByteArray, line);
+    SerialProjector today;
+    CommandSetProjector fromSet(CommandSetReader::builtIn());
+    QCOMPARE(fromSet.frameEnd(), today.frameEnd());
+    QCOMPARE(fromSet.poll(), today.poll());
+    QCOMPARE(fromSet.takesEveryCommand(), today.takesEveryCommand());
+    // Each request goes out before the line comes back, as on the line.
+    QList<ProjectorProtocol::Action> actions {ProjectorProtocol::Query::PowerState,
+                                              ProjectorProtocol::Query::ErrorStatus};
+    for (int i = 0; i < commands::kCommandCount; ++i)
+        actions.append(Command(i));
+    for (const ProjectorProtocol::Action &action : actions) {
+        QString todayReason = QStringLiteral("unset");
+        QString setReason = QStringLiteral("unset");
+        QCOMPARE(fromSet.frames(action, &setReason), today.frames(action, &todayReason));
+        QCOMPARE(setReason, todayReason);
+        QCOMPARE(described(fromSet.hear(line)), described(today.hear(line)));
     }
 }
 
