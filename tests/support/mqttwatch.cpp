@@ -7,7 +7,8 @@ namespace testsupport {
 
 namespace {
 constexpr int kStartWait = 10000; // ms for mosquitto_sub to subscribe
-constexpr int kPublishWait = 10000; // ms for mosquitto_pub to be done
+constexpr int kPublishWait = 30000; // ms for mosquitto_pub to be done (32 MB to a broker that
+                                    // refuses them takes a while on a busy machine)
 constexpr int kReadyPause = 100; // ms between two marks while waiting for the subscription
 constexpr char kReadyTopic[] = "lumivox-test/watch-ready";
 
