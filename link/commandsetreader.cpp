@@ -1,6 +1,7 @@
 #include "link/commandsetreader.h"
 
 #include "link/characters.h"
+#include "platform/regularfile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -613,6 +614,8 @@ void Parser::interpretQuirks()
 
 QString CommandSetReader::Refusal::text() const
 {
+    if (line == 0)
+        return QStringLiteral("%1: %2").arg(file, reason);
     return QStringLiteral("%1:%2: %3").arg(file).arg(line).arg(reason);
 }
 
@@ -635,13 +638,26 @@ bool CommandSetReader::read(const QString &file, const QByteArray &text, Command
 bool CommandSetReader::readFile(const QString &path, CommandSet *set, Refusal *refusal)
 {
     const QString name = QFileInfo(path).fileName();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *refusal = Refusal {name, 0, file.errorString()};
+    if (path.startsWith(QLatin1Char(':'))) { // the program's own, compiled in
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            *refusal = Refusal {name, 0, file.errorString()};
+            return false;
+        }
+        return read(name, file.read(kMaxFileBytes + 1), set, refusal);
+    }
+    // A regular file only (a FIFO or a serial device named by mistake is never opened),
+    // and one byte beyond the bound is enough to refuse it: no more is read.
+    QString problem;
+    const std::optional<QByteArray> content = readRegularFile(path, kMaxFileBytes, &problem);
+    if (!content) {
+        // Named by its whole path: what was meant may well be another file.
+        const QString prefix = path + QStringLiteral(": ");
+        *refusal
+            = Refusal {path, 0, problem.startsWith(prefix) ? problem.mid(prefix.size()) : problem};
         return false;
     }
-    // One byte beyond the bound is enough to refuse the file; no more is read.
-    return read(name, file.read(kMaxFileBytes + 1), set, refusal);
+    return read(name, *content, set, refusal);
 }
 
 const char *CommandSetReader::builtInPath()

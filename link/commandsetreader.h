@@ -22,7 +22,7 @@ public:
         int line = 0; // from 1; 0 for the file as a whole
         QString reason;
 
-        QString text() const; // "file:line: reason"
+        QString text() const; // "file:line: reason", or "file: reason" for the whole file
     };
 
     static constexpr int kMaxFileBytes = 64 * 1024;

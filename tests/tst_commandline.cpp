@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 constexpr int kWarmUpMs = 300;
 constexpr int kLampHours = 4321; // not the simulator's default
@@ -283,6 +285,13 @@ void TestCommandLine::protocols_data()
     QTest::newRow("refused file") << QStringList {"--status", "--protocol", "BAD", "--port", fake}
                                   << 64 << ""
                                   << "^lumivox: bad.ini:3: unknown section" << QByteArray();
+    // Neither is opened: a FIFO would hold the program, a device would be touched.
+    QTest::newRow("a FIFO as the set")
+        << QStringList {"--status", "--protocol", "FIFO", "--port", fake} << 64 << ""
+        << "^lumivox: /.*/fifo.ini: not a regular file\n" << QByteArray();
+    QTest::newRow("a serial device as the set")
+        << QStringList {"--status", "--protocol", "FAKE", "--port", fake} << 64 << ""
+        << "^lumivox: /dev/pts/[0-9]+: not a regular file\n" << QByteArray();
     QTest::newRow("with the service")
         << QStringList {"--serve", "--mqtt", "mqtt://127.0.0.1:9", "--protocol", "testset",
                         "--port",  fake}
@@ -321,6 +330,9 @@ void TestCommandLine::protocols()
             fake.send(answers.value(frame));
     });
 
+    const QString fifo = data.filePath(QStringLiteral("fifo.ini"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    arguments.replaceInStrings(QStringLiteral("FIFO"), fifo);
     arguments.replaceInStrings(QStringLiteral("FAKE"), fake.slavePath());
     arguments.replaceInStrings(QStringLiteral("SET"), set);
     arguments.replaceInStrings(QStringLiteral("BAD"), bad);
