@@ -506,7 +506,7 @@ int runCommandLine(int argc, char *argv[])
                                              "pjlink:// projector speaks PJLink"));
         CommandSets::Entry entry;
         QString problem;
-        if (!CommandSets::find(parser.value(protocol), &entry, &problem))
+        if (!CommandSets::lookUp(parser.value(protocol), &entry, &problem))
             return usageError(output, problem);
         ownProtocol = CommandSets::isBuiltIn(entry);
         if (!ownProtocol)

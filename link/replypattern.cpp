@@ -123,7 +123,7 @@ bool ReplyPattern::matchElement(const Element &element, const QByteArray &line, 
                                 bool anyCase, Match &result)
 {
     // Forwards, at is the next byte to read; backwards, one past it.
-    const auto available = [&](int count) {
+    const auto within = [&](int count) {
         return step > 0 ? at + count <= line.size() : at - count >= 0;
     };
     const auto byteAt = [&](int offset) {
@@ -131,7 +131,7 @@ bool ReplyPattern::matchElement(const Element &element, const QByteArray &line, 
     };
     switch (element.kind) {
     case Kind::Literal: {
-        if (!available(1))
+        if (!within(1))
             return false;
         const char c = char(byteAt(0));
         if (c != element.byte && !(anyCase && lower(c) == lower(element.byte)))
@@ -140,13 +140,13 @@ bool ReplyPattern::matchElement(const Element &element, const QByteArray &line, 
         return true;
     }
     case Kind::AnyByte:
-        if (!available(1))
+        if (!within(1))
             return false;
         at += step;
         return true;
     case Kind::Digits: {
         int count = 0;
-        while (available(count + 1) && characters::isDigit(byteAt(count)))
+        while (within(count + 1) && characters::isDigit(byteAt(count)))
             if (++count > kMaxDigits)
                 return false;
         if (count == 0)
@@ -160,7 +160,7 @@ bool ReplyPattern::matchElement(const Element &element, const QByteArray &line, 
     case Kind::TwoBytes:
     case Kind::OneByte: {
         const int count = element.kind == Kind::TwoBytes ? 2 : 1;
-        if (!available(count))
+        if (!within(count))
             return false;
         const int first = step > 0 ? at : at - count;
         int value = 0;

@@ -54,7 +54,7 @@ QList<CommandSets::Entry> CommandSets::available(QStringList *refusals)
     return entries;
 }
 
-bool CommandSets::find(const QString &nameOrFile, Entry *found, QString *refusal)
+bool CommandSets::lookUp(const QString &nameOrFile, Entry *found, QString *refusal)
 {
     if (nameOrFile.contains(QLatin1Char('/')) || nameOrFile.endsWith(QLatin1String(kSuffix))) {
         Entry entry {nameOf(nameOrFile), nameOrFile, {}};

@@ -33,7 +33,7 @@ public:
     // The set a name or a file leads to: a name holding '/' or ending ".ini" is a file,
     // anything else a set's name. False and why (the reader's "file:line: reason", or
     // the names there are) when there is none.
-    static bool find(const QString &nameOrFile, Entry *found, QString *refusal);
+    static bool lookUp(const QString &nameOrFile, Entry *found, QString *refusal);
     // Whether the entry is the program's own protocol.
     static bool isBuiltIn(const Entry &entry);
 };
