@@ -134,47 +134,17 @@ void printList(Output &output, bool json)
                    + QLatin1Char('\n'));
 }
 
-QString parityName(CommandSet::Parity parity)
-{
-    switch (parity) {
-    case CommandSet::Parity::None:
-        return QStringLiteral("none");
-    case CommandSet::Parity::Even:
-        return QStringLiteral("even");
-    case CommandSet::Parity::Odd:
-        return QStringLiteral("odd");
-    case CommandSet::Parity::Mark:
-        return QStringLiteral("mark");
-    case CommandSet::Parity::Space:
-        return QStringLiteral("space");
-    }
-    return {};
-}
-
-QString flowControlName(CommandSet::FlowControl flow)
-{
-    switch (flow) {
-    case CommandSet::FlowControl::None:
-        return QStringLiteral("none");
-    case CommandSet::FlowControl::Hardware:
-        return QStringLiteral("hardware");
-    case CommandSet::FlowControl::Software:
-        return QStringLiteral("software");
-    }
-    return {};
-}
-
 // The usual line settings of a set, as "9600 8N1" (and the flow control where there is one).
 QString lineSettingsText(const CommandSet::LineSettings &line)
 {
     QString text = QStringLiteral("%1 %2%3%4")
                        .arg(line.bauds.value(0))
                        .arg(line.dataBits.value(0))
-                       .arg(parityName(line.parities.value(0)).at(0).toUpper())
+                       .arg(CommandSet::parityWord(line.parities.value(0)).at(0).toUpper())
                        .arg(line.stopBits.value(0));
     const CommandSet::FlowControl flow = line.flowControls.value(0);
     if (flow != CommandSet::FlowControl::None)
-        text += QLatin1Char(' ') + flowControlName(flow);
+        text += QLatin1Char(' ') + CommandSet::flowControlWord(flow);
     return text;
 }
 
@@ -197,9 +167,10 @@ void printProtocols(Output &output, bool json)
                 {QStringLiteral("file"), entry.path},
                 {QStringLiteral("baud"), line.bauds.value(0)},
                 {QStringLiteral("data-bits"), line.dataBits.value(0)},
-                {QStringLiteral("parity"), parityName(line.parities.value(0))},
+                {QStringLiteral("parity"), CommandSet::parityWord(line.parities.value(0))},
                 {QStringLiteral("stop-bits"), line.stopBits.value(0)},
-                {QStringLiteral("flow-control"), flowControlName(line.flowControls.value(0))}});
+                {QStringLiteral("flow-control"),
+                 CommandSet::flowControlWord(line.flowControls.value(0))}});
         } else {
             const QString maker = set.maker.isEmpty() ? QString() : set.maker + QLatin1String(", ");
             output.out(entry.name.leftJustified(kNameColumn) + maker + set.name

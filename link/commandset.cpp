@@ -146,3 +146,24 @@ QList<int> CommandSet::lampHours(const QByteArray &line) const
                 hours.append(match->values.at(i));
     return hours;
 }
+
+namespace {
+template<typename Enum, std::size_t N>
+QString wordOf(const std::pair<const char *, Enum> (&words)[N], Enum value)
+{
+    for (const auto &word : words)
+        if (word.second == value)
+            return QLatin1String(word.first);
+    return {};
+}
+} // namespace
+
+QString CommandSet::parityWord(Parity parity)
+{
+    return wordOf(kParityWords, parity);
+}
+
+QString CommandSet::flowControlWord(FlowControl flow)
+{
+    return wordOf(kFlowControlWords, flow);
+}

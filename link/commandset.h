@@ -11,6 +11,7 @@
 
 #include <array>
 #include <optional>
+#include <utility>
 
 // One projector protocol as a command set file describes it (CommandSetReader reads
 // one): the line settings, how frames are written and replies end, the frame of each of
@@ -22,6 +23,18 @@ struct CommandSet
     enum class Parity { None, Even, Odd, Mark, Space };
     enum class FlowControl { None, Hardware, Software };
     enum class Checksum { None, Sum8, Xor8 };
+    // The words a set's file and a listing of sets use for them.
+    static constexpr std::pair<const char *, Parity> kParityWords[] = {{"none", Parity::None},
+                                                                       {"even", Parity::Even},
+                                                                       {"odd", Parity::Odd},
+                                                                       {"mark", Parity::Mark},
+                                                                       {"space", Parity::Space}};
+    static constexpr std::pair<const char *, FlowControl> kFlowControlWords[]
+        = {{"none", FlowControl::None},
+           {"hardware", FlowControl::Hardware},
+           {"software", FlowControl::Software}};
+    static QString parityWord(Parity parity);
+    static QString flowControlWord(FlowControl flow);
     enum class Echo { None, Once, Twice };
     enum class PowerState { On, Off, Warming, Cooling, Standby };
     static constexpr int kPowerStateCount = int(PowerState::Standby) + 1;

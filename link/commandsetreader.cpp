@@ -437,15 +437,6 @@ void Parser::interpretSet()
 
 void Parser::interpretLine()
 {
-    using P = CommandSet::Parity;
-    using F = CommandSet::FlowControl;
-    static constexpr std::pair<const char *, P> kParities[] = {{"none", P::None},
-                                                               {"even", P::Even},
-                                                               {"odd", P::Odd},
-                                                               {"mark", P::Mark},
-                                                               {"space", P::Space}};
-    static constexpr std::pair<const char *, F> kFlows[]
-        = {{"none", F::None}, {"hardware", F::Hardware}, {"software", F::Software}};
     const int line = sections.value(QStringLiteral("line"));
     const Value &baud = require("line", "baud", line);
     for (const QString &item : list(baud))
@@ -455,13 +446,13 @@ void Parser::interpretLine()
         set.line.dataBits.append(number(dataBits, item, kMinDataBits, kMaxDataBits));
     const Value &parity = require("line", "parity", line);
     for (const QString &item : list(parity))
-        set.line.parities.append(choice(parity, item, kParities));
+        set.line.parities.append(choice(parity, item, CommandSet::kParityWords));
     const Value &stopBits = require("line", "stop-bits", line);
     for (const QString &item : list(stopBits))
         set.line.stopBits.append(number(stopBits, item, 1, 2));
     const Value &flow = require("line", "flow-control", line);
     for (const QString &item : list(flow))
-        set.line.flowControls.append(choice(flow, item, kFlows));
+        set.line.flowControls.append(choice(flow, item, CommandSet::kFlowControlWords));
 }
 
 void Parser::interpretFrames()
