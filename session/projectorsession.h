@@ -123,6 +123,10 @@ public:
     // on; none for the built-in one. A PJLink projector speaks PJLink whatever is set.
     void setCommandSet(std::optional<CommandSet> set) { commandSet = std::move(set); }
     const std::optional<CommandSet> &chosenCommandSet() const { return commandSet; }
+    // The baud rate of the serial line from the next opening on, in place of the one the
+    // protocol's line settings make usual; 0 for that one.
+    void setBaudRate(int baud) { baudRate = baud; }
+    int chosenBaudRate() const { return baudRate; }
 
     // Whether the projector on the port answers every command (PJLink): one that does
     // tells when a command is done, see commandAnswered().
@@ -240,6 +244,7 @@ private:
     // none is open.
     std::unique_ptr<ProjectorProtocol> protocol;
     std::optional<CommandSet> commandSet; // none: the built-in protocol
+    int baudRate = 0; // 0: the protocol's usual one
     QHash<QString, QString> passwords; // by the key of the projector's name
     PortDevice::Access access = PortDevice::Access::Granted;
 };
