@@ -115,8 +115,8 @@ bool TestPjlinkFace::startService(const QStringList &extra, const QByteArray &pa
                                           QStringLiteral("127.0.0.1:%1").arg(port)}
                                  + extra,
                              password);
-    QTest::qWaitFor([this] { return serviceOutput.contains("PJLink projector on"); }, kStartWait);
-    return serviceOutput.contains("PJLink projector on");
+    return QTest::qWaitFor([this] { return serviceOutput.contains("PJLink projector on"); },
+                           kStartWait);
 }
 
 QStringList TestPjlinkFace::frames() const
