@@ -10,7 +10,9 @@ QList<QCommandLineOption> serviceOptions()
         QCommandLineOption(QLatin1String(kServe),
                            QStringLiteral("Runs as a service: holds the port, publishes its "
                                           "state on the MQTT broker of --mqtt and takes "
-                                          "commands from there, until it is stopped.")),
+                                          "commands from there, and/or answers PJLink "
+                                          "controllers on --pjlink-listen, until it is "
+                                          "stopped.")),
         QCommandLineOption(QLatin1String(kMqtt),
                            QStringLiteral("The broker: mqtt://HOST[:1883] or "
                                           "mqtts://HOST[:8883]."),
@@ -38,6 +40,20 @@ QList<QCommandLineOption> serviceOptions()
                            QStringLiteral("prefix")),
         QCommandLineOption(QLatin1String(kNoDiscovery),
                            QStringLiteral("Publishes no Home Assistant discovery.")),
+        QCommandLineOption(QLatin1String(kPjlinkListen),
+                           QStringLiteral("Offers the projector to PJLink controllers on this "
+                                          "TCP port (4352 is PJLink's), on every address or "
+                                          "only ADDR's. Each controller gives the password of "
+                                          "%1 or --pjlink-password-file.")
+                               .arg(QLatin1String(kFacePasswordVariable)),
+                           QStringLiteral("[addr:]port")),
+        QCommandLineOption(QLatin1String(kPjlinkPasswordFile),
+                           QStringLiteral("A file whose first line is the password PJLink "
+                                          "controllers must give."),
+                           QStringLiteral("file")),
+        QCommandLineOption(QLatin1String(kPjlinkNoAuth),
+                           QStringLiteral("Asks PJLink controllers for no password: anyone "
+                                          "who reaches the port controls the projector.")),
     };
 }
 
@@ -50,13 +66,17 @@ const QList<const char *> &serviceOptionNames()
                                             "--mqtt-password-file",
                                             "--mqtt-ca",
                                             "--mqtt-discovery-prefix",
-                                            "--no-discovery"};
+                                            "--no-discovery",
+                                            "--pjlink-listen",
+                                            "--pjlink-password-file",
+                                            "--pjlink-no-auth"};
     return names;
 }
 
 bool wantsService(const QCommandLineParser &parser)
 {
-    for (const char *name : {kServe, kMqtt, kId, kUser, kPasswordFile, kCa, kPrefix, kNoDiscovery})
+    for (const char *name : {kServe, kMqtt, kId, kUser, kPasswordFile, kCa, kPrefix, kNoDiscovery,
+                             kPjlinkListen, kPjlinkPasswordFile, kPjlinkNoAuth})
         if (parser.isSet(QLatin1String(name)))
             return true;
     return false;

@@ -18,6 +18,11 @@ constexpr char kPasswordFile[] = "mqtt-password-file";
 constexpr char kCa[] = "mqtt-ca";
 constexpr char kPrefix[] = "mqtt-discovery-prefix";
 constexpr char kNoDiscovery[] = "no-discovery";
+// The PJLink face: the projector offered to other controllers as a PJLink projector.
+constexpr char kFacePasswordVariable[] = "LUMIVOX_PJLINK_SERVER_PASSWORD";
+constexpr char kPjlinkListen[] = "pjlink-listen";
+constexpr char kPjlinkPasswordFile[] = "pjlink-password-file";
+constexpr char kPjlinkNoAuth[] = "pjlink-no-auth";
 } // namespace serviceoption
 
 // The service's options, for the command line's parser.

@@ -4,7 +4,10 @@
 #include "channel/channelclient.h"
 #include "channel/channelname.h"
 #include "channel/localchannel.h"
+#include "link/pjlink.h"
+#include "link/portname.h"
 #include "link/portopener.h"
+#include "pjlinkface/pjlinkface.h"
 #include "platform/secretfile.h"
 #include "platform/terminationsignals.h"
 #include "service/mqttclient.h"
@@ -23,6 +26,7 @@
 #include <QUrl>
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -73,6 +77,62 @@ bool parseBroker(const QString &text, MqttClient::Settings *settings, QString *p
     return true;
 }
 
+// --pjlink-listen [ADDR:]PORT, its password (or --pjlink-no-auth, asked for in so many
+// words) and the name the projector answers with.
+bool readFace(const QCommandLineParser &parser, PjlinkFace::Settings *face, QString *problem)
+{
+    const QString text = parser.value(QLatin1String(kPjlinkListen));
+    const int colon = text.lastIndexOf(QLatin1Char(':'));
+    QString host = colon < 0 ? QString() : text.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    bool number = false;
+    const uint port = text.mid(colon + 1).toUInt(&number);
+    if (!number || port == 0 || port > 0xffff || (colon >= 0 && !face->address.setAddress(host))) {
+        *problem = QStringLiteral("--pjlink-listen takes [ADDR:]PORT: a port of 1 to 65535, "
+                                  "after an IP address if only that one is to be listened on");
+        return false;
+    }
+    face->port = quint16(port);
+    const bool noAuth = parser.isSet(QLatin1String(kPjlinkNoAuth));
+    const bool fromFile = parser.isSet(QLatin1String(kPjlinkPasswordFile));
+    QByteArray password;
+    QString source = QLatin1String(kFacePasswordVariable);
+    if (fromFile) {
+        QString warning;
+        const std::optional<QByteArray> read
+            = readSecretFile(parser.value(QLatin1String(kPjlinkPasswordFile)), problem, &warning);
+        if (!warning.isEmpty())
+            say(QStringLiteral("lumivox: ") + warning);
+        if (!read) {
+            *problem = QStringLiteral("--pjlink-password-file: ") + *problem;
+            return false;
+        }
+        password = *read;
+        source = QStringLiteral("--pjlink-password-file");
+    } else {
+        password = withoutLineEnd(qgetenv(kFacePasswordVariable));
+    }
+    if (noAuth && (fromFile || !password.isEmpty())) {
+        *problem = QStringLiteral("--pjlink-no-auth goes with no password (%1 is set)").arg(source);
+        return false;
+    }
+    if (!noAuth && password.isEmpty()) {
+        *problem = QStringLiteral("--pjlink-listen needs the password controllers give, in %1 or "
+                                  "--pjlink-password-file; --pjlink-no-auth asks for none")
+                       .arg(QLatin1String(kFacePasswordVariable));
+        return false;
+    }
+    const QString refused = pjlink::passwordProblem(password);
+    if (!refused.isEmpty()) {
+        *problem = source + QStringLiteral(": ") + refused;
+        return false;
+    }
+    face->password = password;
+    password.fill('\0');
+    return true;
+}
+
 // A discovery prefix that names topics and nothing else: not empty nor too long, no
 // slash at either end, no wildcard and no NUL.
 bool isValidPrefix(const QString &prefix)
@@ -91,8 +151,29 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
         *usage = QStringLiteral("--mqtt, --id and the other service options need --serve");
         return exitstatus::UsageError;
     }
-    if (!parser.isSet(QLatin1String(kMqtt))) {
-        *usage = QStringLiteral("--serve needs --mqtt mqtt://HOST[:PORT]");
+    const bool mqtt = parser.isSet(QLatin1String(kMqtt));
+    const bool pjlinkFace = parser.isSet(QLatin1String(kPjlinkListen));
+    if (!mqtt && !pjlinkFace) {
+        *usage = QStringLiteral("--serve needs --mqtt mqtt://HOST[:PORT] or --pjlink-listen "
+                                "[ADDR:]PORT");
+        return exitstatus::UsageError;
+    }
+    for (const char *brokerOption : {kUser, kPasswordFile, kCa, kPrefix, kNoDiscovery}) {
+        if (!mqtt && parser.isSet(QLatin1String(brokerOption))) {
+            *usage = QStringLiteral("--%1 goes with --mqtt").arg(QLatin1String(brokerOption));
+            return exitstatus::UsageError;
+        }
+    }
+    for (const char *faceOption : {kPjlinkPasswordFile, kPjlinkNoAuth}) {
+        if (!pjlinkFace && parser.isSet(QLatin1String(faceOption))) {
+            *usage
+                = QStringLiteral("--%1 goes with --pjlink-listen").arg(QLatin1String(faceOption));
+            return exitstatus::UsageError;
+        }
+    }
+    if (pjlinkFace && portname::isPjlinkName(portName)) {
+        *usage = QStringLiteral("--pjlink-listen offers a projector on a serial port or a "
+                                "bridge: a pjlink:// projector is one already");
         return exitstatus::UsageError;
     }
     for (const char *other : {"send", "status", "query", "list", "json"}) {
@@ -108,7 +189,7 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     }
 
     MqttClient::Settings broker;
-    if (!parseBroker(parser.value(QLatin1String(kMqtt)), &broker, usage))
+    if (mqtt && !parseBroker(parser.value(QLatin1String(kMqtt)), &broker, usage))
         return exitstatus::UsageError;
     ProjectorService::Settings service;
     service.portName = portName;
@@ -162,9 +243,15 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     broker.willTopic = mqtttopics::topic(service.id, mqtttopics::kAvailability);
     broker.willPayload = QByteArray(mqtttopics::kOffline);
 
+    PjlinkFace::Settings face;
+    // The --id as given, else the port: a host name's id would name no one projector.
+    face.name = parser.isSet(QLatin1String(kId)) ? service.id : portName;
+    if (pjlinkFace && !readFace(parser, &face, usage))
+        return exitstatus::UsageError;
+
     MqttClient client;
     QString refused;
-    const bool configured = client.configure(broker, &refused);
+    const bool configured = !mqtt || client.configure(broker, &refused);
     broker.password.fill('\0');
     if (!configured) {
         *usage = QStringLiteral("--mqtt: ") + refused;
@@ -190,29 +277,72 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     session.setAnswersLogged(false);
     if (!projectorPassword.isEmpty())
         session.setPassword(portName, projectorPassword);
-    ProjectorService fleetMember(&session, &client, service);
+    std::unique_ptr<ProjectorService> fleetMember;
+    if (mqtt)
+        fleetMember = std::make_unique<ProjectorService>(&session, &client, service);
+    std::unique_ptr<PjlinkFace> facing;
+    if (pjlinkFace) {
+        facing = std::make_unique<PjlinkFace>(&session, face);
+        face.password.fill('\0');
+        QString problem;
+        if (!facing->listen(&problem)) {
+            say(QStringLiteral("lumivox: ") + problem);
+            return exitstatus::PortFailed;
+        }
+    }
     LocalChannel channel(&session);
     channel.setRole(QStringLiteral("service"));
     QObject::connect(&channel, &LocalChannel::problem, &channel, &say);
     QObject::connect(&session, &ProjectorSession::message, &session, &say);
-    QObject::connect(&fleetMember, &ProjectorService::logLine, &fleetMember, &say);
+    if (fleetMember)
+        QObject::connect(fleetMember.get(), &ProjectorService::logLine, fleetMember.get(), &say);
     // Nobody is there to type a PJLink projector's password.
     QObject::connect(&session, &ProjectorSession::passwordWanted, &session, [portName] {
         say(portName
             + QStringLiteral(": the projector asks for a password: give it in "
                              "LUMIVOX_PJLINK_PASSWORD or in a file named by --password-file"));
     });
-    QObject::connect(&fleetMember, &ProjectorService::finished, QCoreApplication::instance(),
-                     [&fleetMember] { QCoreApplication::exit(fleetMember.exitStatus()); });
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::received, &fleetMember,
-                     &ProjectorService::leave);
+    if (fleetMember) {
+        QObject::connect(fleetMember.get(), &ProjectorService::finished,
+                         QCoreApplication::instance(),
+                         [&fleetMember] { QCoreApplication::exit(fleetMember->exitStatus()); });
+        QObject::connect(&termination, &TerminationSignals::received, fleetMember.get(),
+                         &ProjectorService::leave);
+    } else {
+        QObject::connect(&termination, &TerminationSignals::received, &session, [&session] {
+            session.stopWriting();
+            QCoreApplication::exit(exitstatus::Done);
+        });
+    }
 
-    say(QStringLiteral("Lumivox %1 serves %2 as %3 on %4://%5:%6")
-            .arg(service.version, portName, service.id,
-                 broker.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), broker.host)
-            .arg(broker.port));
-    fleetMember.serve();
+    if (fleetMember)
+        say(QStringLiteral("Lumivox %1 serves %2 as %3 on %4://%5:%6")
+                .arg(service.version, portName, service.id,
+                     broker.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), broker.host)
+                .arg(broker.port));
+    if (facing)
+        say(QStringLiteral("Lumivox %1 offers %2 as a PJLink projector on %3%4")
+                .arg(service.version, portName, facing->addressText(),
+                     parser.isSet(QLatin1String(kPjlinkNoAuth))
+                         ? QStringLiteral(" (no password asked)")
+                         : QString()));
+    if (fleetMember) {
+        fleetMember->serve();
+    } else {
+        // The broker's member keeps the port open otherwise, and says how it goes.
+        QObject::connect(&session, &ProjectorSession::openFinished, &session,
+                         [portName, said = QString()](bool opened, const QString &reason) mutable {
+                             const QString line
+                                 = opened ? portName + QStringLiteral(": opened") : reason;
+                             if (line != said)
+                                 say(line);
+                             said = line;
+                         });
+        session.keepOpen(
+            portName,
+            RetryPolicy::flat(ProjectorService::kReopenInterval / ProjectorService::kTickInterval));
+    }
     channel.followPort();
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);

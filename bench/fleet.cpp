@@ -1,5 +1,6 @@
 // The service in figures, on loopback with a real mosquitto and projectors on
-// pseudo-terminals: a command on the topic to its frame on the line; the service's idle CPU
+// pseudo-terminals: a command on the topic, and a PJLink controller's request to the service's
+// PJLink face, to its frame on the line; the service's idle CPU
 // and private memory beside a window's, both in contact; many services on one broker, all
 // online and all switched off by a command each, with the broker's and the services' CPU.
 // Prints the figures with their targets; judges nothing.
@@ -15,6 +16,7 @@
 #include <QHash>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -31,6 +33,7 @@ constexpr int kSwitchWait = 30000; // ms for every projector to receive its powe
 constexpr int kSettle = 3000; // ms after start-up before idle figures count
 constexpr int kStopWait = 10000;
 constexpr double kLatencyTarget = 20.0 + 100.0; // ms: 20 ms and one tick
+constexpr double kFaceLatencyTarget = 5.0 + 100.0; // ms: one tick and 5 ms
 constexpr double kSwitchTarget = 2000.0; // ms for all of them
 constexpr double kPercent = 100.0;
 constexpr int kKiB = 1024;
@@ -231,6 +234,66 @@ public:
         service->waitForFinished(kStopWait);
     }
 
+    // A PJLink controller's request, read by the service's PJLink face, to its frame.
+    void faceLatency(int samples)
+    {
+        Projector projector;
+        const quint16 listen = freePort();
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        const QString runtime = dir.filePath(QStringLiteral("face"));
+        QDir().mkpath(runtime);
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        process->setProcessEnvironment(environment);
+        process->setStandardOutputFile(QProcess::nullDevice());
+        process->setStandardErrorFile(QProcess::nullDevice());
+        process->start(program,
+                       {QStringLiteral("--serve"), QStringLiteral("--port"), projector.port(),
+                        QStringLiteral("--pjlink-listen"),
+                        QStringLiteral("127.0.0.1:%1").arg(listen),
+                        QStringLiteral("--pjlink-no-auth")});
+        QTcpSocket controller;
+        QByteArray received;
+        QObject::connect(&controller, &QTcpSocket::readyRead, &controller,
+                         [&] { received += controller.readAll(); });
+        const bool greeted = bench::runUntil(
+            [&] {
+                if (controller.state() == QAbstractSocket::UnconnectedState)
+                    controller.connectToHost(QHostAddress::LocalHost, listen);
+                return received.contains("PJLINK 0\r");
+            },
+            kOnlineWait);
+        if (!greeted) {
+            std::printf("PJLink face: the service did not greet\n");
+            return;
+        }
+        pause(kSettle);
+        const QByteArray requests[] = {"%1INPT 31\r", "%1INPT 11\r"};
+        const QByteArray frames[] = {"* 0 IR 050\r", "* 0 IR 015\r"};
+        QList<double> delays;
+        for (int i = 0; i < samples; ++i) {
+            const QByteArray &frame = frames[i % 2];
+            received.clear();
+            const qint64 sent = Projector::clock.nsecsElapsed();
+            controller.write(requests[i % 2]);
+            controller.flush();
+            if (bench::runUntil(
+                    [&] { return projector.lastFrame == frame && projector.lastFrameAt > sent; },
+                    kStopWait))
+                delays.append(double(projector.lastFrameAt - sent) / 1e6);
+            bench::runUntil([&] { return received.endsWith('\r'); }, kStopWait);
+            pause(kSampleGap);
+        }
+        std::printf("PJLink request to its frame on the line (%lld samples): median %.1f ms, "
+                    "95th percentile %.1f ms, most %.1f ms (target: under %.0f ms)\n",
+                    qlonglong(delays.size()), median(delays), percentile(delays, 0.95),
+                    delays.isEmpty() ? 0.0 : *std::max_element(delays.begin(), delays.end()),
+                    kFaceLatencyTarget);
+        process->kill();
+        process->waitForFinished(kStopWait);
+    }
+
     void idle(int seconds)
     {
         Projector forService;
@@ -374,6 +437,8 @@ int main(int argc, char *argv[])
         return 1;
     }
     bench.latency(parser.value(samplesOption).toInt());
+    std::fflush(stdout);
+    bench.faceLatency(parser.value(samplesOption).toInt());
     std::fflush(stdout);
     bench.idle(parser.value(idleOption).toInt());
     std::fflush(stdout);

@@ -21,6 +21,13 @@ constexpr char kRgb = '1';
 constexpr char kVideo = '2';
 constexpr char kDigital = '3';
 
+constexpr Error kErrors[] = {Error::Undefined, Error::OutOfParameter, Error::Unavailable,
+                             Error::Failure, Error::Authentication};
+constexpr char kGreeting[] = "PJLINK ";
+constexpr char kNoPassword = '0';
+constexpr char kPassword = '1';
+constexpr qint64 kMaxHours = 99999; // five digits, as PJLink writes them
+
 using characters::isAsciiLetterOrDigit;
 using characters::isDigit;
 using characters::isHexDigit;
@@ -49,6 +56,33 @@ Greeting parseGreeting(const QByteArray &line)
         }
     }
     return greeting;
+}
+
+QByteArray greeting(const QByteArray &random)
+{
+    if (random.isEmpty())
+        return kGreeting + QByteArray(1, kNoPassword);
+    return kGreeting + QByteArray(1, kPassword) + ' ' + random;
+}
+
+QByteArray rejection()
+{
+    return kGreeting + errorCode(Error::Authentication);
+}
+
+DigestCheck checkDigest(const QByteArray &line, const QByteArray &random,
+                        const QByteArray &password, QByteArray *rest)
+{
+    const QByteArray given = line.left(kDigestLength);
+    if (given.size() < kDigestLength || !std::all_of(given.cbegin(), given.cend(), isHexDigit))
+        return DigestCheck::Missing;
+    *rest = line.mid(kDigestLength);
+    // Every byte compared, so that the time taken tells nothing of how much was right.
+    const QByteArray expected = digest(random, password);
+    char differs = 0;
+    for (int i = 0; i < kDigestLength; ++i)
+        differs |= char(QChar::toLower(uint(uchar(given.at(i)))) ^ expected.at(i));
+    return differs == 0 ? DigestCheck::Matches : DigestCheck::Wrong;
 }
 
 QString passwordProblem(const QByteArray &password)
@@ -83,18 +117,131 @@ Reply parseReply(const QByteArray &line)
     const QByteArray upper = reply.result.toUpper();
     if (upper == "OK")
         reply.result = upper;
-    else if (upper == "ERR1")
-        reply.error = Error::Undefined;
-    else if (upper == "ERR2")
-        reply.error = Error::OutOfParameter;
-    else if (upper == "ERR3")
-        reply.error = Error::Unavailable;
-    else if (upper == "ERR4")
-        reply.error = Error::Failure;
-    else if (upper == "ERRA")
-        reply.error = Error::Authentication;
+    for (const Error error : kErrors)
+        if (upper == errorCode(error))
+            reply.error = error;
     reply.valid = true;
     return reply;
+}
+
+Request parseRequest(const QByteArray &line)
+{
+    Request request;
+    if (line.size() < kHeaderLength || line.at(0) != kPrefix || !isDigit(line.at(1))
+        || line.at(1) == '0')
+        return request;
+    const QByteArray command = line.mid(2, kCommandLength);
+    if (!std::all_of(command.cbegin(), command.cend(), isAsciiLetterOrDigit))
+        return request;
+    request.protocolClass = line.at(1);
+    request.command = command.toUpper();
+    if (line.size() > kMaxRequestLine - 1)
+        request.problem = Request::Problem::TooLong;
+    else if (line.size() <= kHeaderLength || line.at(kHeaderLength) != ' ')
+        request.problem = Request::Problem::NoSeparator;
+    else
+        request.problem = Request::Problem::None;
+    request.parameter = line.mid(kHeaderLength + 1);
+    return request;
+}
+
+QByteArray answer(char protocolClass, const QByteArray &command, const QByteArray &result)
+{
+    return QByteArray(1, kPrefix) + protocolClass + command + '=' + result;
+}
+
+QByteArray errorCode(Error error)
+{
+    switch (error) {
+    case Error::None:
+        break;
+    case Error::Undefined:
+        return QByteArrayLiteral("ERR1");
+    case Error::OutOfParameter:
+        return QByteArrayLiteral("ERR2");
+    case Error::Unavailable:
+        return QByteArrayLiteral("ERR3");
+    case Error::Failure:
+        return QByteArrayLiteral("ERR4");
+    case Error::Authentication:
+        return QByteArrayLiteral("ERRA");
+    }
+    return {};
+}
+
+QByteArray lampResult(const QList<qint64> &hours, bool on)
+{
+    QList<QByteArray> items;
+    for (const qint64 each : hours.mid(0, kMaxLamps)) {
+        items.append(QByteArray::number(std::clamp<qint64>(each, 0, kMaxHours)));
+        items.append(on ? "1" : "0");
+    }
+    return items.join(' ');
+}
+
+QByteArray textResult(const QString &text, int maxBytes)
+{
+    const QString shown = characters::visibleText(text).trimmed();
+    QByteArray bytes;
+    for (qsizetype i = 0; i < shown.size(); ++i) {
+        // A character of two halves goes whole or not at all.
+        const qsizetype length = shown.at(i).isHighSurrogate() && i + 1 < shown.size() ? 2 : 1;
+        const QByteArray one = shown.mid(i, length).toUtf8();
+        if (bytes.size() + one.size() > maxBytes)
+            break;
+        bytes += one;
+        i += length - 1;
+    }
+    return bytes;
+}
+
+namespace {
+struct InputEntry
+{
+    commands::Command id;
+    const char *code;
+    const char *name;
+};
+constexpr InputEntry kInputs[] = {
+    {commands::Command::Vga, "11", "VGA"},        {commands::Command::Composite, "21", "Composite"},
+    {commands::Command::SVideo, "22", "S-Video"}, {commands::Command::Hdmi, "31", "HDMI"},
+    {commands::Command::Dvi, "32", "DVI"},
+};
+} // namespace
+
+QByteArray inputCode(commands::Command id)
+{
+    for (const InputEntry &entry : kInputs)
+        if (entry.id == id)
+            return entry.code;
+    return {};
+}
+
+std::optional<commands::Command> inputCommand(const QByteArray &code)
+{
+    for (const InputEntry &entry : kInputs)
+        if (code == entry.code)
+            return entry.id;
+    return std::nullopt;
+}
+
+QString inputName(commands::Command id)
+{
+    for (const InputEntry &entry : kInputs)
+        if (entry.id == id)
+            return QLatin1String(entry.name);
+    return {};
+}
+
+const QList<commands::Command> &inputCommands()
+{
+    static const QList<commands::Command> ids = [] {
+        QList<commands::Command> all;
+        for (const InputEntry &entry : kInputs)
+            all.append(entry.id);
+        return all;
+    }();
+    return ids;
 }
 
 bool isAnswerTo(const Reply &reply, const QByteArray &request)

@@ -122,6 +122,65 @@ QString decodeResolution(const QByteArray &result);
 // projectors), made one line of visible characters (characters::visibleText).
 QString decodeText(const QByteArray &bytes);
 
+// The projector's side of PJLink: what a controller sends, and what a projector answers.
+
+// The longest request a controller may send, its carriage return included: "%1", the
+// command, the separator and a parameter of up to 128 bytes.
+constexpr int kMaxRequestLine = 136;
+// The digest before a connection's first request: 32 hex digits.
+constexpr int kDigestLength = 32;
+
+// A request line "%1POWR 1", without its carriage return and without a digest before it.
+struct Request
+{
+    enum class Problem {
+        None,
+        NoHeader, // no '%', class digit and four letters or digits: nothing to answer
+        NoSeparator, // the command is not followed by a space
+        TooLong, // longer than kMaxRequestLine
+    };
+    Problem problem = Problem::NoHeader;
+    char protocolClass = '1';
+    QByteArray command; // upper case, "POWR"
+    QByteArray parameter; // as sent
+    bool isQuestion() const { return parameter == "?"; }
+};
+// `line` as read (at most kMaxRequestLine bytes are kept of a longer one: it is TooLong).
+Request parseRequest(const QByteArray &line);
+
+// "%1POWR=OK": an answer's text, without the carriage return.
+QByteArray answer(char protocolClass, const QByteArray &command, const QByteArray &result);
+// "ERR1" ... "ERRA"; empty for Error::None.
+QByteArray errorCode(Error error);
+// "PJLINK 1 <random>", or "PJLINK 0" where no password is asked (an empty random).
+QByteArray greeting(const QByteArray &random);
+// What a projector sends for a wrong or missing digest, before it closes the connection.
+QByteArray rejection();
+
+// Whether a request line begins with the digest of `random` and `password`; the request
+// after it in `rest`. Missing: the line does not begin with 32 hex digits.
+enum class DigestCheck { Matches, Wrong, Missing };
+DigestCheck checkDigest(const QByteArray &line, const QByteArray &random,
+                        const QByteArray &password, QByteArray *rest);
+
+// "1234 1": each lamp's hours (at most 99999, as PJLink writes them) and whether it is on.
+QByteArray lampResult(const QList<qint64> &hours, bool on);
+// A text answer (NAME, INF1 ...): one line of visible characters, cut to `maxBytes` of
+// UTF-8 without splitting a character.
+QByteArray textResult(const QString &text, int maxBytes);
+constexpr int kMaxNameLength = 64; // NAME
+constexpr int kMaxInfoLength = 32; // INF1, INF2, INFO
+
+// The input a projector on a serial line lists for each of the window's input commands:
+// "11" VGA, "21" Composite, "22" S-Video, "31" HDMI, "32" DVI; empty for any other
+// command. And the command of such an input, none for any other.
+QByteArray inputCode(commands::Command id);
+std::optional<commands::Command> inputCommand(const QByteArray &code);
+// "VGA", "HDMI" ...: what a projector calls the input (INNM), as inputFor reads names.
+QString inputName(commands::Command id);
+// The window's input commands, in the order INST lists them.
+const QList<commands::Command> &inputCommands();
+
 // What a command of the window means to a PJLink projector.
 enum class Use {
     None, // nothing in PJLink: the menu and its keys, keystone, picture, aspect, search

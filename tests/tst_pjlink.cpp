@@ -55,6 +55,12 @@ private slots:
     void repliesAnswerOnlyTheirRequest();
     void floodKeepsLinesWhole_data();
     void floodKeepsLinesWhole();
+    void requestGrammar_data();
+    void requestGrammar();
+    void digestOfARequest_data();
+    void digestOfARequest();
+    void projectorSideTexts_data();
+    void projectorSideTexts();
 };
 
 void TestPjlink::digest_data()
@@ -414,6 +420,128 @@ void TestPjlink::floodKeepsLinesWhole()
     const QRegularExpression whole(QStringLiteral("^%1INF2=(\\d{6}) \\1$"));
     for (const QByteArray &answer : qAsConst(answers))
         QVERIFY2(whole.match(QString::fromLatin1(answer)).hasMatch(), answer.constData());
+}
+
+void TestPjlink::requestGrammar_data()
+{
+    // A controller's request line as the projector's side reads it.
+    using Problem = pjlink::Request::Problem;
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("problem");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("parameter");
+    QTest::addColumn<bool>("question");
+    QTest::newRow("a question") << QByteArray("%1POWR ?") << int(Problem::None)
+                                << QByteArray("POWR") << QByteArray("?") << true;
+    QTest::newRow("a command") << QByteArray("%1INPT 31") << int(Problem::None)
+                               << QByteArray("INPT") << QByteArray("31") << false;
+    QTest::newRow("lower case") << QByteArray("%1powr 1") << int(Problem::None)
+                                << QByteArray("POWR") << QByteArray("1") << false;
+    QTest::newRow("class 2") << QByteArray("%2INNM ?31") << int(Problem::None) << QByteArray("INNM")
+                             << QByteArray("?31") << false;
+    QTest::newRow("no separator") << QByteArray("%1POWR?") << int(Problem::NoSeparator)
+                                  << QByteArray("POWR") << QByteArray("") << false;
+    QTest::newRow("nothing after") << QByteArray("%1POWR") << int(Problem::NoSeparator)
+                                   << QByteArray("POWR") << QByteArray() << false;
+    QTest::newRow("the longest") << QByteArray("%1NAME " + QByteArray(128, 'x'))
+                                 << int(Problem::None) << QByteArray("NAME") << QByteArray(128, 'x')
+                                 << false;
+    QTest::newRow("one byte more")
+        << QByteArray("%1NAME " + QByteArray(129, 'x')) << int(Problem::TooLong)
+        << QByteArray("NAME") << QByteArray(129, 'x') << false;
+    QTest::newRow("no percent") << QByteArray("1POWR ?") << int(Problem::NoHeader) << QByteArray()
+                                << QByteArray() << false;
+    QTest::newRow("class 0") << QByteArray("%0POWR ?") << int(Problem::NoHeader) << QByteArray()
+                             << QByteArray() << false;
+    QTest::newRow("a short command")
+        << QByteArray("%1PO") << int(Problem::NoHeader) << QByteArray() << QByteArray() << false;
+    QTest::newRow("not a letter") << QByteArray("%1PO R ?") << int(Problem::NoHeader)
+                                  << QByteArray() << QByteArray() << false;
+}
+
+void TestPjlink::requestGrammar()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(int, problem);
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, parameter);
+    QFETCH(bool, question);
+    const pjlink::Request request = pjlink::parseRequest(line);
+    QCOMPARE(int(request.problem), problem);
+    QCOMPARE(request.command, command);
+    if (problem != int(pjlink::Request::Problem::NoHeader))
+        QCOMPARE(request.parameter, parameter);
+    QCOMPARE(request.isQuestion(), question);
+}
+
+void TestPjlink::digestOfARequest_data()
+{
+    // The documented example: random 498e4a67, password JBMIAProjectorLink.
+    using Check = pjlink::DigestCheck;
+    const QByteArray documented("5d8409bc1c3fa39749434aa3a5c38682");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<int>("check");
+    QTest::addColumn<QByteArray>("rest");
+    QTest::newRow("the right digest")
+        << documented + "%1POWR ?" << int(Check::Matches) << QByteArray("%1POWR ?");
+    QTest::newRow("in upper case")
+        << documented.toUpper() + "%1POWR ?" << int(Check::Matches) << QByteArray("%1POWR ?");
+    QTest::newRow("a digest alone") << documented << int(Check::Matches) << QByteArray();
+    QTest::newRow("a wrong digest")
+        << QByteArray(32, 'a') + "%1POWR ?" << int(Check::Wrong) << QByteArray("%1POWR ?");
+    QTest::newRow("none") << QByteArray("%1POWR ?") << int(Check::Missing) << QByteArray();
+    QTest::newRow("too short") << documented.left(31) << int(Check::Missing) << QByteArray();
+}
+
+void TestPjlink::digestOfARequest()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(int, check);
+    QFETCH(QByteArray, rest);
+    QByteArray after;
+    QCOMPARE(int(pjlink::checkDigest(line, "498e4a67", "JBMIAProjectorLink", &after)), check);
+    QCOMPARE(after, rest);
+}
+
+void TestPjlink::projectorSideTexts_data()
+{
+    // What the projector's side writes, and that the client side reads it back.
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("greeting") << pjlink::greeting("0a1b2c3d") << QByteArray("PJLINK 1 0a1b2c3d");
+    QTest::newRow("open greeting") << pjlink::greeting({}) << QByteArray("PJLINK 0");
+    QTest::newRow("rejection") << pjlink::rejection() << QByteArray("PJLINK ERRA");
+    QTest::newRow("answer") << pjlink::answer('1', "POWR", "OK") << QByteArray("%1POWR=OK");
+    QTest::newRow("undefined") << pjlink::errorCode(pjlink::Error::Undefined) << QByteArray("ERR1");
+    QTest::newRow("out of parameter")
+        << pjlink::errorCode(pjlink::Error::OutOfParameter) << QByteArray("ERR2");
+    QTest::newRow("unavailable") << pjlink::errorCode(pjlink::Error::Unavailable)
+                                 << QByteArray("ERR3");
+    QTest::newRow("failure") << pjlink::errorCode(pjlink::Error::Failure) << QByteArray("ERR4");
+    QTest::newRow("one lamp") << pjlink::lampResult({1234}, true) << QByteArray("1234 1");
+    QTest::newRow("two lamps, beyond five digits")
+        << pjlink::lampResult({7, 123456}, false) << QByteArray("7 0 99999 0");
+    QTest::newRow("a name cut whole")
+        << pjlink::textResult(QStringLiteral("Salle \u00e9t\u00e9"), 9)
+        << QByteArray("Salle \xc3\xa9t");
+    QTest::newRow("a name of one line")
+        << pjlink::textResult(QStringLiteral("a\rb"), pjlink::kMaxNameLength)
+        << QByteArray("a\xef\xbf\xbd"
+                      "b");
+    QTest::newRow("input codes") << pjlink::inputCode(commands::Command::Vga)
+            + pjlink::inputCode(commands::Command::Dvi)
+                                 << QByteArray("1132");
+}
+
+void TestPjlink::projectorSideTexts()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(text, expected);
+    if (text.startsWith("PJLINK"))
+        QVERIFY(pjlink::parseGreeting(text).kind != pjlink::Greeting::Kind::Invalid);
+    if (text.startsWith('%'))
+        QVERIFY(pjlink::parseReply(text).valid);
 }
 
 QTEST_GUILESS_MAIN(TestPjlink)
