@@ -7,6 +7,8 @@
 #include <utility>
 
 namespace {
+// The kinds of error ERST tells: fan, lamp, temperature, cover, filter, other.
+constexpr int kErrorKinds = 6;
 using pjlink::Error;
 using Command = commands::Command;
 
@@ -127,9 +129,13 @@ void FaceAnswer::start(const pjlink::Request &request)
         // without knowing the one it is in, which nothing tells.
         return fail(Error::Undefined);
     case Kind::ErrorStatus:
-        // A projector on a serial line tells no error status: neither a fault nor health
-        // is claimed. One out of reach is a failure as far as anyone can tell.
-        return fail(inReach() ? Error::Undefined : Error::Failure);
+        // A projector on a serial line tells no error status. PJLink's 0 for each kind means
+        // "no error detected, or no way to detect one", which is what a controller that polls
+        // the error status of every projector must be told; an error would mark the room
+        // broken. One out of reach is a failure as far as anyone can tell.
+        if (!inReach())
+            return fail(Error::Failure);
+        return reply(QByteArray(kErrorKinds, '0'));
     case Kind::Lamp:
         return lampHours();
     case Kind::Inputs:

@@ -164,9 +164,11 @@ void TestPjlinkFace::controller_data()
         << false;
     QTest::newRow("lamp hours") << none << QStringList {"lamps"} << QStringList {"[(1234, False)]"}
                                 << kLampTimeFrame << true;
-    QTest::newRow("error status is not claimed")
-        << none << QStringList {"errors"} << QStringList {"error: undefined command"} << QString()
-        << false;
+    QTest::newRow("error status: none detected")
+        << none << QStringList {"errors"}
+        << QStringList {"{'fan': 'ok', 'lamp': 'ok', 'temperature': 'ok', 'cover': 'ok', "
+                        "'filter': 'ok', 'other': 'ok'}"}
+        << QString() << false;
     QTest::newRow("model and name")
         << QStringList {"--id", "room-12"} << QStringList {"model", "name"}
         << QStringList {"Lumivox Demo Projector LV-1", "room-12"} << QString() << false;
