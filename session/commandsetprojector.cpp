@@ -113,7 +113,7 @@ QList<QByteArray> CommandSetProjector::toggle(commands::Command id, QString *rea
         const QString why = !knownPower
             ? (toggledFrom && !toggled.hasExpired(kToggleSettle)
                    ? QStringLiteral("it is switching")
-                   : QStringLiteral("its state is not known yet"))
+                   : QStringLiteral("the power state is not known yet"))
             : QStringLiteral("the projector is %1").arg(stateText(*knownPower));
         *reason
             = QStringLiteral("%1 toggles the power and %2: nothing was sent").arg(set.name, why);

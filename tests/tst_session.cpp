@@ -575,7 +575,7 @@ void TestSession::powerToggle_data()
         << "Test toggles the power and the projector is off: nothing was sent";
     QTest::newRow("not known")
         << QByteArray() << true << 1 << 0
-        << "Test toggles the power and its state is not known yet: nothing was sent";
+        << "Test toggles the power and the power state is not known yet: nothing was sent";
     QTest::newRow("on twice") << QByteArray("PWR=00") << true << 2 << 1
                               << "Test toggles the power and it is switching: nothing was sent";
 }
