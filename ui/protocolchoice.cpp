@@ -1,0 +1,24 @@
+#include "ui/protocolchoice.h"
+
+#include <QSettings>
+
+// Named in full: the program sets no organisation, without which QSettings keeps nothing.
+ProtocolChoice ProtocolChoice::stored()
+{
+    const QSettings settings(QLatin1String(kSettingsOrganization),
+                             QLatin1String(kSettingsApplication));
+    ProtocolChoice choice;
+    choice.set = settings.value(QLatin1String(kSetKey)).toString();
+    bool number = false;
+    const int baud = settings.value(QLatin1String(kBaudKey)).toInt(&number);
+    // A rate edited by hand into something else is the usual one.
+    choice.baud = number && baud > 0 ? baud : 0;
+    return choice;
+}
+
+void ProtocolChoice::store() const
+{
+    QSettings settings(QLatin1String(kSettingsOrganization), QLatin1String(kSettingsApplication));
+    settings.setValue(QLatin1String(kSetKey), set);
+    settings.setValue(QLatin1String(kBaudKey), baud);
+}
