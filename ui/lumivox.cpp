@@ -408,10 +408,9 @@ void Lumivox::useProtocol(const ProtocolChoice &choice)
     // A set's file that no longer reads is left out of the listing: its reader says why.
     QStringList refusals;
     (void)CommandSets::available(&refusals);
-    const QString file
-        = QLatin1Char('/') + choice.set + QLatin1String(CommandSets::kSuffix) + QLatin1Char(':');
+    const QString file = choice.set + QLatin1String(CommandSets::kSuffix) + QLatin1Char(':');
     for (const QString &each : qAsConst(refusals))
-        if (each.contains(file))
+        if (each.startsWith(file) || each.contains(QLatin1Char('/') + file))
             refusal = each;
     log(tr("Command set %1 not used (%2): the built-in protocol is spoken\r")
             .arg(choice.set, refusal));

@@ -5,8 +5,8 @@
 // Named in full: the program sets no organisation, without which QSettings keeps nothing.
 ProtocolChoice ProtocolChoice::stored()
 {
-    const QSettings settings(QLatin1String(kSettingsOrganization),
-                             QLatin1String(kSettingsApplication));
+    const QSettings settings(QString::fromLatin1(kSettingsOrganization),
+                             QString::fromLatin1(kSettingsApplication));
     ProtocolChoice choice;
     choice.set = settings.value(QLatin1String(kSetKey)).toString();
     bool number = false;
@@ -18,7 +18,8 @@ ProtocolChoice ProtocolChoice::stored()
 
 void ProtocolChoice::store() const
 {
-    QSettings settings(QLatin1String(kSettingsOrganization), QLatin1String(kSettingsApplication));
+    QSettings settings(QString::fromLatin1(kSettingsOrganization),
+                       QString::fromLatin1(kSettingsApplication));
     settings.setValue(QLatin1String(kSetKey), set);
     settings.setValue(QLatin1String(kBaudKey), baud);
 }
