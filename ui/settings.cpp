@@ -85,7 +85,7 @@ ProtocolChoice Settings::protocolChoice() const
     choice.set = ui.commandSet->currentData().toString();
     bool number = false;
     const int baud = ui.baudRate->currentText().toInt(&number);
-    const QList<int> &rates = sets.value(ui.commandSet->currentIndex()).set.line.bauds;
+    const QList<int> rates = sets.value(ui.commandSet->currentIndex()).set.line.bauds;
     // The usual rate is kept as "the usual one", which follows the set.
     choice.baud = number && baud > 0 && baud != rates.value(0) ? baud : 0;
     return choice;
@@ -93,7 +93,7 @@ ProtocolChoice Settings::protocolChoice() const
 
 void Settings::showRates(int setIndex, int baud)
 {
-    const QList<int> &rates = sets.value(setIndex).set.line.bauds;
+    const QList<int> rates = sets.value(setIndex).set.line.bauds;
     ui.baudRate->clear();
     for (const int rate : rates)
         ui.baudRate->addItem(QString::number(rate));
