@@ -4,6 +4,7 @@
 #include "app/serviceprogram.h"
 #include "channel/channelclient.h"
 #include "channel/channelname.h"
+#include "link/characters.h"
 #include "link/commands.h"
 #include "link/pjlink.h"
 #include "link/portdevice.h"
@@ -43,9 +44,9 @@ constexpr int kHelpWidth = 86; // columns of the help text's description
 // The command line's own options: any of them selects the command line; anything else
 // (no arguments, the toolkit's options such as --style or -geometry) starts the window.
 const char *const kOwnOptions[] = {
-    "--send", "--status",        "--query", "--list",    "--list-protocols", "--protocol", "--json",
-    "--port", "--password-file", "--help",  "--version", "--help-all",       "-h",         "-?",
-    "-v"};
+    "--send", "--status", "--query",         "--list", "--list-protocols", "--protocol", "--baud",
+    "--json", "--port",   "--password-file", "--help", "--version",        "--help-all", "-h",
+    "-?",     "-v"};
 // A projector's password comes from here or from a file, never from an argument: every
 // user of the machine can read the arguments of a process.
 constexpr char kPasswordVariable[] = "LUMIVOX_PJLINK_PASSWORD";
@@ -116,17 +117,24 @@ QString refusedPortText(const QString &name, const QString &reason)
     return name + QStringLiteral(": ") + reason;
 }
 
-void printList(Output &output, bool json)
+// Every command of the program's own protocol, or only those the set has, each with its
+// frame as it goes on the line but for the end.
+void printList(Output &output, bool json, const std::optional<CommandSet> &set)
 {
     QJsonArray list;
     for (int i = 0; i < commands::kCommandCount; ++i) {
         const commands::NamedCommand &entry = commands::commandTable()[i];
+        if (set && !set->has(entry.id))
+            continue;
+        const QString frame = set ? characters::visibleText(QString::fromLatin1(
+                                  set->frame(entry.id).chopped(int(set->framing.end.size()))))
+                                  : QLatin1String(entry.text);
         if (json)
             list.append(QJsonObject {{QStringLiteral("name"), QLatin1String(entry.name)},
-                                     {QStringLiteral("frame"), QLatin1String(entry.text)}});
+                                     {QStringLiteral("frame"), frame}});
         else
-            output.out(QString::fromLatin1(entry.name).leftJustified(kNameColumn)
-                       + QLatin1String(entry.text) + QLatin1Char('\n'));
+            output.out(QString::fromLatin1(entry.name).leftJustified(kNameColumn) + frame
+                       + QLatin1Char('\n'));
     }
     if (json)
         output.out(QString::fromUtf8(QJsonDocument(QJsonObject {{QStringLiteral("commands"), list}})
@@ -353,7 +361,7 @@ bool wantsCommandLine(int argc, char *argv[])
     return false;
 }
 
-int runCommandLine(int argc, char *argv[])
+int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
 {
 #ifdef SIGPIPE
     // A reader that went away is a failed write, not the end of the process.
@@ -406,6 +414,10 @@ int runCommandLine(int argc, char *argv[])
                        "opened here: a name of --list-protocols, or a command set file (a name "
                        "with a '/' or ending in .ini)."),
         QStringLiteral("name|file"));
+    const QCommandLineOption baud(QStringLiteral("baud"),
+                                  QStringLiteral("The serial line's baud rate in place of the "
+                                                 "protocol's usual one."),
+                                  QStringLiteral("rate"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Prints one JSON object for the whole run."));
     const QCommandLineOption port(QStringLiteral("port"),
@@ -418,7 +430,7 @@ int runCommandLine(int argc, char *argv[])
                        "LUMIVOX_PJLINK_PASSWORD)."),
         QStringLiteral("file"));
     parser.addOptions(
-        {send, query, status, list, listProtocols, protocol, json, port, passwordFile});
+        {send, query, status, list, listProtocols, protocol, baud, json, port, passwordFile});
     parser.addOptions(serviceOptions());
     parser.addPositionalArgument(QStringLiteral("names"),
                                  QStringLiteral("More command names for --send."),
@@ -435,7 +447,13 @@ int runCommandLine(int argc, char *argv[])
         return output.finish(exitstatus::Done);
     }
     if (parser.isSet(list)) {
-        printList(output, parser.isSet(json));
+        CommandSets::Entry entry;
+        QString problem;
+        if (parser.isSet(protocol)
+            && !CommandSets::lookUp(parser.value(protocol), &entry, &problem))
+            return usageError(output, problem);
+        const bool listsSet = parser.isSet(protocol) && !CommandSets::isBuiltIn(entry);
+        printList(output, parser.isSet(json), listsSet ? std::optional(entry.set) : std::nullopt);
         return output.finish(exitstatus::Done);
     }
     if (parser.isSet(listProtocols)) {
@@ -482,6 +500,26 @@ int runCommandLine(int argc, char *argv[])
         ownProtocol = CommandSets::isBuiltIn(entry);
         if (!ownProtocol)
             chosenSet = entry.set;
+    }
+
+    // --protocol or --baud and nothing to send: the window, speaking so for this run.
+    const bool sends = parser.isSet(send) || parser.isSet(status) || parser.isSet(query)
+        || !parser.positionalArguments().isEmpty();
+    if (window && !sends && !wantsService(parser)
+        && (parser.isSet(protocol) || parser.isSet(baud))) {
+        bool number = false;
+        const int rate = parser.value(baud).toInt(&number);
+        if (parser.isSet(baud) && (!number || rate <= 0))
+            return usageError(output, QStringLiteral("--baud needs a rate, such as 9600"));
+        if (parser.isSet(baud) && portname::isPjlinkName(portName))
+            return usageError(output,
+                              QStringLiteral("--baud is for serial ports and bridges: a "
+                                             "pjlink:// projector is on the network"));
+        ProtocolChoice choice;
+        choice.set = ownProtocol ? QString() : parser.value(protocol);
+        choice.baud = parser.isSet(baud) ? rate : 0;
+        *window = WindowStart {choice, portName};
+        return exitstatus::Done;
     }
 
     if (wantsService(parser)) {

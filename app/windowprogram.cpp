@@ -9,7 +9,8 @@
 #include <QApplication>
 #include <QTranslator>
 
-int runWindowProgram(int argc, char *argv[], const std::function<void(Lumivox &)> &beforeShow)
+int runWindowProgram(int argc, char *argv[], const std::function<void(Lumivox &)> &beforeShow,
+                     const WindowStart &start)
 {
     // The catalogue is looked for in the working directory only, and loaded before
     // the application exists so that both forms are translated as they are built.
@@ -26,10 +27,12 @@ int runWindowProgram(int argc, char *argv[], const std::function<void(Lumivox &)
                               int(catalogue.size()));
 
     QApplication application(argc, argv);
+    // The command line's name: both look for command sets in the same folders.
+    QCoreApplication::setApplicationName(QStringLiteral("lumivox"));
     QCoreApplication::installTranslator(&translator);
     TerminationSignals termination;
 
-    Lumivox window;
+    Lumivox window(nullptr, {}, start.protocol, start.port);
     // A logout, kill or closed terminal: nobody is there to answer a question. The
     // window closes without one, and every event loop ends, an open box's too.
     QObject::connect(&termination, &TerminationSignals::received, &window, &Lumivox::endProgram);

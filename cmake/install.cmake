@@ -39,6 +39,11 @@ install(FILES Resources/proj.png DESTINATION ${lumivox_icon_dir}/32x32/apps RENA
 install(FILES Resources/src/proj.svg DESTINATION ${lumivox_icon_dir}/scalable/apps
         RENAME lumivox.svg)
 
+# The makers' command sets as files too, where the program looks for the system's sets
+# (the program's data folder, share/lumivox): to be read and copied when writing one.
+file(GLOB lumivox_shipped_sets CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/link/sets/*)
+install(FILES ${lumivox_shipped_sets} DESTINATION ${CMAKE_INSTALL_DATADIR}/lumivox/sets)
+
 # The service: one systemd instance per projector (lumivox-serve@ID.service).
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
     install(FILES packaging/systemd/lumivox-serve@.service DESTINATION lib/systemd/system)

@@ -288,10 +288,36 @@ void TestCommandLine::protocols_data()
     // Neither is opened: a FIFO would hold the program, a device would be touched.
     QTest::newRow("a FIFO as the set")
         << QStringList {"--status", "--protocol", "FIFO", "--port", fake} << 64 << ""
-        << "^lumivox: /.*/fifo.ini: not a regular file\n" << QByteArray();
+        << "^lumivox: /.*/fifo.ini: not a regular file\n"
+        << QByteArray();
     QTest::newRow("a serial device as the set")
         << QStringList {"--status", "--protocol", "FAKE", "--port", fake} << 64 << ""
-        << "^lumivox: /dev/pts/[0-9]+: not a regular file\n" << QByteArray();
+        << "^lumivox: /dev/pts/[0-9]+: not a regular file\n"
+        << QByteArray();
+    QTest::newRow("the set's commands") << QStringList {"--list", "--protocol", "testset"} << 0
+                                        << "power-on            PWR ONt\n"
+                                           "power-off           PWR OFF:\n"
+                                           "lamp-time           LAMP?/\n"
+                                        << "^$" << QByteArray();
+    QTest::newRow("the set's commands as JSON")
+        << QStringList {"--list", "--json", "--protocol", "SET"} << 0
+        << "{\"commands\":[{\"frame\":\"PWR ONt\",\"name\":\"power-on\"},{\"frame\":"
+           "\"PWR OFF:\",\"name\":\"power-off\"},{\"frame\":\"LAMP?/\",\"name\":"
+           "\"lamp-time\"}]}\n"
+        << "^$" << QByteArray();
+    QTest::newRow("the commands of an unknown set")
+        << QStringList {"--list", "--protocol", "nosuch"} << 64 << ""
+        << "^lumivox: unknown protocol 'nosuch'" << QByteArray();
+    // Without anything to send the window would start: these are refused before it does.
+    QTest::newRow("the window with an unknown set")
+        << QStringList {"--protocol", "nosuch"} << 64 << ""
+        << "^lumivox: unknown protocol 'nosuch'" << QByteArray();
+    QTest::newRow("the window with a set on PJLink")
+        << QStringList {"--protocol", "testset", "--port", "pjlink://127.0.0.1"} << 64 << ""
+        << "^lumivox: --protocol is for serial ports and bridges" << QByteArray();
+    QTest::newRow("the window at no rate")
+        << QStringList {"--protocol", "testset", "--baud", "fast"} << 64 << ""
+        << "^lumivox: --baud needs a rate" << QByteArray();
     QTest::newRow("with the service")
         << QStringList {"--serve", "--mqtt", "mqtt://127.0.0.1:9", "--protocol", "testset",
                         "--port",  fake}

@@ -166,6 +166,8 @@ void tst_Package::installedFiles_data()
     QTest::newRow("scalable icon") << iconSvg << false;
     QTest::newRow("service unit") << QStringLiteral("usr/lib/systemd/system/lumivox-serve@.service")
                                   << false;
+    // Where the program looks for the system's command sets.
+    QTest::newRow("command set") << QStringLiteral("usr/share/lumivox/sets/builtin.ini") << false;
     if (simulatorBuilt())
         QTest::newRow("simulator") << QStringLiteral("usr/bin/") + simulatorName << true;
 }

@@ -4,6 +4,8 @@
 #include "link/commands.h"
 #include "link/pjlink.h"
 #include "link/portdevice.h"
+#include "link/portname.h"
+#include "session/commandsets.h"
 #include "ui/panelcolors.h"
 #include "ui/settings.h"
 
@@ -29,11 +31,14 @@ constexpr int kLogTrimBatch = 500;
 // Time for the power-off frame to leave the wire before the port is closed.
 constexpr unsigned long kPowerOffPause = 2000; // ms
 
-QString unavailableText(ProjectorProtocol::Availability availability)
+// `setName` is the command set's name, empty for a projector that speaks PJLink.
+QString unavailableText(ProjectorProtocol::Availability availability, const QString &setName)
 {
     using A = ProjectorProtocol::Availability;
     switch (availability) {
     case A::NoMeaning:
+        if (!setName.isEmpty())
+            return Lumivox::tr("Not available: %1 has no such command").arg(setName);
         return Lumivox::tr("Not available: PJLink, the projector's network control, has no "
                            "such command");
     case A::NeedsClass2:
@@ -50,7 +55,8 @@ QString unavailableText(ProjectorProtocol::Availability availability)
 }
 } // namespace
 
-Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
+Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags,
+                 const std::optional<ProtocolChoice> &forThisRun, const QString &startPort)
     : QMainWindow(parent, flags)
 {
     ui.setupUi(this);
@@ -114,8 +120,9 @@ Lumivox::Lumivox(QWidget *parent, Qt::WindowFlags flags)
 
     pendingHeight = 0;
 
+    useProtocol(forThisRun ? *forThisRun : ProtocolChoice::stored());
     QString reason;
-    if (!openPort(QStringLiteral("COM1"), &reason))
+    if (!openPort(startPort, &reason))
         logOpenFailure(tr("Failed to initialize Com port 1!\r"), reason);
 
     connect(&timer, &QTimer::timeout, this, &Lumivox::OnTimer);
@@ -301,12 +308,17 @@ void Lumivox::keyPressEvent(QKeyEvent *event)
 
 void Lumivox::on_connectionStatus_clicked()
 {
-    Settings settings(this);
+    Settings settings(this, availablePortNames, protocolChoice);
     settings.exec(); // both buttons close(): the applied flag tells them apart
     if (!settings.isApplied())
         return;
     // Reopened even under the same name: that is how a user retries a port.
     closePort();
+    // A choice is kept when the user changed it: one made for this run alone stays so.
+    const ProtocolChoice chosen = settings.protocolChoice();
+    if (!(chosen == protocolChoice))
+        chosen.store();
+    useProtocol(chosen);
     QString reason;
     switch (projector.openPort(settings.portName(), &reason)) {
     case ProjectorSession::OpenResult::Open:
@@ -366,13 +378,42 @@ void Lumivox::askForPassword()
 
 void Lumivox::showAvailability()
 {
-    // A serial projector takes every command: the form's buttons, as they are.
+    // The built-in protocol takes every command: the form's buttons, as they are.
+    const std::optional<CommandSet> &set = projector.chosenCommandSet();
+    const QString setName
+        = set && !portname::isPjlinkName(projector.portName()) ? set->name : QString();
     for (const CommandButton &entry : qAsConst(commandButtons)) {
         const ProjectorProtocol::Availability availability = projector.availability(entry.id);
         const bool available = availability == ProjectorProtocol::Availability::Available;
         entry.button->setEnabled(available);
-        entry.button->setToolTip(available ? entry.toolTip : unavailableText(availability));
+        entry.button->setToolTip(available ? entry.toolTip
+                                           : unavailableText(availability, setName));
     }
+}
+
+void Lumivox::useProtocol(const ProtocolChoice &choice)
+{
+    protocolChoice = choice;
+    projector.setBaudRate(choice.baud);
+    projector.setCommandSet(std::nullopt);
+    if (choice.set.isEmpty())
+        return;
+    CommandSets::Entry entry;
+    QString refusal;
+    if (CommandSets::lookUp(choice.set, &entry, &refusal)) {
+        if (!CommandSets::isBuiltIn(entry))
+            projector.setCommandSet(entry.set);
+        return;
+    }
+    // A set's file that no longer reads is left out of the listing: its reader says why.
+    QStringList refusals;
+    (void)CommandSets::available(&refusals);
+    const QString file = choice.set + QLatin1String(CommandSets::kSuffix) + QLatin1Char(':');
+    for (const QString &each : qAsConst(refusals))
+        if (each.startsWith(file) || each.contains(QLatin1Char('/') + file))
+            refusal = each;
+    log(tr("Command set %1 not used (%2): the built-in protocol is spoken\r")
+            .arg(choice.set, refusal));
 }
 
 void Lumivox::showPower(ProjectorSession::Power power)

@@ -2,6 +2,7 @@
 #define LUMIVOX_H
 
 #include "session/projectorsession.h"
+#include "ui/protocolchoice.h"
 #include "ui_lumivox.h"
 
 #include <QIcon>
@@ -9,6 +10,8 @@
 #include <QMainWindow>
 #include <QString>
 #include <QTimer>
+
+#include <optional>
 
 class QAbstractButton;
 
@@ -19,7 +22,13 @@ class Lumivox : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit Lumivox(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    static constexpr char kStartPort[] = "COM1";
+
+    // The window opens startPort at once, speaking the protocol chosen for this run, else
+    // the one the settings keep (see ProtocolChoice).
+    explicit Lumivox(QWidget *parent = nullptr, Qt::WindowFlags flags = {},
+                     const std::optional<ProtocolChoice> &forThisRun = std::nullopt,
+                     const QString &startPort = QLatin1String(kStartPort));
     ~Lumivox() override;
 
     // The projector link, as the session runs it: a serial port, a bridge's port or a
@@ -113,6 +122,11 @@ private:
     void showPower(ProjectorSession::Power power);
     void closeWhenAnswered();
     void finishClosing();
+    // The session speaks the choice's set from the next opening; one that does not read
+    // (any more) leaves the program's own protocol, said in the log.
+    void useProtocol(const ProtocolChoice &choice);
+
+    ProtocolChoice protocolChoice; // as the settings dialog shows it
 
     QTimer timer;
     ProjectorSession projector;

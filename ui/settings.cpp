@@ -1,14 +1,60 @@
 #include "ui/settings.h"
 
+#include "link/portname.h"
+
 #include <QAbstractItemView>
 #include <QCompleter>
+#include <QIntValidator>
 #include <QKeyEvent>
 
-Settings::Settings(QWidget *parent, const PortLister &lister)
+#include <algorithm>
+
+namespace {
+constexpr int kMaxTypedBaud = 4000000; // beyond any serial adapter's rate
+
+// A set as the choice names it: its own name and its maker's.
+QString setLabel(const CommandSets::Entry &entry)
+{
+    if (entry.set.maker.isEmpty())
+        return entry.set.name;
+    return Settings::tr("%1 (%2)").arg(entry.set.name, entry.set.maker);
+}
+} // namespace
+
+Settings::Settings(QWidget *parent, const PortLister &lister, const ProtocolChoice &protocol)
     : QDialog(parent)
 {
     ui.setupUi(this);
     applied = false;
+
+    // The program's own protocol first, then the sets there are; a set's file named for
+    // this run only, after them.
+    sets = CommandSets::available();
+    std::stable_partition(sets.begin(), sets.end(), &CommandSets::isBuiltIn);
+    int current = 0;
+    for (int i = 0; i < sets.size(); ++i) {
+        const CommandSets::Entry &entry = sets.at(i);
+        const bool own = CommandSets::isBuiltIn(entry);
+        // The program's own is what an empty choice means.
+        ui.commandSet->addItem(setLabel(entry), own ? QString() : entry.name);
+        if (!protocol.set.isEmpty() && entry.name == protocol.set)
+            current = i;
+    }
+    CommandSets::Entry file;
+    QString refusal;
+    if (current == 0 && !protocol.set.isEmpty() && ui.commandSet->findData(protocol.set) < 0
+        && CommandSets::lookUp(protocol.set, &file, &refusal) && !CommandSets::isBuiltIn(file)) {
+        sets.append(file);
+        ui.commandSet->addItem(setLabel(file), protocol.set);
+        current = int(sets.size()) - 1;
+    }
+    ui.commandSet->setCurrentIndex(current);
+    ui.baudRate->setValidator(new QIntValidator(1, kMaxTypedBaud, this));
+    showRates(current, protocol.baud);
+    connect(ui.commandSet, &QComboBox::currentIndexChanged, this,
+            [this](int index) { showRates(index, 0); });
+    connect(ui.comPort, &QLineEdit::textChanged, this, &Settings::showPortKind);
+    showPortKind(ui.comPort->text());
     auto *completer = new QCompleter(lister(), this);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     completer->setFilterMode(Qt::MatchContains);
@@ -31,6 +77,38 @@ Settings::~Settings() = default;
 QString Settings::portName() const
 {
     return ui.comPort->text();
+}
+
+ProtocolChoice Settings::protocolChoice() const
+{
+    ProtocolChoice choice;
+    choice.set = ui.commandSet->currentData().toString();
+    bool number = false;
+    const int baud = ui.baudRate->currentText().toInt(&number);
+    const QList<int> rates = sets.value(ui.commandSet->currentIndex()).set.line.bauds;
+    // The usual rate is kept as "the usual one", which follows the set.
+    choice.baud = number && baud > 0 && baud != rates.value(0) ? baud : 0;
+    return choice;
+}
+
+void Settings::showRates(int setIndex, int baud)
+{
+    const QList<int> rates = sets.value(setIndex).set.line.bauds;
+    ui.baudRate->clear();
+    for (const int rate : rates)
+        ui.baudRate->addItem(QString::number(rate));
+    if (baud > 0 && !rates.contains(baud))
+        ui.baudRate->setEditText(QString::number(baud));
+    else if (baud > 0)
+        ui.baudRate->setCurrentIndex(int(rates.indexOf(baud)));
+}
+
+void Settings::showPortKind(const QString &name)
+{
+    // A projector on the network speaks PJLink, on no serial line.
+    const bool serial = !portname::isPjlinkName(name);
+    ui.commandSet->setEnabled(serial);
+    ui.baudRate->setEnabled(serial);
 }
 
 bool Settings::isApplied() const
