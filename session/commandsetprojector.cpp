@@ -25,13 +25,110 @@ ProjectorProtocol::Error errorOf(CommandSet::Refusal refusal)
     }
     return ProjectorProtocol::Error::None;
 }
+
+bool isPower(const ProjectorProtocol::Action &action)
+{
+    const commands::Command *id = std::get_if<commands::Command>(&action);
+    return id && (*id == commands::Command::PowerOn || *id == commands::Command::PowerOff);
+}
+
+QString stateText(CommandSet::PowerState state)
+{
+    switch (state) {
+    case CommandSet::PowerState::On:
+        return QStringLiteral("on");
+    case CommandSet::PowerState::Off:
+        return QStringLiteral("off");
+    case CommandSet::PowerState::Standby:
+        return QStringLiteral("in standby");
+    case CommandSet::PowerState::Warming:
+        return QStringLiteral("warming up");
+    case CommandSet::PowerState::Cooling:
+        return QStringLiteral("cooling down");
+    }
+    return QString();
+}
 } // namespace
 
 CommandSetProjector::CommandSetProjector(CommandSet commandSet)
     : set(std::move(commandSet))
 {
     for (int i = 0; i < commands::kCommandCount; ++i)
-        everyCommand = everyCommand && set.has(commands::Command(i));
+        everyCommand = everyCommand
+            && (set.has(commands::Command(i))
+                || (set.powerToggles && commands::Command(i) == commands::Command::PowerOff));
+}
+
+QList<QByteArray> CommandSetProjector::opened()
+{
+    // A toggle is sent only knowing the state: it is asked at once.
+    if (!set.powerToggles || set.powerQuery.isEmpty())
+        return {};
+    asked.start();
+    return {unended(set.powerQuery)};
+}
+
+int CommandSetProjector::echoes() const
+{
+    switch (set.echo) {
+    case CommandSet::Echo::None:
+        break;
+    case CommandSet::Echo::Once:
+        return 1;
+    case CommandSet::Echo::Twice:
+        return 2;
+    }
+    return 0;
+}
+
+ProjectorProtocol::Pacing CommandSetProjector::pacing() const
+{
+    Pacing pacing;
+    pacing.wakeUp = set.wakeUp;
+    pacing.wakeUpWaitMs = set.wakeUpWaitMs;
+    pacing.busyAfterPowerMs = set.busyAfterPowerMs;
+    pacing.sentTwice = set.sentTwice;
+    return pacing;
+}
+
+bool CommandSetProjector::holdsBack(const Action &action)
+{
+    return set.powerToggles && isPower(action) && !knownPower && asked.isValid()
+        && !asked.hasExpired(kForgetAfter);
+}
+
+QList<QByteArray> CommandSetProjector::toggle(commands::Command id, QString *reason)
+{
+    using State = CommandSet::PowerState;
+    const bool on = id == commands::Command::PowerOn;
+    if (knownPower
+        && (on ? *knownPower == State::Off || *knownPower == State::Standby
+               : *knownPower == State::On)) {
+        toggledFrom = std::exchange(knownPower, std::nullopt);
+        toggled.start();
+        lastSent = Action(id);
+        return {unended(set.bodies[int(commands::Command::PowerOn)])};
+    }
+    if (reason) {
+        const QString why = !knownPower
+            ? (toggledFrom && !toggled.hasExpired(kToggleSettle)
+                   ? QStringLiteral("it is switching")
+                   : QStringLiteral("the power state is not known yet"))
+            : QStringLiteral("the projector is %1").arg(stateText(*knownPower));
+        *reason
+            = QStringLiteral("%1 toggles the power and %2: nothing was sent").arg(set.name, why);
+    }
+    return {};
+}
+
+void CommandSetProjector::heardPower(CommandSet::PowerState state)
+{
+    asked.invalidate();
+    // A poll answered as the toggle went out tells the state before it.
+    if (toggledFrom && state == *toggledFrom && !toggled.hasExpired(kToggleSettle))
+        return;
+    toggledFrom.reset();
+    knownPower = state;
 }
 
 QByteArray CommandSetProjector::unended(const QByteArray &body) const
@@ -50,6 +147,8 @@ QList<QByteArray> CommandSetProjector::poll()
 QList<QByteArray> CommandSetProjector::frames(const Action &action, QString *reason)
 {
     if (const commands::Command *id = std::get_if<commands::Command>(&action)) {
+        if (set.powerToggles && isPower(action))
+            return toggle(*id, reason);
         if (!set.has(*id)) {
             if (reason)
                 *reason = QStringLiteral("%1 has no such command: nothing was sent").arg(set.name);
@@ -78,6 +177,7 @@ ProjectorProtocol::Heard CommandSetProjector::hear(const QByteArray &bytes)
     Heard heard;
     Unmatched said;
     if (const std::optional<CommandSet::PowerState> state = set.powerState(bytes)) {
+        heardPower(*state);
         said.kind = commands::Answer::LampState;
         switch (*state) {
         case CommandSet::PowerState::On:
@@ -132,5 +232,8 @@ ProjectorProtocol::Heard CommandSetProjector::hear(const QByteArray &bytes)
 
 ProjectorProtocol::Availability CommandSetProjector::availability(commands::Command id) const
 {
+    // A toggling set's power-on frame is its power-off too.
+    if (set.powerToggles && id == commands::Command::PowerOff)
+        return Availability::Available;
     return set.has(id) ? Availability::Available : Availability::NoMeaning;
 }

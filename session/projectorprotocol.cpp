@@ -9,6 +9,11 @@ QByteArray ProjectorProtocol::frameEnd() const
     return QByteArray(1, serialprotocol::kCarriageReturn);
 }
 
+QByteArray ProjectorProtocol::replyEnd() const
+{
+    return QByteArray(1, serialprotocol::kCarriageReturn);
+}
+
 QStringList ProjectorProtocol::Heard::logTexts() const
 {
     QStringList texts;

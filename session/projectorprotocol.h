@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <optional>
 #include <variant>
 
@@ -88,6 +89,16 @@ public:
         QStringList logTexts() const;
     };
 
+    // How frames go on the line beyond their bytes (a command set's quirks); nothing of it
+    // for the built-in protocol and PJLink.
+    struct Pacing
+    {
+        QByteArray wakeUp; // written as it is before the first frame after each opening
+        int wakeUpWaitMs = 0; // and this long waited after it
+        int busyAfterPowerMs = 0; // the projector takes nothing this long after a power command
+        std::array<bool, commands::kCommandCount> sentTwice {}; // written again after a pause
+    };
+
     // An awaited request of a protocol that answers every one is forgotten this long
     // after it went out: a projector out of reach never got it.
     static constexpr qint64 kForgetAfter = 8000; // ms
@@ -105,6 +116,11 @@ public:
     virtual Heard hear(const QByteArray &line) = 0;
     // What ends each frame on the line: a carriage return unless a command set says else.
     virtual QByteArray frameEnd() const;
+    // What ends each reply line (see LineAssembler): a carriage return unless a set says else.
+    virtual QByteArray replyEnd() const;
+    // How many times the projector sends back each frame it gets before it answers.
+    virtual int echoes() const { return 0; }
+    virtual Pacing pacing() const { return {}; }
 
     virtual Availability availability(commands::Command id) const = 0;
     // True when availability() says Available for every command, whatever happens.

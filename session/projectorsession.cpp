@@ -162,6 +162,9 @@ void ProjectorSession::dropPort()
     if (!device)
         return;
     device.reset();
+    // A step whose frames waited for the line is not sent whole.
+    if (stepSending)
+        finishStepSending(false);
     ++generation;
     emit portChanged();
     resetProtocol();
@@ -171,6 +174,12 @@ void ProjectorSession::resetProtocol()
 {
     const bool tookEverything = protocol->takesEveryCommand();
     protocol = std::make_unique<SerialProjector>();
+    // The projector's quirks end with its port; a partial reply line stays (see LineAssembler).
+    pacing = {};
+    wakeUpDue = false;
+    lineHold = QDeadlineTimer();
+    echoes = 0;
+    awaitedEchoes.clear();
     access = PortDevice::Access::Granted;
     powerAnswerAwaited = false;
     if (!tookEverything)
@@ -209,7 +218,12 @@ quint32 ProjectorSession::readBytes(char *buffer, quint32 count)
 
 bool ProjectorSession::send(commands::Command id)
 {
-    return sendAction(id, nullptr, nullptr);
+    QString reason;
+    QString sentText;
+    const bool all = sendAction(id, &reason, &sentText);
+    if (sentText.isEmpty() && !reason.isEmpty())
+        emit message(reason);
+    return all;
 }
 
 void ProjectorSession::announcePowerCommand(commands::Command id)
@@ -224,17 +238,42 @@ void ProjectorSession::announcePowerCommand(commands::Command id)
 
 bool ProjectorSession::sendFrame(const QByteArray &frameText)
 {
+    return queueFrame({frameText});
+}
+
+bool ProjectorSession::queueFrame(const Outgoing &frame)
+{
     if (stopped)
         return false;
-    if (isLineBusy()) {
-        // One frame at a time on the line: this one follows the frame being written.
+    wakeUpIfDue();
+    if (isLineBusy() || !waitingFrames.isEmpty()) {
+        // One frame at a time on the line: this one follows the frame being written, and
+        // those waiting for the line to be free.
         if (device && waitingFrames.size() < kMaxWaitingFrames)
-            waitingFrames.append(frameText);
+            waitingFrames.append(frame);
+        sendWaitingFrames();
         return device != nullptr;
     }
-    const bool all = writeFrame(frameText) == Written::All;
+    const bool all = writeFrame(frame) == Written::All;
     sendWaitingFrames();
     return all;
+}
+
+void ProjectorSession::wakeUpIfDue()
+{
+    if (!wakeUpDue || !device || device->isGone() || isLineBusy())
+        return;
+    wakeUpDue = false;
+    // Written as it is: no end, no echo, and no frame of the log.
+    for (const char byte : std::as_const(pacing.wakeUp)) {
+        if (device->writeByte(byte) == PortDevice::WriteResult::Gone) {
+            scheduleDeviceGone();
+            return;
+        }
+    }
+    device->flush();
+    if (pacing.wakeUpWaitMs > 0)
+        lineHold.setRemainingTime(pacing.wakeUpWaitMs);
 }
 
 void ProjectorSession::stopWriting()
@@ -247,8 +286,9 @@ void ProjectorSession::stopWriting()
     }
 }
 
-ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameText)
+ProjectorSession::Written ProjectorSession::writeFrame(const Outgoing &frame)
 {
+    const QByteArray &frameText = frame.text;
     // A device the link has seen vanish is as good as closed: its close is on its way.
     if (!device || device->isGone() || stopped)
         return Written::NoPort;
@@ -259,7 +299,8 @@ ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameTe
     };
     // A script's frame ends at its failed byte whoever holds the port: its requester is
     // told, nobody is asked, and the same bytes reach the projector on every route.
-    const bool asking = askOnWriteFailure && !scriptFrame;
+    const bool script = scriptFrame || frame.script;
+    const bool asking = askOnWriteFailure && !script;
     bool failed = false;
     bool gone = false;
     for (const char byte : frameText) {
@@ -270,7 +311,7 @@ ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameTe
         gone = result == PortDevice::WriteResult::Gone;
         if (gone)
             scheduleDeviceGone();
-        if (!scriptFrame) {
+        if (!script) {
             ++failureWaits;
             emit writeFailed();
             --failureWaits;
@@ -292,6 +333,13 @@ ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameTe
             device->flush();
         if (device->isGone())
             scheduleDeviceGone();
+        if (!failed)
+            for (int n = 0; n < echoes; ++n)
+                awaitedEchoes.append(frameText);
+        if (awaitedEchoes.size() > kMaxAwaitedEchoes)
+            awaitedEchoes.remove(0, awaitedEchoes.size() - kMaxAwaitedEchoes);
+        if (frame.holdAfterMs > 0)
+            lineHold.setRemainingTime(frame.holdAfterMs);
     }
     writing = false;
     emit frameWritten(frameText);
@@ -303,8 +351,23 @@ ProjectorSession::Written ProjectorSession::writeFrame(const QByteArray &frameTe
 
 void ProjectorSession::sendWaitingFrames()
 {
+    if (!waitingFrames.isEmpty())
+        wakeUpIfDue();
+    bool written = true;
     while (!waitingFrames.isEmpty() && !isLineBusy())
-        writeFrame(waitingFrames.takeFirst());
+        written = writeFrame(waitingFrames.takeFirst()) == Written::All && written;
+    if (waitingFrames.isEmpty() && stepSending)
+        finishStepSending(written && stepSending->written);
+}
+
+void ProjectorSession::finishStepSending(bool written)
+{
+    const StepSending sending = *std::exchange(stepSending, std::nullopt);
+    if (sending.request)
+        sending.request->stepSent(written, written ? QString() : QLatin1String(kSendFailed),
+                                  sending.text);
+    if (!isLineBusy())
+        QMetaObject::invokeMethod(this, &ProjectorSession::serveRequests, Qt::QueuedConnection);
 }
 
 void ProjectorSession::tick()
@@ -320,9 +383,13 @@ void ProjectorSession::tick()
         lineReceived();
     watchAccess();
 
+    // Frames held back while the projector was busy go once it is not.
+    sendWaitingFrames();
     pollLamp();
 
-    ++noContactCount;
+    // A projector that takes nothing for a while is not asked: its silence tells nothing.
+    if (lineHold.hasExpired())
+        ++noContactCount;
     if (noContactCount >= kNoContact) {
         noContactCount = kNoContact;
         if (!contactLostSaid) {
@@ -352,11 +419,58 @@ void ProjectorSession::pollLamp()
 
 void ProjectorSession::lineReceived()
 {
+    QString line = replyLine.take();
+    // What the projector sends back of a frame is not its answer, and no sign of it.
+    if (!awaitedEchoes.isEmpty() && takeEchoes(line))
+        return;
     if (noContactCount >= kNoContact)
         emit contactGained();
     noContactCount = 0;
     contactLostSaid = false;
-    handleReply(replyLine.take());
+    handleReply(line);
+}
+
+bool ProjectorSession::takeEchoes(QString &line)
+{
+    // Echoes come in the order of the frames: one matched passes over those before it,
+    // which never came. Only the frame itself counts as its echo, so an echo that does not
+    // come costs no answer.
+    QByteArray bytes = line.toLatin1();
+    bool took = false;
+    for (qsizetype i = 0; i < awaitedEchoes.size() && (!took || !bytes.isEmpty());) {
+        const std::optional<QByteArray> rest = afterEcho(bytes, awaitedEchoes.at(i));
+        if (!rest) {
+            ++i;
+            continue;
+        }
+        awaitedEchoes.remove(0, i + 1);
+        bytes = *rest;
+        took = true;
+        i = 0;
+    }
+    if (!took)
+        return false;
+    line = QString::fromLatin1(bytes);
+    return bytes.isEmpty();
+}
+
+std::optional<QByteArray> ProjectorSession::afterEcho(const QByteArray &line,
+                                                      const QByteArray &text) const
+{
+    // The echo is the frame as written; the reply end may split its end off, or it may
+    // run on into the answer when the reply end is another.
+    const QByteArray frameEnd = protocol->frameEnd();
+    const QByteArray written = text + frameEnd;
+    const QByteArray &replyEnd = replyLine.end();
+    const auto tidied = [this](const QByteArray &bytes) {
+        return replyLine.tidied(QString::fromLatin1(bytes)).toLatin1();
+    };
+    if (line == text
+        || (written.endsWith(replyEnd) && line == tidied(written.chopped(replyEnd.size()))))
+        return QByteArray();
+    if (!frameEnd.isEmpty() && line.startsWith(written))
+        return tidied(line.mid(written.size()));
+    return std::nullopt;
 }
 
 void ProjectorSession::handleReply(const QString &line)
@@ -458,7 +572,8 @@ void ProjectorSession::serveRequests()
             continue;
         }
         // While a port is being opened (also the first try of one kept open) they wait.
-        if (!request->isDue() || isLineBusy() || opening || (look && watch.isWanting()))
+        if (!request->isDue() || isLineBusy() || stepSending || opening
+            || (look && watch.isWanting()))
             return;
         if (!device || device->isGone()) {
             request->abandon(QString::fromLatin1(kNotPossible));
@@ -614,6 +729,12 @@ void ProjectorSession::offerPassword(const QString &portName, const QString &pas
 void ProjectorSession::startProtocol(const QString &portName)
 {
     protocol = protocolFor(portName, commandSet);
+    replyLine.setEnd(protocol->replyEnd());
+    pacing = protocol->pacing();
+    wakeUpDue = !pacing.wakeUp.isEmpty();
+    lineHold = QDeadlineTimer();
+    echoes = protocol->echoes();
+    awaitedEchoes.clear();
     access = PortDevice::Access::Granted;
     powerAnswerAwaited = false;
     if (protocol->wantsPassword()) {
@@ -638,14 +759,23 @@ bool ProjectorSession::sendAction(const Action &action, QString *reason, QString
     const QList<QByteArray> frames = protocol->frames(action, reason);
     if (frames.isEmpty())
         return false;
-    if (const commands::Command *id = std::get_if<commands::Command>(&action)) {
+    const commands::Command *id = std::get_if<commands::Command>(&action);
+    if (id) {
         announcePowerCommand(*id);
         if (isPowerCommand(*id) && protocol->answersEveryRequest())
             powerAnswerAwaited = true;
     }
+    // A command the projector confirms by a second frame goes again after a pause, and
+    // after a power command it takes nothing for a while: the line is held meanwhile.
+    const bool twice = id && pacing.sentTwice[int(*id)];
+    const int busy = id && isPowerCommand(*id) ? pacing.busyAfterPowerMs : 0;
     bool all = true;
-    for (const QByteArray &frame : frames)
-        all = sendFrame(frame) && all;
+    for (qsizetype i = 0; i < frames.size(); ++i) {
+        const int holdAfter = i + 1 == frames.size() ? busy : 0;
+        if (twice)
+            all = queueFrame({frames.at(i), kRepeatPause, scriptFrame}) && all;
+        all = queueFrame({frames.at(i), holdAfter, scriptFrame}) && all;
+    }
     if (sentText)
         *sentText = QString::fromLatin1(frames.join(QByteArrayLiteral(", ")));
     return all;
@@ -677,6 +807,12 @@ void ProjectorSession::serveStep(ScriptedRequest *request)
     }
     if (protocol->answersEveryRequest())
         guard->requireAnswer();
+    // Frames that wait for the line (a wake-up's wait, a command sent twice): the answer
+    // is awaited from the last one on.
+    if (!waitingFrames.isEmpty()) {
+        stepSending = StepSending {guard, written, sentText};
+        return;
+    }
     guard->stepSent(written, written ? QString() : QLatin1String(kSendFailed), sentText);
 }
 

@@ -9,6 +9,7 @@
 #include "session/projectorprotocol.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
@@ -47,6 +48,11 @@ public:
     static constexpr int kTickReadLimit = 1024;
     // Frames that may wait behind the one being written.
     static constexpr int kMaxWaitingFrames = 16;
+    // The pause before a command the projector takes only when sent twice goes again: the
+    // time makers give for the confirmation.
+    static constexpr int kRepeatPause = 1000; // ms
+    // Echoes awaited at most: twice those of every frame that may wait and the one written.
+    static constexpr int kMaxAwaitedEchoes = 2 * (kMaxWaitingFrames + 1);
 
     // What the projector is doing, as far as the session knows: a serial projector tells
     // only whether its lamp is on, so after a power command the session says it is
@@ -86,7 +92,8 @@ public:
     // Up to count bytes that have arrived, never waiting; 0 without a port.
     quint32 readBytes(char *buffer, quint32 count);
     // Sends a command of the table, as its button does; a power command first says that
-    // the lamp state is about to change. False when not every byte was taken.
+    // the lamp state is about to change. False when not every byte was taken. A command
+    // the projector cannot take now is not sent, and message() says why.
     bool send(commands::Command id);
     // Sends any command text as one frame (the text and a carriage return), as it is
     // whatever the protocol: to a PJLink projector it is a request of its own, where
@@ -185,8 +192,27 @@ private:
 
     // A frame's outcome on the line.
     enum class Written { All, Failed, NoPort };
+    // A frame to write, and how long nothing else goes on the line after it.
+    struct Outgoing
+    {
+        QByteArray text;
+        int holdAfterMs = 0;
+        bool script = false; // a script's step, which waited for the line
+    };
+    // A script's step whose frames wait for the line: it is sent when the last one is.
+    struct StepSending
+    {
+        QPointer<ScriptedRequest> request;
+        bool written = false;
+        QString text;
+    };
 
-    Written writeFrame(const QByteArray &text);
+    bool queueFrame(const Outgoing &frame);
+    Written writeFrame(const Outgoing &frame);
+    void wakeUpIfDue();
+    void finishStepSending(bool written);
+    bool takeEchoes(QString &line);
+    std::optional<QByteArray> afterEcho(const QByteArray &line, const QByteArray &text) const;
     void sendWaitingFrames();
     void lineReceived();
     void pollLamp();
@@ -199,7 +225,7 @@ private:
     bool reopen(const QString &portName, QString *reason);
     PortWatch::Presence lookFor(const QString &portName);
     void serveRequests();
-    bool isLineBusy() const { return writing || failureWaits > 0; }
+    bool isLineBusy() const { return writing || failureWaits > 0 || !lineHold.hasExpired(); }
     void setPower(Power power);
     void announcePowerCommand(commands::Command id);
     void startProtocol(const QString &portName);
@@ -238,7 +264,13 @@ private:
     bool scriptFrame = false; // the frame being sent is a script's step
     bool stopped = false;
     bool goneClosePending = false;
-    QList<QByteArray> waitingFrames;
+    QList<Outgoing> waitingFrames;
+    ProjectorProtocol::Pacing pacing; // of the protocol on the open port
+    bool wakeUpDue = false; // the wake-up goes before the next frame
+    QDeadlineTimer lineHold; // nothing goes on the line before it expires
+    int echoes = 0; // how often the projector sends back each frame
+    QList<QByteArray> awaitedEchoes; // frames written, their echoes not yet back
+    std::optional<StepSending> stepSending;
     QList<QPointer<ScriptedRequest>> requests;
     // What the projector on the open port speaks; the built-in serial protocol while
     // none is open.

@@ -1,10 +1,13 @@
 // One projector's session without a window or a display: its poll and watchdog, a
 // scripted request in turn with a frame whose write is failing, a frame that never goes
-// on on a device that came back under its name, and which names are the same port.
+// on on a device that came back under its name, and which names are the same port; with
+// a command set, its reply ends, echoes and quirks.
 
 #include "fakeprojector.h"
+#include "link/commandsetreader.h"
 #include "link/portdevice.h"
 #include "link/portopener.h"
+#include "link/serialprotocol.h"
 #include "pjlinksimulator.h"
 #include "probe/portprobe.h"
 #include "session/projectorsession.h"
@@ -26,6 +29,45 @@ constexpr int kContactTicks = 48; // silent ticks after a line that still show c
 constexpr int kLookTicks = 10; // ticks between two looks of the vanished-port watch
 constexpr int kRequestBound = 10000; // ms a request takes at most here
 constexpr int kTickMs = 100; // as the window ticks
+constexpr int kFastTickMs = 10; // where only the lines matter
+
+// Bytes as a set file writes them: printable ASCII as it is, the rest escaped.
+QByteArray escaped(const QByteArray &bytes)
+{
+    QByteArray text;
+    for (const char byte : bytes)
+        text += byte > ' ' && byte < 0x7f && byte != '\\'
+            ? QByteArray(1, byte)
+            : "\\x" + QByteArray::number(uchar(byte), 16).rightJustified(2, '0');
+    return text;
+}
+
+// A small set written to a file and read back: its [replies] lines and quirks from the
+// test, the rest fixed. A toggling set has no power-off.
+std::optional<CommandSet> writtenSet(const QTemporaryDir &dir, const QByteArray &replies,
+                                     const QByteArray &quirks = {})
+{
+    const bool toggles = quirks.contains("power-toggle");
+    const QByteArray text = "[set]\nname = Test\n[line]\nbaud = 9600\ndata-bits = 8\n"
+                            "parity = none\nstop-bits = 1\nflow-control = none\n[frames]\n"
+                            "end = \\r\n[replies]\n"
+        + replies + "\naccepted = ACK\n[commands]\npower-on = PON\n"
+        + (toggles ? "" : "power-off = POF\n")
+        + "hdmi = HDMI\nlamp-time = LAMP?\n[power-state]\nquery = PWR?\non = PWR=01\n"
+          "off = PWR=00\n[lamp-hours]\nanswer = LAMP={hours}\n"
+        + (quirks.isEmpty() ? QByteArray() : "[quirks]\n" + quirks + "\n");
+    QFile file(dir.filePath(QStringLiteral("test.ini")));
+    CommandSet set;
+    CommandSetReader::Refusal refusal;
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        return std::nullopt;
+    file.close();
+    if (!CommandSetReader::readFile(file.fileName(), &set, &refusal)) {
+        qWarning("%s", qPrintable(refusal.text()));
+        return std::nullopt;
+    }
+    return set;
+}
 
 // Waits, without the event loop, until the session's port has input for a tick.
 bool waitForInput(const ProjectorSession &session, int msecs)
@@ -52,6 +94,14 @@ private slots:
     void answersInTheLog();
     void sameDevice_data();
     void sameDevice();
+    void replyEnds_data();
+    void replyEnds();
+    void echoes_data();
+    void echoes();
+    void powerToggle_data();
+    void powerToggle();
+    void pacedFrames_data();
+    void pacedFrames();
 };
 
 void TestSession::pollsAndWatchdog()
@@ -391,6 +441,240 @@ void TestSession::sameDevice()
         QCOMPARE(session.port()->key(), PortOpener::keyOf(one));
         QCOMPARE(session.holds(other), same);
     }
+}
+
+void TestSession::replyEnds_data()
+{
+    // A set's reply end (none: the built-in protocol), the bytes the projector sends, and
+    // the lines the session hands on.
+    QTest::addColumn<QByteArray>("end");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("built-in: a line feed is a character")
+        << QByteArray() << QByteArray("LAMP 1\r\nX\r") << QStringList {"LAMP 1", "\nX"};
+    QTest::newRow("CR LF") << QByteArray("\r\n") << QByteArray("ACK\r\nPWR=01\r\n")
+                           << QStringList {"ACK", "PWR=01"};
+    QTest::newRow("LF: a CR before it and an empty line are no part")
+        << QByteArray("\n") << QByteArray("ACK\r\n\nPWR=00\n") << QStringList {"ACK", "PWR=00"};
+    QTest::newRow("prompt: the line breaks around a line go")
+        << QByteArray(">") << QByteArray("\r\nPWR=01\r\n>ACK>") << QStringList {"PWR=01", "ACK"};
+    QTest::newRow("prompt: a line break inside stays")
+        << QByteArray(":") << QByteArray("A\r\nB:") << QStringList {"A\r\nB"};
+    QTest::newRow("end byte: binary, every byte kept")
+        << QByteArray("\x03") << QByteArray("\x02PWR\r\n\x03\x03") << QStringList {"\x02PWR\r\n"};
+    QTest::newRow("a line is cut at its bound")
+        << QByteArray("\r\n") << QByteArray(1100, 'x') + "\r\nACK\r\n"
+        << QStringList {QString(serialprotocol::kMaxReplyLength, QLatin1Char('x')), "ACK"};
+}
+
+void TestSession::replyEnds()
+{
+    QFETCH(QByteArray, end);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, lines);
+    QTemporaryDir dir;
+    FakeProjector fake;
+    QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+    ProjectorSession session;
+    session.setPolling(false);
+    if (!end.isEmpty()) {
+        const std::optional<CommandSet> set = writtenSet(dir, "end = " + escaped(end));
+        QVERIFY(set);
+        session.setCommandSet(set);
+    }
+    QCOMPARE(session.openPort(fake.slavePath()), ProjectorSession::OpenResult::Open);
+    QStringList handled;
+    connect(&session, &ProjectorSession::replyHandled, this,
+            [&handled](const QString &line) { handled.append(line); });
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
+    ticker.start(kFastTickMs);
+    // In parts the port's input queue takes whole, each read before the next goes.
+    constexpr int kPart = 512;
+    for (qsizetype from = 0; from < bytes.size(); from += kPart) {
+        fake.send(bytes.mid(from, kPart));
+        fake.pushOutput();
+        QVERIFY(waitForInput(session, kWireWait));
+        QTRY_VERIFY_WITH_TIMEOUT(!waitForInput(session, 0), kWireWait);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(handled, lines, kWireWait);
+}
+
+void TestSession::echoes_data()
+{
+    // The set's echo and reply end, how often the projector sends the frame back before
+    // its answer, and what the lamp-time step gets and the session hands on.
+    QTest::addColumn<QByteArray>("replies");
+    QTest::addColumn<QByteArray>("end");
+    QTest::addColumn<int>("echoed");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("lines");
+    const QStringList answered {"LAMP=1234"};
+    QTest::newRow("once") << QByteArray("echo = once") << QByteArray("\r") << 1 << "1234"
+                          << answered;
+    QTest::newRow("twice") << QByteArray("echo = twice") << QByteArray("\r") << 2 << "1234"
+                           << answered;
+    QTest::newRow("once, running on into the answer")
+        << QByteArray("echo = once") << QByteArray("\r\n") << 1 << "1234" << answered;
+    QTest::newRow("once, never coming")
+        << QByteArray("echo = once") << QByteArray("\r") << 0 << "1234" << answered;
+    QTest::newRow("none: an echo is an answer")
+        << QByteArray("echo = none") << QByteArray("\r") << 1 << "LAMP?"
+        << QStringList {"LAMP?", "LAMP=1234"};
+}
+
+void TestSession::echoes()
+{
+    QFETCH(QByteArray, replies);
+    QFETCH(QByteArray, end);
+    QFETCH(int, echoed);
+    QFETCH(QString, answer);
+    QFETCH(QStringList, lines);
+    QTemporaryDir dir;
+    const std::optional<CommandSet> set = writtenSet(dir, "end = " + escaped(end) + "\n" + replies);
+    QVERIFY(set);
+    FakeProjector fake;
+    QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+    connect(&fake, &FakeProjector::frameReceived, &fake, [&](const QByteArray &frame) {
+        fake.send(frame.repeated(echoed) + "LAMP=1234" + end);
+    });
+    ProjectorSession session;
+    session.setPolling(false);
+    session.setCommandSet(set);
+    QStringList handled;
+    connect(&session, &ProjectorSession::replyHandled, this,
+            [&handled](const QString &line) { handled.append(line); });
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
+    ticker.start(kFastTickMs);
+    QCOMPARE(session.openPort(fake.slavePath()), ProjectorSession::OpenResult::Open);
+    ScriptedRequest request(ScriptedRequest::plan({QStringLiteral("lamp-time")}, false));
+    QSignalSpy finished(&request, &ScriptedRequest::finished);
+    session.submit(&request);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kRequestBound);
+    QCOMPARE(request.result().steps.value(0).answer, answer);
+    QTRY_COMPARE_WITH_TIMEOUT(handled, lines, kWireWait);
+}
+
+void TestSession::powerToggle_data()
+{
+    // The power state the projector tells, the power command pressed (how often), the
+    // toggles that go out and why the rest did not.
+    QTest::addColumn<QByteArray>("state");
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<int>("presses");
+    QTest::addColumn<int>("toggles");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("on when off") << QByteArray("PWR=00") << true << 1 << 1 << QString();
+    QTest::newRow("off when on") << QByteArray("PWR=01") << false << 1 << 1 << QString();
+    QTest::newRow("on when on")
+        << QByteArray("PWR=01") << true << 1 << 0
+        << "Test toggles the power and the projector is on: nothing was sent";
+    QTest::newRow("off when off")
+        << QByteArray("PWR=00") << false << 1 << 0
+        << "Test toggles the power and the projector is off: nothing was sent";
+    QTest::newRow("not known")
+        << QByteArray() << true << 1 << 0
+        << "Test toggles the power and the power state is not known yet: nothing was sent";
+    QTest::newRow("on twice") << QByteArray("PWR=00") << true << 2 << 1
+                              << "Test toggles the power and it is switching: nothing was sent";
+}
+
+void TestSession::powerToggle()
+{
+    QFETCH(QByteArray, state);
+    QFETCH(bool, on);
+    QFETCH(int, presses);
+    QFETCH(int, toggles);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const std::optional<CommandSet> set = writtenSet(dir, "end = \\r", "power-toggle = yes");
+    QVERIFY(set);
+    FakeProjector fake;
+    QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+    connect(&fake, &FakeProjector::frameReceived, &fake, [&](const QByteArray &frame) {
+        if (frame == "PWR?\r" && !state.isEmpty())
+            fake.send(state + "\r");
+    });
+    ProjectorSession session;
+    session.setPolling(false);
+    session.setCommandSet(set);
+    QStringList said;
+    connect(&session, &ProjectorSession::message, this,
+            [&said](const QString &text) { said.append(text); });
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
+    ticker.start(kFastTickMs);
+    QCOMPARE(session.openPort(fake.slavePath()), ProjectorSession::OpenResult::Open);
+    // The window offers power-off: the toggle is its frame too.
+    QCOMPARE(session.availability(commands::Command::PowerOff),
+             ProjectorProtocol::Availability::Available);
+    const ProjectorSession::Power told = state.isEmpty() ? ProjectorSession::Power::Unknown
+        : state == "PWR=01"                              ? ProjectorSession::Power::On
+                                                         : ProjectorSession::Power::Off;
+    if (state.isEmpty())
+        QVERIFY(fake.waitForFrames(1, kWireWait));
+    QTRY_COMPARE_WITH_TIMEOUT(session.power(), told, kWireWait);
+    for (int n = 0; n < presses; ++n)
+        session.send(on ? commands::Command::PowerOn : commands::Command::PowerOff);
+    QVERIFY(fake.waitForFrames(1 + toggles, kWireWait));
+    QVERIFY(!fake.waitForFrames(2 + toggles, kSilenceWait));
+    QCOMPARE(fake.frames().mid(1), QList<QByteArray>(toggles, "PON\r"));
+    QCOMPARE(said, reason.isEmpty() ? QStringList() : QStringList {reason});
+}
+
+void TestSession::pacedFrames_data()
+{
+    // The quirks, a script's steps, what goes on the line and how long at least after
+    // the script came until the last frame arrived.
+    QTest::addColumn<QByteArray>("quirks");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QByteArray>("wire");
+    QTest::addColumn<int>("atLeastMs");
+    QTest::newRow("none") << QByteArray() << QStringList {"power-on", "hdmi"}
+                          << QByteArray("PON\rHDMI\r") << 0;
+    QTest::newRow("sent twice") << QByteArray("send-twice = hdmi") << QStringList {"hdmi"}
+                                << QByteArray("HDMI\rHDMI\r") << ProjectorSession::kRepeatPause;
+    QTest::newRow("busy after power")
+        << QByteArray("busy-after-power = 1500") << QStringList {"power-on", "hdmi"}
+        << QByteArray("PON\rHDMI\r") << 1500;
+    QTest::newRow("wake-up") << QByteArray("wake-up = WAKE\nwake-up-wait = 500")
+                             << QStringList {"hdmi"} << QByteArray("WAKEHDMI\r") << 500;
+}
+
+void TestSession::pacedFrames()
+{
+    QFETCH(QByteArray, quirks);
+    QFETCH(QStringList, steps);
+    QFETCH(QByteArray, wire);
+    QFETCH(int, atLeastMs);
+    QTemporaryDir dir;
+    const std::optional<CommandSet> set = writtenSet(dir, "end = \\r", quirks);
+    QVERIFY(set);
+    FakeProjector fake;
+    QVERIFY2(fake.isValid(), qPrintable(fake.errorString()));
+    QElapsedTimer since;
+    qint64 lastFrame = -1;
+    connect(&fake, &FakeProjector::frameReceived, &fake, [&](const QByteArray &) {
+        lastFrame = since.elapsed();
+        fake.send("ACK\r");
+    });
+    ProjectorSession session;
+    session.setPolling(false);
+    session.setCommandSet(set);
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
+    ticker.start(kTickMs);
+    QCOMPARE(session.openPort(fake.slavePath()), ProjectorSession::OpenResult::Open);
+    since.start();
+    ScriptedRequest request(ScriptedRequest::plan(steps, false));
+    QSignalSpy finished(&request, &ScriptedRequest::finished);
+    session.submit(&request);
+    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kRequestBound);
+    QCOMPARE(request.result().status, ScriptedRequest::Status::Done);
+    QCOMPARE(request.result().steps.size(), steps.size());
+    QTRY_COMPARE_WITH_TIMEOUT(fake.received(), wire, kWireWait);
+    QVERIFY2(lastFrame >= atLeastMs, qPrintable(QString::number(lastFrame)));
 }
 
 QTEST_GUILESS_MAIN(TestSession)
