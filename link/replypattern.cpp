@@ -201,3 +201,51 @@ ReplyPattern::Match ReplyPattern::match(const QByteArray &line) const
     result.matched = true;
     return result;
 }
+
+void ReplyPattern::render(const Element &element, int value, QByteArray *line)
+{
+    switch (element.kind) {
+    case Kind::Literal:
+        line->append(element.byte);
+        return;
+    case Kind::AnyByte:
+        line->append(kAnyByte);
+        return;
+    case Kind::Digits:
+        line->append(QByteArray::number(value));
+        return;
+    case Kind::TwoBytes:
+        line->append(char((value / kByteShift) % kByteShift)).append(char(value % kByteShift));
+        return;
+    case Kind::OneByte:
+        line->append(char(value % kByteShift));
+        return;
+    }
+}
+
+QByteArray ReplyPattern::sample(const QList<int> &values, const QByteArray &star) const
+{
+    QByteArray line;
+    int next = 0;
+    const auto renderAll = [&](const QList<Element> &elements) {
+        for (const Element &element : elements) {
+            const bool placeholder = element.kind != Kind::Literal && element.kind != Kind::AnyByte;
+            render(element, placeholder ? values.value(next++) : 0, &line);
+        }
+    };
+    renderAll(head);
+    if (hasStar)
+        line += star;
+    renderAll(tail);
+    return line;
+}
+
+QList<ReplyPattern::Capture> ReplyPattern::captures() const
+{
+    QList<Capture> kinds;
+    for (const QList<Element> *elements : {&head, &tail})
+        for (const Element &element : *elements)
+            if (element.kind != Kind::Literal && element.kind != Kind::AnyByte)
+                kinds.append(element.capture);
+    return kinds;
+}

@@ -48,6 +48,14 @@ public:
 
     bool isEmpty() const { return head.isEmpty() && !hasStar; }
     Match match(const QByteArray &line) const;
+    // A line the pattern matches, for a projector played from a set: values fill the
+    // placeholders in the order of the pattern (0 for those left over), `star` stands for
+    // "*" and kAnyByte for each "?", so that match() gives the same values back.
+    QByteArray sample(const QList<int> &values, const QByteArray &star = {}) const;
+    // The placeholders, in the order of the pattern.
+    QList<Capture> captures() const;
+
+    static constexpr char kAnyByte = '_';
     const QString &text() const { return source; }
 
 private:
@@ -65,6 +73,7 @@ private:
         Capture capture = Capture::Hours;
     };
 
+    static void render(const Element &element, int value, QByteArray *line);
     static bool matchElement(const Element &element, const QByteArray &line, int &at, int step,
                              bool anyCase, Match &result);
 

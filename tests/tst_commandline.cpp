@@ -269,8 +269,19 @@ void TestCommandLine::protocols_data()
     QTest::newRow("the built-in set by name")
         << QStringList {"--status", "--protocol", "builtin", "--port", fake} << 0 << "on\n"
         << "^$" << QByteArray("* 0 Lamp ?\r");
+    // The program's own sets by name, then the user's.
     QTest::newRow("list") << QStringList {"--list-protocols"} << 0
-                          << "builtin             Lumivox built-in (9600 8N1)\n"
+                          << "barco-rlm           Barco, Barco RLM (9600 8N1)\n"
+                             "benq-rs232          BenQ, BenQ RS232 (9600 8N1)\n"
+                             "builtin             Lumivox built-in (9600 8N1)\n"
+                             "canon-lv            Canon, Canon LV (19200 8N1)\n"
+                             "epson-escvp21       Epson, Epson ESC/VP21 (9600 8N1)\n"
+                             "jvc-dila            JVC, JVC D-ILA (19200 8N1)\n"
+                             "lg-rs232c           LG, LG RS-232C (9600 8N1)\n"
+                             "mitsubishi-rs232c   Mitsubishi, Mitsubishi RS-232C (9600 8N1)\n"
+                             "panasonic-rs232c    Panasonic, Panasonic RS-232C (9600 8N1)\n"
+                             "sharp-rs232c        Sharp, Sharp RS-232C (9600 8N1)\n"
+                             "sony-vpl            Sony, Sony VPL (38400 8E1)\n"
                              "testset             Example, Test protocol (19200 8N1)\n"
                           << "^$" << QByteArray();
     QTest::newRow("pjlink") << QStringList {"--status", "--protocol", "testset", "--port",
@@ -280,7 +291,9 @@ void TestCommandLine::protocols_data()
                             << QByteArray();
     QTest::newRow("unknown name")
         << QStringList {"--status", "--protocol", "nosuch", "--port", fake} << 64 << ""
-        << "^lumivox: unknown protocol 'nosuch'; the protocols are: builtin, testset\n"
+        << "^lumivox: unknown protocol 'nosuch'; the protocols are: barco-rlm, benq-rs232, "
+           "builtin, canon-lv, epson-escvp21, jvc-dila, lg-rs232c, mitsubishi-rs232c, "
+           "panasonic-rs232c, sharp-rs232c, sony-vpl, testset\n"
         << QByteArray();
     QTest::newRow("refused file") << QStringList {"--status", "--protocol", "BAD", "--port", fake}
                                   << 64 << ""

@@ -92,6 +92,8 @@ private slots:
     void refusesMalformedFile();
     void matchesPattern_data();
     void matchesPattern();
+    void sampleMatchesBack_data();
+    void sampleMatchesBack();
     void framesWithChecksum_data();
     void framesWithChecksum();
     void builtInFrameIsToday_data();
@@ -293,6 +295,62 @@ void TestCommandSets::matchesPattern()
     const ReplyPattern::Match match = compiled.match(line);
     QCOMPARE(match.matched, matched);
     QCOMPARE(captures(match), captured);
+}
+
+void TestCommandSets::sampleMatchesBack_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("anyCase");
+    QTest::addColumn<QList<int>>("values");
+    QTest::addColumn<QByteArray>("star");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("literal") << "\\*000" << false << QList<int>() << QByteArray()
+                             << QByteArray("*000");
+    QTest::newRow("lamp number and hours") << "LAMP {n} {hours}" << false << QList<int> {2, 1234}
+                                           << QByteArray() << QByteArray("LAMP 2 1234");
+    QTest::newRow("hours of two lamps") << "L1={hours},L2={hours}" << false << QList<int> {10, 20}
+                                        << QByteArray() << QByteArray("L1=10,L2=20");
+    QTest::newRow("resolution in digits")
+        << "{width}x{height}@{rate}" << false << QList<int> {1920, 1080, 60} << QByteArray()
+        << QByteArray("1920x1080@60");
+    QTest::newRow("resolution in bytes")
+        << "Res?{width16}{height16}{rate-code}*" << false << QList<int> {1024, 768, 1}
+        << QByteArray("xy") << QByteArray("Res_\x04\x00\x03\x00\x01xy", 11);
+    QTest::newRow("star between") << "%1POWR={n}*h" << false << QList<int> {1} << QByteArray(" x")
+                                  << QByteArray("%1POWR=1 xh");
+    QTest::newRow("number after star")
+        << "*={hours}" << false << QList<int> {77} << QByteArray("LAMP") << QByteArray("LAMP=77");
+    QTest::newRow("any byte after a number")
+        << "{hours}?" << false << QList<int> {5} << QByteArray() << QByteArray("5_");
+    QTest::newRow("escapes and binary")
+        << "\\xa9\\x01{hours}\\s\\?" << false << QList<int> {3} << QByteArray()
+        << QByteArray("\xa9\x01"
+                      "3 ?");
+    QTest::newRow("any case") << "\\*LTIM={hours}#" << true << QList<int> {4321} << QByteArray()
+                              << QByteArray("*LTIM=4321#");
+    QTest::newRow("values missing")
+        << "{n}:{hours}" << false << QList<int> {7} << QByteArray() << QByteArray("7:0");
+}
+
+void TestCommandSets::sampleMatchesBack()
+{
+    QFETCH(QString, pattern);
+    QFETCH(bool, anyCase);
+    QFETCH(QList<int>, values);
+    QFETCH(QByteArray, star);
+    QFETCH(QByteArray, line);
+    QString error;
+    const ReplyPattern compiled = ReplyPattern::parse(pattern, anyCase, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QByteArray sample = compiled.sample(values, star);
+    QCOMPARE(sample, line);
+    // Rendered, then matched: the values come back, each where the pattern has it.
+    const ReplyPattern::Match match = compiled.match(sample);
+    QVERIFY(match.matched);
+    QCOMPARE(match.kinds, compiled.captures());
+    for (int i = 0; i < match.values.size(); ++i)
+        QCOMPARE(match.values.at(i), values.value(i));
+    QCOMPARE(match.rest, star);
 }
 
 void TestCommandSets::framesWithChecksum_data()

@@ -47,7 +47,7 @@ void TestSimulatorCli::helpNamesEveryOption()
     QCOMPARE(run.status, 0);
     for (const char *option :
          {"--warm-up", "--cool-down", "--lamp-hours", "--mute", "--crlf", "--silent-standby",
-          "--hang-up-after", "--garbage", "--seed", "--log", "LAMP 1", "*001"})
+          "--hang-up-after", "--garbage", "--seed", "--log", "--protocol", "LAMP 1", "*001"})
         QVERIFY2(run.out.contains(QLatin1String(option)), option);
 }
 
@@ -61,6 +61,9 @@ void TestSimulatorCli::badOptions_data()
     QTest::newRow("garbage rate zero") << QStringList {"--garbage", "0"} << "garbage";
     QTest::newRow("missing value") << QStringList {"--seed"} << "seed";
     QTest::newRow("stray argument") << QStringList {"ttyS0"} << "ttyS0";
+    QTest::newRow("unknown protocol") << QStringList {"--protocol", "nosuch"} << "nosuch";
+    QTest::newRow("a set with PJLink")
+        << QStringList {"--protocol", "epson-escvp21", "--pjlink"} << "--pjlink";
 }
 
 void TestSimulatorCli::badOptions()

@@ -206,6 +206,7 @@ void FakeProjector::checkFarEnd()
 void FakeProjector::record(const char *data, qint64 size)
 {
     bytes.append(data, qsizetype(size));
+    emit bytesReceived(QByteArray(data, qsizetype(size)));
     for (qint64 i = 0; i < size; ++i) {
         partial.append(data[i]);
         if (data[i] == kCarriageReturn) {

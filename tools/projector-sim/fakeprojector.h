@@ -77,6 +77,8 @@ public:
 
 signals:
     void frameReceived(const QByteArray &frame);
+    // Every byte as it arrives, for a projector whose frames do not end at a carriage return.
+    void bytesReceived(const QByteArray &bytes);
     void farEndOpened();
     void farEndClosed();
 

@@ -4,6 +4,8 @@
 #include "pjlinksimulator.h"
 #include "simulator.h"
 
+#include "session/commandsets.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
@@ -48,6 +50,12 @@ int main(int argc, char *argv[])
         "gives the lamp hours, \"* 0 IR 035\" the model, \"* 0 IR 036\" the resolution report\n"
         "of the current input; the source keys switch the input. Commands it does not accept\n"
         "in its state are answered \"*001\", accepted ones \"*000\".\n\n"
+        "With --protocol it speaks another protocol, from a command set: a name that\n"
+        "'lumivox --list-protocols' prints, or a set's file. It takes the set's frames\n"
+        "(checksum and end included; other bytes, such as a wake-up, are passed over), echoes\n"
+        "them as the set says and answers with the set's patterns: the power state (warming\n"
+        "and cooling as above), the lamp hours of each lamp, the model, the resolution and\n"
+        "the input, each reply ended as the set says.\n\n"
         "With --pjlink it plays a projector that speaks PJLink on a TCP port of 127.0.0.1\n"
         "instead (apply pjlink://127.0.0.1:PORT): POWR, INPT, INST, AVMT, ERST, LAMP, INF1,\n"
         "INF2, INFO, NAME, CLSS and, in class 2, INNM, FREZ and IRES. Power commands are\n"
@@ -111,8 +119,12 @@ int main(int argc, char *argv[])
                        "class-as-text (\"Class 1\"), lf (LF ends replies), latin1-name,\n"
                        "inputs-only-when-on (INST answers ERR3 in standby). Repeatable."),
         QStringLiteral("name"));
+    const QCommandLineOption protocol(
+        QStringLiteral("protocol"),
+        QStringLiteral("Speak the protocol of a command set: a name or a set's file."),
+        QStringLiteral("name|file"));
     parser.addOptions({warmUp, coolDown, lampHours, mute, crlf, silentStandby, hangUp, garbage,
-                       seed, log, pjlinkMode, listen, password, projectorClass, idleClose,
+                       seed, log, protocol, pjlinkMode, listen, password, projectorClass, idleClose,
                        oneConnection, errorStatus, quirk});
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -155,6 +167,24 @@ int main(int argc, char *argv[])
     options.projector.silentInStandby = parser.isSet(silentStandby);
     options.projector.lineEnd = parser.isSet(crlf) ? "\r\n" : "\r";
     options.log = parser.isSet(log);
+
+    if (parser.isSet(protocol)) {
+        if (parser.isSet(pjlinkMode) || parser.isSet(crlf))
+            return usageError(QStringLiteral("--protocol speaks a set's own line: not with %1")
+                                  .arg(parser.isSet(pjlinkMode) ? QStringLiteral("--pjlink")
+                                                                : QStringLiteral("--crlf")));
+        CommandSets::Entry entry;
+        QString refusal;
+        // The user's and the system's folders of sets are named after the program.
+        QCoreApplication::setApplicationName(QStringLiteral("lumivox"));
+        const bool found = CommandSets::lookUp(parser.value(protocol), &entry, &refusal);
+        QCoreApplication::setApplicationName(QStringLiteral("lumivox-projector-sim"));
+        if (!found)
+            return usageError(refusal);
+        // The program's own protocol is played by the model made for it.
+        if (!CommandSets::isBuiltIn(entry))
+            options.commandSet = entry.set;
+    }
 
     if (parser.isSet(pjlinkMode)) {
         PjlinkSimulator::Options pjlink;

@@ -34,7 +34,12 @@ Simulator::Simulator(const Options &options, QObject *parent)
     connect(&garbageTimer, &QTimer::timeout, this, &Simulator::sendGarbage);
     hangUpTimer.setSingleShot(true);
     connect(&hangUpTimer, &QTimer::timeout, this, &Simulator::hangUp);
-    connect(&line, &FakeProjector::frameReceived, this, &Simulator::handleFrame);
+    if (options.commandSet) {
+        setModel.emplace(*options.commandSet, options.projector);
+        connect(&line, &FakeProjector::bytesReceived, this, &Simulator::handleBytes);
+    } else {
+        connect(&line, &FakeProjector::frameReceived, this, &Simulator::handleFrame);
+    }
     connect(&line, &FakeProjector::farEndOpened, this, &Simulator::opened);
     connect(&line, &FakeProjector::farEndClosed, this, &Simulator::closed);
 }
@@ -70,6 +75,14 @@ void Simulator::handleFrame(const QByteArray &frame)
 {
     logFrame("<-", frame);
     const QByteArray reply = projector.answer(frame.chopped(1), clock.elapsed());
+    if (!options.mute && !reply.isEmpty())
+        sendToProgram(reply);
+}
+
+void Simulator::handleBytes(const QByteArray &bytes)
+{
+    logFrame("<-", bytes);
+    const QByteArray reply = setModel->receive(bytes, clock.elapsed());
     if (!options.mute && !reply.isEmpty())
         sendToProgram(reply);
 }

@@ -3,15 +3,20 @@
 
 #include "fakeprojector.h"
 #include "projectormodel.h"
+#include "setmodel.h"
+
+#include "link/commandset.h"
 
 #include <QElapsedTimer>
 #include <QObject>
 #include <QRandomGenerator>
 #include <QTimer>
 
+#include <optional>
+
 // Plays a projector on the master side of a pseudo-terminal; the program opens the
 // slave side as its serial port. The line is the link tests' fake projector, answered
-// by the projector model instead of a test script.
+// by the projector model instead of a test script, or by a command set's model.
 class Simulator : public QObject
 {
     Q_OBJECT
@@ -25,6 +30,8 @@ public:
         int garbagePerSecond = 0; // random bytes sent between replies
         quint32 seed = 1;
         bool log = false;
+        // Another protocol than the built-in one, played from its command set.
+        std::optional<CommandSet> commandSet;
     };
 
     explicit Simulator(const Options &options, QObject *parent = nullptr);
@@ -41,6 +48,7 @@ private:
     void opened();
     void closed();
     void handleFrame(const QByteArray &frame);
+    void handleBytes(const QByteArray &bytes);
     void sendToProgram(const QByteArray &bytes);
     void sendGarbage();
     void hangUp();
@@ -49,6 +57,7 @@ private:
 
     Options options;
     ProjectorModel projector;
+    std::optional<SetModel> setModel;
     QRandomGenerator random;
     QElapsedTimer clock;
     FakeProjector line;
