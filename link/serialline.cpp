@@ -23,8 +23,3 @@ QString SerialLine::text() const
     return text;
 }
 
-bool SerialLine::operator==(const SerialLine &other) const
-{
-    return baud == other.baud && dataBits == other.dataBits && parity == other.parity
-        && stopBits == other.stopBits && flowControl == other.flowControl;
-}

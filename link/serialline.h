@@ -31,9 +31,6 @@ struct SerialLine
     // "9600 8N1", with the flow control where there is one ("19200 7E2 hardware"): for
     // listings and for the reasons a line is refused.
     QString text() const;
-
-    bool operator==(const SerialLine &other) const;
-    bool operator!=(const SerialLine &other) const { return !(*this == other); }
 };
 
 #endif // SERIALLINE_H
