@@ -11,6 +11,7 @@
 #include "link/portname.h"
 #include "link/portopener.h"
 #include "link/replytexts.h"
+#include "link/serialline.h"
 #include "platform/console.h"
 #include "platform/secretfile.h"
 #include "session/commandsets.h"
@@ -145,15 +146,7 @@ void printList(Output &output, bool json, const std::optional<CommandSet> &set)
 // The usual line settings of a set, as "9600 8N1" (and the flow control where there is one).
 QString lineSettingsText(const CommandSet::LineSettings &line)
 {
-    QString text = QStringLiteral("%1 %2%3%4")
-                       .arg(line.bauds.value(0))
-                       .arg(line.dataBits.value(0))
-                       .arg(CommandSet::parityWord(line.parities.value(0)).at(0).toUpper())
-                       .arg(line.stopBits.value(0));
-    const CommandSet::FlowControl flow = line.flowControls.value(0);
-    if (flow != CommandSet::FlowControl::None)
-        text += QLatin1Char(' ') + CommandSet::flowControlWord(flow);
-    return text;
+    return SerialLine::usualOf(line).text();
 }
 
 // The sets --protocol takes by name; a folder's file that does not read is said on
@@ -260,11 +253,13 @@ bool readPassword(const QString &file, QString *password, QString *reason, QStri
 // request's frames and reads the replies every few milliseconds.
 ScriptedRequest::Result runOnPort(const QString &portName,
                                   const QList<ScriptedRequest::Step> &steps,
-                                  const QString &password, const std::optional<CommandSet> &set)
+                                  const QString &password, const std::optional<CommandSet> &set,
+                                  int baud)
 {
     ProjectorSession session;
     session.setPolling(false);
     session.setCommandSet(set);
+    session.setBaudRate(baud);
     if (!password.isEmpty())
         session.setPassword(portName, password);
     // A projector that wants a password the session does not have ends the request
@@ -411,13 +406,18 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
     const QCommandLineOption protocol(
         QStringLiteral("protocol"),
         QStringLiteral("The projector's protocol, for a serial port or a bridge that is "
-                       "opened here: a name of --list-protocols, or a command set file (a name "
-                       "with a '/' or ending in .ini)."),
+                       "opened here or served (--serve): a name of --list-protocols, or a "
+                       "command set file (a name with a '/' or ending in .ini). The serial line "
+                       "gets the set's usual settings."),
         QStringLiteral("name|file"));
-    const QCommandLineOption baud(QStringLiteral("baud"),
-                                  QStringLiteral("The serial line's baud rate in place of the "
-                                                 "protocol's usual one."),
-                                  QStringLiteral("rate"));
+    const QCommandLineOption baud(
+        QStringLiteral("baud"),
+        QStringLiteral("The serial line's baud rate, %1 to %2, in place of the protocol's usual "
+                       "one: for a serial port or an rfc2217:// bridge that is opened here or "
+                       "served (--serve).")
+            .arg(SerialLine::kMinBaud)
+            .arg(SerialLine::kMaxBaud),
+        QStringLiteral("rate"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("Prints one JSON object for the whole run."));
     const QCommandLineOption port(QStringLiteral("port"),
@@ -486,9 +486,6 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
     std::optional<CommandSet> chosenSet;
     bool ownProtocol = true;
     if (parser.isSet(protocol)) {
-        if (wantsService(parser))
-            return usageError(output,
-                              QStringLiteral("--protocol is for --send, --status and --query"));
         if (portname::isPjlinkName(portName))
             return usageError(output,
                               QStringLiteral("--protocol is for serial ports and bridges: a "
@@ -501,23 +498,43 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
         if (!ownProtocol)
             chosenSet = entry.set;
     }
+    // The baud rate chosen; 0 for the protocol's usual one.
+    int baudRate = 0;
+    if (parser.isSet(baud)) {
+        bool number = false;
+        baudRate = parser.value(baud).toInt(&number);
+        if (!number || baudRate < SerialLine::kMinBaud || baudRate > SerialLine::kMaxBaud)
+            return usageError(output,
+                              QStringLiteral("--baud takes a rate from %1 to %2")
+                                  .arg(SerialLine::kMinBaud)
+                                  .arg(SerialLine::kMaxBaud));
+        if (portname::isPjlinkName(portName))
+            return usageError(output,
+                              QStringLiteral("--baud is for serial ports and bridges: a "
+                                             "pjlink:// projector has no serial line"));
+        const std::optional<portname::NetworkPortName> bridge
+            = portname::parseNetworkPortName(portName);
+        if (bridge && bridge->bridge == portname::Bridge::Raw)
+            return usageError(output,
+                              QStringLiteral("--baud is for serial ports and rfc2217:// "
+                                             "bridges: a socket:// bridge keeps its own line "
+                                             "settings"));
+        // Without anything to send it is the window's rate (below), where there is a window.
+        if (!window && !wantsService(parser) && !parser.isSet(send) && !parser.isSet(status)
+            && !parser.isSet(query))
+            return usageError(output,
+                              QStringLiteral("--baud is for --send, --status, --query and "
+                                             "--serve"));
+    }
 
     // --protocol or --baud and nothing to send: the window, speaking so for this run.
     const bool sends = parser.isSet(send) || parser.isSet(status) || parser.isSet(query)
         || !parser.positionalArguments().isEmpty();
     if (window && !sends && !wantsService(parser)
         && (parser.isSet(protocol) || parser.isSet(baud))) {
-        bool number = false;
-        const int rate = parser.value(baud).toInt(&number);
-        if (parser.isSet(baud) && (!number || rate <= 0))
-            return usageError(output, QStringLiteral("--baud needs a rate, such as 9600"));
-        if (parser.isSet(baud) && portname::isPjlinkName(portName))
-            return usageError(output,
-                              QStringLiteral("--baud is for serial ports and bridges: a "
-                                             "pjlink:// projector is on the network"));
         ProtocolChoice choice;
         choice.set = ownProtocol ? QString() : parser.value(protocol);
-        choice.baud = parser.isSet(baud) ? rate : 0;
+        choice.baud = baudRate;
         *window = WindowStart {choice, portName};
         return exitstatus::Done;
     }
@@ -527,7 +544,8 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
         if (!refusal.isEmpty())
             return usageError(output, refusedPortText(portName, refusal));
         QString problem;
-        const int status = runService(argv, parser, portName, password, &problem);
+        const int status
+            = runService(argv, parser, portName, password, chosenSet, baudRate, &problem);
         if (!problem.isEmpty())
             return usageError(output, problem);
         return output.finish(status);
@@ -586,6 +604,13 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
                                          "which speaks the program's own protocol: close it "
                                          "to use --protocol")
                               .arg(PortOpener::locationOf(portName)));
+    // Nor is another baud rate than the holder's own.
+    if (baudRate > 0 && isChannelListened(channel))
+        return usageError(output,
+                          QStringLiteral("%1 is held by a running Lumivox window or service, "
+                                         "which keeps its own line settings: close it to use "
+                                         "--baud")
+                              .arg(PortOpener::locationOf(portName)));
     switch (sendOverChannel(channel, request.toJson(), answerTime, &answer, &error)) {
     case WindowAnswer::Answered:
         result = resultjson::fromJson(answer);
@@ -605,7 +630,7 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
     }
     case WindowAnswer::NoWindow:
     case WindowAnswer::OtherPort:
-        result = runOnPort(portName, steps, password, chosenSet);
+        result = runOnPort(portName, steps, password, chosenSet, baudRate);
         answer = resultjson::toJson(result);
         answer.insert(QStringLiteral("via"), QStringLiteral("port"));
         answer.insert(QStringLiteral("port"), PortOpener::locationOf(portName));

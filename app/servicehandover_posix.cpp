@@ -20,7 +20,7 @@ constexpr char kServiceProgram[] = "/lumivox-serve";
 // that program, with the same arguments and the same process id (as systemd and a shell
 // that started it expect).
 int runService(char *argv[], const QCommandLineParser &, const QString &, const QString &,
-               QString *)
+               const std::optional<CommandSet> &, int, QString *)
 {
     const QByteArray program
         = QFile::encodeName(QCoreApplication::applicationDirPath()) + kServiceProgram;

@@ -8,7 +8,8 @@ QList<QCommandLineOption> serviceOptions()
 {
     return {
         QCommandLineOption(QLatin1String(kServe),
-                           QStringLiteral("Runs as a service: holds the port, publishes its "
+                           QStringLiteral("Runs as a service: holds the port (speaking "
+                                          "--protocol at --baud, as given), publishes its "
                                           "state on the MQTT broker of --mqtt and takes "
                                           "commands from there, and/or answers PJLink "
                                           "controllers on --pjlink-listen, until it is "

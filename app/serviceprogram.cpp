@@ -145,7 +145,8 @@ bool isValidPrefix(const QString &prefix)
 } // namespace
 
 int runService(char *[], const QCommandLineParser &parser, const QString &portName,
-               const QString &projectorPassword, QString *usage)
+               const QString &projectorPassword, const std::optional<CommandSet> &protocol,
+               int baudRate, QString *usage)
 {
     if (!parser.isSet(QLatin1String(kServe))) {
         *usage = QStringLiteral("--mqtt, --id and the other service options need --serve");
@@ -275,6 +276,9 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     ProjectorSession session;
     // The service's log names each answer ("Lamp hours: 1234"), never a bare value.
     session.setAnswersLogged(false);
+    // From the first opening on, and at each after the port vanished.
+    session.setCommandSet(protocol);
+    session.setBaudRate(baudRate);
     if (!projectorPassword.isEmpty())
         session.setPassword(portName, projectorPassword);
     std::unique_ptr<ProjectorService> fleetMember;

@@ -1,6 +1,7 @@
 #include "link/commandsetreader.h"
 
 #include "link/characters.h"
+#include "link/serialline.h"
 #include "platform/regularfile.h"
 
 #include <QFile>
@@ -17,8 +18,9 @@ namespace {
 constexpr char kBuiltInPath[] = ":/lumivox/sets/builtin.ini";
 constexpr char kHexPrefix[] = "hex:";
 constexpr int kHexBase = 16;
-constexpr int kMinBaud = 50;
-constexpr int kMaxBaud = 4000000;
+// A set names the rates any line may have; a --baud is held to the same.
+constexpr int kMinBaud = SerialLine::kMinBaud;
+constexpr int kMaxBaud = SerialLine::kMaxBaud;
 constexpr int kMinDataBits = 5;
 constexpr int kMaxDataBits = 8;
 constexpr int kMaxListItems = 32;

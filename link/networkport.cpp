@@ -24,19 +24,26 @@ constexpr int kBufferedOnly = -1; // a pull that takes what the event loop buffe
 
 } // namespace
 
-std::unique_ptr<NetworkPort> NetworkPort::start(const QString &text, QString *why)
+std::unique_ptr<NetworkPort> NetworkPort::start(const QString &text, const SerialLine &line,
+                                                QString *why)
 {
     const std::optional<portname::NetworkPortName> address
         = portname::parseNetworkPortName(text, why);
     if (!address)
         return nullptr;
-    return connectTo(*address, portname::canonicalName(*address));
+    return open(*address, portname::canonicalName(*address), line);
 }
 
 std::unique_ptr<NetworkPort> NetworkPort::connectTo(const portname::NetworkPortName &address,
                                                     const QString &location)
 {
-    std::unique_ptr<NetworkPort> port(new NetworkPort(address, location));
+    return open(address, location, SerialLine());
+}
+
+std::unique_ptr<NetworkPort> NetworkPort::open(const portname::NetworkPortName &address,
+                                               const QString &location, const SerialLine &line)
+{
+    std::unique_ptr<NetworkPort> port(new NetworkPort(address, location, line));
     QHostAddress literal;
     if (literal.setAddress(address.host)) {
         port->addresses = {literal};
@@ -48,7 +55,8 @@ std::unique_ptr<NetworkPort> NetworkPort::connectTo(const portname::NetworkPortN
     return port;
 }
 
-NetworkPort::NetworkPort(const portname::NetworkPortName &bridgeAddress, const QString &location)
+NetworkPort::NetworkPort(const portname::NetworkPortName &bridgeAddress, const QString &location,
+                         const SerialLine &line)
     : address(bridgeAddress)
     , name(location)
     , socket(std::make_unique<QTcpSocket>())
@@ -57,7 +65,7 @@ NetworkPort::NetworkPort(const portname::NetworkPortName &bridgeAddress, const Q
     // Bounds what the socket holds for the link between two looks.
     socket->setReadBufferSize(kChunk);
     if (address.bridge == portname::Bridge::Rfc2217)
-        session = std::make_unique<Rfc2217Session>();
+        session = std::make_unique<Rfc2217Session>(line);
 }
 
 NetworkPort::~NetworkPort()

@@ -4,6 +4,7 @@
 #include "link/inputqueue.h"
 #include "link/portdevice.h"
 #include "link/portname.h"
+#include "link/serialline.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -40,8 +41,10 @@ public:
 
     enum class Progress { Pending, Open, Failed };
 
-    // Starts opening; nothing waits. Null, with the reason, for a malformed name.
-    static std::unique_ptr<NetworkPort> start(const QString &name, QString *reason = nullptr);
+    // Starts opening; nothing waits. Null, with the reason, for a malformed name. An
+    // rfc2217:// bridge is asked for `line`; a raw one serves the line it has.
+    static std::unique_ptr<NetworkPort> start(const QString &name, const SerialLine &line = {},
+                                              QString *reason = nullptr);
     // Starts a connection to an address already parsed, its reasons starting with
     // `location`: the transport of a protocol that speaks TCP itself (PJLink).
     static std::unique_ptr<NetworkPort> connectTo(const portname::NetworkPortName &address,
@@ -78,7 +81,10 @@ public:
 private:
     enum class Stage { Resolving, Connecting, Negotiating, Open, Failed };
 
-    NetworkPort(const portname::NetworkPortName &address, const QString &location);
+    NetworkPort(const portname::NetworkPortName &address, const QString &location,
+                const SerialLine &line);
+    static std::unique_ptr<NetworkPort> open(const portname::NetworkPortName &address,
+                                             const QString &location, const SerialLine &line);
     void stepResolving();
     void connectNext();
     // Gives the opening up, or ends an open port as gone (what arrived stays readable),

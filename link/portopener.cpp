@@ -10,7 +10,7 @@ const char kControlCharacter[] = "The port name holds a control character";
 const char kNotIntact[] = "The port name cannot be handed to the system unchanged";
 } // namespace
 
-PortOpener::PortOpener(const QString &name)
+PortOpener::PortOpener(const QString &name, const SerialLine &line)
     : portName(name)
     , reason(refusal(name))
 {
@@ -21,11 +21,11 @@ PortOpener::PortOpener(const QString &name)
         current = projector ? State::Pending : State::Failed;
         advance();
     } else if (portname::isNetworkPortName(name)) {
-        connection = NetworkPort::start(name, &reason);
+        connection = NetworkPort::start(name, line, &reason);
         current = connection ? State::Pending : State::Failed;
         advance(); // a literal address that refuses at once is known now
     } else {
-        port = SerialPort::open(name, &reason);
+        port = SerialPort::open(name, line, &reason);
         current = port ? State::Open : State::Failed;
     }
 }

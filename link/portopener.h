@@ -2,6 +2,7 @@
 #define PORTOPENER_H
 
 #include "link/portdevice.h"
+#include "link/serialline.h"
 
 #include <QString>
 
@@ -15,13 +16,15 @@ class PjlinkPort;
 // network, any other name to a serial port of this computer. A serial
 // port is open (or refused) as soon as the opener is made; a bridge's connection is
 // made in steps that never wait, moved on by advance() until it stands or fails, within
-// a few seconds. A name with a control character never reaches the system.
+// a few seconds. A serial port and an rfc2217:// bridge get the line settings given; a
+// raw socket:// bridge has its own, and PJLink has none. A name with a control
+// character never reaches the system.
 class PortOpener
 {
 public:
     enum class State { Pending, Open, Failed };
 
-    explicit PortOpener(const QString &name);
+    explicit PortOpener(const QString &name, const SerialLine &line = {});
     ~PortOpener();
     PortOpener(const PortOpener &) = delete;
     PortOpener &operator=(const PortOpener &) = delete;

@@ -26,10 +26,14 @@ constexpr uchar kSetControl = 5;
 constexpr uchar kPurgeData = 12;
 constexpr uchar kServerOffset = 100;
 
-constexpr quint32 kBaudRate = 9600; // the projector's line, as the serial port sets it
-constexpr uchar kEightBits = 8;
+// The values of SET-PARITY, SET-STOPSIZE and the flow control of SET-CONTROL.
 constexpr uchar kNoParity = 1;
+constexpr uchar kOddParity = 2;
+constexpr uchar kEvenParity = 3;
+constexpr uchar kMarkParity = 4;
+constexpr uchar kSpaceParity = 5;
 constexpr uchar kOneStopBit = 1;
+constexpr uchar kTwoStopBits = 2;
 constexpr uchar kNoFlowControl = 1;
 constexpr uchar kDtrOff = 9;
 constexpr uchar kRtsOff = 12;
@@ -68,6 +72,7 @@ QString dataSizeText(uchar bits)
 
 QString parityText(uchar parity)
 {
+    // Indexed by the value: kNoParity to kSpaceParity.
     static const char *const names[] = {nullptr, "no", "odd", "even", "mark", "space"};
     if (parity > 0 && size_t(parity) < std::size(names))
         return QLatin1String(names[parity]) + QStringLiteral(" parity");
@@ -76,7 +81,6 @@ QString parityText(uchar parity)
 
 QString stopSizeText(uchar size)
 {
-    constexpr uchar kTwoStopBits = 2;
     constexpr uchar kOneAndAHalf = 3;
     if (size == kOneStopBit)
         return QStringLiteral("1 stop bit");
@@ -139,7 +143,47 @@ QByteArray oneByte(uchar value)
 {
     return QByteArray(1, char(value));
 }
+
+uchar parityValue(CommandSet::Parity parity)
+{
+    switch (parity) {
+    case CommandSet::Parity::Odd:
+        return kOddParity;
+    case CommandSet::Parity::Even:
+        return kEvenParity;
+    case CommandSet::Parity::Mark:
+        return kMarkParity;
+    case CommandSet::Parity::Space:
+        return kSpaceParity;
+    case CommandSet::Parity::None:
+        break;
+    }
+    return kNoParity;
+}
+
+uchar flowControlValue(CommandSet::FlowControl flow)
+{
+    switch (flow) {
+    case CommandSet::FlowControl::Hardware:
+        return kHardwareFlowControl;
+    case CommandSet::FlowControl::Software:
+        return kXonXoffFlowControl;
+    case CommandSet::FlowControl::None:
+        break;
+    }
+    return kNoFlowControl;
+}
 } // namespace
+
+Rfc2217Session::Rfc2217Session(const SerialLine &line)
+    : baud(quint32(line.baud))
+    , dataSize(uchar(line.dataBits))
+    , parity(parityValue(line.parity))
+    , stopSize(line.stopBits == 2 ? kTwoStopBits : kOneStopBit)
+    , flowControl(flowControlValue(line.flowControl))
+    // Under hardware flow control RTS is the bridge's to drive.
+    , rtsOff(line.flowControl != CommandSet::FlowControl::Hardware)
+{ }
 
 QByteArray Rfc2217Session::start()
 {
@@ -156,15 +200,15 @@ void Rfc2217Session::requestLine(QByteArray *answer)
     if (lineRequested)
         return;
     lineRequested = true;
-    const quint32 baud = kBaudRate;
     const char rate[] = {char(baud >> 24), char(baud >> 16), char(baud >> 8), char(baud)};
     request(answer, kSetBaudRate, QByteArray(rate, sizeof rate));
-    request(answer, kSetDataSize, oneByte(kEightBits));
-    request(answer, kSetParity, oneByte(kNoParity));
-    request(answer, kSetStopSize, oneByte(kOneStopBit));
-    request(answer, kSetControl, oneByte(kNoFlowControl));
+    request(answer, kSetDataSize, oneByte(dataSize));
+    request(answer, kSetParity, oneByte(parity));
+    request(answer, kSetStopSize, oneByte(stopSize));
+    request(answer, kSetControl, oneByte(flowControl));
     request(answer, kSetControl, oneByte(kDtrOff));
-    request(answer, kSetControl, oneByte(kRtsOff));
+    if (rtsOff)
+        request(answer, kSetControl, oneByte(kRtsOff));
     request(answer, kPurgeData, oneByte(kPurgeBoth));
 }
 
@@ -228,16 +272,17 @@ void Rfc2217Session::checkControl(uchar value)
     case kHardwareFlowControl:
     case kDcdFlowControl:
     case kDsrFlowControl:
-        if (value == kNoFlowControl)
+        if (value == flowControl)
             answered |= bit(kSetControl);
         else
-            refuse(flowText(value), flowText(kNoFlowControl));
+            refuse(flowText(value), flowText(flowControl));
         break;
     case kDtrOn:
         refuse(signalText("DTR", true), signalText("DTR", false));
         break;
     case kRtsOn:
-        refuse(signalText("RTS", true), signalText("RTS", false));
+        if (rtsOff)
+            refuse(signalText("RTS", true), signalText("RTS", false));
         break;
     default:
         break;
@@ -258,10 +303,10 @@ void Rfc2217Session::subnegotiation()
         quint32 rate = 0;
         for (char byte : value)
             rate = (rate << kByteBits) | uchar(byte);
-        if (rate == kBaudRate)
+        if (rate == baud)
             answered |= bit(code);
         else
-            refuse(baudText(rate), baudText(kBaudRate));
+            refuse(baudText(rate), baudText(baud));
         return;
     }
     if (value.size() != 1)
@@ -269,22 +314,22 @@ void Rfc2217Session::subnegotiation()
     const uchar setting = uchar(value.at(0));
     switch (code) {
     case kSetDataSize:
-        if (setting == kEightBits)
+        if (setting == dataSize)
             answered |= bit(code);
         else
-            refuse(dataSizeText(setting), dataSizeText(kEightBits));
+            refuse(dataSizeText(setting), dataSizeText(dataSize));
         break;
     case kSetParity:
-        if (setting == kNoParity)
+        if (setting == parity)
             answered |= bit(code);
         else
-            refuse(parityText(setting), parityText(kNoParity));
+            refuse(parityText(setting), parityText(parity));
         break;
     case kSetStopSize:
-        if (setting == kOneStopBit)
+        if (setting == stopSize)
             answered |= bit(code);
         else
-            refuse(stopSizeText(setting), stopSizeText(kOneStopBit));
+            refuse(stopSizeText(setting), stopSizeText(stopSize));
         break;
     case kSetControl:
         checkControl(setting);

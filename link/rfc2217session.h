@@ -1,6 +1,8 @@
 #ifndef RFC2217SESSION_H
 #define RFC2217SESSION_H
 
+#include "link/serialline.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -9,12 +11,15 @@
 // The client's side of a Telnet connection with the serial port control option (RFC
 // 2217), free of sockets: it turns what the bridge sends into the line's bytes and the
 // answers owed to it, and the line's bytes into what goes on the connection. At the
-// start it asks the bridge for the projector's line: 9600 8N1, no flow control, DTR
-// and RTS off, both directions purged; BINARY is asked for both ways, so that a
-// carriage return is never stuffed to CR NUL.
+// start it asks the bridge for the projector's line (9600 8N1, no flow control unless
+// told otherwise), DTR off and RTS off unless the hardware flow control has it, both
+// directions purged; BINARY is asked for both ways, so that a carriage return is never
+// stuffed to CR NUL.
 class Rfc2217Session
 {
 public:
+    explicit Rfc2217Session(const SerialLine &line = {});
+
     // What to send as soon as the connection stands.
     QByteArray start();
     // Takes bytes from the bridge in any split; returns the line's bytes among them and
@@ -41,6 +46,14 @@ private:
     void checkControl(uchar value);
     void refuse(const QString &what, const QString &asked);
     void requestLine(QByteArray *answer);
+
+    // The values asked for, as the requests carry them.
+    quint32 baud;
+    uchar dataSize;
+    uchar parity;
+    uchar stopSize;
+    uchar flowControl;
+    bool rtsOff;
 
     State state = State::Data;
     QByteArray sub; // the subnegotiation being received

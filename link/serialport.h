@@ -3,23 +3,27 @@
 
 #include "link/portdevice.h"
 #include "link/portwatch.h"
+#include "link/serialline.h"
 
 #include <QString>
 #include <QtGlobal>
 
 #include <memory>
 
-// One open serial port with the projector's fixed line settings (9600 8N1, no flow
-// control, DTR and RTS off) and 1024-byte queues each way. Reads never wait; a byte
+// One open serial port with the projector's line settings (9600 8N1 unless told
+// otherwise; DTR off, and RTS too unless it is the hardware flow control's) and 1024-byte
+// queues each way. Reads never wait; a byte
 // write returns once the driver has the byte. Each platform has its own file:
 // serialport_win.cpp (the Win32 serial calls) and serialport_unix.cpp (termios), with
 // its own private part.
 class SerialPort : public PortDevice
 {
 public:
-    // Opens and configures the port; null on failure, with the failing call's own
-    // system message for the path the name leads to in *reason.
-    static std::unique_ptr<SerialPort> open(const QString &name, QString *reason = nullptr);
+    // Opens and configures the port with `line`; null on failure, with the failing call's
+    // own system message for the path the name leads to in *reason. A setting the
+    // platform cannot make (a rate it has no way to set) is refused, never replaced.
+    static std::unique_ptr<SerialPort> open(const QString &name, const SerialLine &line = {},
+                                            QString *reason = nullptr);
 
     // The path a name leads to on this system, and the device it leads to now (see
     // PortOpener::keyOf).

@@ -14,6 +14,8 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
+#include <optional>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/file.h>
@@ -22,6 +24,7 @@
 #include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 constexpr int kByteWriteWait = 500; // ms a byte may wait for room in the driver
@@ -64,23 +67,94 @@ private:
     sigset_t previous {};
 };
 
-// Raw 9600 8N1: no flow control of either kind, no character treated specially,
-// the receiver on and the modem lines ignored.
-termios projectorSettings(termios settings)
+// The termios speeds, by the rate they stand for: a rate not here is one this system
+// cannot set.
+constexpr std::pair<int, speed_t> kSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},
+#ifdef B4000000
+    {460800, B460800},   {500000, B500000},   {576000, B576000},   {921600, B921600},
+    {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000}, {2000000, B2000000},
+    {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+#endif
+};
+constexpr tcflag_t kDataSizes[] = {CS5, CS6, CS7, CS8}; // from 5 data bits
+constexpr int kFewestDataBits = 5;
+constexpr cc_t kXon = 0x11;
+constexpr cc_t kXoff = 0x13;
+
+std::optional<speed_t> speedOf(int baud)
 {
+    for (const auto &[rate, speed] : kSpeeds)
+        if (rate == baud)
+            return speed;
+    return std::nullopt;
+}
+
+// Why this system cannot give a port the line; empty when it can.
+QString lineRefusal(const SerialLine &line)
+{
+    if (!speedOf(line.baud))
+        return QStringLiteral("%1 baud is not a rate this system can set").arg(line.baud);
+    if (line.dataBits < kFewestDataBits
+        || line.dataBits >= kFewestDataBits + int(std::size(kDataSizes)))
+        return QStringLiteral("a serial line has no %1 data bits").arg(line.dataBits);
+    if (line.stopBits != 1 && line.stopBits != 2)
+        return QStringLiteral("a serial line has no %1 stop bits").arg(line.stopBits);
+#ifndef CMSPAR
+    if (line.parity == CommandSet::Parity::Mark || line.parity == CommandSet::Parity::Space)
+        return QStringLiteral("this system has no mark or space parity");
+#endif
+    return QString();
+}
+
+// Raw, with the line's settings: no character treated specially beyond the flow
+// control's own, the receiver on and the modem lines ignored. The line has passed
+// lineRefusal().
+termios projectorSettings(termios settings, const SerialLine &line)
+{
+    using Parity = CommandSet::Parity;
     settings.c_iflag = 0;
     settings.c_oflag = 0;
     settings.c_lflag = 0;
-    settings.c_cflag = CS8 | CLOCAL | CREAD;
+    settings.c_cflag = kDataSizes[line.dataBits - kFewestDataBits] | CLOCAL | CREAD;
+    if (line.parity != Parity::None)
+        settings.c_cflag |= PARENB;
+    if (line.parity == Parity::Odd || line.parity == Parity::Mark)
+        settings.c_cflag |= PARODD;
+#ifdef CMSPAR
+    // The parity bit stands still: set for mark (with PARODD), clear for space.
+    if (line.parity == Parity::Mark || line.parity == Parity::Space)
+        settings.c_cflag |= CMSPAR;
+#endif
+    if (line.stopBits == 2)
+        settings.c_cflag |= CSTOPB;
     std::fill(std::begin(settings.c_cc), std::end(settings.c_cc), cc_t(0));
-    cfsetispeed(&settings, B9600);
-    cfsetospeed(&settings, B9600);
+    switch (line.flowControl) {
+    case CommandSet::FlowControl::Hardware:
+        settings.c_cflag |= CRTSCTS;
+        break;
+    case CommandSet::FlowControl::Software:
+        settings.c_iflag = IXON | IXOFF;
+        // Not the NUL the cleared characters would make them.
+        settings.c_cc[VSTART] = kXon;
+        settings.c_cc[VSTOP] = kXoff;
+        break;
+    case CommandSet::FlowControl::None:
+        break;
+    }
+    const speed_t speed = speedOf(line.baud).value_or(B9600);
+    cfsetispeed(&settings, speed);
+    cfsetospeed(&settings, speed);
     return settings;
 }
 
 // Configures an open descriptor; on failure the errno of the failing call, with the
 // device given back as it was found.
-int configure(int fd, bool pseudoTerminal, termios *saved)
+int configure(int fd, bool pseudoTerminal, const SerialLine &line, termios *saved)
 {
     if (flock(fd, LOCK_EX | LOCK_NB) != 0)
         return errno == EWOULDBLOCK ? EBUSY : errno;
@@ -93,10 +167,13 @@ int configure(int fd, bool pseudoTerminal, termios *saved)
     if (tcgetattr(fd, saved) != 0) {
         error = errno;
     } else {
-        const termios settings = projectorSettings(*saved);
+        const termios settings = projectorSettings(*saved, line);
         set = tcsetattr(fd, TCSANOW, &settings) == 0;
-        // A pseudo-terminal has no modem lines and says so; that is no failure.
-        const int lines = TIOCM_DTR | TIOCM_RTS;
+        // A pseudo-terminal has no modem lines and says so; that is no failure. Under
+        // hardware flow control RTS is the driver's: off, the projector would never send.
+        const int lines = line.flowControl == CommandSet::FlowControl::Hardware
+            ? TIOCM_DTR
+            : TIOCM_DTR | TIOCM_RTS;
         if (!set)
             error = errno;
         else if (ioctl(fd, TIOCMBIC, &lines) != 0 && errno != ENOTTY && errno != EINVAL)
@@ -189,9 +266,14 @@ QString SerialPort::keyOf(const QString &name)
     return deviceKey(status);
 }
 
-std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
+std::unique_ptr<SerialPort> SerialPort::open(const QString &name, const SerialLine &line,
+                                             QString *reason)
 {
     const QString path = devicePath(name);
+    // Nothing is done to a device for a line it could not have.
+    const QString unsettable = lineRefusal(line);
+    if (!unsettable.isEmpty())
+        return fail(reason, path, unsettable);
     const QByteArray encoded = QFile::encodeName(path);
     // Judged before opening: only terminals are opened, and of those not somebody's.
     struct stat status
@@ -220,7 +302,7 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
     }
     auto state = std::make_unique<Private>();
     const bool pseudoTerminal = verdict.kind == portrules::DeviceKind::PseudoTerminal;
-    const int error = isatty(fd) ? configure(fd, pseudoTerminal, &state->saved) : ENOTTY;
+    const int error = isatty(fd) ? configure(fd, pseudoTerminal, line, &state->saved) : ENOTTY;
     if (error != 0) {
         ::close(fd);
         return fail(reason, path,

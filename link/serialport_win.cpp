@@ -11,8 +11,13 @@
 namespace {
 constexpr DWORD kQueueBytes = 1024; // driver queue, each way
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-constexpr DWORD kBaudRate = 9600;
-constexpr BYTE kDataBits = 8;
+// The flow control's characters and thresholds: XOFF when fewer than a quarter of the
+// input queue is free, XON again when no more than a quarter is taken.
+constexpr char kXon = 0x11;
+constexpr char kXoff = 0x13;
+constexpr WORD kFlowThreshold = kQueueBytes / 4;
+constexpr int kFewestDataBits = 5;
+constexpr int kMostDataBits = 8;
 constexpr char kDevicePrefix[] = "\\\\.\\";
 constexpr size_t kDeviceTargetChars = 1024; // a device's path and the list's two NULs
 const char kNotInCodePage[] = "The name has characters that this system's code page cannot "
@@ -69,6 +74,35 @@ std::unique_ptr<SerialPort> fail(QString *reason, const QString &path, DWORD err
     return nullptr;
 }
 
+BYTE parityOf(CommandSet::Parity parity)
+{
+    switch (parity) {
+    case CommandSet::Parity::Even:
+        return EVENPARITY;
+    case CommandSet::Parity::Odd:
+        return ODDPARITY;
+    case CommandSet::Parity::Mark:
+        return MARKPARITY;
+    case CommandSet::Parity::Space:
+        return SPACEPARITY;
+    case CommandSet::Parity::None:
+        break;
+    }
+    return NOPARITY;
+}
+
+// Why no port can have the line; empty when the driver may be asked for it.
+QString lineRefusal(const SerialLine &line)
+{
+    if (line.baud <= 0)
+        return QStringLiteral("%1 baud is not a rate this system can set").arg(line.baud);
+    if (line.dataBits < kFewestDataBits || line.dataBits > kMostDataBits)
+        return QStringLiteral("a serial line has no %1 data bits").arg(line.dataBits);
+    if (line.stopBits != 1 && line.stopBits != 2)
+        return QStringLiteral("a serial line has no %1 stop bits").arg(line.stopBits);
+    return QString();
+}
+
 // The codes with which a port answers once its device has vanished: a pulled USB
 // adapter gives one of the first four. A serial line that has hung up (under Wine, a
 // pseudo-terminal whose far end has closed) refuses writes with ERROR_NOT_READY, while
@@ -117,9 +151,17 @@ QString SerialPort::keyOf(const QString &name)
     return QStringLiteral("device ") + QString::fromWCharArray(target.c_str()).toUpper();
 }
 
-std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reason)
+std::unique_ptr<SerialPort> SerialPort::open(const QString &name, const SerialLine &line,
+                                             QString *reason)
 {
     const QString path = locationOf(name);
+    // Nothing is done to a device for a line it could not have.
+    const QString unsettable = lineRefusal(line);
+    if (!unsettable.isEmpty()) {
+        if (reason)
+            *reason = path + QStringLiteral(": ") + unsettable;
+        return nullptr;
+    }
     QByteArray device;
     if (!toAnsi(path, &device)) {
         if (reason)
@@ -158,25 +200,55 @@ std::unique_ptr<SerialPort> SerialPort::open(const QString &name, QString *reaso
         return giveBack(GetLastError());
 
     // Members not set here keep what the driver reported (zero if it reported nothing).
+    const bool hardwareFlow = line.flowControl == CommandSet::FlowControl::Hardware;
+    const bool softwareFlow = line.flowControl == CommandSet::FlowControl::Software;
     DCB dcb = found;
-    dcb.BaudRate = kBaudRate;
-    dcb.ByteSize = kDataBits;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
+    dcb.BaudRate = DWORD(line.baud);
+    dcb.ByteSize = BYTE(line.dataBits);
+    dcb.Parity = parityOf(line.parity);
+    // Two stop bits after five data bits are one and a half, as a UART makes them.
+    if (line.stopBits == 2)
+        dcb.StopBits = line.dataBits == kFewestDataBits ? ONE5STOPBITS : TWOSTOPBITS;
+    else
+        dcb.StopBits = ONESTOPBIT;
     dcb.fBinary = TRUE;
     dcb.fParity = dcb.Parity != NOPARITY;
-    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxCtsFlow = hardwareFlow ? TRUE : FALSE;
     dcb.fOutxDsrFlow = FALSE;
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fDsrSensitivity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
+    dcb.fOutX = softwareFlow ? TRUE : FALSE;
+    dcb.fInX = softwareFlow ? TRUE : FALSE;
+    if (softwareFlow) {
+        dcb.XonChar = kXon;
+        dcb.XoffChar = kXoff;
+        dcb.XonLim = kFlowThreshold;
+        dcb.XoffLim = kFlowThreshold;
+    }
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fRtsControl = hardwareFlow ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_DISABLE;
     dcb.fAbortOnError = FALSE;
-    if (!SetCommState(handle, &dcb))
-        return giveBack(GetLastError());
+    if (!SetCommState(handle, &dcb)) {
+        const DWORD error = GetLastError();
+        giveBack(error);
+        if (reason)
+            *reason = path + QStringLiteral(": %1 cannot be set: ").arg(line.text())
+                + systemMessage(error);
+        return nullptr;
+    }
+    // A driver that takes a rate it cannot make may round it: the line would be another.
+    DCB made {};
+    made.DCBlength = sizeof made;
+    if (GetCommState(handle, &made) && made.BaudRate != dcb.BaudRate) {
+        giveBack(ERROR_INVALID_PARAMETER);
+        if (reason)
+            *reason = path
+                + QStringLiteral(": %1 baud is not a rate this port can set (it made %2)")
+                      .arg(line.baud)
+                      .arg(made.BaudRate);
+        return nullptr;
+    }
 
     // A read returns at once with what has arrived; a write waits without limit.
     COMMTIMEOUTS timeouts {};

@@ -120,10 +120,18 @@ ProjectorSession::~ProjectorSession()
     closePort();
 }
 
+SerialLine ProjectorSession::serialLine() const
+{
+    SerialLine line = commandSet ? SerialLine::usualOf(commandSet->line) : SerialLine();
+    if (baudRate > 0)
+        line.baud = baudRate;
+    return line;
+}
+
 ProjectorSession::OpenResult ProjectorSession::openPort(const QString &portName, QString *reason)
 {
     name = portName;
-    auto opener = std::make_unique<PortOpener>(portName);
+    auto opener = std::make_unique<PortOpener>(portName, serialLine());
     switch (opener->state()) {
     case PortOpener::State::Open:
         setPort(opener->takePort(), portName);
@@ -671,7 +679,7 @@ bool ProjectorSession::reopen(const QString &portName, QString *reason)
     // not opened before): that one is taken.
     std::unique_ptr<PortOpener> opener = std::move(look);
     if (!opener || opener->state() != PortOpener::State::Open)
-        opener = std::make_unique<PortOpener>(portName);
+        opener = std::make_unique<PortOpener>(portName, serialLine());
     if (opener->state() != PortOpener::State::Open) {
         if (reason)
             *reason = opener->failure();
@@ -688,7 +696,7 @@ PortWatch::Presence ProjectorSession::lookFor(const QString &portName)
     // stands is the one reopen() takes over. A vanished bridge that is away refuses or
     // does not answer: that is its absence, not news; a port not opened yet says why.
     if (!look)
-        look = std::make_unique<PortOpener>(portName);
+        look = std::make_unique<PortOpener>(portName, serialLine());
     switch (look->advance()) {
     case PortOpener::State::Open:
         return PortWatch::Presence::Same;

@@ -6,6 +6,7 @@
 #include "link/lineassembler.h"
 #include "link/portdevice.h"
 #include "link/portwatch.h"
+#include "link/serialline.h"
 #include "session/projectorprotocol.h"
 
 #include <QByteArray>
@@ -223,6 +224,9 @@ private:
     void deviceGone();
     void keepPortOpen();
     bool reopen(const QString &portName, QString *reason);
+    // What a serial port or an rfc2217:// bridge is opened with: the usual line of the
+    // chosen set (of the built-in protocol, 9600 8N1) at the chosen baud rate.
+    SerialLine serialLine() const;
     PortWatch::Presence lookFor(const QString &portName);
     void serveRequests();
     bool isLineBusy() const { return writing || failureWaits > 0 || !lineHold.hasExpired(); }

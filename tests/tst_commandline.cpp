@@ -330,12 +330,44 @@ void TestCommandLine::protocols_data()
         << "^lumivox: --protocol is for serial ports and bridges" << QByteArray();
     QTest::newRow("the window at no rate")
         << QStringList {"--protocol", "testset", "--baud", "fast"} << 64 << ""
-        << "^lumivox: --baud needs a rate" << QByteArray();
-    QTest::newRow("with the service")
-        << QStringList {"--serve", "--mqtt", "mqtt://127.0.0.1:9", "--protocol", "testset",
-                        "--port",  fake}
+        << "^lumivox: --baud takes a rate from 50" << QByteArray();
+    // The service takes a set too, but never for a PJLink projector.
+    QTest::newRow("with the service, a pjlink:// projector")
+        << QStringList {"--serve", "--mqtt", "mqtt://127.0.0.1:9", "--protocol",
+                        "testset", "--port", "pjlink://127.0.0.1"}
         << 64 << ""
-        << "^lumivox: --protocol is for --send, --status and --query" << QByteArray();
+        << "^lumivox: --protocol is for serial ports and bridges" << QByteArray();
+    QTest::newRow("a rate chosen")
+        << QStringList {"--status", "--protocol", "testset", "--baud", "38400", "--port", fake} << 0
+        << "on\n"
+        << "^$" << QByteArray("PWR?j\r");
+    QTest::newRow("a rate termios has not")
+        << QStringList {"--status", "--baud", "12345", "--port", fake} << 1 << ""
+        << "^lumivox: /dev/pts/[0-9]+: 12345 baud is not a rate this system can set\n"
+        << QByteArray();
+    const QString rates = QStringLiteral("^lumivox: --baud takes a rate from 50 to 4000000\n");
+    QTest::newRow("--baud 0") << QStringList {"--status", "--baud", "0", "--port", fake} << 64 << ""
+                              << rates << QByteArray();
+    QTest::newRow("--baud negative") << QStringList {"--status", "--baud", "-9600", "--port", fake}
+                                     << 64 << "" << rates << QByteArray();
+    QTest::newRow("--baud absurd") << QStringList {"--status", "--baud", "99999999", "--port", fake}
+                                   << 64 << "" << rates << QByteArray();
+    QTest::newRow("--baud not a number")
+        << QStringList {"--status", "--baud", "fast", "--port", fake} << 64 << "" << rates
+        << QByteArray();
+    QTest::newRow("--baud with the service")
+        << QStringList {"--serve", "--mqtt", "mqtt://127.0.0.1:9", "--baud", "0", "--port", fake}
+        << 64 << "" << rates << QByteArray();
+    QTest::newRow("--baud for a pjlink:// projector")
+        << QStringList {"--status", "--baud", "9600", "--port", "pjlink://127.0.0.1"} << 64 << ""
+        << "^lumivox: --baud is for serial ports and bridges" << QByteArray();
+    QTest::newRow("--baud for a raw bridge")
+        << QStringList {"--status", "--baud", "9600", "--port", "socket://127.0.0.1:9"} << 64 << ""
+        << "^lumivox: --baud is for serial ports and rfc2217:// bridges" << QByteArray();
+    QTest::newRow("--baud without a request")
+        << QStringList {"--baud", "9600", "--port", fake} << 64 << ""
+        << "^lumivox: --baud is for --send, --status, --query and --serve\n"
+        << QByteArray();
 }
 
 void TestCommandLine::protocols()

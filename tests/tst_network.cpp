@@ -4,6 +4,7 @@
 
 #include "boxanswerer.h"
 #include "fakeprojector.h"
+#include "link/commandset.h"
 #include "link/portdevice.h"
 #include "link/serialprotocol.h"
 #include "loadfreeclock.h"
@@ -13,6 +14,7 @@
 #include "probe/tickwatch.h"
 #include "probe/windowform.h"
 #include "ser2netbridge.h"
+#include "session/projectorsession.h"
 #include "settingsdriver.h"
 #include "ui/lumivox.h"
 #include "ui/panelcolors.h"
@@ -54,6 +56,8 @@ constexpr int kPeerPause = 5; // ms between two looks of the flooding peer
 constexpr int kFloodBound = 120000; // ms for the flood to pass at all
 constexpr qsizetype kHeldBound = 1024 + 64 * 1024; // link queue and socket buffer
 constexpr int kByteValues = 256;
+
+constexpr int kTick = 100; // ms between two ticks of a session of the test's own
 
 const QString gone = QStringLiteral("Communication with projector not possible.\n");
 const QString initialized = QStringLiteral("Com-port initialized!\n");
@@ -146,6 +150,8 @@ private:
 };
 } // namespace
 
+Q_DECLARE_METATYPE(CommandSet::LineSettings)
+
 class TestNetwork : public QObject
 {
     Q_OBJECT
@@ -157,6 +163,7 @@ private slots:
 
     void throughBridge_data();
     void throughBridge();
+    void rfc2217SetsTheLine_data();
     void rfc2217SetsTheLine();
     void bridgeRestarts_data();
     void bridgeRestarts();
@@ -256,20 +263,65 @@ void TestNetwork::throughBridge()
     QCOMPARE(boxes.count(), 0);
 }
 
+void TestNetwork::rfc2217SetsTheLine_data()
+{
+    using Parity = CommandSet::Parity;
+    using Flow = CommandSet::FlowControl;
+    QTest::addColumn<CommandSet::LineSettings>("alternatives"); // none: the built-in protocol
+    QTest::addColumn<int>("baud"); // chosen in place of the usual one; 0 for that one
+    QTest::addColumn<uint>("speed");
+    // What sticks on the bridge's pseudo-terminal (it keeps CS8 and clears PARENB).
+    QTest::addColumn<uint>("control");
+    QTest::addColumn<uint>("input");
+
+    const uint none = 0;
+    QTest::newRow("built-in") << CommandSet::LineSettings() << 0 << uint(B9600) << none << none;
+    QTest::newRow("the set's first of each")
+        << CommandSet::LineSettings {{19200, 9600},
+                                     {7, 8},
+                                     {Parity::Odd, Parity::None},
+                                     {2, 1},
+                                     {Flow::None}}
+        << 0 << uint(B19200) << uint(PARODD | CSTOPB) << none;
+    QTest::newRow("mark, hardware")
+        << CommandSet::LineSettings {{38400}, {8}, {Parity::Mark}, {1}, {Flow::Hardware}} << 0
+        << uint(B38400) << uint(PARODD | CMSPAR | CRTSCTS) << none;
+    QTest::newRow("software, a rate chosen")
+        << CommandSet::LineSettings {{4800}, {8}, {Parity::Space}, {1}, {Flow::Software}} << 57600
+        << uint(B57600) << uint(CMSPAR) << uint(IXON | IXOFF);
+}
+
 void TestNetwork::rfc2217SetsTheLine()
 {
+    QFETCH(CommandSet::LineSettings, alternatives);
+    QFETCH(int, baud);
+    QFETCH(uint, speed);
+    QFETCH(uint, control);
+    QFETCH(uint, input);
     // The bridge serves the line as 1200 7E2 with both flow controls; the link asks for
-    // the projector's 9600 8N1 without any.
-    testsupport::openOn(*window, bridge->rfc2217Name());
+    // the protocol's line.
+    ProjectorSession session;
+    if (!alternatives.bauds.isEmpty()) {
+        CommandSet set;
+        set.line = alternatives;
+        session.setCommandSet(set);
+    }
+    session.setBaudRate(baud);
+    QSignalSpy finished(&session, &ProjectorSession::openFinished);
+    QCOMPARE(session.openPort(bridge->rfc2217Name()), ProjectorSession::OpenResult::Pending);
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, &session, &ProjectorSession::tick);
+    tick.start(kTick);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, kHangBound);
+    QVERIFY2(finished.at(0).at(0).toBool(), qPrintable(finished.at(0).at(1).toString()));
     // The bridge answers a request as it takes it; the line follows a moment later.
     termios line {};
     QTRY_VERIFY_WITH_TIMEOUT(tcgetattr(fake->slaveDescriptor(), &line) == 0
-                                 && cfgetospeed(&line) == speed_t(B9600),
+                                 && cfgetospeed(&line) == speed_t(speed),
                              kWireWait);
-    QCOMPARE(cfgetispeed(&line), speed_t(B9600));
-    QCOMPARE(line.c_cflag & CSIZE, tcflag_t(CS8));
-    QCOMPARE(line.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
-    QCOMPARE(line.c_iflag & (IXON | IXOFF), tcflag_t(0));
+    QCOMPARE(uint(cfgetispeed(&line)), speed);
+    QCOMPARE(uint(line.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS)), control);
+    QCOMPARE(uint(line.c_iflag & (IXON | IXOFF)), input);
 }
 
 void TestNetwork::bridgeRestarts_data()

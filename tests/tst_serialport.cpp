@@ -4,12 +4,14 @@
 
 #include "fakeprojector.h"
 #include "fakesysfs.h"
+#include "link/commandset.h"
 #include "link/portrules.h"
 #include "link/serialport.h"
 #include "loadfreeclock.h"
 #include "loadfreetickwatch.h"
 #include "probe/tickwatch.h"
 #include "probe/windowform.h"
+#include "session/projectorsession.h"
 #include "ui/lumivox.h"
 #include "windowprobe.h"
 
@@ -74,6 +76,8 @@ int opensSeen(int watch)
 }
 } // namespace
 
+Q_DECLARE_METATYPE(CommandSet::LineSettings)
+
 class TestSerialPort : public QObject
 {
     Q_OBJECT
@@ -89,6 +93,8 @@ private slots:
     void sessionOnOtherInstance_data();
     void sessionOnOtherInstance();
     void lineSettings();
+    void lineOfTheProtocol_data();
+    void lineOfTheProtocol();
     void floodLeavesBoundedBacklog();
     void floodKeepsTicksShort_data();
     void floodKeepsTicksShort();
@@ -439,6 +445,84 @@ void TestSerialPort::lineSettings()
         QThread::msleep(1);
     }
     QCOMPARE(back, all);
+}
+
+void TestSerialPort::lineOfTheProtocol_data()
+{
+    using Parity = CommandSet::Parity;
+    using Flow = CommandSet::FlowControl;
+    QTest::addColumn<CommandSet::LineSettings>("alternatives"); // none: the built-in protocol
+    QTest::addColumn<int>("baud"); // chosen in place of the usual one; 0 for that one
+    QTest::addColumn<uint>("speed");
+    // What sticks on a pseudo-terminal: it keeps CS8 and clears PARENB whatever it is
+    // given, so that even parity and 7 bits are not seen here; odd, mark and space are.
+    QTest::addColumn<uint>("control");
+    QTest::addColumn<uint>("input"); // the flow control's IXON and IXOFF
+    QTest::addColumn<QString>("refusal"); // after the port's path and ": "
+
+    const uint none = 0;
+    const CommandSet::LineSettings builtIn;
+    QTest::newRow("built-in") << builtIn << 0 << uint(B9600) << none << none << "";
+    QTest::newRow("the set's first of each")
+        << CommandSet::LineSettings {{19200, 9600},
+                                     {7, 8},
+                                     {Parity::Odd, Parity::None},
+                                     {2, 1},
+                                     {Flow::None, Flow::Hardware}}
+        << 0 << uint(B19200) << uint(PARODD | CSTOPB) << none << "";
+    QTest::newRow("mark, hardware")
+        << CommandSet::LineSettings {{38400}, {8}, {Parity::Mark}, {1}, {Flow::Hardware}} << 0
+        << uint(B38400) << uint(PARODD | CMSPAR | CRTSCTS) << none << "";
+    QTest::newRow("space, software")
+        << CommandSet::LineSettings {{4800}, {8}, {Parity::Space}, {1}, {Flow::Software}} << 0
+        << uint(B4800) << uint(CMSPAR) << uint(IXON | IXOFF) << "";
+    QTest::newRow("a rate chosen over the set's")
+        << CommandSet::LineSettings {{19200}, {8}, {Parity::Even}, {2}, {Flow::None}} << 115200
+        << uint(B115200) << uint(CSTOPB) << none << "";
+    QTest::newRow("a rate chosen over the built-in")
+        << builtIn << 57600 << uint(B57600) << none << none << "";
+    QTest::newRow("a rate termios has not") << builtIn << 12345 << uint(B0) << none << none
+                                            << "12345 baud is not a rate this system can set";
+}
+
+void TestSerialPort::lineOfTheProtocol()
+{
+    QFETCH(CommandSet::LineSettings, alternatives);
+    QFETCH(int, baud);
+    QFETCH(uint, speed);
+    QFETCH(uint, control);
+    QFETCH(uint, input);
+    QFETCH(QString, refusal);
+
+    ProjectorSession session;
+    if (!alternatives.bauds.isEmpty()) {
+        CommandSet set;
+        set.line = alternatives;
+        session.setCommandSet(set);
+    }
+    session.setBaudRate(baud);
+    termios found {};
+    QCOMPARE(tcgetattr(fake->slaveDescriptor(), &found), 0);
+    QString reason;
+    const ProjectorSession::OpenResult result = session.openPort(fake->slavePath(), &reason);
+    termios line {};
+    QCOMPARE(tcgetattr(fake->slaveDescriptor(), &line), 0);
+    if (!refusal.isEmpty()) {
+        QCOMPARE(result, ProjectorSession::OpenResult::Failed);
+        QCOMPARE(reason, fake->slavePath() + QStringLiteral(": ") + refusal);
+        // Never some other rate instead: the line is left as it was.
+        QCOMPARE(cfgetospeed(&line), cfgetospeed(&found));
+        return;
+    }
+    QCOMPARE(result, ProjectorSession::OpenResult::Open);
+    QCOMPARE(uint(cfgetispeed(&line)), speed);
+    QCOMPARE(uint(cfgetospeed(&line)), speed);
+    QCOMPARE(uint(line.c_cflag & (PARODD | CMSPAR | CSTOPB | CRTSCTS)), control);
+    QCOMPARE(uint(line.c_iflag & (IXON | IXOFF)), input);
+    if (input != 0) {
+        QCOMPARE(line.c_cc[VSTART], cc_t(0x11));
+        QCOMPARE(line.c_cc[VSTOP], cc_t(0x13));
+    }
 }
 
 void TestSerialPort::floodLeavesBoundedBacklog()

@@ -136,6 +136,8 @@ private slots:
     void floodIsBounded();
     void ignoredFloodLogsOncePerMinute_data();
     void ignoredFloodLogsOncePerMinute();
+    void lineOptions_data();
+    void lineOptions();
     void results_data();
     void results();
     void idTakenByAnotherService();
@@ -674,6 +676,32 @@ void TestService::ignoredFloodLogsOncePerMinute()
     QVERIFY2(told.hasMatch(), qPrintable(serviceLog()));
     QVERIFY(told.captured(1).toInt() > 0 && told.captured(1).toInt() <= kBadFloodSize - 1);
     QCOMPARE(serviceLog().count(QLatin1String("Ignored")), 2);
+}
+
+void TestService::lineOptions_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("frame"); // one the projector gets; empty for none
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("a command set")
+        << QStringList {"--protocol", LUMIVOX_SOURCE_DIR "/tests/fixtures/testset.ini"} << "PWR?j"
+        << ": opened";
+    QTest::newRow("a rate the system cannot set")
+        << QStringList {"--baud", "12345"} << ""
+        << ": 12345 baud is not a rate this system can set (tried again every 5 s)";
+}
+
+void TestService::lineOptions()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, frame);
+    QFETCH(QString, logged);
+    QVERIFY(startBroker());
+    QVERIFY(startService(options));
+    QTRY_VERIFY2_WITH_TIMEOUT(serviceLog().contains(logged), qPrintable(serviceLog()), kStartWait);
+    if (!frame.isEmpty())
+        QTRY_VERIFY2_WITH_TIMEOUT(frames().contains(frame), qPrintable(frames().join(' ')),
+                                  kStartWait);
 }
 
 void TestService::results_data()
