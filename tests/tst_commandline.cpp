@@ -364,10 +364,10 @@ void TestCommandLine::protocols_data()
     QTest::newRow("--baud for a raw bridge")
         << QStringList {"--status", "--baud", "9600", "--port", "socket://127.0.0.1:9"} << 64 << ""
         << "^lumivox: --baud is for serial ports and rfc2217:// bridges" << QByteArray();
-    QTest::newRow("--baud without a request")
-        << QStringList {"--baud", "9600", "--port", fake} << 64 << ""
-        << "^lumivox: --baud is for --send, --status, --query and --serve\n"
-        << QByteArray();
+    // Without a request --baud is the window's, bounded as any.
+    QTest::newRow("--baud without a request, out of bounds")
+        << QStringList {"--baud", "10", "--port", fake} << 64 << ""
+        << "^lumivox: --baud takes a rate from 50 to 4000000\n" << QByteArray();
 }
 
 void TestCommandLine::protocols()
