@@ -53,6 +53,8 @@ quint8 CommandSet::checksum(Checksum rule, const QByteArray &bytes)
             sum = quint8(sum + quint8(byte));
         else if (rule == Checksum::Xor8)
             sum = quint8(sum ^ quint8(byte));
+        else if (rule == Checksum::Or8)
+            sum = quint8(sum | quint8(byte));
     }
     return sum;
 }

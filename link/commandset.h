@@ -22,7 +22,7 @@ struct CommandSet
 {
     enum class Parity { None, Even, Odd, Mark, Space };
     enum class FlowControl { None, Hardware, Software };
-    enum class Checksum { None, Sum8, Xor8 };
+    enum class Checksum { None, Sum8, Xor8, Or8 };
     // The words a set's file and a listing of sets use for them.
     static constexpr std::pair<const char *, Parity> kParityWords[] = {{"none", Parity::None},
                                                                        {"even", Parity::Even},

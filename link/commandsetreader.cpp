@@ -461,7 +461,7 @@ void Parser::interpretFrames()
 {
     using C = CommandSet::Checksum;
     static constexpr std::pair<const char *, C> kRules[]
-        = {{"none", C::None}, {"sum8", C::Sum8}, {"xor8", C::Xor8}};
+        = {{"none", C::None}, {"sum8", C::Sum8}, {"xor8", C::Xor8}, {"or8", C::Or8}};
     if (const Value *end = find("frames", "end"))
         set.framing.end = frame(*end, CommandSetReader::kMaxReplyEndBytes);
     const Value *rule = find("frames", "checksum");

@@ -188,19 +188,19 @@ void FaceAnswer::power(const pjlink::Request &request)
     if (request.parameter != kOn && request.parameter != kOff)
         return fail(Error::OutOfParameter);
     const Command id = request.parameter == kOn ? Command::PowerOn : Command::PowerOff;
-    if (set.powerToggles && id == Command::PowerOn) {
-        // Its one frame switches either way: sent only where the projector is known off.
-        switch (session->power()) {
-        case ProjectorSession::Power::On:
-        case ProjectorSession::Power::Warming:
+    if (set.powerToggles) {
+        // Its one frame switches either way: sent only where the projector is known to be
+        // in the other state; one already there or on its way is done.
+        const ProjectorSession::Power now = session->power();
+        const bool there = id == Command::PowerOn
+            ? now == ProjectorSession::Power::On || now == ProjectorSession::Power::Warming
+            : now == ProjectorSession::Power::Off || now == ProjectorSession::Power::Cooling;
+        if (there)
             return reply(kOk);
-        case ProjectorSession::Power::Off:
-            break;
-        default:
+        if (now == ProjectorSession::Power::Unknown)
             return fail(Error::Unavailable);
-        }
     }
-    if (!set.has(id))
+    if (session->availability(id) != ProjectorProtocol::Availability::Available)
         return fail(Error::Undefined);
     ask(id, Error::Failure, [this](const ScriptedRequest::StepResult &) { reply(kOk); });
 }

@@ -373,6 +373,9 @@ void TestCommandSets::framesWithChecksum_data()
     QTest::newRow("xor8 from byte 1, then end")
         << QByteArray("checksum = xor8\nchecksum-from = 1\nend = \\x03\n")
         << QByteArray("hex: 02 41 42 43") << QByteArray("\x02\x41\x42\x43\x40\x03");
+    QTest::newRow("or8 from byte 1, then end")
+        << QByteArray("checksum = or8\nchecksum-from = 1\nend = \\x9a\n")
+        << QByteArray("hex: a9 17 2e 00 00 00") << QByteArray("\xa9\x17\x2e\0\0\0\x3f\x9a", 8);
     QTest::newRow("sum8 of bytes 1 to 2")
         << QByteArray("checksum = sum8\nchecksum-from = 1\nchecksum-to = 2\n")
         << QByteArray("hex: 10 01 02 40") << QByteArray("\x10\x01\x02\x40\x03");
