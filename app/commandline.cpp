@@ -127,9 +127,9 @@ void printList(Output &output, bool json, const std::optional<CommandSet> &set)
         const commands::NamedCommand &entry = commands::commandTable()[i];
         if (set && !set->has(entry.id))
             continue;
-        const QString frame = set ? characters::visibleText(QString::fromLatin1(
-                                  set->frame(entry.id).chopped(int(set->framing.end.size()))))
-                                  : QLatin1String(entry.text);
+        const QString frame = set
+            ? characters::escapedBytes(set->frame(entry.id).chopped(int(set->framing.end.size())))
+            : QLatin1String(entry.text);
         if (json)
             list.append(QJsonObject {{QStringLiteral("name"), QLatin1String(entry.name)},
                                      {QStringLiteral("frame"), frame}});

@@ -62,4 +62,24 @@ QString logLineText(const QString &line)
     return visibleText(line);
 }
 
+QString escapedBytes(const QByteArray &bytes)
+{
+    constexpr int kFirstAscii = 0x20;
+    constexpr int kLastAscii = 0x7e;
+    constexpr int kHex = 16;
+    QString text;
+    for (const char byte : bytes) {
+        const int value = uchar(byte);
+        if (byte == '\r')
+            text += QStringLiteral("\\r");
+        else if (byte == '\n')
+            text += QStringLiteral("\\n");
+        else if (value < kFirstAscii || value > kLastAscii)
+            text += QStringLiteral("\\x%1").arg(value, 2, kHex, QLatin1Char('0'));
+        else
+            text += QChar(value);
+    }
+    return text;
+}
+
 } // namespace characters

@@ -41,6 +41,9 @@ QString visibleText(const QString &text);
 // its lines with CR LF leaves at the start of the next, which the log shows as the line
 // break it is (a break at the start cannot forge a line: nothing stands before it).
 QString logLineText(const QString &line);
+// Bytes as printable ASCII, for frames and binary replies: CR and LF as \r and \n, every
+// other byte outside printable ASCII as \xHH. Nothing in it can forge or break a line.
+QString escapedBytes(const QByteArray &bytes);
 
 } // namespace characters
 

@@ -20,11 +20,18 @@ void LineAssembler::setEnd(const QByteArray &end)
     for (const char byte : std::exchange(held, QByteArray()))
         keep(byte);
     ending = wanted;
-    const bool binary = std::any_of(ending.cbegin(), ending.cend(), [](char byte) {
-        return uchar(byte) < 0x20 && byte != '\r' && byte != '\n';
-    });
     builtInRule = ending == QByteArray(1, serialprotocol::kCarriageReturn);
-    textLines = !builtInRule && !binary;
+    textLines = !builtInRule && !endsBinaryLines(ending);
+}
+
+bool LineAssembler::endsBinaryLines(const QByteArray &end)
+{
+    constexpr uchar kFirstPrintable = 0x20;
+    constexpr uchar kLastPrintable = 0x7e;
+    return std::any_of(end.cbegin(), end.cend(), [](char byte) {
+        return (uchar(byte) < kFirstPrintable || uchar(byte) > kLastPrintable)
+            && byte != serialprotocol::kCarriageReturn && byte != '\n';
+    });
 }
 
 void LineAssembler::keep(char byte)

@@ -14,8 +14,9 @@
 // character of it, and an empty line is a line. Any other end (CR LF, LF, a prompt, an end
 // byte) ends a line where the bytes received end with it; then a line is text: carriage
 // returns and line feeds at either of its ends are not part of it (the line break before a
-// prompt, the one after an end). An end with another control byte in it (\x03) ends binary
-// replies, whose bytes are all kept. Under these ends an empty line is no line.
+// prompt, the one after an end). An end with another byte than printable ASCII, CR and LF
+// in it (\x03, \x9a) ends binary replies, whose bytes are all kept. Under these ends an
+// empty line is no line.
 class LineAssembler
 {
 public:
@@ -23,6 +24,8 @@ public:
     // held as a possible start of the old end become characters of the partial line.
     void setEnd(const QByteArray &end);
     const QByteArray &end() const { return ending; }
+    // Whether lines under this end are binary (see above).
+    static bool endsBinaryLines(const QByteArray &end);
     // Adds one byte; true when it completed a line, which line() then holds.
     bool feed(char byte);
     // The line received so far, or the complete one after feed() returned true.

@@ -1,6 +1,7 @@
 #include "session/commandsetprojector.h"
 
 #include "link/characters.h"
+#include "link/lineassembler.h"
 #include "link/serialprotocol.h"
 
 #include <algorithm>
@@ -52,6 +53,7 @@ QString stateText(CommandSet::PowerState state)
 
 CommandSetProjector::CommandSetProjector(CommandSet commandSet)
     : set(std::move(commandSet))
+    , binaryReplies(LineAssembler::endsBinaryLines(set.replyEnd))
 {
     for (int i = 0; i < commands::kCommandCount; ++i)
         everyCommand = everyCommand
@@ -172,6 +174,11 @@ QList<QByteArray> CommandSetProjector::frames(const Action &action, QString *rea
 
 ProjectorProtocol::Heard CommandSetProjector::hear(const QByteArray &bytes)
 {
+    // Binary replies are shown byte for byte; text ones as any projector's text.
+    const auto shown = [this](const QByteArray &reply) {
+        return binaryReplies ? characters::escapedBytes(reply)
+                             : characters::visibleText(QString::fromLatin1(reply));
+    };
     // Each byte is a character of the line (see LineAssembler).
     const QString line = QString::fromLatin1(bytes);
     Heard heard;
@@ -196,7 +203,7 @@ ProjectorProtocol::Heard CommandSetProjector::hear(const QByteArray &bytes)
             break;
         }
     } else if (const std::optional<CommandSet::Refusal> refusal = set.refusal(bytes)) {
-        const QString text = characters::visibleText(line);
+        const QString text = shown(bytes);
         heard.log.append({text, errorOf(*refusal)});
         if (*refusal == CommandSet::Refusal::NotNow)
             said.notAvailable = true;
@@ -204,7 +211,7 @@ ProjectorProtocol::Heard CommandSetProjector::hear(const QByteArray &bytes)
             heard.completed.append({*lastSent, commands::Verdict::Failed, text});
     } else if (matchesAny(set.accepted, bytes)) {
         said.kind = commands::Answer::Acknowledgement;
-        said.text = characters::visibleText(line);
+        said.text = shown(bytes);
     } else if (const std::optional<CommandSet::Resolution> resolution = set.resolution(bytes)) {
         said.kind = commands::Answer::Resolution;
         said.text = serialprotocol::formatResolution(
@@ -222,9 +229,11 @@ ProjectorProtocol::Heard CommandSetProjector::hear(const QByteArray &bytes)
         QStringList told;
         for (const int each : hours)
             told.append(QString::number(each));
-        said.text = hours.isEmpty() ? characters::visibleText(line) : told.join(QLatin1Char(' '));
-        heard.log.append(
-            {hours.isEmpty() ? characters::logLineText(line) : said.text, Error::None, true});
+        said.text = hours.isEmpty() ? shown(bytes) : told.join(QLatin1Char(' '));
+        heard.log.append({hours.isEmpty()
+                              ? (binaryReplies ? shown(bytes) : characters::logLineText(line))
+                              : said.text,
+                          Error::None, true});
     }
     heard.unmatched = said;
     return heard;

@@ -785,7 +785,7 @@ bool ProjectorSession::sendAction(const Action &action, QString *reason, QString
         all = queueFrame({frames.at(i), holdAfter, scriptFrame}) && all;
     }
     if (sentText)
-        *sentText = QString::fromLatin1(frames.join(QByteArrayLiteral(", ")));
+        *sentText = characters::escapedBytes(frames.join(QByteArrayLiteral(", ")));
     return all;
 }
 

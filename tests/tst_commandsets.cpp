@@ -1,6 +1,7 @@
 // Command set files: the reader's acceptance and refusals, the reply patterns, frames
 // with their checksums, and the built-in set against the protocol compiled in.
 
+#include "link/characters.h"
 #include "link/commands.h"
 #include "link/commandset.h"
 #include "link/commandsetreader.h"
@@ -86,6 +87,8 @@ class TestCommandSets : public QObject
     Q_OBJECT
 
 private slots:
+    void bytesAreShownEscaped_data();
+    void bytesAreShownEscaped();
     void readsGoodFile_data();
     void readsGoodFile();
     void refusesMalformedFile_data();
@@ -513,4 +516,25 @@ void TestCommandSets::builtInProjectorIsToday()
 }
 
 QTEST_GUILESS_MAIN(TestCommandSets)
+void TestCommandSets::bytesAreShownEscaped_data()
+{
+    // A set's frames and binary replies as the log, --list and --json show them: one line
+    // of printable ASCII whatever the bytes.
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("text") << QByteArray("PWR ON") << QStringLiteral("PWR ON");
+    QTest::newRow("line ends") << QByteArray("A\r\nB") << QStringLiteral("A\\r\\nB");
+    QTest::newRow("binary") << QByteArray("\xa9\x17\x2e\0\x9a", 5)
+                            << QStringLiteral("\\xa9\\x17.\\x00\\x9a");
+    QTest::newRow("line separator, escape, DEL") << QByteArray("a\xe2\x80\xa8\x1b[2J\x7f")
+                                                 << QStringLiteral("a\\xe2\\x80\\xa8\\x1b[2J\\x7f");
+}
+
+void TestCommandSets::bytesAreShownEscaped()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, shown);
+    QCOMPARE(characters::escapedBytes(bytes), shown);
+}
+
 #include "tst_commandsets.moc"

@@ -462,6 +462,9 @@ void TestSession::replyEnds_data()
         << QByteArray(":") << QByteArray("A\r\nB:") << QStringList {"A\r\nB"};
     QTest::newRow("end byte: binary, every byte kept")
         << QByteArray("\x03") << QByteArray("\x02PWR\r\n\x03\x03") << QStringList {"\x02PWR\r\n"};
+    QTest::newRow("high end byte: binary, a CR at the edge kept")
+        << QByteArray("\x9a") << QByteArray("\r\xa9\x01\r\x9a")
+        << QStringList {QString::fromLatin1("\r\xa9\x01\r")};
     QTest::newRow("a line is cut at its bound")
         << QByteArray("\r\n") << QByteArray(1100, 'x') + "\r\nACK\r\n"
         << QStringList {QString(serialprotocol::kMaxReplyLength, QLatin1Char('x')), "ACK"};

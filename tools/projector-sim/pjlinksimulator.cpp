@@ -1,5 +1,7 @@
 #include "pjlinksimulator.h"
 
+#include "link/characters.h"
+
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 #include <QTcpSocket>
@@ -13,13 +15,6 @@ constexpr int kMaxLine = 256; // a client that sends longer lines is hung up on
 constexpr int kMaxConnections = 8; // more at once are turned away
 constexpr quint32 kRandomRange = 0xffffffffU;
 
-QString visible(const QByteArray &bytes)
-{
-    QString text = QString::fromLatin1(bytes);
-    text.replace(QLatin1Char('\r'), QLatin1String("\\r"));
-    text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    return text;
-}
 } // namespace
 
 PjlinkSimulator::PjlinkSimulator(const Options &options, QObject *parent)
@@ -133,7 +128,9 @@ void PjlinkSimulator::handle(Connection *connection, QByteArray line)
         connection->authenticated = true;
         line.remove(0, kDigestLength);
     }
-    logEvent(QStringLiteral("connection %1: <- %2").arg(connection->number).arg(visible(line)));
+    logEvent(QStringLiteral("connection %1: <- %2")
+                 .arg(connection->number)
+                 .arg(characters::escapedBytes(line)));
     received.append(line);
     emit requestReceived(line);
     if (connection->idle)
@@ -150,7 +147,9 @@ void PjlinkSimulator::handle(Connection *connection, QByteArray line)
 
 void PjlinkSimulator::send(Connection *connection, const QByteArray &bytes)
 {
-    logEvent(QStringLiteral("connection %1: -> %2").arg(connection->number).arg(visible(bytes)));
+    logEvent(QStringLiteral("connection %1: -> %2")
+                 .arg(connection->number)
+                 .arg(characters::escapedBytes(bytes)));
     connection->socket->write(bytes);
 }
 

@@ -1,28 +1,13 @@
 #include "simulator.h"
 
+#include "link/characters.h"
+
 #include <QTextStream>
 
 namespace {
 constexpr int kMillisPerSecond = 1000;
-constexpr int kPrintableFirst = 0x20;
 constexpr int kPrintableLast = 0x7e;
 
-QString visible(const QByteArray &bytes)
-{
-    QString text;
-    for (const char c : bytes) {
-        const int value = uchar(c);
-        if (c == '\r')
-            text += QStringLiteral("\\r");
-        else if (c == '\n')
-            text += QStringLiteral("\\n");
-        else if (value < kPrintableFirst || value > kPrintableLast)
-            text += QStringLiteral("\\x%1").arg(value, 2, 16, QLatin1Char('0'));
-        else
-            text += QChar(value);
-    }
-    return text;
-}
 } // namespace
 
 Simulator::Simulator(const Options &options, QObject *parent)
@@ -119,5 +104,5 @@ void Simulator::logEvent(const QString &event) const
 void Simulator::logFrame(const char *direction, const QByteArray &bytes) const
 {
     if (options.log)
-        logEvent(QLatin1String(direction) + QLatin1Char(' ') + visible(bytes));
+        logEvent(QLatin1String(direction) + QLatin1Char(' ') + characters::escapedBytes(bytes));
 }
