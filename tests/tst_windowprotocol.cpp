@@ -91,7 +91,8 @@ void TestWindowProtocol::initTestCase()
 
 void TestWindowProtocol::init()
 {
-    QSettings(QLatin1String(ProtocolChoice::kSettingsOrganization),
+    QSettings(QSettings::IniFormat, QSettings::UserScope,
+              QLatin1String(ProtocolChoice::kSettingsOrganization),
               QLatin1String(ProtocolChoice::kSettingsApplication))
         .clear();
     fake = std::make_unique<FakeProjector>();

@@ -2,10 +2,17 @@
 
 #include <QSettings>
 
+namespace {
 // Named in full: the program sets no organisation, without which QSettings keeps nothing.
+// A file, also on Windows: the registry's QSettings creates its key on reading, and a
+// program that only looks must leave nothing behind.
+constexpr QSettings::Format kFormat = QSettings::IniFormat;
+} // namespace
+
 ProtocolChoice ProtocolChoice::stored()
 {
-    const QSettings settings(QString::fromLatin1(kSettingsOrganization),
+    const QSettings settings(kFormat, QSettings::UserScope,
+                             QString::fromLatin1(kSettingsOrganization),
                              QString::fromLatin1(kSettingsApplication));
     ProtocolChoice choice;
     choice.set = settings.value(QLatin1String(kSetKey)).toString();
@@ -18,7 +25,7 @@ ProtocolChoice ProtocolChoice::stored()
 
 void ProtocolChoice::store() const
 {
-    QSettings settings(QString::fromLatin1(kSettingsOrganization),
+    QSettings settings(kFormat, QSettings::UserScope, QString::fromLatin1(kSettingsOrganization),
                        QString::fromLatin1(kSettingsApplication));
     settings.setValue(QLatin1String(kSetKey), set);
     settings.setValue(QLatin1String(kBaudKey), baud);
