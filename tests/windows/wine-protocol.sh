@@ -4,13 +4,14 @@
 # the sets folder beside the program), against a fake projector that plays that set on the
 # pseudo-terminal COM1 leads to. Power On through the window, the panel from the set's
 # power query, and the power-off question on closing.
-# Usage: wine-protocol.sh PROGRAM_DIR
-# PROGRAM_DIR holds the unpacked zip.
+# Usage: wine-protocol.sh PROGRAM_DIR SIMULATOR LINUX_PROGRAM
+# PROGRAM_DIR holds the unpacked zip; the simulator and the program (for the set's frames)
+# are of the ordinary build.
 set -euo pipefail
 
-# The set the projector speaks: shipped beside the program when a set of that name is,
-# else the test's own file, copied into the user's folder of sets.
-set_name=testset
+# The set the projector speaks, one of those shipped beside the program (this one echoes
+# every frame before it answers).
+set_name=benq-rs232
 
 source "$(dirname "$(realpath "$0")")/private-dev.sh"
 
@@ -21,6 +22,8 @@ fi
 
 here=$(dirname "$(realpath "$0")")
 program_dir=$(realpath "$1")
+simulator=$(realpath "$2")
+linux_program=$(realpath "$3")
 work=$(mktemp -d)
 pids=()
 
@@ -55,104 +58,22 @@ ln -s "$dead_end" "$com1"
 dosdevices=$WINEPREFIX/dosdevices
 map_com_ports "$com1" "$dead_end"
 
-# --- The set ------------------------------------------------------------------------
-if [ -f "$program_dir/sets/$set_name.ini" ]; then
-    set_file=$program_dir/sets/$set_name.ini
-    echo "ok: $set_name is shipped beside the program"
-else
-    appdata=$("$wine" cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')
-    user_sets=$("$wine" winepath -u "$appdata" 2>/dev/null | tr -d '\r')
-    user_sets=${user_sets%/}/lumivox/sets
-    [[ "$user_sets" == "$WINEPREFIX"/* ]] || fail "the user's folder '$user_sets' is not in the prefix"
-    mkdir -p "$user_sets"
-    set_file=$user_sets/$set_name.ini
-    cp "$here/../fixtures/$set_name.ini" "$set_file"
-    echo "ok: $set_name copied into the user's folder of sets ($appdata\\lumivox\\sets)"
-fi
-
 # --- The projector ------------------------------------------------------------------
-# A fake projector of that set on a pseudo-terminal: it logs each frame by the name of
-# what it is ("power-on", "power-query", ...), acknowledges a command and answers the
-# power query with the set's on or off.
-cat >"$work/projector.py" <<'EOF'
-import os, pty, re, select, sys, tty
-
-set_file, log_file = sys.argv[1], sys.argv[2]
-sections, section = {}, None
-for raw in open(set_file, encoding="utf-8"):
-    line = raw.strip()
-    if not line or line.startswith("#"):
-        continue
-    if line.startswith("["):
-        section = sections.setdefault(line[1:-1], {})
-        continue
-    key, _, value = line.partition("=")
-    section[key.strip()] = value.strip()
-
-ESCAPES = {"r": b"\r", "n": b"\n", "t": b"\t", "s": b" ", "\\": b"\\"}
-def unescaped(text):
-    out, i = b"", 0
-    while i < len(text):
-        if text[i] == "\\":
-            if text[i + 1] == "x":
-                out += bytes([int(text[i + 2:i + 4], 16)]); i += 4; continue
-            out += ESCAPES.get(text[i + 1], text[i + 1].encode("latin-1")); i += 2; continue
-        out += text[i].encode("latin-1"); i += 1
-    return out
-
-def answer(pattern):
-    # The first of the alternatives, as the projector would say it: any text as none,
-    # any byte as "0".
-    first = re.split(r"(?<!\\)\|", pattern)[0]
-    first = re.sub(r"(?<!\\)\*", "", first)
-    first = re.sub(r"(?<!\\)\?", "0", first)
-    return unescaped(re.sub(r"\\([*?{}|])", r"\1", first))
-
-frames, replies = sections.get("frames", {}), sections["replies"]
-end, reply_end = unescaped(frames.get("end", "")), unescaped(replies["end"])
-def framed(body):
-    body = unescaped(body)
-    rule = frames.get("checksum", "none")
-    if rule != "none":
-        last = frames.get("checksum-to", "end")
-        summed = body[int(frames.get("checksum-from", "0")):None if last == "end" else int(last) + 1]
-        value = 0
-        for byte in summed:
-            value = (value + byte) % 256 if rule == "sum8" else value ^ byte
-        body += bytes([value])
-    return body + end
-
-names = {framed(body): name for name, body in sections["commands"].items()}
-power = sections["power-state"]
-names[framed(power["query"])] = "power-query"
-accepted = answer(replies["accepted"]) + reply_end
-state = {True: answer(power["on"]) + reply_end, False: answer(power["off"]) + reply_end}
-
-master, slave = pty.openpty()
-tty.setraw(slave)  # held open, so the pty outlives the program's closes
-log = open(log_file, "a", buffering=1)
-log.write("port %s\n" % os.ttyname(slave))
-on, pending = False, b""
-while True:
-    select.select([master], [], [])
-    try:
-        pending += os.read(master, 1024)
-    except OSError:
-        continue
-    while end and end in pending:
-        frame, pending = pending.split(end, 1)
-        name = names.get(frame + end, "unknown " + repr(frame + end))
-        log.write("<- %s\n" % name)
-        if name == "power-query":
-            os.write(master, state[on])
-        elif not name.startswith("unknown"):
-            on = {"power-on": True, "power-off": False}.get(name, on)
-            os.write(master, accepted)
-EOF
-python3 "$work/projector.py" "$set_file" "$work/projector.log" &
+# The simulator plays the shipped set; the frames it must see are the set's, as the
+# program lists them (in the same escaped form as the simulator's log).
+[ -f "$program_dir/sets/$set_name.ini" ] || fail "$set_name is not shipped in sets\\"
+echo "ok: $set_name is shipped beside the program"
+frame_of() { # command name
+    "$linux_program" --list --json --protocol "$set_name" \
+        | python3 -c 'import json, sys; print(next(c["frame"] for c in json.load(sys.stdin)["commands"] if c["name"] == sys.argv[1]))' "$1"
+}
+power_on_frame=$(frame_of power-on) && power_off_frame=$(frame_of power-off) \
+    || fail "no power frames of $set_name"
+power_query_frame=$(sed -n 's/^query *= *//p' "$program_dir/sets/$set_name.ini" | head -n 1)
+"$simulator" --log --protocol "$set_name" >"$work/projector.log" 2>&1 &
 pids+=($!)
-wait_for 10 grep -qs '^port /dev/' "$work/projector.log" || fail "the fake projector did not start"
-port=$(sed -n 's/^port //p' "$work/projector.log")
+wait_for 10 grep -qs "^Apply this port name" "$work/projector.log" || fail "the simulator did not start"
+port=$(grep -o '/dev/[^ ]*' "$work/projector.log")
 [[ "$port" =~ ^/dev/pts/[0-9]+$ ]] && [ -c "$port" ] || fail "no pseudo-terminal: '$port'"
 ln -sfn "$port" "$com1"
 for link in "$dosdevices"/com*; do
@@ -161,7 +82,7 @@ for link in "$dosdevices"/com*; do
 done
 [ "$(readlink "$dosdevices/com1")" = "$com1" ] || fail "COM1 does not lead to $com1"
 echo "ok: COM1 -> $com1 -> $port; the other ports lead nowhere"
-seen() { grep -cx "<- $1" "$work/projector.log" || true; }
+seen() { grep -cF "] <- $1" "$work/projector.log" || true; }
 sent() { [ "$(seen "$1")" -gt "${2:-0}" ]; }
 
 # --- The run ------------------------------------------------------------------------
@@ -184,17 +105,19 @@ wait_for 60 window_shown '^Lumivox V 1\.2$' || fail "no window titled 'Lumivox V
 window=$(visible_window '^Lumivox V 1\.2$')
 
 # 1. The set's power query at the start, red for a projector that says it is off.
-wait_for 10 sent power-query || fail "no power query of $set_name"
+wait_for 10 sent "$power_query_frame" || fail "no power query of $set_name"
 wait_for 10 panel_is red || fail "no red panel: $(pixel $panel_x $panel_y) ($(panel_colour))"
 echo "ok: COM1 opened with $set_name: its power query, red"
 
 # 2. Power On sends the set's frame; the next poll says on: green.
 click_at $power_on_x $power_on_y
-wait_for 5 sent power-on || fail "Power On did not reach the projector as $set_name's power-on"
+wait_for 5 sent "$power_on_frame" \
+    || fail "Power On did not reach the projector as $set_name's power-on ($power_on_frame; seen $(seen "$power_on_frame"))"
 wait_for 15 panel_is green || fail "no green after Power On: $(pixel $panel_x $panel_y) ($(panel_colour))"
 echo "ok: Power On sent $set_name's power-on; green"
-! grep -q '^<- unknown' "$work/projector.log" \
-    || fail "frames not of $set_name: $(grep '^<- unknown' "$work/projector.log" | head -n 3)"
+others=$(grep -F '] <- ' "$work/projector.log" | grep -vF -e "] <- $power_query_frame" \
+    -e "] <- $power_on_frame" -e "] <- $power_off_frame" || true)
+[ -z "$others" ] || fail "frames not of $set_name: $(head -n 3 <<<"$others")"
 echo "ok: nothing but $set_name's frames on the line"
 
 # 3. Closing with the projector on asks; Yes sends the set's power-off.
@@ -202,7 +125,7 @@ wmctrl -i -c "$window"
 wait_for 15 window_shown '^Projector is on!$' || fail "no question 'Projector is on!' on closing"
 focus "$(visible_window '^Projector is on!$')"
 xdotool key Return
-wait_for 5 sent power-off || fail "Yes did not send $set_name's power-off"
+wait_for 5 sent "$power_off_frame" || fail "Yes did not send $set_name's power-off"
 status=0
 wait "$lumivox_pid" || status=$?
 [ "$status" -eq 0 ] || fail "lumivox.exe ended with status $status"

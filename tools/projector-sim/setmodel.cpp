@@ -39,31 +39,41 @@ SetModel::SetModel(CommandSet commandSet, const ProjectorModel::Options &options
     });
 }
 
-QByteArray SetModel::receive(const QByteArray &bytes, qint64 nowMs)
+QList<SetModel::Exchange> SetModel::receive(const QByteArray &bytes, qint64 nowMs)
 {
     pending += bytes;
-    QByteArray sent;
+    QList<Exchange> exchanges;
+    QByteArray passedOver;
+    const auto passOn = [&] {
+        if (!passedOver.isEmpty())
+            exchanges.append({std::exchange(passedOver, QByteArray()), {}});
+    };
     while (!pending.isEmpty()) {
         const auto whole = std::find_if(known.cbegin(), known.cend(), [&](const Known &k) {
             return pending.startsWith(k.frame);
         });
         if (whole != known.cend()) {
+            passOn();
             pending.remove(0, whole->frame.size());
             const int echoes = set.echo == CommandSet::Echo::Twice ? 2
                 : set.echo == CommandSet::Echo::Once               ? 1
                                                                    : 0;
+            Exchange exchange {whole->frame, {}};
             for (int i = 0; i < echoes; ++i)
-                sent += whole->frame;
-            sent += answer(*whole, nowMs);
+                exchange.answer += whole->frame;
+            exchange.answer += answer(*whole, nowMs);
+            exchanges.append(exchange);
             continue;
         }
         const bool begun = std::any_of(known.cbegin(), known.cend(),
                                        [&](const Known &k) { return k.frame.startsWith(pending); });
         if (begun)
             break;
-        pending.remove(0, 1); // no frame of the set starts here
+        passedOver += pending.front(); // no frame of the set starts here
+        pending.remove(0, 1);
     }
-    return sent;
+    passOn();
+    return exchanges;
 }
 
 QByteArray SetModel::answer(const Known &known, qint64 nowMs)

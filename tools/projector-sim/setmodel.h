@@ -22,9 +22,16 @@ class SetModel
 public:
     SetModel(CommandSet set, const ProjectorModel::Options &options);
 
-    // What the projector sends back for the bytes received at nowMs: echoes and replies,
-    // in order; empty while a frame is still incomplete.
-    QByteArray receive(const QByteArray &bytes, qint64 nowMs);
+    // A frame of the set found in the bytes received, or bytes passed over, and what the
+    // projector sends back for it (echoes and replies, in order).
+    struct Exchange
+    {
+        QByteArray heard;
+        QByteArray answer;
+    };
+    // The exchanges the bytes received at nowMs complete; none while a frame is still
+    // incomplete. A frame written a byte at a time is one exchange all the same.
+    QList<Exchange> receive(const QByteArray &bytes, qint64 nowMs);
 
     static constexpr char kModelText[] = "Lumivox Demo Projector LV-1";
 

@@ -66,10 +66,13 @@ void Simulator::handleFrame(const QByteArray &frame)
 
 void Simulator::handleBytes(const QByteArray &bytes)
 {
-    logFrame("<-", bytes);
-    const QByteArray reply = setModel->receive(bytes, clock.elapsed());
-    if (!options.mute && !reply.isEmpty())
-        sendToProgram(reply);
+    // Logged frame by frame, however the program's writes were cut.
+    const QList<SetModel::Exchange> exchanges = setModel->receive(bytes, clock.elapsed());
+    for (const SetModel::Exchange &exchange : exchanges) {
+        logFrame("<-", exchange.heard);
+        if (!options.mute && !exchange.answer.isEmpty())
+            sendToProgram(exchange.answer);
+    }
 }
 
 void Simulator::sendToProgram(const QByteArray &bytes)
