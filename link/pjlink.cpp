@@ -244,11 +244,22 @@ const QList<commands::Command> &inputCommands()
     return ids;
 }
 
-bool isAnswerTo(const Reply &reply, const QByteArray &request)
+bool isAnswerTo(const QByteArray &line, const QByteArray &request)
 {
-    return reply.valid && request.size() >= kHeaderLength && request.at(0) == kPrefix
-        && reply.protocolClass == request.at(1)
-        && reply.command == request.mid(2, kCommandLength).toUpper();
+    // The header as parseReply() reads it: any letter case, white space around the line.
+    const QByteArray text = line.trimmed();
+    return text.size() > kHeaderLength && request.size() >= kHeaderLength && text.at(0) == kPrefix
+        && request.at(0) == kPrefix && text.at(1) == request.at(1) && isDigit(text.at(1))
+        && text.at(kHeaderLength) == '='
+        && text.mid(2, kCommandLength).toUpper() == request.mid(2, kCommandLength).toUpper();
+}
+
+bool refusesPassword(const QByteArray &line)
+{
+    const QByteArray text = line.trimmed();
+    const qsizetype equals = text.indexOf('=');
+    return equals >= 0
+        && text.mid(equals + 1).trimmed().toUpper() == errorCode(Error::Authentication);
 }
 
 QString errorText(Error error)

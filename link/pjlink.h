@@ -73,10 +73,13 @@ struct Reply
 // a stray line feed around it.
 Reply parseReply(const QByteArray &line);
 
-// Whether a reply answers a request ("%1POWR 1"): the same class and the same command.
+// Whether a reply line answers a request ("%1POWR 1"): the same class and the same
+// command, read from the line's header alone (its result is the protocol's to parse, once).
 // Anything else a projector sends (a line nobody asked for, a notification) answers
 // nothing, whatever it says.
-bool isAnswerTo(const Reply &reply, const QByteArray &request);
+bool isAnswerTo(const QByteArray &line, const QByteArray &request);
+// Whether a reply line refuses the password ("%1POWR=ERRA"), from its result alone.
+bool refusesPassword(const QByteArray &line);
 
 // A log line for an error the projector answered (empty for Error::None).
 QString errorText(Error error);

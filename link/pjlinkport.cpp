@@ -122,9 +122,8 @@ void PjlinkPort::lineArrived(const QByteArray &text)
     // the session as the answer to a request of its own still queued here: it is dropped.
     if (stage != Stage::Awaiting)
         return;
-    const pjlink::Reply reply = pjlink::parseReply(text);
-    const bool answer = pjlink::isAnswerTo(reply, waiting.constFirst());
-    if ((answer && reply.error == pjlink::Error::Authentication)
+    const bool answer = pjlink::isAnswerTo(text, waiting.constFirst());
+    if ((answer && pjlink::refusesPassword(text))
         || (digestSent && pjlink::parseGreeting(text).kind == pjlink::Greeting::Kind::Rejected)) {
         rejected();
         return;
@@ -233,14 +232,26 @@ void PjlinkPort::deliver(const QByteArray &text)
 {
     // A line that does not fit is lost whole, as a full serial queue loses it; the reader
     // takes a line per tick and each request brings one.
-    input.appendWhole(text + kCarriageReturn);
+    if (lines.size() < kMaxLines)
+        lines.append(text);
 }
 
-quint32 PjlinkPort::read(char *buffer, quint32 count)
+bool PjlinkPort::takeLine(QByteArray *line)
 {
-    if (input.isEmpty())
+    if (lines.isEmpty())
         step();
-    return input.read(buffer, count);
+    if (lines.isEmpty())
+        return false;
+    *line = lines.takeFirst();
+    return true;
+}
+
+qsizetype PjlinkPort::heldBytes() const
+{
+    qsizetype held = 0;
+    for (const QByteArray &each : lines)
+        held += each.size() + 1; // and its end
+    return held;
 }
 
 PortDevice::WriteResult PjlinkPort::writeByte(char byte)

@@ -1,7 +1,6 @@
 #ifndef PJLINKPORT_H
 #define PJLINKPORT_H
 
-#include "link/inputqueue.h"
 #include "link/networkport.h"
 #include "link/portdevice.h"
 #include "link/portname.h"
@@ -38,6 +37,9 @@ public:
     // out of reach costs one attempt per poll at most.
     static constexpr int kRetryWait = 3100;
     static constexpr int kMaxWaiting = 32; // frames that wait for a connection
+    // Reply lines that wait for the reader, who takes one a tick and sends a request for
+    // each; as many as the 1024-byte serial queue holds of the longest.
+    static constexpr int kMaxLines = 8;
 
     // Starts opening; nothing waits. Null, with the reason, for a malformed name.
     static std::unique_ptr<PjlinkPort> start(const QString &name, QString *reason = nullptr);
@@ -47,7 +49,9 @@ public:
     NetworkPort::Progress advance();
     QString failure() const { return reason; }
 
-    quint32 read(char *buffer, quint32 count) override;
+    quint32 read(char *, quint32) override { return 0; }
+    bool handsLines() const override { return true; }
+    bool takeLine(QByteArray *line) override;
     WriteResult writeByte(char byte) override;
     void flush() override;
     void clearError() override { }
@@ -56,9 +60,9 @@ public:
     QString key() const override { return name; }
     PortWatch::Probe sameDeviceProbe() const override { return {}; }
     // What only tests and benchmarks watch the line by: the descriptor of the connection
-    // now (-1 between connections), and the reply bytes read() has not handed out.
+    // now (-1 between connections), and the reply bytes takeLine() has not handed out.
     qintptr handle() const;
-    qsizetype heldBytes() const { return input.size(); }
+    qsizetype heldBytes() const;
     Access access() const override { return accessState; }
     void setPassword(const QByteArray &password) override;
 
@@ -104,7 +108,7 @@ private:
     // The line passed pjlink::kMaxLine, or bytes of it were lost to a flood: it is dropped
     // up to its line end, so that no line handed on is spliced from two.
     bool skipping = false;
-    InputQueue input; // reply lines for the reader, each with its carriage return
+    QList<QByteArray> lines; // reply lines for the reader, at most kMaxLines
     QByteArray random; // this connection's challenge; empty when it wants no password
     bool authenticated = false; // the digest has gone out on this connection
     bool digestSent = false; // the digest went out with the frame awaited

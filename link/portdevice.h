@@ -26,6 +26,15 @@ public:
 
     // Up to count bytes that have arrived, at once; 0 when none have or on a failure.
     virtual quint32 read(char *buffer, quint32 count) = 0;
+    // A port that frames the reply lines itself (PJLink) hands them out whole, so that
+    // nobody splits them again: one line, without its end, per call; false when none has
+    // arrived. Such a port's read() hands out nothing.
+    virtual bool handsLines() const { return false; }
+    virtual bool takeLine(QByteArray *line)
+    {
+        (void)line;
+        return false;
+    }
     virtual WriteResult writeByte(char byte) = 0;
     // Hands what was written so far on, without waiting: a frame may leave in one piece.
     virtual void flush() { }

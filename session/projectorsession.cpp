@@ -382,13 +382,21 @@ void ProjectorSession::tick()
 {
     advanceOpening();
 
-    // At most one line per tick; what follows its carriage return waits for the next.
-    bool complete = false;
-    char byte = 0;
-    for (int taken = 0; !complete && taken < kTickReadLimit && readBytes(&byte, 1) == 1; ++taken)
-        complete = replyLine.feed(byte);
-    if (complete)
-        lineReceived();
+    // At most one line per tick; what follows its end waits for the next. A port that
+    // frames its lines hands one over whole.
+    if (device && device->handsLines()) {
+        QByteArray whole;
+        if (device->takeLine(&whole))
+            lineReceived(QString::fromLatin1(whole));
+    } else {
+        bool complete = false;
+        char byte = 0;
+        for (int taken = 0; !complete && taken < kTickReadLimit && readBytes(&byte, 1) == 1;
+             ++taken)
+            complete = replyLine.feed(byte);
+        if (complete)
+            lineReceived(replyLine.take());
+    }
     watchAccess();
 
     // Frames held back while the projector was busy go once it is not.
@@ -425,9 +433,8 @@ void ProjectorSession::pollLamp()
         sendFrame(frame);
 }
 
-void ProjectorSession::lineReceived()
+void ProjectorSession::lineReceived(QString line)
 {
-    QString line = replyLine.take();
     // What the projector sends back of a frame is not its answer, and no sign of it.
     if (!awaitedEchoes.isEmpty() && takeEchoes(line))
         return;
@@ -634,9 +641,12 @@ void ProjectorSession::deviceGone()
     // Replies that arrived before the hang-up are the projector's last word, and no later
     // tick will read them: all of them are handled now.
     char byte = 0;
+    QByteArray whole;
+    while (device && device->takeLine(&whole))
+        lineReceived(QString::fromLatin1(whole));
     while (device && device->read(&byte, 1) == 1) {
         if (replyLine.feed(byte))
-            lineReceived();
+            lineReceived(replyLine.take());
     }
     dropPort();
     emit message(translated(kNotPossible));

@@ -215,7 +215,7 @@ private:
     bool takeEchoes(QString &line);
     std::optional<QByteArray> afterEcho(const QByteArray &line, const QByteArray &text) const;
     void sendWaitingFrames();
-    void lineReceived();
+    void lineReceived(QString line);
     void pollLamp();
     void advanceOpening();
     void setPort(std::unique_ptr<PortDevice> port, const QString &portName);
