@@ -596,13 +596,13 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
     QString error;
     ScriptedRequest::Result result;
     const QString channel = localChannelName(PortOpener::keyOf(portName));
-    // A window or service that holds the port speaks the program's own protocol: another
-    // is refused rather than sent the wrong frames.
+    // A window or service that holds the port speaks the protocol it was given, which the
+    // command's frames follow there: another chosen here is refused rather than guessed at.
     if (!ownProtocol && isChannelListened(channel))
         return usageError(output,
                           QStringLiteral("%1 is held by a running Lumivox window or service, "
-                                         "which speaks the program's own protocol: close it "
-                                         "to use --protocol")
+                                         "which speaks its own protocol: close it to use "
+                                         "--protocol")
                               .arg(PortOpener::locationOf(portName)));
     // Nor is another baud rate than the holder's own.
     if (baudRate > 0 && isChannelListened(channel))
