@@ -185,7 +185,11 @@ ProjectorProtocol::Heard CommandSetProjector::hear(const QByteArray &bytes)
     Unmatched said;
     if (const std::optional<CommandSet::PowerState> state = set.powerState(bytes)) {
         heardPower(*state);
-        said.kind = commands::Answer::LampState;
+        // Some projectors acknowledge a command with their new power state ("*POW=ON#"):
+        // the same line answers the command sent and tells the state.
+        const bool acknowledges = lastSent && std::holds_alternative<commands::Command>(*lastSent)
+            && matchesAny(set.accepted, bytes);
+        said.kind = acknowledges ? commands::Answer::Acknowledgement : commands::Answer::LampState;
         switch (*state) {
         case CommandSet::PowerState::On:
         case CommandSet::PowerState::Off:

@@ -451,6 +451,14 @@ bool ProjectorSession::takeEchoes(QString &line)
     // which never came. Only the frame itself counts as its echo, so an echo that does not
     // come costs no answer.
     QByteArray bytes = line.toLatin1();
+    // A frame that holds the reply end (one that starts with a CR, under a CR end) comes
+    // back as more than one line: those before its last are the echo's, not an answer.
+    QByteArray &next = awaitedEchoes.first();
+    const QByteArray piece = bytes + replyLine.end();
+    if (next.size() > piece.size() && next.startsWith(piece)) {
+        next.remove(0, piece.size());
+        return true;
+    }
     bool took = false;
     for (qsizetype i = 0; i < awaitedEchoes.size() && (!took || !bytes.isEmpty());) {
         const std::optional<QByteArray> rest = afterEcho(bytes, awaitedEchoes.at(i));

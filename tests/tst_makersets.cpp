@@ -1,6 +1,7 @@
 #include "link/commands.h"
 #include "session/commandsets.h"
 #include "session/projectorsession.h"
+#include "session/scriptedrequest.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -107,17 +108,22 @@ void TestMakerSets::playsEveryShippedSet()
     if (asksPower)
         step("off, from the power query",
              [&] { return session.power() == ProjectorSession::Power::Off; });
-    session.send(commands::Command::PowerOn);
+    // As a script asks: the answers it gets are the projector's.
+    ScriptedRequest powerOn(ScriptedRequest::plan({QStringLiteral("power-on")}, false));
+    session.submit(&powerOn);
     step("warming after power-on", [&] { return reported(ProjectorSession::Power::Warming); });
+    step("power-on's step ended", [&] { return powerOn.isFinished(); });
     // A projector that takes nothing for a while after a power command is not asked then.
     if (asksPower)
         step(
             "on, from the power query",
             [&] { return session.power() == ProjectorSession::Power::On; },
             entry.set.busyAfterPowerMs);
+    ScriptedRequest lampTime(ScriptedRequest::plan({QStringLiteral("lamp-time")}, false));
     if (readsLamp) {
-        session.send(commands::Command::LampTime);
+        session.submit(&lampTime);
         step("the lamp hours", [&] { return messages.contains(QString::number(kLampHours)); });
+        step("lamp-time's step ended", [&] { return lampTime.isFinished(); });
     }
     simulator.terminate();
     simulator.waitForFinished(kStartMs);
@@ -128,6 +134,11 @@ void TestMakerSets::playsEveryShippedSet()
     QCOMPARE(session.availability(missing->id), ProjectorProtocol::Availability::NoMeaning);
 
     QVERIFY2(failed.isEmpty(), qPrintable(QStringLiteral("%1: no %2").arg(name, failed)));
+    // A set that says how the projector acknowledges a command: power-on is answered.
+    if (!entry.set.accepted.isEmpty())
+        QCOMPARE(powerOn.result().steps.value(0).outcome, ScriptedRequest::StepOutcome::Answered);
+    if (readsLamp)
+        QCOMPARE(lampTime.result().steps.value(0).answer, QString::number(kLampHours));
 }
 
 void TestMakerSets::everyShippedSetIsInTheTable()
