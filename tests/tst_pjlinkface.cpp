@@ -274,9 +274,10 @@ void TestPjlinkFace::connectionsAreBounded()
     QFETCH(int, held);
     QFETCH(int, greeted);
     QVERIFY2(startService({}, kPassword), serviceOutput.constData());
-    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    // The counts outlive the sockets, whose closing at the end still counts.
     int greetings = 0;
     int closedOnes = 0;
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
     for (int i = 0; i < held; ++i) {
         auto socket = std::make_unique<QTcpSocket>();
         connect(socket.get(), &QTcpSocket::readyRead, this, [&greetings, raw = socket.get()] {
