@@ -110,7 +110,7 @@ private:
 
     QByteArray frame(const Value &value, int limit) const;
     QStringList list(const Value &value, int most = kMaxListItems) const;
-    int number(const Value &value, const QString &text, int low, int high) const;
+    int boundedNumber(const Value &value, const QString &text, int low, int high) const;
     template<typename T, std::size_t N>
     T choice(const Value &value, const QString &text,
              const std::pair<const char *, T> (&names)[N]) const;
@@ -320,7 +320,7 @@ QStringList Parser::list(const Value &value, int most) const
     return items;
 }
 
-int Parser::number(const Value &value, const QString &text, int low, int high) const
+int Parser::boundedNumber(const Value &value, const QString &text, int low, int high) const
 {
     const bool digitsOnly = !text.isEmpty() && text.size() <= 9
         && std::all_of(text.cbegin(), text.cend(),
@@ -442,16 +442,16 @@ void Parser::interpretLine()
     const int line = sections.value(QStringLiteral("line"));
     const Value &baud = require("line", "baud", line);
     for (const QString &item : list(baud))
-        set.line.bauds.append(number(baud, item, kMinBaud, kMaxBaud));
+        set.line.bauds.append(boundedNumber(baud, item, kMinBaud, kMaxBaud));
     const Value &dataBits = require("line", "data-bits", line);
     for (const QString &item : list(dataBits))
-        set.line.dataBits.append(number(dataBits, item, kMinDataBits, kMaxDataBits));
+        set.line.dataBits.append(boundedNumber(dataBits, item, kMinDataBits, kMaxDataBits));
     const Value &parity = require("line", "parity", line);
     for (const QString &item : list(parity))
         set.line.parities.append(choice(parity, item, CommandSet::kParityWords));
     const Value &stopBits = require("line", "stop-bits", line);
     for (const QString &item : list(stopBits))
-        set.line.stopBits.append(number(stopBits, item, 1, 2));
+        set.line.stopBits.append(boundedNumber(stopBits, item, 1, 2));
     const Value &flow = require("line", "flow-control", line);
     for (const QString &item : list(flow))
         set.line.flowControls.append(choice(flow, item, CommandSet::kFlowControlWords));
@@ -473,9 +473,10 @@ void Parser::interpretFrames()
         refuse((from ? from : to)->line, QStringLiteral("a checksum range without a checksum"));
     if (from)
         set.framing.checksumFrom
-            = number(*from, from->text, 0, CommandSetReader::kMaxFrameBytes - 1);
+            = boundedNumber(*from, from->text, 0, CommandSetReader::kMaxFrameBytes - 1);
     if (to && to->text != QLatin1String("end")) {
-        set.framing.checksumTo = number(*to, to->text, 0, CommandSetReader::kMaxFrameBytes - 1);
+        set.framing.checksumTo
+            = boundedNumber(*to, to->text, 0, CommandSetReader::kMaxFrameBytes - 1);
         if (set.framing.checksumTo < set.framing.checksumFrom)
             refuse(to->line, QStringLiteral("the range ends before it starts"));
     }
@@ -556,12 +557,12 @@ void Parser::interpretQueries()
     };
     set.lampHoursAnswers = answersFor("lamp-hours", Command::LampTime);
     if (const Value *lamps = find("lamp-hours", "lamps"))
-        set.lamps = number(*lamps, lamps->text, 1, CommandSetReader::kMaxLamps);
+        set.lamps = boundedNumber(*lamps, lamps->text, 1, CommandSetReader::kMaxLamps);
     set.modelAnswers = answersFor("model", Command::Model);
     set.resolutionAnswers = answersFor("resolution", Command::Resolution);
     if (const Value *rates = find("resolution", "rate-codes")) {
         for (const QString &item : list(*rates, kMaxRateCodes))
-            set.rateCodes.append(number(*rates, item, 0, kMaxRate));
+            set.rateCodes.append(boundedNumber(*rates, item, 0, kMaxRate));
     }
     if (const int line = sections.value(QStringLiteral("input"))) {
         const Value &query = require("input", "query", line);
@@ -594,13 +595,13 @@ void Parser::interpretQuirks()
             set.sentTwice[int(command)] = true;
         }
     if (const Value *busy = find("quirks", "busy-after-power"))
-        set.busyAfterPowerMs = number(*busy, busy->text, 0, CommandSetReader::kMaxBusyMs);
+        set.busyAfterPowerMs = boundedNumber(*busy, busy->text, 0, CommandSetReader::kMaxBusyMs);
     if (const Value *wake = find("quirks", "wake-up"))
         set.wakeUp = frame(*wake, CommandSetReader::kMaxFrameBytes);
     if (const Value *wait = find("quirks", "wake-up-wait")) {
         if (set.wakeUp.isEmpty())
             refuse(wait->line, QStringLiteral("a wait without a wake-up"));
-        set.wakeUpWaitMs = number(*wait, wait->text, 0, CommandSetReader::kMaxWakeUpWaitMs);
+        set.wakeUpWaitMs = boundedNumber(*wait, wait->text, 0, CommandSetReader::kMaxWakeUpWaitMs);
     }
 }
 } // namespace

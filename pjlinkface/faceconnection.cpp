@@ -33,12 +33,12 @@ FaceConnection::FaceConnection(QTcpSocket *socket, ProjectorSession *session, Se
     connect(socket, &QTcpSocket::readyRead, this, &FaceConnection::readRequests);
     connect(socket, &QTcpSocket::bytesWritten, this, &FaceConnection::readRequests);
     connect(socket, &QTcpSocket::disconnected, this, &FaceConnection::finish);
-    connect(socket, &QTcpSocket::errorOccurred, this, &FaceConnection::close);
+    connect(socket, &QTcpSocket::errorOccurred, this, &FaceConnection::dropPeer);
     if (!password.isEmpty())
         random = QByteArray::number(QRandomGenerator::system()->generate(), kHex)
                      .rightJustified(kRandomDigits, '0');
     authenticated = password.isEmpty();
-    write(pjlink::greeting(random));
+    writeLine(pjlink::greeting(random));
     idle.start();
 }
 
@@ -78,8 +78,8 @@ void FaceConnection::lineRead(QByteArray request, bool cut)
         const pjlink::DigestCheck check = pjlink::checkDigest(request, random, password, &rest);
         if (check == pjlink::DigestCheck::Wrong
             || (check == pjlink::DigestCheck::Missing && !authenticated)) {
-            write(pjlink::rejection());
-            close();
+            writeLine(pjlink::rejection());
+            dropPeer();
             return;
         }
         if (check == pjlink::DigestCheck::Matches) {
@@ -92,7 +92,7 @@ void FaceConnection::lineRead(QByteArray request, bool cut)
     pjlink::Request parsed = pjlink::parseRequest(request);
     // A line with no command to answer to is no controller's: the connection ends.
     if (parsed.problem == pjlink::Request::Problem::NoHeader) {
-        close();
+        dropPeer();
         return;
     }
     if (cut)
@@ -108,19 +108,19 @@ void FaceConnection::answered(const QByteArray &answer)
     if (busy)
         busy->deleteLater();
     busy = nullptr;
-    write(answer);
+    writeLine(answer);
     idle.start();
     // The next request, if one came meanwhile, from the next turn of the event loop.
     QMetaObject::invokeMethod(this, &FaceConnection::readRequests, Qt::QueuedConnection);
 }
 
-void FaceConnection::write(const QByteArray &text)
+void FaceConnection::writeLine(const QByteArray &text)
 {
     if (!closing)
         socket->write(text + kLineEnd);
 }
 
-void FaceConnection::close()
+void FaceConnection::dropPeer()
 {
     if (closing)
         return;
@@ -136,7 +136,7 @@ void FaceConnection::close()
 void FaceConnection::idleTimeUp()
 {
     if (!closing) {
-        close();
+        dropPeer();
         return;
     }
     socket->abort();

@@ -45,8 +45,8 @@ private:
     void readRequests();
     void lineRead(QByteArray line, bool tooLong);
     void answered(const QByteArray &line);
-    void write(const QByteArray &line);
-    void close();
+    void writeLine(const QByteArray &line);
+    void dropPeer();
     void idleTimeUp();
     void finish();
 
