@@ -22,6 +22,13 @@ void LineAssembler::setEnd(const QByteArray &end)
     ending = wanted;
     builtInRule = ending == QByteArray(1, serialprotocol::kCarriageReturn);
     textLines = !builtInRule && !endsBinaryLines(ending);
+    promptEnds = isPrompt(ending);
+}
+
+bool LineAssembler::isPrompt(const QByteArray &end)
+{
+    return !end.isEmpty() && !end.contains(serialprotocol::kCarriageReturn) && !end.contains('\n')
+        && !endsBinaryLines(end);
 }
 
 bool LineAssembler::endsBinaryLines(const QByteArray &end)
@@ -51,8 +58,9 @@ bool LineAssembler::feed(char byte)
             keep(kept);
         held.clear();
         current = tidied(current);
-        // An empty line between two ends is no line: it waits for the next.
-        return !current.isEmpty();
+        // An empty line between two ends is no line: it waits for the next. A prompt alone
+        // is one: it is how such a projector says it took a command that has no answer.
+        return !current.isEmpty() || promptEnds;
     }
     if (held.size() >= ending.size()) {
         keep(held.at(0));

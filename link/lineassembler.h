@@ -14,9 +14,10 @@
 // character of it, and an empty line is a line. Any other end (CR LF, LF, a prompt, an end
 // byte) ends a line where the bytes received end with it; then a line is text: carriage
 // returns and line feeds at either of its ends are not part of it (the line break before a
-// prompt, the one after an end). An end with another byte than printable ASCII, CR and LF
-// in it (\x03, \x9a) ends binary replies, whose bytes are all kept. Under these ends an
-// empty line is no line.
+// prompt, the one after an end), and an empty line is no line, except under a prompt (an
+// end without CR or LF), where the prompt alone is the projector's word that it took a
+// command. An end with another byte than printable ASCII, CR and LF in it (\x03, \x9a)
+// ends binary replies, whose bytes are all kept; there too an empty line is no line.
 class LineAssembler
 {
 public:
@@ -26,6 +27,8 @@ public:
     const QByteArray &end() const { return ending; }
     // Whether lines under this end are binary (see above).
     static bool endsBinaryLines(const QByteArray &end);
+    // Whether an end is a prompt (see above).
+    static bool isPrompt(const QByteArray &end);
     // Adds one byte; true when it completed a line, which line() then holds.
     bool feed(char byte);
     // The line received so far, or the complete one after feed() returned true.
@@ -42,6 +45,7 @@ private:
     QByteArray ending = QByteArray(1, '\r');
     bool builtInRule = true;
     bool textLines = false;
+    bool promptEnds = false; // a text end without a line break: a prompt such as ':'
     QByteArray held; // the last bytes, while they may be the start of the end
     QString current;
 };

@@ -54,6 +54,7 @@ QString stateText(CommandSet::PowerState state)
 CommandSetProjector::CommandSetProjector(CommandSet commandSet)
     : set(std::move(commandSet))
     , binaryReplies(LineAssembler::endsBinaryLines(set.replyEnd))
+    , promptEnded(LineAssembler::isPrompt(set.replyEnd))
 {
     for (int i = 0; i < commands::kCommandCount; ++i)
         everyCommand = everyCommand
@@ -213,7 +214,8 @@ ProjectorProtocol::Heard CommandSetProjector::hear(const QByteArray &bytes)
             said.notAvailable = true;
         else if (lastSent)
             heard.completed.append({*lastSent, commands::Verdict::Failed, text});
-    } else if (matchesAny(set.accepted, bytes)) {
+    } else if ((bytes.isEmpty() && promptEnded) || matchesAny(set.accepted, bytes)) {
+        // Under a prompt an empty line is the prompt alone: the command was taken.
         said.kind = commands::Answer::Acknowledgement;
         said.text = shown(bytes);
     } else if (const std::optional<CommandSet::Resolution> resolution = set.resolution(bytes)) {

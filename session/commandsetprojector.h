@@ -55,6 +55,7 @@ private:
     CommandSet set;
     bool everyCommand = true;
     bool binaryReplies = false; // shown byte for byte
+    bool promptEnded = false; // a reply ends in a prompt, alone when nothing is to be said
     std::optional<Action> lastSent; // what a refusal refuses
     // What the projector said of its power last; none before it said or while a toggle's
     // outcome is awaited.

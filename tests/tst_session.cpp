@@ -460,6 +460,8 @@ void TestSession::replyEnds_data()
         << QByteArray(">") << QByteArray("\r\nPWR=01\r\n>ACK>") << QStringList {"PWR=01", "ACK"};
     QTest::newRow("prompt: a line break inside stays")
         << QByteArray(":") << QByteArray("A\r\nB:") << QStringList {"A\r\nB"};
+    QTest::newRow("prompt: the prompt alone is a line")
+        << QByteArray(":") << QByteArray(":PWR=01\r:") << QStringList {"", "PWR=01"};
     QTest::newRow("end byte: binary, every byte kept")
         << QByteArray("\x03") << QByteArray("\x02PWR\r\n\x03\x03") << QStringList {"\x02PWR\r\n"};
     QTest::newRow("high end byte: binary, a CR at the edge kept")
