@@ -44,6 +44,20 @@ QByteArray escaped(const QByteArray &bytes)
 
 // A small set written to a file and read back: its [replies] lines and quirks from the
 // test, the rest fixed. A toggling set has no power-off.
+// Serves a script's request to its end, as long as a user would wait for it.
+bool ranToItsEnd(ProjectorSession &session, ScriptedRequest &request)
+{
+    session.submit(&request);
+    return QTest::qWaitFor([&request] { return request.isFinished(); }, kRequestBound);
+}
+
+// Ticks the session at this pace for as long as the timer lives.
+void tickEvery(QTimer &ticker, ProjectorSession &session, int ms)
+{
+    QObject::connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
+    ticker.start(ms);
+}
+
 std::optional<CommandSet> writtenSet(const QTemporaryDir &dir, const QByteArray &replies,
                                      const QByteArray &quirks = {})
 {
@@ -312,9 +326,7 @@ void TestSession::scriptFrameEndsAtItsFailedByte()
     fake.clearRecord();
 
     ScriptedRequest request(ScriptedRequest::plan({QStringLiteral("menu")}, false));
-    QSignalSpy finished(&request, &ScriptedRequest::finished);
-    session.submit(&request);
-    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kRequestBound);
+    QVERIFY(ranToItsEnd(session, request));
     QCOMPARE(request.result().status, ScriptedRequest::Status::PortFailed);
     QCOMPARE(request.result().error, QStringLiteral("Failed to send data to serial port"));
     QCOMPARE(asked.size(), 0);
@@ -363,16 +375,13 @@ void TestSession::answersInTheLog()
     connect(&session, &ProjectorSession::message, this,
             [&said](const QString &text) { said.append(text.trimmed()); });
     QTimer ticker;
-    connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
-    ticker.start(kTickMs);
+    tickEvery(ticker, session, kTickMs);
     QSignalSpy opened(&session, &ProjectorSession::openFinished);
     if (session.openPort(portName) == ProjectorSession::OpenResult::Pending)
         QTRY_VERIFY_WITH_TIMEOUT(!opened.isEmpty(), kRequestBound);
     QVERIFY(session.port());
     ScriptedRequest request(ScriptedRequest::plan({QStringLiteral("lamp-time")}, false));
-    QSignalSpy finished(&request, &ScriptedRequest::finished);
-    session.submit(&request);
-    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kRequestBound);
+    QVERIFY(ranToItsEnd(session, request));
     QCOMPARE(request.result().status, ScriptedRequest::Status::Done);
     const QString answer = request.result().steps.value(0).answer;
     QVERIFY(answer.contains(QLatin1String("1234")));
@@ -492,8 +501,7 @@ void TestSession::replyEnds()
     connect(&session, &ProjectorSession::replyHandled, this,
             [&handled](const QString &line) { handled.append(line); });
     QTimer ticker;
-    connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
-    ticker.start(kFastTickMs);
+    tickEvery(ticker, session, kFastTickMs);
     // In parts the port's input queue takes whole, each read before the next goes.
     constexpr int kPart = 512;
     for (qsizetype from = 0; from < bytes.size(); from += kPart) {
@@ -550,13 +558,10 @@ void TestSession::echoes()
     connect(&session, &ProjectorSession::replyHandled, this,
             [&handled](const QString &line) { handled.append(line); });
     QTimer ticker;
-    connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
-    ticker.start(kFastTickMs);
+    tickEvery(ticker, session, kFastTickMs);
     QCOMPARE(session.openPort(fake.slavePath()), ProjectorSession::OpenResult::Open);
     ScriptedRequest request(ScriptedRequest::plan({QStringLiteral("lamp-time")}, false));
-    QSignalSpy finished(&request, &ScriptedRequest::finished);
-    session.submit(&request);
-    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kRequestBound);
+    QVERIFY(ranToItsEnd(session, request));
     QCOMPARE(request.result().steps.value(0).answer, answer);
     QTRY_COMPARE_WITH_TIMEOUT(handled, lines, kWireWait);
 }
@@ -608,8 +613,7 @@ void TestSession::powerToggle()
     connect(&session, &ProjectorSession::message, this,
             [&said](const QString &text) { said.append(text); });
     QTimer ticker;
-    connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
-    ticker.start(kFastTickMs);
+    tickEvery(ticker, session, kFastTickMs);
     QCOMPARE(session.openPort(fake.slavePath()), ProjectorSession::OpenResult::Open);
     // The window offers power-off: the toggle is its frame too.
     QCOMPARE(session.availability(commands::Command::PowerOff),
@@ -668,14 +672,11 @@ void TestSession::pacedFrames()
     session.setPolling(false);
     session.setCommandSet(set);
     QTimer ticker;
-    connect(&ticker, &QTimer::timeout, &session, &ProjectorSession::tick);
-    ticker.start(kTickMs);
+    tickEvery(ticker, session, kTickMs);
     QCOMPARE(session.openPort(fake.slavePath()), ProjectorSession::OpenResult::Open);
     since.start();
     ScriptedRequest request(ScriptedRequest::plan(steps, false));
-    QSignalSpy finished(&request, &ScriptedRequest::finished);
-    session.submit(&request);
-    QTRY_VERIFY_WITH_TIMEOUT(!finished.isEmpty(), kRequestBound);
+    QVERIFY(ranToItsEnd(session, request));
     QCOMPARE(request.result().status, ScriptedRequest::Status::Done);
     QCOMPARE(request.result().steps.size(), steps.size());
     QTRY_COMPARE_WITH_TIMEOUT(fake.received(), wire, kWireWait);
