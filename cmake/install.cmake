@@ -44,9 +44,12 @@ install(FILES Resources/src/proj.svg DESTINATION ${lumivox_icon_dir}/scalable/ap
 file(GLOB lumivox_shipped_sets CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/link/sets/*)
 install(FILES ${lumivox_shipped_sets} DESTINATION ${CMAKE_INSTALL_DATADIR}/lumivox/sets)
 
-# The service: one systemd instance per projector (lumivox-serve@ID.service).
+# The service: one systemd instance per projector (lumivox-serve@ID.service), or one
+# gateway for the projectors of a fleet file (lumivox-gateway.service).
 if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
-    install(FILES packaging/systemd/lumivox-serve@.service DESTINATION lib/systemd/system)
+    install(FILES packaging/systemd/lumivox-serve@.service
+                  packaging/systemd/lumivox-gateway.service
+            DESTINATION lib/systemd/system)
 endif()
 
 set(CPACK_GENERATOR DEB)

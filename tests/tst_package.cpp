@@ -32,6 +32,7 @@ const QString metainfo = QStringLiteral("usr/share/metainfo/org.example.lumivox.
 const QString iconPng = QStringLiteral("usr/share/icons/hicolor/32x32/apps/lumivox.png");
 const QString iconSvg = QStringLiteral("usr/share/icons/hicolor/scalable/apps/lumivox.svg");
 const QString simulatorName = QStringLiteral("lumivox-projector-sim");
+const QString unitDir = QStringLiteral("usr/lib/systemd/system/");
 
 struct Run
 {
@@ -92,6 +93,8 @@ private slots:
     void installedFiles();
     void controlFields_data();
     void controlFields();
+    void unitValid_data();
+    void unitValid();
     void desktopEntryValid();
     void desktopEntryPointsAtInstalledFiles();
     void metainfoValid();
@@ -113,14 +116,14 @@ void tst_Package::initTestCase()
     QVERIFY(m_work.isValid());
     QVERIFY(m_root.isValid());
 
-    const QStringList tools {"cpack",          "dpkg", "dpkg-deb",
-                             "dpkg-shlibdeps", "file", "desktop-file-validate",
-                             "appstreamcli"};
+    const QStringList tools {"cpack",          "dpkg",           "dpkg-deb",
+                             "dpkg-shlibdeps", "file",           "desktop-file-validate",
+                             "appstreamcli",   "systemd-analyze"};
     for (const QString &tool : tools)
         QVERIFY2(!QStandardPaths::findExecutable(tool).isEmpty(),
                  qPrintable(tool
                             + " is missing (Debian packages dpkg-dev, file, "
-                              "desktop-file-utils, appstream)"));
+                              "desktop-file-utils, appstream, systemd)"));
 
     const QRegularExpression cachedVersion(QStringLiteral("^CMAKE_PROJECT_VERSION:STATIC=(.+)$"),
                                            QRegularExpression::MultilineOption);
@@ -164,8 +167,8 @@ void tst_Package::installedFiles_data()
     QTest::newRow("metainfo") << metainfo << false;
     QTest::newRow("32x32 icon") << iconPng << false;
     QTest::newRow("scalable icon") << iconSvg << false;
-    QTest::newRow("service unit") << QStringLiteral("usr/lib/systemd/system/lumivox-serve@.service")
-                                  << false;
+    QTest::newRow("service unit") << unitDir + "lumivox-serve@.service" << false;
+    QTest::newRow("gateway unit") << unitDir + "lumivox-gateway.service" << false;
     // Where the program looks for the system's command sets.
     QTest::newRow("command set") << QStringLiteral("usr/share/lumivox/sets/builtin.ini") << false;
     if (simulatorBuilt())
@@ -217,6 +220,26 @@ void tst_Package::controlFields()
     QVERIFY2(match.hasMatch(), qPrintable(field + " missing from\n" + m_control));
     const QString value = match.captured(1).trimmed();
     QVERIFY2(QRegularExpression(pattern).match(value).hasMatch(), qPrintable(value));
+}
+
+void tst_Package::unitValid_data()
+{
+    QTest::addColumn<QString>("unit");
+    QTest::newRow("service") << QStringLiteral("lumivox-serve@.service");
+    QTest::newRow("gateway") << QStringLiteral("lumivox-gateway.service");
+}
+
+void tst_Package::unitValid()
+{
+    QFETCH(QString, unit);
+    // systemd's own reading of the unit: an unknown key or a malformed line is named. The
+    // program it starts is in the scratch root, not yet at /usr/bin, which it says too.
+    const Run verify = run(QStringLiteral("systemd-analyze"), {"verify", root(unitDir + unit)});
+    QStringList complaints = verify.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    complaints.removeIf([](const QString &line) {
+        return line.contains(QLatin1String("/usr/bin/lumivox is not executable"));
+    });
+    QVERIFY2(complaints.isEmpty(), qPrintable(verify.output));
 }
 
 void tst_Package::desktopEntryValid()

@@ -74,6 +74,9 @@ bool MosquittoBroker::start()
                    .toUtf8());
     if (!certificate.isEmpty())
         file.write(QStringLiteral("certfile %1\nkeyfile %2\n").arg(certificate, key).toUtf8());
+    // Last: a bridge's options all belong to the connection begun before them.
+    if (!extraConfiguration.isEmpty())
+        file.write(extraConfiguration.toUtf8() + '\n');
     file.close();
     QFile::remove(dir.filePath(QStringLiteral("mosquitto.log")));
     process.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), config});

@@ -18,6 +18,9 @@ public:
 
     // Listens with TLS (mqtts://) with this certificate and key (PEM) from the next start.
     void setTls(const QString &certificateFile, const QString &keyFile);
+    // Lines of mosquitto.conf(5) added to its own (a bridge to another broker, say) from
+    // the next start.
+    void setExtraConfiguration(const QString &lines) { extraConfiguration = lines; }
     // Starts it and waits until it takes connections; false with the reason.
     bool start();
     // Ends it (SIGTERM, then SIGKILL) and waits for it.
@@ -33,6 +36,7 @@ public:
 private:
     QString certificate;
     QString key;
+    QString extraConfiguration;
     QTemporaryDir dir;
     quint16 listenPort = 0;
     QProcess process;
