@@ -266,8 +266,9 @@ Message discoveryMessage(const QString &prefix, const Device &device)
         builder.add("switch", QLatin1String(kMute), QStringLiteral("Mute"),
                     builder.commanding(
                         toggleSwitch(builder.stateTopic(kMute), commands::Command::ShowHide)));
+    // "freeze" is the button's, as it was.
     if (device.freeze)
-        builder.add("switch", QLatin1String(kFreeze), QStringLiteral("Freeze"),
+        builder.add("switch", QStringLiteral("frozen"), QStringLiteral("Freeze"),
                     builder.commanding(
                         toggleSwitch(builder.stateTopic(kFreeze), commands::Command::Freeze)));
     // The remote's keys are there for whoever wants them, out of the way of the others.
