@@ -1,6 +1,7 @@
 #include "service/mqtttopics.h"
 
 #include "link/commands.h"
+#include "link/pjlink.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -47,35 +48,56 @@ QString buttonName(const char *commandName)
     return name;
 }
 
+// Entity ids are made of [a-z0-9_]: "switch.lumivox_test_room_power" for the id
+// "test-room", as Home Assistant made it of 1.2's object_id.
+QString entitySlug(const QString &text)
+{
+    QString slug = text.toLower();
+    for (QChar &c : slug)
+        if (!((c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+              || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))))
+            c = QLatin1Char('_');
+    return slug;
+}
+
+QJsonObject availabilityOf(const QString &topic, const char *available, const char *notAvailable)
+{
+    return {{QStringLiteral("topic"), topic},
+            {QStringLiteral("payload_available"), QLatin1String(available)},
+            {QStringLiteral("payload_not_available"), QLatin1String(notAvailable)}};
+}
+
+// Whether an entity shows what the projector says: it is unavailable while the projector
+// is out of contact, not only while the service is away.
+enum class Derived { No, Yes };
+
 class Builder
 {
 public:
-    Builder(const QString &prefix, const Device &device)
-        : prefix(prefix)
-        , device(device)
+    Builder(const Device &device)
+        : device(device)
         , node(QStringLiteral("lumivox_") + device.id)
     {
-        QJsonObject info {{QStringLiteral("identifiers"), QJsonArray {node}},
-                          {QStringLiteral("name"), device.id},
-                          {QStringLiteral("sw_version"), device.version}};
-        if (!device.model.isEmpty())
-            info.insert(QStringLiteral("model"), device.model);
-        deviceInfo = info;
+        availability.append(availabilityOf(topic(device.id, kAvailability), kOnline, kOffline));
+        if (!device.gatewayAvailability.isEmpty())
+            availability.append(availabilityOf(device.gatewayAvailability, kOnline, kOffline));
     }
 
-    void add(const char *component, const QString &object, const QString &name, QJsonObject config)
+    void add(const char *platform, const QString &object, const QString &name, QJsonObject config,
+             Derived derived = Derived::Yes)
     {
         const QString uniqueId = node + QLatin1Char('_') + object;
+        config.insert(QStringLiteral("platform"), QLatin1String(platform));
         config.insert(QStringLiteral("name"), name);
         config.insert(QStringLiteral("unique_id"), uniqueId);
-        config.insert(QStringLiteral("object_id"), uniqueId);
-        config.insert(QStringLiteral("device"), deviceInfo);
-        config.insert(QStringLiteral("availability_topic"), topic(device.id, kAvailability));
-        config.insert(QStringLiteral("payload_available"), QLatin1String(kOnline));
-        config.insert(QStringLiteral("payload_not_available"), QLatin1String(kOffline));
-        messages.append({QStringLiteral("%1/%2/%3/%4/config")
-                             .arg(prefix, QLatin1String(component), node, object),
-                         QJsonDocument(config).toJson(QJsonDocument::Compact)});
+        config.insert(QStringLiteral("default_entity_id"),
+                      QLatin1String(platform) + QLatin1Char('.') + entitySlug(uniqueId));
+        QJsonArray list = availability;
+        if (derived == Derived::Yes)
+            list.append(availabilityOf(topic(device.id, kContact), kOn, kOff));
+        config.insert(QStringLiteral("availability"), list);
+        config.insert(QStringLiteral("availability_mode"), QStringLiteral("all"));
+        components.insert(object, config);
     }
 
     // Commands go to the command topic with QoS 1, never retained: a retained command
@@ -89,20 +111,49 @@ public:
     }
 
     QString stateTopic(const char *leaf) const { return topic(device.id, leaf); }
+    QString stateTopic(const QString &leaf) const { return topic(device.id, leaf); }
 
-    QList<Message> messages;
+    QJsonObject components;
 
 private:
-    QString prefix;
     Device device;
     QString node;
-    QJsonObject deviceInfo;
+    QJsonArray availability;
 };
+
+QJsonObject hoursSensor(const QString &stateTopic)
+{
+    return {{QStringLiteral("state_topic"), stateTopic},
+            {QStringLiteral("device_class"), QStringLiteral("duration")},
+            {QStringLiteral("unit_of_measurement"), QStringLiteral("h")},
+            {QStringLiteral("state_class"), QStringLiteral("total_increasing")}};
+}
+
+// A switch of a command that toggles (the projector tells which way it is).
+QJsonObject toggleSwitch(const QString &stateTopic, commands::Command command)
+{
+    const QString name = QLatin1String(commands::command(command).name);
+    return {{QStringLiteral("payload_on"), name},
+            {QStringLiteral("payload_off"), name},
+            {QStringLiteral("state_topic"), stateTopic},
+            {QStringLiteral("state_on"), QLatin1String(kOn)},
+            {QStringLiteral("state_off"), QLatin1String(kOff)}};
+}
 } // namespace
 
 QString topic(const QString &id, const char *leaf)
 {
-    return QStringLiteral("lumivox/") + id + QLatin1Char('/') + QLatin1String(leaf);
+    return topic(id, QLatin1String(leaf));
+}
+
+QString topic(const QString &id, const QString &leaf)
+{
+    return QStringLiteral("lumivox/") + id + QLatin1Char('/') + leaf;
+}
+
+QString lampLeaf(int lamp)
+{
+    return lamp == 0 ? QLatin1String(kLampHours) : QStringLiteral("lamp%1_hours").arg(lamp + 1);
 }
 
 bool isValidId(const QString &id)
@@ -125,11 +176,16 @@ QString discoveryStatusTopic(const QString &prefix)
     return prefix + QStringLiteral("/status");
 }
 
-QList<Message> discoveryMessages(const QString &prefix, const Device &device)
+QString discoveryTopic(const QString &prefix, const QString &id)
+{
+    return QStringLiteral("%1/device/lumivox_%2/config").arg(prefix, id);
+}
+
+Message discoveryMessage(const QString &prefix, const Device &device)
 {
     const commands::NamedCommand &on = commands::command(commands::Command::PowerOn);
     const commands::NamedCommand &off = commands::command(commands::Command::PowerOff);
-    Builder builder(prefix, device);
+    Builder builder(device);
 
     // The switch follows the power state: on while warming, off while cooling, unknown
     // ("None") until the projector has told.
@@ -144,17 +200,39 @@ QList<Message> discoveryMessages(const QString &prefix, const Device &device)
                              "'cooling') %}OFF{% else %}None{% endif %}")},
              {QStringLiteral("state_on"), QStringLiteral("ON")},
              {QStringLiteral("state_off"), QStringLiteral("OFF")}}));
-    builder.add("sensor", QStringLiteral("lamp_hours"), QStringLiteral("Lamp hours"),
-                {{QStringLiteral("state_topic"), builder.stateTopic(kLampHours)},
-                 {QStringLiteral("device_class"), QStringLiteral("duration")},
-                 {QStringLiteral("unit_of_measurement"), QStringLiteral("h")},
-                 {QStringLiteral("state_class"), QStringLiteral("total_increasing")}});
+    // The first lamp keeps the entity of the time when one lamp was all there was.
+    for (int lamp = 0; lamp < std::max(1, device.lamps); ++lamp)
+        builder.add("sensor", lampLeaf(lamp),
+                    lamp == 0 ? QStringLiteral("Lamp hours")
+                              : QStringLiteral("Lamp %1 hours").arg(lamp + 1),
+                    hoursSensor(builder.stateTopic(lampLeaf(lamp))));
+    if (device.filterHours)
+        builder.add("sensor", QLatin1String(kFilterHours), QStringLiteral("Filter hours"),
+                    hoursSensor(builder.stateTopic(kFilterHours)));
+    if (device.errors) {
+        for (int field = 0; field < pjlink::kErrorFields; ++field) {
+            const QString category = QLatin1String(pjlink::errorFieldName(field));
+            QString name = category + QStringLiteral(" problem");
+            name[0] = name.at(0).toUpper();
+            // A warning is a problem too: the attention it needs comes before the error.
+            builder.add("binary_sensor", category + QStringLiteral("_problem"), name,
+                        {{QStringLiteral("state_topic"), builder.stateTopic(kErrors)},
+                         {QStringLiteral("value_template"),
+                          QStringLiteral("{% if value_json.%1 == 'ok' %}OFF{% else %}ON{% endif %}")
+                              .arg(category)},
+                         {QStringLiteral("device_class"), QStringLiteral("problem")},
+                         {QStringLiteral("payload_on"), QLatin1String(kOn)},
+                         {QStringLiteral("payload_off"), QLatin1String(kOff)},
+                         {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}});
+        }
+    }
     builder.add("binary_sensor", QStringLiteral("contact"), QStringLiteral("Contact"),
                 {{QStringLiteral("state_topic"), builder.stateTopic(kContact)},
                  {QStringLiteral("device_class"), QStringLiteral("connectivity")},
-                 {QStringLiteral("payload_on"), QStringLiteral("ON")},
-                 {QStringLiteral("payload_off"), QStringLiteral("OFF")},
-                 {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}});
+                 {QStringLiteral("payload_on"), QLatin1String(kOn)},
+                 {QStringLiteral("payload_off"), QLatin1String(kOff)},
+                 {QStringLiteral("entity_category"), QStringLiteral("diagnostic")}},
+                Derived::No);
     builder.add(
         "sensor", QStringLiteral("power_state"), QStringLiteral("Power state"),
         {{QStringLiteral("state_topic"), builder.stateTopic(kPower)},
@@ -162,22 +240,88 @@ QList<Message> discoveryMessages(const QString &prefix, const Device &device)
          {QStringLiteral("options"),
           QJsonArray {QStringLiteral("on"), QStringLiteral("off"), QStringLiteral("warming"),
                       QStringLiteral("cooling"), QStringLiteral("unknown")}}});
-    // The projector does not tell its input: the select shows the last one chosen.
     QJsonArray sources;
-    for (const commands::Command source : kSources)
-        sources.append(QLatin1String(commands::command(source).name));
+    for (const commands::Command source : kSources) {
+        const QString name = QLatin1String(commands::command(source).name);
+        if (device.sources.isEmpty() || device.sources.contains(name))
+            sources.append(name);
+    }
+    QJsonObject select {{QStringLiteral("options"), sources}};
+    if (device.inputTold) {
+        // An input that no option chooses is shown as unknown.
+        QStringList quoted;
+        for (const QJsonValue source : qAsConst(sources))
+            quoted.append(QLatin1Char('\'') + source.toString() + QLatin1Char('\''));
+        select.insert(QStringLiteral("state_topic"), builder.stateTopic(kInput));
+        select.insert(QStringLiteral("value_template"),
+                      QStringLiteral("{% if value in [%1] %}{{ value }}{% else %}None{% endif %}")
+                          .arg(quoted.join(QStringLiteral(", "))));
+    } else {
+        // The projector does not tell its input: the select shows the last one chosen.
+        select.insert(QStringLiteral("optimistic"), true);
+    }
     builder.add("select", QStringLiteral("source"), QStringLiteral("Source"),
-                builder.commanding(
-                    {{QStringLiteral("options"), sources}, {QStringLiteral("optimistic"), true}}));
+                builder.commanding(select));
+    if (device.mute)
+        builder.add("switch", QLatin1String(kMute), QStringLiteral("Mute"),
+                    builder.commanding(
+                        toggleSwitch(builder.stateTopic(kMute), commands::Command::ShowHide)));
+    // "freeze" is the button's, as it was.
+    if (device.freeze)
+        builder.add("switch", QStringLiteral("frozen"), QStringLiteral("Freeze"),
+                    builder.commanding(
+                        toggleSwitch(builder.stateTopic(kFreeze), commands::Command::Freeze)));
+    // The remote's keys are there for whoever wants them, out of the way of the others.
     for (int i = 0; i < commands::kCommandCount; ++i) {
         const commands::NamedCommand &entry = commands::commandTable()[i];
         if (hasOwnEntity(entry.id))
             continue;
         builder.add(
             "button", QString::fromLatin1(entry.name), buttonName(entry.name),
-            builder.commanding({{QStringLiteral("payload_press"), QLatin1String(entry.name)}}));
+            builder.commanding({{QStringLiteral("payload_press"), QLatin1String(entry.name)},
+                                {QStringLiteral("enabled_by_default"), false}}),
+            Derived::No);
     }
-    return builder.messages;
+
+    QJsonObject info {
+        {QStringLiteral("identifiers"), QJsonArray {QStringLiteral("lumivox_") + device.id}},
+        {QStringLiteral("name"), device.id}};
+    const std::pair<const char *, QString> told[] = {{"manufacturer", device.maker},
+                                                     {"model", device.model},
+                                                     {"serial_number", device.serialNumber},
+                                                     {"sw_version", device.firmware}};
+    for (const auto &[key, value] : told)
+        if (!value.isEmpty())
+            info.insert(QLatin1String(key), value);
+    const QJsonObject config {
+        {QStringLiteral("device"), info},
+        {QStringLiteral("origin"),
+         QJsonObject {{QStringLiteral("name"), QStringLiteral("Lumivox")},
+                      {QStringLiteral("sw_version"), device.version}}},
+        {QStringLiteral("components"), builder.components},
+    };
+    return {discoveryTopic(prefix, device.id),
+            QJsonDocument(config).toJson(QJsonDocument::Compact)};
+}
+
+QStringList formerDiscoveryTopics(const QString &prefix, const QString &id)
+{
+    // Exactly those 1.2 published, whatever this version has made of them.
+    const QString node = QStringLiteral("lumivox_") + id;
+    const auto at = [&](const char *component, const QString &object) {
+        return QStringLiteral("%1/%2/%3/%4/config")
+            .arg(prefix, QLatin1String(component), node, object);
+    };
+    QStringList topics {
+        at("switch", QStringLiteral("power")), at("sensor", QStringLiteral("lamp_hours")),
+        at("binary_sensor", QStringLiteral("contact")), at("sensor", QStringLiteral("power_state")),
+        at("select", QStringLiteral("source"))};
+    for (int i = 0; i < commands::kCommandCount; ++i) {
+        const commands::NamedCommand &entry = commands::commandTable()[i];
+        if (!hasOwnEntity(entry.id))
+            topics.append(at("button", QString::fromLatin1(entry.name)));
+    }
+    return topics;
 }
 
 } // namespace mqtttopics

@@ -1,5 +1,6 @@
 #include "service/projectorservice.h"
 
+#include "link/pjlink.h"
 #include "link/portdevice.h"
 #include "link/replytexts.h"
 #include "service/mqttclient.h"
@@ -122,6 +123,23 @@ const char *ignoredPlural(int kind)
     return plurals[kind];
 }
 
+// "fan" -> "ok", "lamp" -> "warning" ... of the six digits of PJLink's error status.
+QJsonObject errorsJson(const QByteArray &status)
+{
+    QJsonObject object;
+    for (int field = 0; field < pjlink::kErrorFields && field < status.size(); ++field)
+        object.insert(QLatin1String(pjlink::errorFieldName(field)),
+                      QLatin1String(pjlink::errorLevelName(status.at(field))));
+    return object;
+}
+
+// The input command that chooses the input shown, "other" where none does.
+QString inputName(const ProjectorFacts &facts)
+{
+    return facts.source ? QLatin1String(commands::command(*facts.source).name)
+                        : QLatin1String(mqtttopics::kOtherInput);
+}
+
 // The model as the projector said it, fit for a label: printable, and not too long.
 QString modelText(const QString &answer)
 {
@@ -172,6 +190,7 @@ void ProjectorService::serve()
     connect(session, &ProjectorSession::lampReported, this, &ProjectorService::lampSeen);
     connect(session, &ProjectorSession::powerChanged, this, &ProjectorService::powerSeen);
     connect(session, &ProjectorSession::portChanged, this, &ProjectorService::publishState);
+    connect(session, &ProjectorSession::factsChanged, this, &ProjectorService::factsSeen);
     connect(client, &MqttClient::connected, this, &ProjectorService::brokerConnected);
     connect(client, &MqttClient::disconnected, this, &ProjectorService::brokerLost);
     connect(client, &MqttClient::messageReceived, this, &ProjectorService::brokerMessage);
@@ -236,13 +255,14 @@ void ProjectorService::takeId()
     if (settings.discovery)
         client->subscribe(mqtttopics::discoveryStatusTopic(settings.discoveryPrefix));
     publishRetained(mqtttopics::kAvailability, QByteArray(mqtttopics::kOnline));
-    publishDiscovery();
+    clearFormerDiscovery();
+    publishDiscovery(true);
     // Everything known again, as the broker may have lost it.
     publishRetained(mqtttopics::kPower, ProjectorSession::powerName(session->power()).toLatin1());
     if (contact)
-        publishRetained(mqtttopics::kContact, *contact ? "ON" : "OFF");
-    if (lampHours)
-        publishRetained(mqtttopics::kLampHours, QByteArray::number(*lampHours));
+        publishRetained(mqtttopics::kContact, *contact ? mqtttopics::kOn : mqtttopics::kOff);
+    leaves.clear();
+    publishFacts();
     lastState.clear();
     publishState();
     askOwnQuestion(QLatin1String(kLampTime));
@@ -367,7 +387,7 @@ void ProjectorService::brokerMessage(const QString &topic, const QByteArray &pay
     // Home Assistant has started again and forgotten what it was told.
     if (settings.discovery && !retained && payload == mqtttopics::kOnline
         && topic == mqtttopics::discoveryStatusTopic(settings.discoveryPrefix))
-        publishDiscovery();
+        publishDiscovery(true);
 }
 
 void ProjectorService::takeCommand(const QByteArray &payload, bool retained)
@@ -449,11 +469,9 @@ void ProjectorService::commandDone()
         if (runningCommand.name == QLatin1String(kLampTime)) {
             bool number = false;
             const qint64 hours = step.answer.trimmed().toLongLong(&number);
-            if (number && hours >= 0 && hours <= kMaxLampHours && lampHours != hours) {
-                lampHours = hours;
-                publishRetained(mqtttopics::kLampHours, QByteArray::number(hours));
-                publishState();
-            }
+            // A projector of more lamps tells each one's hours as a fact.
+            if (number && hours >= 0 && hours <= kMaxLampHours && lampHours.size() <= 1)
+                setLampHours({hours});
         } else if (runningCommand.name == QLatin1String(kModel)) {
             const QString said = modelText(step.answer);
             if (!said.isEmpty() && said != model) {
@@ -478,9 +496,9 @@ void ProjectorService::setContact(bool on)
     if (contact == on)
         return;
     contact = on;
-    publishRetained(mqtttopics::kContact, on ? "ON" : "OFF");
+    publishRetained(mqtttopics::kContact, on ? mqtttopics::kOn : mqtttopics::kOff);
     publishState();
-    if (on && !lampHours)
+    if (on && lampHours.isEmpty())
         askOwnQuestion(QLatin1String(kLampTime));
     if (on && model.isEmpty())
         askOwnQuestion(QLatin1String(kModel));
@@ -498,14 +516,130 @@ void ProjectorService::powerSeen(ProjectorSession::Power power)
     publishState();
 }
 
-void ProjectorService::publishDiscovery()
+void ProjectorService::factsSeen()
+{
+    // What a new connection has not told yet stays as it was last told.
+    const ProjectorFacts told = session->facts();
+    const auto take = [](QString &kept, const QString &said) {
+        const QString text = modelText(said);
+        if (!text.isEmpty())
+            kept = text;
+    };
+    take(facts.maker, told.maker);
+    take(facts.model, told.model);
+    take(facts.serialNumber, told.serialNumber);
+    take(facts.firmware, told.firmware);
+    const auto plausible = [](qint64 hours) {
+        return hours >= 0 && hours <= kMaxLampHours;
+    };
+    if (told.filterHours && plausible(*told.filterHours))
+        facts.filterHours = told.filterHours;
+    if (told.errorStatus.size() == pjlink::kErrorFields)
+        facts.errorStatus = told.errorStatus;
+    if (!told.input.isEmpty()) {
+        facts.input = told.input;
+        facts.source = told.source;
+    }
+    if (!told.sources.isEmpty())
+        facts.sources = told.sources;
+    if (told.muted)
+        facts.muted = told.muted;
+    if (told.frozen)
+        facts.frozen = told.frozen;
+    if (!told.lampHours.isEmpty()
+        && std::all_of(told.lampHours.cbegin(), told.lampHours.cend(), plausible))
+        setLampHours(told.lampHours);
+    publishFacts();
+    publishState();
+    publishDiscovery();
+}
+
+void ProjectorService::setLampHours(const QList<qint64> &hours)
+{
+    if (hours == lampHours)
+        return;
+    lampHours = hours;
+    publishFacts();
+    publishState();
+    // A lamp more is a sensor more.
+    publishDiscovery();
+}
+
+void ProjectorService::publishFacts()
+{
+    for (int lamp = 0; lamp < lampHours.size(); ++lamp)
+        publishLeaf(mqtttopics::lampLeaf(lamp), QByteArray::number(lampHours.at(lamp)));
+    if (facts.filterHours)
+        publishLeaf(QLatin1String(mqtttopics::kFilterHours),
+                    QByteArray::number(*facts.filterHours));
+    if (!facts.errorStatus.isEmpty())
+        publishLeaf(QLatin1String(mqtttopics::kErrors),
+                    QJsonDocument(errorsJson(facts.errorStatus)).toJson(QJsonDocument::Compact));
+    if (!facts.input.isEmpty())
+        publishLeaf(QLatin1String(mqtttopics::kInput), inputName(facts).toLatin1());
+    if (facts.muted)
+        publishLeaf(QLatin1String(mqtttopics::kMute),
+                    *facts.muted ? mqtttopics::kOn : mqtttopics::kOff);
+    if (facts.frozen)
+        publishLeaf(QLatin1String(mqtttopics::kFreeze),
+                    *facts.frozen ? mqtttopics::kOn : mqtttopics::kOff);
+}
+
+void ProjectorService::publishLeaf(const QString &leaf, const QByteArray &payload)
+{
+    if (!serving)
+        return;
+    const auto known = leaves.constFind(leaf);
+    if (known != leaves.cend() && *known == payload)
+        return;
+    if (client->publish(mqtttopics::topic(settings.id, leaf), payload, true))
+        leaves.insert(leaf, payload);
+}
+
+void ProjectorService::clearFormerDiscovery()
+{
+    // Lumivox 1.2 gave each entity a configuration of its own; left there, Home Assistant
+    // would show each entity twice.
+    if (!settings.discovery || !serving)
+        return;
+    for (const QString &former :
+         mqtttopics::formerDiscoveryTopics(settings.discoveryPrefix, settings.id))
+        client->publish(former, QByteArray(), true);
+}
+
+mqtttopics::Device ProjectorService::discoveryDevice() const
+{
+    mqtttopics::Device device;
+    device.id = settings.id;
+    device.version = settings.version;
+    device.maker = facts.maker;
+    // PJLink's model alone; else the answer to the model question.
+    device.model = facts.model.isEmpty() ? model : facts.model;
+    device.serialNumber = facts.serialNumber;
+    device.firmware = facts.firmware;
+    device.lamps = std::max(1, int(lampHours.size()));
+    device.filterHours = facts.filterHours.has_value();
+    device.errors = !facts.errorStatus.isEmpty();
+    device.inputTold = !facts.input.isEmpty();
+    for (const commands::Command source : facts.sources)
+        device.sources.append(QLatin1String(commands::command(source).name));
+    device.mute = facts.muted.has_value();
+    device.freeze = facts.frozen.has_value();
+    device.gatewayAvailability = settings.gatewayAvailability;
+    return device;
+}
+
+void ProjectorService::publishDiscovery(bool again)
 {
     if (!settings.discovery || !serving)
         return;
-    const mqtttopics::Device device {settings.id, model, settings.version};
-    for (const mqtttopics::Message &message :
-         mqtttopics::discoveryMessages(settings.discoveryPrefix, device))
-        client->publish(message.topic, message.payload, true);
+    // Told again only where something has changed, or Home Assistant has forgotten it.
+    const mqtttopics::Message message
+        = mqtttopics::discoveryMessage(settings.discoveryPrefix, discoveryDevice());
+    if (!again && message.payload == lastDiscovery)
+        return;
+    if (client->publish(message.topic, message.payload, true))
+        lastDiscovery = message.payload;
 }
 
 void ProjectorService::publishRetained(const char *leaf, const QByteArray &payload)
@@ -551,9 +685,25 @@ QByteArray ProjectorService::stateJson() const
     };
     if (!port && !openFailure.isEmpty())
         object.insert(QStringLiteral("error"), openFailure);
-    if (lampHours)
-        object.insert(QStringLiteral("lamp_hours"), *lampHours);
+    for (int lamp = 0; lamp < lampHours.size(); ++lamp)
+        object.insert(mqtttopics::lampLeaf(lamp), lampHours.at(lamp));
     if (!model.isEmpty())
         object.insert(QStringLiteral("model"), model);
+    const std::pair<const char *, QString> told[] = {{"maker", facts.maker},
+                                                     {"serial_number", facts.serialNumber},
+                                                     {"firmware", facts.firmware}};
+    for (const auto &[key, value] : told)
+        if (!value.isEmpty())
+            object.insert(QLatin1String(key), value);
+    if (facts.filterHours)
+        object.insert(QLatin1String(mqtttopics::kFilterHours), *facts.filterHours);
+    if (!facts.errorStatus.isEmpty())
+        object.insert(QLatin1String(mqtttopics::kErrors), errorsJson(facts.errorStatus));
+    if (!facts.input.isEmpty())
+        object.insert(QLatin1String(mqtttopics::kInput), inputName(facts));
+    if (facts.muted)
+        object.insert(QLatin1String(mqtttopics::kMute), *facts.muted);
+    if (facts.frozen)
+        object.insert(QLatin1String(mqtttopics::kFreeze), *facts.frozen);
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }

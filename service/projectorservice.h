@@ -1,10 +1,12 @@
 #ifndef PROJECTORSERVICE_H
 #define PROJECTORSERVICE_H
 
+#include "service/mqtttopics.h"
 #include "session/projectorsession.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -52,6 +54,9 @@ public:
         // This run's own mark, also in its client id: two services of one id tell each
         // other apart by it.
         QByteArray instance;
+        // The availability topic of the gateway that holds the projector, for Home
+        // Assistant's entities; empty for a service of one projector.
+        QString gatewayAvailability;
     };
 
     ProjectorService(ProjectorSession *session, MqttClient *client, const Settings &settings,
@@ -105,7 +110,13 @@ private:
     void setContact(bool on);
     void lampSeen(bool on);
     void powerSeen(ProjectorSession::Power power);
-    void publishDiscovery();
+    void factsSeen();
+    void setLampHours(const QList<qint64> &hours);
+    void publishFacts();
+    void publishLeaf(const QString &leaf, const QByteArray &payload);
+    void clearFormerDiscovery();
+    void publishDiscovery(bool again = false);
+    mqtttopics::Device discoveryDevice() const;
     void publishRetained(const char *leaf, const QByteArray &payload);
     void publishState();
     void publishStateNow();
@@ -120,8 +131,12 @@ private:
     QString openFailure; // why the port is not open, while it is not
     std::optional<bool> contact;
     std::optional<bool> lampOn;
-    std::optional<qint64> lampHours;
+    QList<qint64> lampHours; // each lamp's, as far as told
     QString model;
+    // What the projector has told of itself, kept when a new connection has not told it yet.
+    ProjectorFacts facts;
+    QHash<QString, QByteArray> leaves; // the facts' leaves as last published
+    QByteArray lastDiscovery; // as last published
     QByteArray lastState; // as last published
     QString lastBrokerProblem;
     QList<Waiting> waiting;

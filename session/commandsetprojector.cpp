@@ -232,6 +232,10 @@ ProjectorProtocol::Heard CommandSetProjector::hear(const QByteArray &bytes)
         const QList<int> hours = set.lampHours(bytes);
         for (const int each : hours)
             heard.lampHours.append(each);
+        if (!hours.isEmpty() && heard.lampHours != told.lampHours) {
+            told.lampHours = heard.lampHours;
+            heard.factsChanged = true;
+        }
         QStringList told;
         for (const int each : hours)
             told.append(QString::number(each));

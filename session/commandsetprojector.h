@@ -37,6 +37,8 @@ public:
     QByteArray replyEnd() const override { return set.replyEnd; }
     int echoes() const override;
     Pacing pacing() const override;
+    // The hours of each lamp, where the set captures them.
+    ProjectorFacts facts() const override { return told; }
 
     Availability availability(commands::Command id) const override;
     bool takesEveryCommand() const override { return everyCommand; }
@@ -57,6 +59,7 @@ private:
     bool binaryReplies = false; // shown byte for byte
     bool promptEnded = false; // a reply ends in a prompt, alone when nothing is to be said
     std::optional<Action> lastSent; // what a refusal refuses
+    ProjectorFacts told;
     // What the projector said of its power last; none before it said or while a toggle's
     // outcome is awaited.
     std::optional<CommandSet::PowerState> knownPower;

@@ -77,6 +77,11 @@ QList<QByteArray> PjlinkProjector::poll()
     QList<QByteArray> requests {requestFrame(kClass1, "POWR", kQuestion)};
     if (++polls % kErrorStatusPolls == 0)
         requests.append(requestFrame(kClass1, "ERST", kQuestion));
+    if (polls % kHoursPolls == 0) {
+        requests.append(requestFrame(kClass1, "LAMP", kQuestion));
+        if (projectorClass >= 2)
+            requests.append(requestFrame(kClass2, "FILT", kQuestion));
+    }
     return requests;
 }
 
@@ -224,7 +229,9 @@ ProjectorProtocol::Heard PjlinkProjector::hear(const QByteArray &line)
         return heard;
     const Sent request = *match;
     sent.erase(match);
+    const ProjectorFacts before = facts();
     learn(request, reply, heard);
+    heard.factsChanged = facts() != before;
     if (request.action != 0)
         settle(request, reply, heard);
     return heard;
@@ -238,6 +245,7 @@ void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Hea
         if (command == "CLSS") {
             projectorClass = 1; // a projector that cannot say is of the first class
             heard.next.append(requestFrame(kClass1, "INST", kQuestion));
+            askFacts(heard);
         } else if (command == "INST") {
             inputsRefused = reply.error == pjlink::Error::Unavailable;
         }
@@ -248,10 +256,15 @@ void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Hea
         const std::optional<pjlink::Power> reported = pjlink::parsePower(reply.result);
         if (!reported)
             return;
-        // Some projectors list their inputs only once they are on.
-        if (*reported == pjlink::Power::On && power != pjlink::Power::On && inputsRefused) {
-            inputsRefused = false;
-            heard.next.append(requestFrame(inputClass(), "INST", kQuestion));
+        // Some projectors list their inputs only once they are on; most tell the input
+        // shown only then.
+        if (*reported == pjlink::Power::On && power != pjlink::Power::On) {
+            if (inputsRefused) {
+                inputsRefused = false;
+                heard.next.append(requestFrame(inputClass(), "INST", kQuestion));
+            }
+            if (projectorClass > 0)
+                heard.next.append(requestFrame(inputClass(), "INPT", kQuestion));
         }
         power = reported;
         heard.power = powerOf(*reported);
@@ -260,6 +273,7 @@ void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Hea
         heard.next.append(requestFrame(inputClass(), "INST", kQuestion));
         if (projectorClass >= 2)
             heard.next.append(requestFrame(kClass2, "FREZ", kQuestion));
+        askFacts(heard);
         heard.availabilityChanged = true;
     } else if (command == "INST") {
         inputs = pjlink::parseInputs(reply.result);
@@ -297,7 +311,78 @@ void PjlinkProjector::learn(const Sent &request, const pjlink::Reply &reply, Hea
             = pjlink::parseFreeze(question ? reply.result : request.parameter);
         if (still && (question || reply.isOk()))
             frozen = still;
+    } else {
+        learnFact(request, reply);
     }
+}
+
+void PjlinkProjector::askFacts(Heard &heard)
+{
+    // Once the class is known: what a class 1 projector cannot be asked is not.
+    for (const char *command : {"INF1", "INF2", "LAMP"})
+        heard.next.append(requestFrame(kClass1, command, kQuestion));
+    heard.next.append(requestFrame(inputClass(), "INPT", kQuestion));
+    if (projectorClass >= 2)
+        for (const char *command : {"SNUM", "SVER", "FILT"})
+            heard.next.append(requestFrame(kClass2, command, kQuestion));
+}
+
+void PjlinkProjector::learnFact(const Sent &request, const pjlink::Reply &reply)
+{
+    const QByteArray &command = reply.command;
+    if (command == "INPT") {
+        if (isQuestion(request.parameter))
+            input = reply.result;
+        else if (reply.isOk())
+            input = request.parameter;
+        return;
+    }
+    if (!isQuestion(request.parameter))
+        return;
+    if (command == "INF1") {
+        maker = pjlink::decodeText(reply.result);
+    } else if (command == "INF2") {
+        model = pjlink::decodeText(reply.result);
+    } else if (command == "SNUM") {
+        serialNumber = pjlink::decodeText(reply.result);
+    } else if (command == "SVER") {
+        firmware = pjlink::decodeText(reply.result);
+    } else if (command == "LAMP") {
+        const QList<qint64> hours = pjlink::parseLampHours(reply.result);
+        if (!hours.isEmpty())
+            lampHours = hours;
+    } else if (command == "FILT") {
+        bool number = false;
+        const qint64 hours = reply.result.toLongLong(&number);
+        if (number && hours >= 0)
+            filterHours = hours;
+    }
+}
+
+ProjectorFacts PjlinkProjector::facts() const
+{
+    ProjectorFacts told;
+    told.maker = maker;
+    told.model = model;
+    told.serialNumber = serialNumber;
+    told.firmware = firmware;
+    told.lampHours = lampHours;
+    told.filterHours = filterHours;
+    told.errorStatus = errorStatus;
+    told.input = input;
+    told.muted = pictureMuted;
+    told.frozen = frozen;
+    if (inputsKnown) {
+        for (const commands::Command id : pjlink::inputCommands()) {
+            const QByteArray chosen = pjlink::inputFor(id, inputs, inputNames);
+            if (chosen.isEmpty())
+                continue;
+            told.sources.append(id);
+            if (chosen == input && !told.source)
+                told.source = id;
+        }
+    }
+    return told;
 }
 
 void PjlinkProjector::settle(const Sent &request, const pjlink::Reply &reply, Heard &heard)

@@ -28,11 +28,14 @@ class PjlinkProjector : public ProjectorProtocol
 public:
     static constexpr int kErrorStatusPolls = 10; // the error status is asked at every 10th poll
     static constexpr int kMaxNamedInputs = 8; // class 2 input names asked at most
+    // The lamp and filter hours are asked again at every 100th poll.
+    static constexpr int kHoursPolls = 100;
 
     PjlinkProjector();
 
     // The requests at the opening: the power state first (the panel's colour), then the
-    // class (which asks for the inputs), the error status and the mute state.
+    // class (which asks for the inputs and what the projector tells of itself, see
+    // facts()), the error status and the mute state.
     QList<QByteArray> opened() override;
     // One poll's requests: the power state, and the error status at every 10th.
     QList<QByteArray> poll() override;
@@ -43,6 +46,7 @@ public:
     bool takesEveryCommand() const override { return false; }
     bool wantsPassword() const override { return true; }
     bool answersEveryRequest() const override { return true; }
+    ProjectorFacts facts() const override;
     // Commands that depend on the class or the inputs wait while those are asked; the
     // others go at once, so that a silent projector costs a request no more than its
     // own answer's wait.
@@ -79,6 +83,8 @@ private:
     void settle(const Sent &request, const pjlink::Reply &reply, Heard &heard);
     QString answerOf(const Pending &pending) const;
     char inputClass() const { return projectorClass >= 2 ? '2' : '1'; }
+    void askFacts(Heard &heard);
+    void learnFact(const Sent &request, const pjlink::Reply &reply);
 
     int projectorClass = 0; // 0 until the projector has said
     QList<QByteArray> inputs;
@@ -89,6 +95,13 @@ private:
     std::optional<bool> frozen;
     QByteArray errorStatus; // as last reported; empty before
     std::optional<pjlink::Power> power;
+    QString maker; // INF1
+    QString model; // INF2
+    QString serialNumber; // SNUM, class 2
+    QString firmware; // SVER, class 2
+    QList<qint64> lampHours;
+    std::optional<qint64> filterHours; // FILT, class 2
+    QByteArray input; // INPT
     int polls = 0;
     QList<Sent> sent;
     QList<Pending> pending;

@@ -4,6 +4,11 @@
 
 ProjectorProtocol::~ProjectorProtocol() = default;
 
+ProjectorFacts ProjectorProtocol::facts() const
+{
+    return {};
+}
+
 QByteArray ProjectorProtocol::frameEnd() const
 {
     return QByteArray(1, serialprotocol::kCarriageReturn);

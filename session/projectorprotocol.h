@@ -2,6 +2,7 @@
 #define PROJECTORPROTOCOL_H
 
 #include "link/commands.h"
+#include "session/projectorfacts.h"
 
 #include <QByteArray>
 #include <QList>
@@ -86,6 +87,7 @@ public:
         std::optional<Unmatched> unmatched;
         QList<QByteArray> next; // requests to send now
         bool availabilityChanged = false;
+        bool factsChanged = false; // see facts()
         QStringList logTexts() const;
     };
 
@@ -121,6 +123,8 @@ public:
     // How many times the projector sends back each frame it gets before it answers.
     virtual int echoes() const { return 0; }
     virtual Pacing pacing() const { return {}; }
+    // What the projector has told of itself so far; nothing for a protocol that asks none.
+    virtual ProjectorFacts facts() const;
 
     virtual Availability availability(commands::Command id) const = 0;
     // True when availability() says Available for every command, whatever happens.

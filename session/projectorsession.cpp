@@ -540,6 +540,8 @@ void ProjectorSession::handleReply(const QString &line)
         sendFrame(frame);
     if (heard.availabilityChanged)
         emit availabilityChanged();
+    if (heard.factsChanged)
+        emit factsChanged();
     emit replyHandled(line);
 
     // A copy: a request may end, and its owner drop it, while it takes the line.

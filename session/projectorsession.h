@@ -148,6 +148,10 @@ public:
     // A password a script brings: taken only where the session has none for that projector.
     void offerPassword(const QString &portName, const QString &password);
 
+    // What the projector on the port has told of itself (PJLink: its maker, model, serial
+    // number, firmware, lamp and filter hours, errors, input, mute and freeze; a command
+    // set: the hours of each lamp it captures); factsChanged() tells of each change.
+    ProjectorFacts facts() const { return protocol->facts(); }
     bool isLampOn() const { return lampOn; }
     Power power() const { return powerState; }
     bool hasContact() const { return noContactCount < kNoContact; }
@@ -178,6 +182,8 @@ signals:
     void passwordWanted();
     // PJLink: which commands the projector can take has changed (see availability()).
     void availabilityChanged();
+    // What facts() says has changed.
+    void factsChanged();
     // PJLink: the projector told its power state (at every power reply).
     void powerReported(ProjectorSession::Power power);
     // PJLink: the projector has answered a command.

@@ -6,6 +6,7 @@
 #include "commandlinerun.h"
 #include "mosquittobroker.h"
 #include "mqttwatch.h"
+#include "service/mqtttopics.h"
 #include "settingsdriver.h"
 #include "ui/lumivox.h"
 #include "windowprobe.h"
@@ -15,6 +16,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -29,6 +31,7 @@ constexpr int kStartWait = 10000; // ms for the service to be online
 constexpr int kWarmUpWait = 15000; // ms: the warm-up, and the lamp polls 3.1 s apart
 constexpr int kBackAgainWait = 20000; // ms: the back-off after a broker's return
 constexpr int kConfigurations = 28; // switch, 2 sensors, binary sensor, select, 23 buttons
+constexpr int kFormerConfigurations = 28; // one for each entity, as 1.2 published them
 constexpr int kFloodSize = 300;
 constexpr int kBadFloodSize = 3000;
 constexpr int kSilentBrokerWait = 45000; // ms: the 30 s bound of a connection being made
@@ -120,6 +123,10 @@ private slots:
 
     void discovery_data();
     void discovery();
+    void formerConfigurationsCleared_data();
+    void formerConfigurationsCleared();
+    void pjlinkProjectorTellsItsFacts_data();
+    void pjlinkProjectorTellsItsFacts();
     void powerOnWarmsUp();
     void ending_data();
     void ending();
@@ -286,28 +293,38 @@ void TestService::discovery()
     // The model comes once the projector has answered; the state follows the discovery.
     QTRY_VERIFY_WITH_TIMEOUT(jsonOf(watch->last(topic("state"))).contains("model"), kStartWait);
 
+    // One device configuration; the empty messages that take back 1.2's are none.
+    const QString deviceTopic = prefix + QStringLiteral("/device/lumivox_test-room/config");
     QHash<QString, QJsonObject> configs;
+    QJsonObject device;
     for (const MqttWatch::Message &message : watch->messages()) {
         if (!message.topic.startsWith(prefix + QLatin1Char('/'))
-            || !message.topic.endsWith(QLatin1String("/config")))
+            || !message.topic.endsWith(QLatin1String("/config")) || message.payload.isEmpty())
             continue;
+        QCOMPARE(message.topic, deviceTopic);
         const QJsonDocument document = QJsonDocument::fromJson(message.payload);
         QVERIFY2(document.isObject(), qPrintable(message.topic));
         QVERIFY(message.retained || watch->count(message.topic) > 0);
-        configs.insert(message.topic.section(QLatin1Char('/'), -4, -2), document.object());
+        device = document.object().value("device").toObject();
+        const QJsonObject components = document.object().value("components").toObject();
+        for (auto it = components.constBegin(); it != components.constEnd(); ++it) {
+            const QJsonObject config = it.value().toObject();
+            configs.insert(config.value("platform").toString() + "/lumivox_test-room/" + it.key(),
+                           config);
+        }
     }
     QCOMPARE(configs.size(), configurations);
     if (configurations == 0)
         return;
+    QCOMPARE(device.value("identifiers").toArray(), QJsonArray {"lumivox_test-room"});
+    QCOMPARE(device.value("model").toString(), "Lumivox Demo Projector LV-1");
 
     QSet<QString> uniqueIds;
     QSet<QString> buttons;
     for (auto it = configs.cbegin(); it != configs.cend(); ++it) {
         const QJsonObject config = it.value();
-        QCOMPARE(config.value("availability_topic").toString(), topic("availability"));
-        const QJsonObject device = config.value("device").toObject();
-        QCOMPARE(device.value("identifiers").toArray(), QJsonArray {"lumivox_test-room"});
-        QCOMPARE(device.value("model").toString(), "Lumivox Demo Projector LV-1");
+        QCOMPARE(config.value("availability").toArray().at(0).toObject().value("topic").toString(),
+                 topic("availability"));
         uniqueIds.insert(config.value("unique_id").toString());
         if (it.key().startsWith(QLatin1String("button/"))) {
             QCOMPARE(config.value("command_topic").toString(), topic("command"));
@@ -337,10 +354,112 @@ void TestService::discovery()
              (QJsonArray {"vga", "hdmi", "dvi", "s-video", "composite"}));
 
     // Home Assistant back from a restart is told again.
-    const QString switchTopic = prefix + QStringLiteral("/switch/lumivox_test-room/power/config");
-    const int before = watch->count(switchTopic);
+    const int before = watch->count(deviceTopic);
     QVERIFY(MqttWatch::publish(*broker, prefix + QStringLiteral("/status"), "online"));
-    QTRY_COMPARE(watch->count(switchTopic), before + 1);
+    QTRY_COMPARE(watch->count(deviceTopic), before + 1);
+}
+
+void TestService::formerConfigurationsCleared_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("prefix");
+    QTest::newRow("default prefix") << QStringList() << "homeassistant";
+    QTest::newRow("own prefix") << QStringList {"--mqtt-discovery-prefix", "site/ha"} << "site/ha";
+}
+
+void TestService::formerConfigurationsCleared()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, prefix);
+    QVERIFY(startBroker());
+    // What 1.2 left on the broker: a retained configuration for each entity.
+    const QStringList former = mqtttopics::formerDiscoveryTopics(prefix, QLatin1String(kId));
+    QCOMPARE(former.size(), kFormerConfigurations);
+    QVERIFY(former.contains(prefix + "/switch/lumivox_test-room/power/config"));
+    QVERIFY(former.contains(prefix + "/button/lumivox_test-room/16-9/config"));
+    for (const QString &config : former)
+        QVERIFY(MqttWatch::publish(*broker, config, "{\"unique_id\":\"old\"}", true));
+    QTRY_COMPARE(watch->count(prefix + "/switch/"), 1);
+    QVERIFY(startService(options));
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("availability")), QByteArray("online"), kStartWait);
+
+    // Each is taken back, and nothing of them stays for a client that comes later.
+    for (const QString &config : former)
+        QTRY_VERIFY2(watch->payloads(config).endsWith(QByteArray()), qPrintable(config));
+    MqttWatch later(*broker, {prefix + "/#"});
+    QVERIFY(later.start());
+    QTRY_VERIFY(later.count(prefix + "/device/lumivox_test-room/config") > 0);
+    for (const MqttWatch::Message &message : later.messages())
+        QVERIFY2(!former.contains(message.topic), qPrintable(message.topic));
+}
+
+void TestService::pjlinkProjectorTellsItsFacts_data()
+{
+    QTest::addColumn<int>("projectorClass");
+    QTest::addColumn<int>("lamps");
+    QTest::newRow("class 1, one lamp") << 1 << 1;
+    QTest::newRow("class 2, two lamps") << 2 << 2;
+}
+
+void TestService::pjlinkProjectorTellsItsFacts()
+{
+    QFETCH(int, projectorClass);
+    QFETCH(int, lamps);
+    QByteArray pjlinkOutput;
+    QProcess pjlink;
+    connect(&pjlink, &QProcess::readyReadStandardOutput, this,
+            [&] { pjlinkOutput += pjlink.readAllStandardOutput(); });
+    pjlink.start(QStringLiteral(LUMIVOX_SIMULATOR),
+                 {"--pjlink", "--listen", "0", "--class", QString::number(projectorClass),
+                  "--lamps", QString::number(lamps), "--warm-up", "500", "--error-status",
+                  "010000"});
+    const auto stop = qScopeGuard([&] {
+        pjlink.kill();
+        pjlink.waitForFinished();
+    });
+    QTRY_VERIFY(pjlinkOutput.contains("pjlink://"));
+    const QString port = QRegularExpression(QStringLiteral("(pjlink://\\S+)"))
+                             .match(QString::fromUtf8(pjlinkOutput))
+                             .captured(1);
+    QVERIFY(startBroker());
+    service = serviceProcess(
+        {"--serve", "--mqtt", broker->url(), "--port", port, "--id", QLatin1String(kId)},
+        &serviceOutput);
+    QVERIFY(service->waitForStarted());
+
+    // A sensor for each lamp, the device as the projector names it, a problem sensor for
+    // each error category.
+    const QString deviceTopic = QStringLiteral("homeassistant/device/lumivox_test-room/config");
+    const auto components = [&] {
+        return QJsonDocument::fromJson(watch->last(deviceTopic))
+            .object()
+            .value("components")
+            .toObject();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(components().contains("lamp_problem"), kStartWait);
+    QTRY_COMPARE(watch->last(topic("lamp_hours")), QByteArray("1234"));
+    QTRY_COMPARE(components().contains("lamp2_hours"), lamps > 1);
+    QCOMPARE(watch->last(topic("lamp2_hours")), lamps > 1 ? QByteArray("617") : QByteArray());
+    QCOMPARE(components().contains("lamp3_hours"), false);
+    QCOMPARE(jsonOf(watch->last(topic("errors"))).value("lamp").toString(), "warning");
+    QTRY_VERIFY(components().contains("mute"));
+    QCOMPARE(components().contains("frozen"), projectorClass > 1);
+    QTRY_VERIFY(components().contains("filter_hours") == (projectorClass > 1));
+    const QJsonObject device
+        = QJsonDocument::fromJson(watch->last(deviceTopic)).object().value("device").toObject();
+    QCOMPARE(device.value("manufacturer").toString(), "Lumivox");
+    QCOMPARE(device.value("model").toString(), "LV-1");
+    QCOMPARE(device.value("sw_version").toString(), projectorClass > 1 ? "1.0.7" : "");
+
+    // The projector tells its input once it is on: the select follows it.
+    QVERIFY(MqttWatch::publish(*broker, topic("command"), "power-on"));
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic("input")), QByteArray("vga"), kWarmUpWait);
+    const QJsonObject source = components().value("source").toObject();
+    QCOMPARE(source.value("state_topic").toString(), topic("input"));
+    QVERIFY(!source.contains("optimistic"));
+    QVERIFY(MqttWatch::publish(*broker, topic("command"), "hdmi"));
+    QTRY_COMPARE(watch->last(topic("input")), QByteArray("hdmi"));
+    QTRY_COMPARE(jsonOf(watch->last(topic("state"))).value("input").toString(), "hdmi");
 }
 
 void TestService::powerOnWarmsUp()

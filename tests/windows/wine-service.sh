@@ -173,9 +173,11 @@ wait_for 60 is availability online || fail "the service did not come online"
 wait_for 15 is power off || fail "no power 'off' from the projector: $(last power)"
 is contact ON || fail "contact is '$(last contact)'"
 wait_for 10 is lamp_hours 1234 || fail "lamp hours '$(last lamp_hours)'"
-configs=$(grep -c '^homeassistant/[a-z_]*/lumivox_wine-room/[a-z0-9_-]*/config {' "$work/watch.log" || true)
-[ "$configs" -ge 28 ] || fail "$configs discovery configurations"
-echo "ok: online, power off, contact ON, 1234 lamp hours, $configs discovery configurations"
+# One device configuration, its 28 components each with a unique id.
+configs=$(grep '^homeassistant/device/lumivox_wine-room/config {' "$work/watch.log" | tail -n 1 \
+    | grep -o '"unique_id":"lumivox_wine-room_[a-z0-9_-]*"' | sort -u | wc -l)
+[ "$configs" -ge 28 ] || fail "$configs components in the discovery configuration"
+echo "ok: online, power off, contact ON, 1234 lamp hours, $configs discovery components"
 
 mosquitto_pub -h 127.0.0.1 -p "$port" -q 1 -t lumivox/wine-room/command -m power-on
 wait_for 5 more_sent OKOKOKOKOK 0 || fail "power-on did not reach COM1"

@@ -17,6 +17,7 @@ namespace {
 constexpr int kUsageError = 2;
 constexpr int kMillisPerSecond = 1000;
 constexpr qint64 kMaxPort = 65535;
+constexpr qint64 kMaxLamps = 8; // PJLink's LAMP tells up to eight
 constexpr int kErrorFields = 6;
 const char *const kQuirks[]
     = {"lower-case", "class-as-text", "lf", "latin1-name", "inputs-only-when-on"};
@@ -58,8 +59,8 @@ int main(int argc, char *argv[])
         "the input, each reply ended as the set says.\n\n"
         "With --pjlink it plays a projector that speaks PJLink on a TCP port of 127.0.0.1\n"
         "instead (apply pjlink://127.0.0.1:PORT): POWR, INPT, INST, AVMT, ERST, LAMP, INF1,\n"
-        "INF2, INFO, NAME, CLSS and, in class 2, INNM, FREZ and IRES. Power commands are\n"
-        "answered ERR3 during the warm-up and the cool-down."));
+        "INF2, INFO, NAME, CLSS and, in class 2, INNM, FREZ, IRES, SNUM, SVER and FILT.\n"
+        "Power commands are answered ERR3 during the warm-up and the cool-down."));
     parser.addHelpOption();
     const QCommandLineOption warmUp(QStringLiteral("warm-up"),
                                     QStringLiteral("Lamp warm-up after power on (default 3000)."),
@@ -109,6 +110,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption oneConnection(
         QStringLiteral("one-connection"),
         QStringLiteral("PJLink: take one connection at a time, and close it after one answer."));
+    const QCommandLineOption lamps(QStringLiteral("lamps"),
+                                   QStringLiteral("PJLink: the number of lamps (default 1); each "
+                                                  "further one has half the hours of the one "
+                                                  "before."),
+                                   QStringLiteral("n"), QStringLiteral("1"));
     const QCommandLineOption errorStatus(
         QStringLiteral("error-status"),
         QStringLiteral("PJLink: the ERST answer, six digits of 0, 1 or 2 (default 000000)."),
@@ -123,9 +129,10 @@ int main(int argc, char *argv[])
         QStringLiteral("protocol"),
         QStringLiteral("Speak the protocol of a command set: a name or a set's file."),
         QStringLiteral("name|file"));
-    parser.addOptions({warmUp, coolDown, lampHours, mute, crlf, silentStandby, hangUp, garbage,
-                       seed, log, protocol, pjlinkMode, listen, password, projectorClass, idleClose,
-                       oneConnection, errorStatus, quirk});
+    parser.addOptions({warmUp,        coolDown,      lampHours, mute,        crlf,
+                       silentStandby, hangUp,        garbage,   seed,        log,
+                       protocol,      pjlinkMode,    listen,    password,    projectorClass,
+                       idleClose,     oneConnection, lamps,     errorStatus, quirk});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -207,6 +214,9 @@ int main(int argc, char *argv[])
             pjlink.idleCloseMs = int(number * kMillisPerSecond);
         }
         pjlink.oneConnection = parser.isSet(oneConnection);
+        if (!numeric(lamps, 1, &number) || number > kMaxLamps)
+            return usageError(QStringLiteral("--lamps needs 1 to %1").arg(kMaxLamps));
+        pjlink.projector.lamps = int(number);
         const QByteArray status = parser.value(errorStatus).toLatin1();
         if (status.size() != kErrorFields
             || !std::all_of(status.cbegin(), status.cend(),

@@ -9,6 +9,9 @@ constexpr int kHeader = 6; // "%1POWR"
 constexpr char kMaker[] = "Lumivox";
 constexpr char kModel[] = "LV-1";
 constexpr char kName[] = "Demo Projector";
+constexpr char kSerialNumber[] = "LV1-000042";
+constexpr char kFirmware[] = "1.0.7";
+constexpr int kFilterHours = 321;
 constexpr char kLatin1Name[] = "Salle de r\xe9union"; // é as the one byte 0xE9
 
 struct Input
@@ -105,8 +108,19 @@ QByteArray PjlinkModel::result(const QByteArray &command, const QByteArray &para
                                    : QByteArray::number(options.projectorClass);
     if (command == "ERST" && query)
         return options.errorStatus;
-    if (command == "LAMP" && query)
-        return QByteArray::number(options.projector.lampHours) + (on ? " 1" : " 0");
+    if (command == "LAMP" && query) {
+        QByteArrayList lamps;
+        qint64 hours = options.projector.lampHours;
+        for (int lamp = 0; lamp < options.lamps; ++lamp, hours /= 2)
+            lamps.append(QByteArray::number(hours) + (on ? " 1" : " 0"));
+        return lamps.join(' ');
+    }
+    if (command == "SNUM" && classTwo && query)
+        return kSerialNumber;
+    if (command == "SVER" && classTwo && query)
+        return kFirmware;
+    if (command == "FILT" && classTwo && query)
+        return QByteArray::number(kFilterHours);
     if (command == "INF1" && query)
         return kMaker;
     if (command == "INF2" && query)

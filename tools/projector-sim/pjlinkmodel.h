@@ -18,6 +18,7 @@ public:
         int projectorClass = 1;
         QByteArray errorStatus = "000000";
         QByteArray lineEnd = "\r";
+        int lamps = 1; // each further lamp has half the hours of the one before
         // Quirks of real projectors.
         bool lowerCase = false; // every reply in lower case
         bool classAsText = false; // "CLSS=Class 1"
