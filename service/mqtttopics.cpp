@@ -188,7 +188,8 @@ Message discoveryMessage(const QString &prefix, const Device &device)
     Builder builder(device);
 
     // The switch follows the power state: on while warming, off while cooling, unknown
-    // ("None") until the projector has told.
+    // ("None") until the projector has told. It stays usable out of contact: a projector
+    // that is silent in standby is switched on by it.
     builder.add(
         "switch", QStringLiteral("power"), QStringLiteral("Power"),
         builder.commanding(
@@ -199,7 +200,8 @@ Message discoveryMessage(const QString &prefix, const Device &device)
               QStringLiteral("{% if value in ('on', 'warming') %}ON{% elif value in ('off', "
                              "'cooling') %}OFF{% else %}None{% endif %}")},
              {QStringLiteral("state_on"), QStringLiteral("ON")},
-             {QStringLiteral("state_off"), QStringLiteral("OFF")}}));
+             {QStringLiteral("state_off"), QStringLiteral("OFF")}}),
+                Derived::No);
     // The first lamp keeps the entity of the time when one lamp was all there was.
     for (int lamp = 0; lamp < std::max(1, device.lamps); ++lamp)
         builder.add("sensor", lampLeaf(lamp),
