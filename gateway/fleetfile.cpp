@@ -47,8 +47,8 @@ Layout scan(const QByteArray &text)
     for (int i = 0; i < lines.size() && !layout.mistake; ++i) {
         const int number = i + 1;
         const QString line = QString::fromUtf8(lines.at(i)).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char(';'))
-            || line.startsWith(QLatin1Char('#')))
+        // Only ';' starts a comment, as for QSettings.
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
             continue;
         if (line.startsWith(QLatin1Char('['))) {
             if (!line.endsWith(QLatin1Char(']'))) {
@@ -207,8 +207,7 @@ bool FleetFile::read(const QString &path, QList<Entry> *entries, QString *proble
         const auto lineOf = [&](const QString &key) {
             return key.isEmpty() ? sectionLine : keyLines.value(key, sectionLine);
         };
-        // A name QSettings would read otherwise than it is written is no id either.
-        if (!mqtttopics::isValidId(section) || !settings.childGroups().contains(section)) {
+        if (!mqtttopics::isValidId(section)) {
             Entry named;
             named.id = section;
             return refuse(sectionLine, entryProblem(named));
