@@ -41,6 +41,17 @@ QList<QCommandLineOption> serviceOptions()
                            QStringLiteral("prefix")),
         QCommandLineOption(QLatin1String(kNoDiscovery),
                            QStringLiteral("Publishes no Home Assistant discovery.")),
+        QCommandLineOption(QLatin1String(kFleet),
+                           QStringLiteral("Serves, as a gateway of the --id, every projector "
+                                          "that the file lists (with --mqtt, in place of "
+                                          "--port): a section [ID] per projector with port, "
+                                          "protocol, password-file, group and mac. SIGHUP "
+                                          "reads it again."),
+                           QStringLiteral("file")),
+        QCommandLineOption(QLatin1String(kPollInterval),
+                           QStringLiteral("The seconds between two polls of a projector, "
+                                          "0.5 to 3600 (default 3.1)."),
+                           QStringLiteral("seconds")),
         QCommandLineOption(QLatin1String(kPjlinkListen),
                            QStringLiteral("Offers the projector to PJLink controllers on this "
                                           "TCP port (4352 is PJLink's), on every address or "
@@ -68,6 +79,8 @@ const QList<const char *> &serviceOptionNames()
                                             "--mqtt-ca",
                                             "--mqtt-discovery-prefix",
                                             "--no-discovery",
+                                            "--fleet",
+                                            "--poll-interval",
                                             "--pjlink-listen",
                                             "--pjlink-password-file",
                                             "--pjlink-no-auth"};
@@ -76,8 +89,9 @@ const QList<const char *> &serviceOptionNames()
 
 bool wantsService(const QCommandLineParser &parser)
 {
-    for (const char *name : {kServe, kMqtt, kId, kUser, kPasswordFile, kCa, kPrefix, kNoDiscovery,
-                             kPjlinkListen, kPjlinkPasswordFile, kPjlinkNoAuth})
+    for (const char *name :
+         {kServe, kMqtt, kId, kUser, kPasswordFile, kCa, kPrefix, kNoDiscovery, kFleet,
+          kPollInterval, kPjlinkListen, kPjlinkPasswordFile, kPjlinkNoAuth})
         if (parser.isSet(QLatin1String(name)))
             return true;
     return false;

@@ -18,6 +18,9 @@ constexpr char kPasswordFile[] = "mqtt-password-file";
 constexpr char kCa[] = "mqtt-ca";
 constexpr char kPrefix[] = "mqtt-discovery-prefix";
 constexpr char kNoDiscovery[] = "no-discovery";
+// A gateway: every projector of a fleet file on one broker connection.
+constexpr char kFleet[] = "fleet";
+constexpr char kPollInterval[] = "poll-interval";
 // The PJLink face: the projector offered to other controllers as a PJLink projector.
 constexpr char kFacePasswordVariable[] = "LUMIVOX_PJLINK_SERVER_PASSWORD";
 constexpr char kPjlinkListen[] = "pjlink-listen";

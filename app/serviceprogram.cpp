@@ -4,6 +4,8 @@
 #include "channel/channelclient.h"
 #include "channel/channelname.h"
 #include "channel/localchannel.h"
+#include "gateway/fleetfile.h"
+#include "gateway/gateway.h"
 #include "link/pjlink.h"
 #include "link/portname.h"
 #include "link/portopener.h"
@@ -28,6 +30,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace {
 using namespace serviceoption;
@@ -37,6 +40,9 @@ constexpr quint16 kMqttPort = 1883;
 constexpr quint16 kMqttsPort = 8883;
 constexpr int kMaxPrefixLength = 128;
 constexpr int kHex = 16;
+constexpr double kMinPollInterval = 0.5; // s
+constexpr double kMaxPollInterval = 3600; // s
+constexpr double kMillisPerSecond = 1000;
 
 void say(const QString &line)
 {
@@ -142,6 +148,56 @@ bool isValidPrefix(const QString &prefix)
         && !prefix.contains(QLatin1Char('+')) && !prefix.contains(QLatin1Char('#'))
         && !prefix.contains(QChar(0));
 }
+
+QString brokerText(const MqttClient::Settings &broker)
+{
+    return QStringLiteral("%1://%2:%3")
+        .arg(broker.tls ? QStringLiteral("mqtts") : QStringLiteral("mqtt"), broker.host)
+        .arg(broker.port);
+}
+
+// Every projector of the fleet file on one connection to the broker, until SIGTERM or
+// SIGINT; SIGHUP reads the file again.
+int runGateway(const QString &fleetFile, MqttClient::Settings broker,
+               const ProjectorService::Settings &service, int pollInterval, QString *usage)
+{
+    QList<FleetFile::Entry> entries;
+    if (!FleetFile::read(fleetFile, &entries, usage)) {
+        broker.password.fill('\0');
+        return exitstatus::UsageError;
+    }
+    Gateway::Settings settings;
+    settings.id = service.id;
+    settings.fleetFile = fleetFile;
+    settings.version = service.version;
+    settings.discoveryPrefix = service.discoveryPrefix;
+    settings.discovery = service.discovery;
+    settings.pollInterval = pollInterval;
+    settings.instance = service.instance;
+    Gateway gateway(settings);
+    QString refused;
+    const bool configured = gateway.configure(broker, &refused);
+    broker.password.fill('\0');
+    if (!configured) {
+        *usage = QStringLiteral("--mqtt: ") + refused;
+        return exitstatus::UsageError;
+    }
+    QObject::connect(&gateway, &Gateway::logLine, &gateway, &say);
+    QObject::connect(&gateway, &Gateway::finished, QCoreApplication::instance(),
+                     [&gateway] { QCoreApplication::exit(gateway.exitStatus()); });
+    TerminationSignals termination;
+    termination.setHangupReloads(true);
+    QObject::connect(&termination, &TerminationSignals::received, &gateway, &Gateway::leave);
+    QObject::connect(&termination, &TerminationSignals::reloadRequested, &gateway,
+                     &Gateway::reload);
+    say(QStringLiteral("Lumivox %1 serves %2 from %3 as gateway %4 on %5")
+            .arg(service.version,
+                 entries.size() == 1 ? QStringLiteral("1 projector")
+                                     : QStringLiteral("%1 projectors").arg(entries.size()),
+                 fleetFile, service.id, brokerText(broker)));
+    gateway.serve(entries);
+    return QCoreApplication::exec();
+}
 } // namespace
 
 int runService(char *[], const QCommandLineParser &parser, const QString &portName,
@@ -154,6 +210,33 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     }
     const bool mqtt = parser.isSet(QLatin1String(kMqtt));
     const bool pjlinkFace = parser.isSet(QLatin1String(kPjlinkListen));
+    const bool fleet = parser.isSet(QLatin1String(kFleet));
+    if (fleet && !mqtt) {
+        *usage = QStringLiteral("--fleet goes with --mqtt");
+        return exitstatus::UsageError;
+    }
+    // The fleet file names each projector's port, protocol and password.
+    for (const char *projectorOption :
+         {"port", "protocol", "baud", "password-file", kPjlinkListen}) {
+        if (fleet && parser.isSet(QLatin1String(projectorOption))) {
+            *usage = QStringLiteral("--fleet does not go with --%1: the fleet file names each "
+                                    "projector's")
+                         .arg(QLatin1String(projectorOption));
+            return exitstatus::UsageError;
+        }
+    }
+    int pollInterval = Gateway::kDefaultPollInterval;
+    if (parser.isSet(QLatin1String(kPollInterval))) {
+        bool number = false;
+        const double seconds = parser.value(QLatin1String(kPollInterval)).toDouble(&number);
+        if (!number || !(seconds >= kMinPollInterval && seconds <= kMaxPollInterval)) {
+            *usage = QStringLiteral("--poll-interval takes %1 to %2 seconds")
+                         .arg(kMinPollInterval)
+                         .arg(kMaxPollInterval);
+            return exitstatus::UsageError;
+        }
+        pollInterval = qRound(seconds * kMillisPerSecond);
+    }
     if (!mqtt && !pjlinkFace) {
         *usage = QStringLiteral("--serve needs --mqtt mqtt://HOST[:PORT] or --pjlink-listen "
                                 "[ADDR:]PORT");
@@ -241,6 +324,9 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     } else if (!broker.user.isEmpty()) {
         broker.password = qgetenv(kPasswordVariable);
     }
+    if (fleet)
+        return runGateway(parser.value(QLatin1String(kFleet)), std::move(broker), service,
+                          pollInterval, usage);
     broker.willTopic = mqtttopics::topic(service.id, mqtttopics::kAvailability);
     broker.willPayload = QByteArray(mqtttopics::kOffline);
 
@@ -279,6 +365,7 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     // From the first opening on, and at each after the port vanished.
     session.setCommandSet(protocol);
     session.setBaudRate(baudRate);
+    session.setPollInterval(pollInterval);
     if (!projectorPassword.isEmpty())
         session.setPassword(portName, projectorPassword);
     std::unique_ptr<ProjectorService> fleetMember;

@@ -11,3 +11,5 @@ TerminationSignals::TerminationSignals(QObject *parent)
 { }
 
 TerminationSignals::~TerminationSignals() = default;
+
+void TerminationSignals::setHangupReloads(bool) { }

@@ -37,6 +37,7 @@ struct TerminationSignals::Private
     std::unique_ptr<QSocketNotifier> notifier;
     std::array<struct sigaction, kSignals.size()> previous {};
     std::array<bool, kSignals.size()> installed {};
+    bool hangupReloads = false;
 };
 
 TerminationSignals::TerminationSignals(QObject *parent)
@@ -54,8 +55,22 @@ TerminationSignals::TerminationSignals(QObject *parent)
     d->notifier = std::make_unique<QSocketNotifier>(d->ends[1], QSocketNotifier::Read);
     connect(d->notifier.get(), &QSocketNotifier::activated, this, [this] {
         char bytes[kDrainSize];
-        while (::read(d->ends[1], bytes, sizeof bytes) > 0) { }
-        emit received();
+        bool reload = false;
+        bool end = false;
+        ssize_t count = 0;
+        while ((count = ::read(d->ends[1], bytes, sizeof bytes)) > 0) {
+            for (ssize_t i = 0; i < count; ++i) {
+                if (d->hangupReloads && bytes[i] == char(SIGHUP))
+                    reload = true;
+                else
+                    end = true;
+            }
+        }
+        // An end asked for with a reload: the end wins, there is nothing left to reload.
+        if (end)
+            emit received();
+        else if (reload)
+            emit reloadRequested();
     });
     handlerEnd = d->ends[0];
 
@@ -88,4 +103,9 @@ TerminationSignals::~TerminationSignals()
         if (end >= 0)
             ::close(end);
     }
+}
+
+void TerminationSignals::setHangupReloads(bool on)
+{
+    d->hangupReloads = on;
 }

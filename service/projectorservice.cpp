@@ -193,13 +193,18 @@ void ProjectorService::serve()
     connect(session, &ProjectorSession::factsChanged, this, &ProjectorService::factsSeen);
     connect(client, &MqttClient::connected, this, &ProjectorService::brokerConnected);
     connect(client, &MqttClient::disconnected, this, &ProjectorService::brokerLost);
-    connect(client, &MqttClient::messageReceived, this, &ProjectorService::brokerMessage);
-    connect(client, &MqttClient::takenOver, this, &ProjectorService::brokerTakenOver);
-    connect(client, &MqttClient::finished, this, &ProjectorService::finished);
+    if (!settings.sharedClient) {
+        connect(client, &MqttClient::messageReceived, this, &ProjectorService::brokerMessage);
+        connect(client, &MqttClient::takenOver, this, &ProjectorService::brokerTakenOver);
+        connect(client, &MqttClient::finished, this, &ProjectorService::finished);
+    }
     // A port not there at boot (an adapter plugged in later, a bridge not up yet) is tried
     // again, and one that vanishes is looked for, by the session.
     session->keepOpen(settings.portName, RetryPolicy::flat(kReopenInterval / kTickInterval));
-    client->connectToBroker();
+    if (!settings.sharedClient)
+        client->connectToBroker();
+    else if (client->isConnected())
+        brokerConnected();
     lampHoursTimer.start();
 }
 
@@ -211,8 +216,43 @@ void ProjectorService::leave()
     for (int kind = 0; kind < kIgnoredKinds; ++kind)
         sayQuieted(Ignored(kind));
     session->stopWriting();
+    if (settings.sharedClient) {
+        publishRetained(mqtttopics::kAvailability, QByteArray(mqtttopics::kOffline));
+        serving = false;
+        // The gateway's client goes on: nothing of it reaches this member any more.
+        disconnect(client, nullptr, this, nullptr);
+        return;
+    }
     client->leave(mqtttopics::topic(settings.id, mqtttopics::kAvailability),
                   QByteArray(mqtttopics::kOffline));
+}
+
+void ProjectorService::withdraw()
+{
+    // Home Assistant forgets a device whose configurations are emptied.
+    if (serving && settings.discovery) {
+        client->publish(mqtttopics::discoveryTopic(settings.discoveryPrefix, settings.id),
+                        QByteArray(), true);
+        lastDiscovery.clear();
+    }
+    leave();
+}
+
+void ProjectorService::receive(const QString &topic, const QByteArray &payload, bool retained)
+{
+    brokerMessage(topic, payload, retained);
+}
+
+void ProjectorService::takeGroupCommand(const QByteArray &payload, bool retained)
+{
+    if (serving)
+        takeCommand(payload, retained);
+}
+
+QStringList ProjectorService::topics() const
+{
+    return {mqtttopics::topic(settings.id, mqtttopics::kCommand),
+            mqtttopics::topic(settings.id, mqtttopics::kInstance)};
 }
 
 void ProjectorService::portOpenDone(bool opened, const QString &reason)
@@ -233,7 +273,9 @@ void ProjectorService::portOpenDone(bool opened, const QString &reason)
 
 void ProjectorService::brokerConnected()
 {
-    emit logLine(QStringLiteral("Connected to the broker as %1").arg(settings.id));
+    // A gateway says once for all its projectors that it is connected.
+    if (!settings.sharedClient)
+        emit logLine(QStringLiteral("Connected to the broker as %1").arg(settings.id));
     lastBrokerProblem.clear();
     // Each run has a client id of its own, so that a second service of the same id does
     // not throw the first off the broker (and the first it, for ever): the newcomer says
@@ -252,7 +294,8 @@ void ProjectorService::takeId()
     serving = true;
     // A retained command keeps its flag also when it comes live, so that it is never run.
     client->subscribe(mqtttopics::topic(settings.id, mqtttopics::kCommand), true);
-    if (settings.discovery)
+    // A gateway subscribes to Home Assistant's status once for all its projectors.
+    if (settings.discovery && !settings.sharedClient)
         client->subscribe(mqtttopics::discoveryStatusTopic(settings.discoveryPrefix));
     publishRetained(mqtttopics::kAvailability, QByteArray(mqtttopics::kOnline));
     clearFormerDiscovery();
@@ -299,13 +342,17 @@ void ProjectorService::giveWay()
                                 "projector needs an --id of its own)")
                      .arg(settings.id));
     // Without "offline": the id's availability is the other service's.
-    client->leave(QString(), QByteArray());
+    if (settings.sharedClient)
+        QMetaObject::invokeMethod(this, &ProjectorService::finished, Qt::QueuedConnection);
+    else
+        client->leave(QString(), QByteArray());
 }
 
 void ProjectorService::brokerLost(const QString &reason, int retryMs)
 {
     serving = false;
-    if (reason == lastBrokerProblem)
+    // A gateway tells of its broker once, not once for each projector.
+    if (settings.sharedClient || reason == lastBrokerProblem)
         return;
     lastBrokerProblem = reason;
     emit logLine(QStringLiteral("Broker: %1 (trying again, next in %2 s)")

@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <array>
@@ -57,22 +58,40 @@ public:
         // The availability topic of the gateway that holds the projector, for Home
         // Assistant's entities; empty for a service of one projector.
         QString gatewayAvailability;
+        // The client is a gateway's, shared by all its projectors: the gateway connects it,
+        // leaves the broker, and hands this member the messages of its topics (receive()).
+        // A member whose id another service holds ends alone, and leaving is saying
+        // "offline" for the projector without a goodbye to the broker.
+        bool sharedClient = false;
     };
 
     ProjectorService(ProjectorSession *session, MqttClient *client, const Settings &settings,
                      QObject *parent = nullptr);
     ~ProjectorService() override;
 
-    // Opens the port and connects to the broker.
+    // Opens the port and connects to the broker (with a shared client: serves the id once
+    // the gateway's client is connected).
     void serve();
-    // Says "offline" and leaves the broker; finished() follows.
+    // Says "offline" and leaves the broker; finished() follows. With a shared client it
+    // says "offline" for the projector only, and nothing follows.
     void leave();
+    // With a shared client: the projector taken out of the gateway, its discovery cleared
+    // (empty retained configurations) and "offline" said.
+    void withdraw();
+    // With a shared client: a message of one of topics(), or of Home Assistant's status.
+    void receive(const QString &topic, const QByteArray &payload, bool retained);
+    // With a shared client: a group's command, taken as one on the projector's own topic.
+    void takeGroupCommand(const QByteArray &payload, bool retained);
+    // The projector's topics that a gateway hands to receive().
+    QStringList topics() const;
+    const QString &id() const { return settings.id; }
     // 0, or kIdTakenStatus once another service has taken the id.
     int exitStatus() const { return status; }
 
 signals:
     // A line for the service's log, without a line end.
     void logLine(const QString &text);
+    // The service ended (with a shared client: only when another service holds the id).
     void finished();
 
 private:

@@ -115,6 +115,9 @@ public:
     void tick();
     // Whether the tick polls the lamp state (the command line sends only what it is asked).
     void setPolling(bool on) { polling = on; }
+    // The time between two lamp polls. Stands in for the real one until it lands: the
+    // polls keep their 3.1 s.
+    void setPollInterval(int ms) { Q_UNUSED(ms) }
     // Whether the projector's answers (the hours, the model, a resolution report) go to the
     // log as bare lines, as the window shows them; a caller that names each answer itself
     // (the service) turns that off.
