@@ -37,7 +37,9 @@ std::unique_ptr<NetworkPort> NetworkPort::start(const QString &text, const Seria
 std::unique_ptr<NetworkPort> NetworkPort::connectTo(const portname::NetworkPortName &address,
                                                     const QString &location)
 {
-    return open(address, location, SerialLine());
+    std::unique_ptr<NetworkPort> port = open(address, location, SerialLine());
+    port->loopReads = true;
+    return port;
 }
 
 std::unique_ptr<NetworkPort> NetworkPort::open(const portname::NetworkPortName &address,
@@ -229,9 +231,11 @@ bool NetworkPort::send(const QByteArray &bytes)
 quint32 NetworkPort::read(char *buffer, quint32 count)
 {
     // The socket is looked at only once the queue is empty: a look costs a system call,
-    // and the tick asks for one byte at a time.
+    // and the tick asks for one byte at a time. One whose reader runs the event loop
+    // between its reads needs none (and a look that finds nothing costs Qt a timed-out
+    // error, its text and its signal).
     if (input.isEmpty() && stage == Stage::Open)
-        pull(kPullLimit, 0);
+        pull(kPullLimit, loopReads ? kBufferedOnly : 0);
     const quint32 taken = input.read(buffer, count);
     if (taken > 0 && input.isEmpty() && lossAhead) {
         lossAhead = false;

@@ -46,7 +46,9 @@ public:
     static std::unique_ptr<NetworkPort> start(const QString &name, const SerialLine &line = {},
                                               QString *reason = nullptr);
     // Starts a connection to an address already parsed, its reasons starting with
-    // `location`: the transport of a protocol that speaks TCP itself (PJLink).
+    // `location`: the transport of a protocol that speaks TCP itself (PJLink). Its reads
+    // take what the event loop has received, never asking the socket: a gateway looks at
+    // hundreds of idle connections at every tick.
     static std::unique_ptr<NetworkPort> connectTo(const portname::NetworkPortName &address,
                                                   const QString &location);
 
@@ -114,6 +116,7 @@ private:
     bool lossAhead = false;
     bool lossReached = false; // the reader got there: see takeLoss()
     bool gone = false;
+    bool loopReads = false; // only what the event loop has received is read (connectTo())
 };
 
 #endif // NETWORKPORT_H

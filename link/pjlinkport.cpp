@@ -5,6 +5,8 @@
 
 #include "link/pjlink.h"
 
+#include <utility>
+
 namespace {
 constexpr quint32 kChunk = 1024; // bytes taken from the connection at once
 // Bytes one step takes at most: a projector that floods cannot make a step long.
@@ -20,7 +22,7 @@ std::unique_ptr<PjlinkPort> PjlinkPort::start(const QString &text, QString *why)
         return nullptr;
     std::unique_ptr<PjlinkPort> port(
         new PjlinkPort(*address, portname::canonicalPjlinkName(*address)));
-    port->connectNow();
+    port->connectWhenFree();
     return port;
 }
 
@@ -29,13 +31,44 @@ PjlinkPort::PjlinkPort(const portname::NetworkPortName &projectorAddress, const 
     , name(location)
 { }
 
-PjlinkPort::~PjlinkPort() = default;
+PjlinkPort::~PjlinkPort()
+{
+    budget.cancel(this);
+    endConnection();
+}
 
 NetworkPort::Progress PjlinkPort::advance()
 {
     if (opening == NetworkPort::Progress::Pending)
         step();
     return opening;
+}
+
+void PjlinkPort::connectWhenFree()
+{
+    if (slotAsked)
+        return;
+    if (!holdsSlot && !budget.take(this)) {
+        // Its frames wait in their queue meanwhile; no deadline runs before the connection.
+        slotAsked = true;
+        return;
+    }
+    holdsSlot = true;
+    connectNow();
+}
+
+void PjlinkPort::slotGranted()
+{
+    slotAsked = false;
+    holdsSlot = true;
+    connectNow();
+}
+
+void PjlinkPort::endConnection()
+{
+    connection.reset();
+    if (std::exchange(holdsSlot, false))
+        budget.release();
 }
 
 void PjlinkPort::connectNow()
@@ -50,6 +83,15 @@ void PjlinkPort::connectNow()
 
 void PjlinkPort::step()
 {
+    // Nothing more to ask (or nothing that may be asked without a password) while others
+    // wait for a slot: this one is theirs. Looked at before what arrived, so that a
+    // connection greeted or answered in this step stays for the frames its reader sends
+    // in return.
+    if (stage == Stage::Ready && (waiting.isEmpty() || accessState != Access::Granted)
+        && budget.othersWait()) {
+        endConnection();
+        stage = Stage::Idle;
+    }
     if (stage == Stage::Connecting) {
         switch (connection->advance()) {
         case NetworkPort::Progress::Pending:
@@ -73,7 +115,7 @@ void PjlinkPort::step()
         sendNext();
     if (stage == Stage::Idle && !waiting.isEmpty() && accessState == Access::Granted
         && retryAfter.hasExpired() && opening != NetworkPort::Progress::Failed)
-        connectNow();
+        connectWhenFree();
 }
 
 void PjlinkPort::takeInput()
@@ -130,6 +172,8 @@ void PjlinkPort::lineArrived(const QByteArray &text)
     }
     if (!answer)
         return;
+    // It answers: a projector that was backed off is waited for the first wait again.
+    retry.reset();
     deliver(text);
     waiting.removeFirst();
     resent = false;
@@ -181,7 +225,7 @@ void PjlinkPort::sendNext()
 void PjlinkPort::connectionEnded()
 {
     const Stage was = stage;
-    connection.reset();
+    endConnection();
     stage = Stage::Idle;
     if (opening == NetworkPort::Progress::Pending || was == Stage::Greeting) {
         giveUp(name + QStringLiteral(": The projector closed the connection"));
@@ -201,7 +245,7 @@ void PjlinkPort::giveUp(const QString &why)
         reason = why;
         opening = NetworkPort::Progress::Failed;
     }
-    connection.reset();
+    endConnection();
     stage = Stage::Idle;
     waiting.clear();
     resent = false;
@@ -214,7 +258,7 @@ void PjlinkPort::rejected()
     accessState = Access::PasswordRejected;
     refused = password;
     password.clear();
-    connection.reset();
+    endConnection();
     stage = Stage::Idle;
     waiting.clear();
 }
@@ -225,6 +269,19 @@ void PjlinkPort::setPassword(const QByteArray &given)
         return;
     password = given;
     accessState = Access::Granted;
+    step();
+}
+
+void PjlinkPort::setRetryPolicy(const RetryPolicy &policy)
+{
+    retry = policy;
+    backingOff = policy.doubles();
+}
+
+void PjlinkPort::retryNow()
+{
+    retryAfter = QDeadlineTimer();
+    retry.reset();
     step();
 }
 
@@ -257,8 +314,11 @@ qsizetype PjlinkPort::heldBytes() const
 PortDevice::WriteResult PjlinkPort::writeByte(char byte)
 {
     if (byte == kCarriageReturn) {
-        // A projector that refused the password is sent nothing more.
-        if (!frame.isEmpty() && !discarding && accessState != Access::PasswordRejected)
+        // A projector that refused the password is sent nothing more. While one backed
+        // off waits, the polls that come meanwhile ask what one of them asks.
+        const bool backedOff = backingOff && stage == Stage::Idle && !retryAfter.hasExpired();
+        if (!frame.isEmpty() && !discarding && accessState != Access::PasswordRejected
+            && !(backedOff && waiting.contains(frame)))
             waiting.append(frame);
         frame.clear();
         discarding = false;

@@ -1,6 +1,7 @@
 #ifndef PJLINKPORT_H
 #define PJLINKPORT_H
 
+#include "link/connectionbudget.h"
 #include "link/networkport.h"
 #include "link/portdevice.h"
 #include "link/portname.h"
@@ -23,12 +24,17 @@
 // an idle connection, or every connection after one answer, is connected to again for
 // the next frame, and a frame that was on a connection that ended unanswered goes once
 // more. A projector that does not take a connection, does not greet or does not answer
-// in time loses the frames waiting for it, and is tried again only after kRetryWait: it
-// is silent, as a serial projector that does not answer, never gone.
+// in time loses the frames waiting for it, and is tried again only after kRetryWait (or
+// the waits of the policy set): it is silent, as a serial projector that does not answer,
+// never gone.
+//
+// Each connection holds a slot of the process's ConnectionBudget: a port that finds none
+// free makes its connection when one is handed to it, its frames waiting meanwhile, and
+// one that has nothing more to ask gives its idle connection up at once while others wait.
 //
 // Opening (start(), then advance() at each tick) makes the first connection and reads
 // its greeting, within the bridges' deadline for the connection plus kGreetingWait.
-class PjlinkPort : public PortDevice
+class PjlinkPort : public PortDevice, private ConnectionBudget::Waiter
 {
 public:
     static constexpr int kGreetingWait = 3000; // ms from the connection to the greeting
@@ -65,6 +71,10 @@ public:
     qsizetype heldBytes() const;
     Access access() const override { return accessState; }
     void setPassword(const QByteArray &password) override;
+    // A doubling policy backs a projector out of reach off: a frame that comes while it
+    // waits is queued only once, and an answer starts the waits over.
+    void setRetryPolicy(const RetryPolicy &policy) override;
+    void retryNow() override;
 
 private:
     enum class Stage {
@@ -79,7 +89,12 @@ private:
     // Moves everything on as far as it goes now: the connection, what arrived, the
     // deadlines, the next frame.
     void step();
+    // Connects once the budget has a slot for the connection.
+    void connectWhenFree();
     void connectNow();
+    void slotGranted() override;
+    // Ends the connection, if any, and gives its slot back.
+    void endConnection();
     void takeInput();
     void lineArrived(const QByteArray &line);
     void greeted(const QByteArray &line);
@@ -100,6 +115,10 @@ private:
     QDeadlineTimer deadline; // of the greeting or the answer awaited
     QDeadlineTimer retryAfter; // expired: a connection may be made
     RetryPolicy retry = RetryPolicy::flat(kRetryWait);
+    bool backingOff = false; // the policy doubles its waits
+    ConnectionBudget &budget = ConnectionBudget::process();
+    bool holdsSlot = false;
+    bool slotAsked = false; // queued for a slot
     QByteArray frame; // being written, up to its carriage return
     bool discarding = false; // the frame being written finds no room: it is dropped
     QList<QByteArray> waiting; // the first one is on its way while Awaiting

@@ -62,6 +62,12 @@ public:
     // The password for such a far end, held in memory only; other ports ignore it. One
     // that was refused is never tried again.
     virtual void setPassword(const QByteArray &password) { (void)password; }
+    // How long a port that connects for its requests (a PJLink projector's) waits after a
+    // failed connection before the next; other ports ignore it.
+    virtual void setRetryPolicy(const RetryPolicy &policy) { (void)policy; }
+    // The far end says it is back: such a port ends its wait and connects for its next
+    // frame at once.
+    virtual void retryNow() { }
 };
 
 #endif // PORTDEVICE_H

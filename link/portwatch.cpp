@@ -40,6 +40,12 @@ void PortWatch::want(const QString &name, Probe check, const RetryPolicy &policy
     answerPending = false;
 }
 
+void PortWatch::tryNow()
+{
+    retry.reset();
+    wait = 0;
+}
+
 void PortWatch::stop()
 {
     watching = false;

@@ -52,6 +52,8 @@ public:
     void want(const QString &name, Probe probe, const RetryPolicy &retry);
     // The user chose what comes next (closed the port, opened another): look for nothing.
     void stop();
+    // The device is said to be back: the next tick looks, and the waits start over.
+    void tryNow();
 
     const QString &name() const { return portName; }
     // Whether a port asked for is being tried that has not opened yet.

@@ -16,6 +16,8 @@ public:
     int next();
     // It worked: the next failure waits the first wait again.
     void reset() { current = firstWait; }
+    // Whether the waits grow.
+    bool doubles() const { return cap > firstWait; }
 
 private:
     RetryPolicy(int first, int cap);

@@ -50,6 +50,19 @@ ProjectorProtocol::Error errorOf(pjlink::Error error)
     }
     return Error::None;
 }
+
+const char *confirmingCommand(ProjectorProtocol::Topic topic)
+{
+    switch (topic) {
+    case ProjectorProtocol::Topic::Power:
+        break;
+    case ProjectorProtocol::Topic::Error:
+        return "ERST";
+    case ProjectorProtocol::Topic::Input:
+        return "INPT";
+    }
+    return "POWR";
+}
 } // namespace
 
 PjlinkProjector::PjlinkProjector()
@@ -83,6 +96,24 @@ QList<QByteArray> PjlinkProjector::poll()
             requests.append(requestFrame(kClass2, "FILT", kQuestion));
     }
     return requests;
+}
+
+QList<QByteArray> PjlinkProjector::confirm(Topic topic)
+{
+    // The input is asked in the class its names are in.
+    const char requestClass = topic == Topic::Input ? inputClass() : kClass1;
+    const QByteArray frame = requestFrame(requestClass, confirmingCommand(topic), kQuestion);
+    sent.last().confirms = true;
+    return {frame};
+}
+
+bool PjlinkProjector::isConfirming(Topic topic)
+{
+    forgetLost();
+    const char *command = confirmingCommand(topic);
+    return std::any_of(sent.cbegin(), sent.cend(), [command](const Sent &request) {
+        return request.confirms && request.command == command;
+    });
 }
 
 PjlinkProjector::Availability PjlinkProjector::availability(commands::Command id) const

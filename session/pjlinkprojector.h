@@ -41,6 +41,9 @@ public:
     QList<QByteArray> poll() override;
     QList<QByteArray> frames(const Action &action, QString *reason = nullptr) override;
     Heard hear(const QByteArray &line) override;
+    // POWR ?, ERST ? or INPT ?, each as the session's own question.
+    QList<QByteArray> confirm(Topic topic) override;
+    bool isConfirming(Topic topic) override;
 
     Availability availability(commands::Command id) const override;
     bool takesEveryCommand() const override { return false; }
@@ -67,6 +70,7 @@ private:
         QByteArray parameter;
         quint64 action = 0; // the action it belongs to; 0 for the session's own requests
         qint64 at = 0;
+        bool confirms = false; // asked to confirm a notification
     };
     struct Pending
     {

@@ -36,6 +36,9 @@ public:
     // What the projector says it is doing.
     enum class Power { Off, On, Warming, Cooling };
 
+    // What a notification from the projector says has changed.
+    enum class Topic { Power, Error, Input };
+
     // What a projector that refuses a request says of it.
     enum class Error {
         None,
@@ -116,6 +119,19 @@ public:
     virtual QList<QByteArray> frames(const Action &action, QString *reason = nullptr) = 0;
     // What one reply line, its bytes without the line end, tells.
     virtual Heard hear(const QByteArray &line) = 0;
+    // The questions that confirm what a notification says has changed, asked as a poll's
+    // are (their answers are heard as a poll's); none where the protocol has none.
+    virtual QList<QByteArray> confirm(Topic topic)
+    {
+        (void)topic;
+        return {};
+    }
+    // Whether a confirmation of the topic is still unanswered.
+    virtual bool isConfirming(Topic topic)
+    {
+        (void)topic;
+        return false;
+    }
     // What ends each frame on the line: a carriage return unless a command set says else.
     virtual QByteArray frameEnd() const;
     // What ends each reply line (see LineAssembler): a carriage return unless a set says else.

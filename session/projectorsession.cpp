@@ -2,6 +2,7 @@
 #include "link/characters.h"
 #include "link/commands.h"
 
+#include "link/pjlinkport.h"
 #include "link/portdevice.h"
 #include "link/portname.h"
 #include "link/portopener.h"
@@ -81,6 +82,15 @@ bool isPowerCommand(commands::Command id)
 {
     return id == commands::Command::PowerOn || id == commands::Command::PowerOff;
 }
+
+constexpr ProjectorProtocol::Topic kTopics[]
+    = {ProjectorProtocol::Topic::Power, ProjectorProtocol::Topic::Error,
+       ProjectorProtocol::Topic::Input};
+
+unsigned bitOf(ProjectorProtocol::Topic topic)
+{
+    return 1u << unsigned(topic);
+}
 } // namespace
 
 QString ProjectorSession::powerName(Power power)
@@ -150,8 +160,13 @@ ProjectorSession::OpenResult ProjectorSession::openPort(const QString &portName,
 void ProjectorSession::keepOpen(const QString &portName, const RetryPolicy &retry)
 {
     name = portName;
+    // A PJLink projector that is backed off and not open yet waits between tries as an
+    // open one waits between connections (in ticks here).
+    const RetryPolicy tries = backoff && portname::isPjlinkName(portName)
+        ? RetryPolicy::doubling(pollThreshold + 1, kMaxBackoff / kTickInterval)
+        : retry;
     watch.want(
-        portName, [this](const QString &wanted) { return lookFor(wanted); }, retry);
+        portName, [this](const QString &wanted) { return lookFor(wanted); }, tries);
     // The first try is now: its outcome is known at once unless a connection is being made.
     keepPortOpen();
 }
@@ -401,6 +416,8 @@ void ProjectorSession::tick()
 
     // Frames held back while the projector was busy go once it is not.
     sendWaitingFrames();
+    if (confirmAgainDue != 0)
+        confirmAgain();
     pollLamp();
 
     // A projector that takes nothing for a while is not asked: its silence tells nothing.
@@ -418,14 +435,94 @@ void ProjectorSession::tick()
     serveRequests();
 }
 
+void ProjectorSession::setPollInterval(int ms)
+{
+    pollThreshold = std::max(1, (ms + kTickInterval / 2) / kTickInterval) - 1;
+    // The first wait of a backoff is one period.
+    if (backoff)
+        applyBackoff();
+}
+
+void ProjectorSession::setPollPhase(int ms)
+{
+    pollPhase = std::max(0, ms / kTickInterval);
+    pollCount = pollThreshold - pollPhaseTicks();
+}
+
+void ProjectorSession::setBackoff(bool on)
+{
+    backoff = on;
+    applyBackoff();
+}
+
+void ProjectorSession::applyBackoff()
+{
+    if (!device)
+        return;
+    device->setRetryPolicy(backoff ? RetryPolicy::doubling(pollInterval(), kMaxBackoff)
+                                   : RetryPolicy::flat(PjlinkPort::kRetryWait));
+}
+
+void ProjectorSession::hint(Hint kind)
+{
+    if (stopped)
+        return;
+    switch (kind) {
+    case Hint::LinkUp:
+        // It is there: no wait for the next connection or open holds it back.
+        if (device)
+            device->retryNow();
+        watch.tryNow();
+        pollBroughtForward = true;
+        return;
+    case Hint::Power:
+        confirm(ProjectorProtocol::Topic::Power);
+        return;
+    case Hint::Error:
+        confirm(ProjectorProtocol::Topic::Error);
+        return;
+    case Hint::Input:
+        confirm(ProjectorProtocol::Topic::Input);
+        return;
+    }
+}
+
+void ProjectorSession::confirm(ProjectorProtocol::Topic topic)
+{
+    // Nothing is asked of a projector that is not there or waits for a password.
+    if (!device || access != PortDevice::Access::Granted)
+        return;
+    // One question of a kind at a time: a flood of notifications costs two at most.
+    if (protocol->isConfirming(topic)) {
+        confirmAgainDue |= bitOf(topic);
+        return;
+    }
+    confirmAgainDue &= ~bitOf(topic);
+    const QList<QByteArray> frames = protocol->confirm(topic);
+    if (frames.isEmpty())
+        pollBroughtForward = true;
+    for (const QByteArray &frame : frames)
+        sendFrame(frame);
+}
+
+void ProjectorSession::confirmAgain()
+{
+    for (const ProjectorProtocol::Topic topic : kTopics)
+        if ((confirmAgainDue & bitOf(topic)) && !protocol->isConfirming(topic))
+            confirm(topic);
+}
+
 void ProjectorSession::pollLamp()
 {
     // Held back while a frame is being written or a failure is being asked about; it
     // goes out at the first tick after.
     ++pollCount;
-    if (!polling || pollCount <= kPollThreshold || isLineBusy())
+    const bool due
+        = pollCount > pollThreshold || (pollBroughtForward && pollCount >= kHintPollSpacing);
+    if (!polling || !due || isLineBusy())
         return;
     pollCount = 0;
+    pollBroughtForward = false;
     // Nothing is asked of a projector that waits for a password or refused it.
     if (access != PortDevice::Access::Granted)
         return;
@@ -757,6 +854,9 @@ void ProjectorSession::offerPassword(const QString &portName, const QString &pas
 void ProjectorSession::startProtocol(const QString &portName)
 {
     protocol = protocolFor(portName, commandSet);
+    confirmAgainDue = 0;
+    if (backoff)
+        applyBackoff();
     replyLine.setEnd(protocol->replyEnd());
     pacing = protocol->pacing();
     wakeUpDue = !pacing.wakeUp.isEmpty();
@@ -771,9 +871,10 @@ void ProjectorSession::startProtocol(const QString &portName)
             device->setPassword(known->toUtf8());
     }
     const QList<QByteArray> frames = protocol->opened();
-    // An opening that asks the projector's state: the first poll follows a period later.
+    // An opening that asks the projector's state: the first poll follows a period (and
+    // the session's phase) later.
     if (!frames.isEmpty())
-        pollCount = 0;
+        pollCount = -pollPhaseTicks();
     for (const QByteArray &frame : frames)
         sendFrame(frame);
     if (!protocol->takesEveryCommand())

@@ -40,9 +40,16 @@ class ProjectorSession : public QObject
 
 public:
     // No-contact counter value that means "no contact", and ticks from one poll to the
-    // next beyond this threshold.
+    // next beyond this threshold unless setPollInterval() says else.
     static constexpr quint32 kNoContact = 50;
     static constexpr qint32 kPollThreshold = 30;
+    // The pace whoever drives tick() keeps, and the poll period it makes by default.
+    static constexpr int kTickInterval = 100; // ms
+    static constexpr int kPollInterval = (kPollThreshold + 1) * kTickInterval; // ms
+    // The longest wait of a projector on the network that is backed off (see setBackoff).
+    static constexpr int kMaxBackoff = 60000; // ms
+    // A poll that a hint brings forward comes no sooner than this after the last one.
+    static constexpr int kHintPollSpacing = 10; // ticks
     // Bytes one tick takes at most: the 1024-byte input queue. At 9600 baud about 96
     // arrive per tick; a far end that sends faster (a pseudo-terminal, a bridge) cannot
     // hold a tick for longer than this many bytes take.
@@ -60,6 +67,10 @@ public:
     // warming up or cooling down until the lamp reports the outcome.
     enum class Power { Unknown, Off, On, Warming, Cooling };
     Q_ENUM(Power)
+    // What a notification from the projector says has changed; LinkUp: it is on the
+    // network again.
+    enum class Hint { LinkUp, Power, Error, Input };
+    Q_ENUM(Hint)
     // "unknown", "off", "on", "warming", "cooling": for scripts and other programs.
     static QString powerName(Power power);
 
@@ -115,9 +126,26 @@ public:
     void tick();
     // Whether the tick polls the lamp state (the command line sends only what it is asked).
     void setPolling(bool on) { polling = on; }
-    // The time between two lamp polls. Stands in for the real one until it lands: the
-    // polls keep their 3.1 s.
-    void setPollInterval(int ms) { Q_UNUSED(ms) }
+    // The time from one poll to the next, in whole ticks (at least one); kPollInterval
+    // unless set.
+    void setPollInterval(int ms);
+    int pollInterval() const { return (pollThreshold + 1) * kTickInterval; }
+    // Where in the period this session polls, so that sessions ticked together do not all
+    // poll at the same tick: the next poll comes `ms` (within the period) from now, and
+    // after each opening a period and this much later. Set after the interval.
+    void setPollPhase(int ms);
+    // Whether a projector on the network that does not take a connection is backed off:
+    // its waits double from one poll interval up to kMaxBackoff, and start over once it
+    // answers. Off: a flat wait (the window's). From the next keepOpen() or opening on,
+    // and for the open port at once.
+    void setBackoff(bool on);
+    // A notification says something changed; it proves nothing (anyone can send one), so
+    // the projector is asked over its own link at once and only its answer is reported,
+    // through the usual signals. LinkUp ends any wait for the next connection or open and
+    // polls; where the protocol has no question for the kind, it polls. A question of a
+    // kind still unanswered is asked once more after its answer, whatever came meanwhile;
+    // polls brought forward keep kHintPollSpacing.
+    void hint(Hint kind);
     // Whether the projector's answers (the hours, the model, a resolution report) go to the
     // log as bare lines, as the window shows them; a caller that names each answer itself
     // (the service) turns that off.
@@ -226,6 +254,10 @@ private:
     void sendWaitingFrames();
     void lineReceived(QString line);
     void pollLamp();
+    void confirm(ProjectorProtocol::Topic topic);
+    void confirmAgain();
+    void applyBackoff();
+    int pollPhaseTicks() const { return pollPhase % (pollThreshold + 1); }
     void advanceOpening();
     void setPort(std::unique_ptr<PortDevice> port, const QString &portName);
     void dropPort();
@@ -262,7 +294,13 @@ private:
     bool contactLostSaid = false;
     // Ticks since the last lamp poll; 50 makes the first tick poll at once.
     qint32 pollCount = 50;
+    qint32 pollThreshold = kPollThreshold;
+    qint32 pollPhase = 0; // ticks
+    bool pollBroughtForward = false; // a hint asked for a poll
     bool polling = true;
+    bool backoff = false;
+    // Topics (bits) whose notification came while their confirmation was unanswered.
+    unsigned confirmAgainDue = 0;
     bool answersLogged = true;
     bool lampOn = false;
     Power powerState = Power::Unknown;
