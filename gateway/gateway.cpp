@@ -1,6 +1,7 @@
 #include "gateway/gateway.h"
 
 #include "channel/localchannel.h"
+#include "link/connectionbudget.h"
 #include "link/portopener.h"
 #include "platform/secretfile.h"
 #include "service/mqtttopics.h"
@@ -10,6 +11,7 @@
 
 #include <QSet>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -58,6 +60,8 @@ Gateway::Gateway(const Settings &settings, QObject *parent)
     connect(&client, &MqttClient::finished, this, &Gateway::finished);
     ticker.setInterval(ProjectorService::kTickInterval);
     connect(&ticker, &QTimer::timeout, this, &Gateway::tick);
+    // A thousand projectors on the network never mean a thousand connections at once.
+    ConnectionBudget::process().setLimit(ConnectionBudget::kGatewayLimit);
 }
 
 Gateway::~Gateway()
@@ -167,6 +171,11 @@ bool Gateway::start(const FleetFile::Entry &entry, bool found)
     // The log names each answer ("Lamp hours: 1234"), never a bare value.
     session->setAnswersLogged(false);
     session->setPollInterval(settings.pollInterval);
+    // Spread over the period by the id, so that projectors started together never all poll
+    // in one tick, and each keeps its place across reloads.
+    session->setPollPhase(int(qHash(id) % uint(std::max(1, settings.pollInterval))));
+    // A room whose projector is unplugged costs less and less of the gateway's connections.
+    session->setBackoff(true);
     if (!entry.protocol.isEmpty()) {
         CommandSets::Entry set;
         QString problem;
