@@ -18,6 +18,7 @@ public:
         int projectorClass = 1;
         QByteArray errorStatus = "000000";
         QByteArray lineEnd = "\r";
+        QByteArray name; // NAME's answer; empty for the usual demo name
         // Quirks of real projectors.
         bool lowerCase = false; // every reply in lower case
         bool classAsText = false; // "CLSS=Class 1"
@@ -33,6 +34,7 @@ public:
     void setErrorStatus(const QByteArray &status) { options.errorStatus = status; }
     ProjectorModel::Power power(qint64 nowMs) { return model.power(nowMs); }
     QByteArray input() const { return currentInput; }
+    QByteArray errorStatus() const { return options.errorStatus; }
 
 private:
     QByteArray reply(char requestClass, const QByteArray &command, const QByteArray &result) const;
