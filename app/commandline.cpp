@@ -49,10 +49,11 @@ constexpr int kHelpWidth = 86; // columns of the help text's description
 
 // The command line's own options: any of them selects the command line; anything else
 // (no arguments, the toolkit's options such as --style or -geometry) starts the window.
-const char *const kOwnOptions[] = {
-    "--send", "--status", "--query",    "--list",          "--list-protocols",
-    "--protocol", "--baud", "--json", "--port", "--password-file",
-    "--search", "--on", "--help", "--version", "--help-all", "-h", "-?", "-v"};
+const char *const kOwnOptions[]
+    = {"--send",     "--status", "--query", "--list",    "--list-protocols",
+       "--protocol", "--baud",   "--json",  "--port",    "--password-file",
+       "--search",   "--on",     "--help",  "--version", "--help-all",
+       "-h",         "-?",       "-v"};
 // A projector's password comes from here or from a file, never from an argument: every
 // user of the machine can read the arguments of a process.
 constexpr char kPasswordVariable[] = "LUMIVOX_PJLINK_PASSWORD";
@@ -375,15 +376,14 @@ void printFound(Output &output, bool json, QList<PjlinkSearch::Projector> found)
                 entry.insert(QStringLiteral("model"), projector.model);
             list.append(entry);
         } else {
-            QString line = address.leftJustified(kAddressColumn)
-                + projector.mac.leftJustified(kMacColumn);
+            QString line
+                = address.leftJustified(kAddressColumn) + projector.mac.leftJustified(kMacColumn);
             if (projector.passwordAsked)
                 line += QStringLiteral("password asked");
             else
                 line += (projector.projectorClass > 0 ? QString::number(projector.projectorClass)
                                                       : unknown)
-                    + QStringLiteral("  ")
-                    + (projector.name.isEmpty() ? unknown : projector.name)
+                    + QStringLiteral("  ") + (projector.name.isEmpty() ? unknown : projector.name)
                     + QStringLiteral("  ")
                     + (modelText(projector).isEmpty() ? unknown : modelText(projector));
             output.out(line + QLatin1Char('\n'));

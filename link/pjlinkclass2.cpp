@@ -46,8 +46,7 @@ std::optional<QByteArray> valueOf(const QByteArray &datagram, const char *comman
 
 bool isInputCode(const QByteArray &code)
 {
-    if (code.size() != kInputLength || code.at(0) < kFirstInputKind
-        || code.at(0) > kLastInputKind)
+    if (code.size() != kInputLength || code.at(0) < kFirstInputKind || code.at(0) > kLastInputKind)
         return false;
     const char number = code.at(1);
     return (number >= '1' && number <= '9') || (number >= 'A' && number <= 'Z');

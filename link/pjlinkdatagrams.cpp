@@ -37,7 +37,8 @@ QList<QHostAddress> PjlinkDatagrams::broadcastAddresses()
     QList<QHostAddress> addresses;
     for (const QNetworkInterface &interface : QNetworkInterface::allInterfaces()) {
         const QNetworkInterface::InterfaceFlags flags = interface.flags();
-        if (!flags.testFlag(QNetworkInterface::IsUp) || !flags.testFlag(QNetworkInterface::IsRunning)
+        if (!flags.testFlag(QNetworkInterface::IsUp)
+            || !flags.testFlag(QNetworkInterface::IsRunning)
             || flags.testFlag(QNetworkInterface::IsLoopBack)
             || !flags.testFlag(QNetworkInterface::CanBroadcast))
             continue;

@@ -138,8 +138,8 @@ void PjlinkSearch::done(Asking &each)
 {
     Projector &projector = found[each.index];
     if (each.answers < kQuestionCount && !projector.passwordAsked && projector.failure.isEmpty())
-        projector.failure = projector.portName()
-            + QStringLiteral(": The projector did not answer in time");
+        projector.failure
+            = projector.portName() + QStringLiteral(": The projector did not answer in time");
     projector.asked = true;
     emit projectorFound(projector);
 }

@@ -80,8 +80,8 @@ void TestPjlinkSearch::initTestCase()
     if (!isolated)
         return;
     // Two open class 2 projectors on 127.0.0.2 and .3, one with a password on .4.
-    QVERIFY(startSimulator({"--many", "2", "--address", "127.0.0.2", "--warm-up", "0",
-                            "--cool-down", "0"}));
+    QVERIFY(startSimulator(
+        {"--many", "2", "--address", "127.0.0.2", "--warm-up", "0", "--cool-down", "0"}));
     QVERIFY(startSimulator({"--address", "127.0.0.4", "--password", "secret"}));
 }
 
@@ -118,8 +118,8 @@ void TestPjlinkSearch::readsDatagrams_data()
                           << none;
     QTest::newRow("ackn with dashes, no end")
         << QByteArray("%2ACKN=00-1a-2b-3c-4d-5e") << "00:1a:2b:3c:4d:5e" << none;
-    QTest::newRow("ackn in lower case") << QByteArray("%2ackn=00:1a:2b:3c:4d:5e\r")
-                                        << "00:1a:2b:3c:4d:5e" << none;
+    QTest::newRow("ackn in lower case")
+        << QByteArray("%2ackn=00:1a:2b:3c:4d:5e\r") << "00:1a:2b:3c:4d:5e" << none;
     QTest::newRow("link up") << QByteArray("%2LKUP=AA:BB:CC:DD:EE:FF\r") << none
                              << "linkup aa:bb:cc:dd:ee:ff";
     QTest::newRow("power") << QByteArray("%2POWR=3\r") << none << "power 3";
@@ -131,8 +131,7 @@ void TestPjlinkSearch::readsDatagrams_data()
     QTest::newRow("class 1") << QByteArray("%1POWR=1\r") << none << none;
     QTest::newRow("class 1 ackn") << QByteArray("%1ACKN=00:1a:2b:3c:4d:5e\r") << none << none;
     QTest::newRow("short MAC") << QByteArray("%2ACKN=00:1a:2b:3c:4d\r") << none << none;
-    QTest::newRow("mixed separators") << QByteArray("%2ACKN=00:1a-2b:3c:4d:5e\r") << none
-                                      << none;
+    QTest::newRow("mixed separators") << QByteArray("%2ACKN=00:1a-2b:3c:4d:5e\r") << none << none;
     QTest::newRow("not hex") << QByteArray("%2LKUP=00:1a:2b:3c:4d:5g\r") << none << none;
     QTest::newRow("power 4") << QByteArray("%2POWR=4\r") << none << none;
     QTest::newRow("error status of 3") << QByteArray("%2ERST=000300\r") << none << none;
@@ -179,8 +178,7 @@ void TestPjlinkSearch::searchListsTheProjectors()
     QStringList arguments {"--search", "--on", "127.255.255.255"};
     if (json)
         arguments << QStringLiteral("--json");
-    const testsupport::CommandLineRun run
-        = testsupport::runCommandLine(arguments, runtime.path());
+    const testsupport::CommandLineRun run = testsupport::runCommandLine(arguments, runtime.path());
     QVERIFY2(run.status == 0, qPrintable(run.err));
 
     struct Expected
@@ -217,8 +215,8 @@ void TestPjlinkSearch::searchListsTheProjectors()
             const QString &line = lines.at(i);
             QVERIFY2(line.startsWith(QLatin1String(expected[i].address)), qPrintable(line));
             QVERIFY2(line.contains(QLatin1String(expected[i].mac)), qPrintable(line));
-            QVERIFY2(line.contains(QLatin1String(expected[i].name ? expected[i].name
-                                                                  : "password asked")),
+            QVERIFY2(line.contains(
+                         QLatin1String(expected[i].name ? expected[i].name : "password asked")),
                      qPrintable(line));
         }
     }
@@ -232,8 +230,8 @@ void TestPjlinkSearch::notificationsReachTheController_data()
     QTest::addColumn<QByteArrayList>("requests");
     QTest::addColumn<QString>("notice");
 
-    QTest::newRow("power on") << QStringList() << "127.0.0.3"
-                              << QByteArrayList {"%1POWR 1"} << "power 1";
+    QTest::newRow("power on") << QStringList() << "127.0.0.3" << QByteArrayList {"%1POWR 1"}
+                              << "power 1";
     QTest::newRow("input") << QStringList() << "127.0.0.2"
                            << QByteArrayList {"%1POWR 1", "%1INPT 31"} << "input 31";
     QTest::newRow("link up of one told where")

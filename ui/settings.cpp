@@ -152,11 +152,10 @@ void Settings::offerProjector(const PjlinkSearch::Projector &projector)
     const QString model = (projector.maker + QLatin1Char(' ') + projector.model).trimmed();
     if (!model.isEmpty())
         details.append(model);
-    const QString shown = details.isEmpty()
-        ? name
-        : tr("%1 (%2)").arg(name, details.join(QStringLiteral(", ")));
-    const QModelIndexList known = ports->match(ports->index(0, 0), kPortRole, name, 1,
-                                               Qt::MatchExactly);
+    const QString shown
+        = details.isEmpty() ? name : tr("%1 (%2)").arg(name, details.join(QStringLiteral(", ")));
+    const QModelIndexList known
+        = ports->match(ports->index(0, 0), kPortRole, name, 1, Qt::MatchExactly);
     if (!known.isEmpty()) {
         ports->setData(known.constFirst(), shown, Qt::DisplayRole);
         return;

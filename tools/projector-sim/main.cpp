@@ -165,9 +165,10 @@ int main(int argc, char *argv[])
         QStringLiteral("protocol"),
         QStringLiteral("Speak the protocol of a command set: a name or a set's file."),
         QStringLiteral("name|file"));
-    parser.addOptions({warmUp, coolDown, lampHours, mute, crlf, silentStandby, hangUp, garbage,
-                       seed, log, protocol, pjlinkMode, listen, password, projectorClass, idleClose,
-                       oneConnection, errorStatus, quirk, address, many, notify});
+    parser.addOptions({warmUp, coolDown, lampHours,      mute,      crlf,          silentStandby,
+                       hangUp, garbage,  seed,           log,       protocol,      pjlinkMode,
+                       listen, password, projectorClass, idleClose, oneConnection, errorStatus,
+                       quirk,  address,  many,           notify});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -292,7 +293,8 @@ int main(int argc, char *argv[])
             const QString target = parser.value(notify);
             const qsizetype colon = target.indexOf(QLatin1Char(':'));
             qint64 notifyPort = kNotifyPort;
-            if ((colon >= 0 && (!toNumber(target.mid(colon + 1), 1, &notifyPort) || notifyPort > kMaxPort))
+            if ((colon >= 0
+                 && (!toNumber(target.mid(colon + 1), 1, &notifyPort) || notifyPort > kMaxPort))
                 || !pjlink.notifyAddress.setAddress(target.left(colon))
                 || pjlink.notifyAddress.protocol() != QAbstractSocket::IPv4Protocol)
                 return usageError(QStringLiteral("--notify needs an IPv4 address and maybe a "
@@ -303,10 +305,8 @@ int main(int argc, char *argv[])
         // One listener hears the searches broadcast on the loopback network for them all.
         SearchListener listener;
         QString error;
-        if (pjlink.datagrams
-            && !listener.listen(QHostAddress(kLoopbackBroadcast), &error)) {
-            QTextStream(stderr) << "lumivox-projector-sim: cannot hear searches: " << error
-                                << "\n";
+        if (pjlink.datagrams && !listener.listen(QHostAddress(kLoopbackBroadcast), &error)) {
+            QTextStream(stderr) << "lumivox-projector-sim: cannot hear searches: " << error << "\n";
             return 1;
         }
         std::vector<std::unique_ptr<PjlinkSimulator>> projectors;
@@ -320,9 +320,9 @@ int main(int argc, char *argv[])
                 : QByteArray(kDefaultName) + ' ' + pjlink.address.toString().toLatin1();
             auto projector = std::make_unique<PjlinkSimulator>(pjlink);
             if (!projector->open(&error)) {
-                QTextStream(stderr) << "lumivox-projector-sim: cannot listen on "
-                                    << pjlink.address.toString() << ":" << pjlink.port << ": "
-                                    << error << "\n";
+                QTextStream(stderr)
+                    << "lumivox-projector-sim: cannot listen on " << pjlink.address.toString()
+                    << ":" << pjlink.port << ": " << error << "\n";
                 return 1;
             }
             listener.add(projector.get());

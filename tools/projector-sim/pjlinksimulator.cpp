@@ -270,8 +270,7 @@ void PjlinkSimulator::readDatagrams()
     }
 }
 
-void PjlinkSimulator::sendDatagram(const QByteArray &datagram, const QHostAddress &to,
-                                   quint16 port)
+void PjlinkSimulator::sendDatagram(const QByteArray &datagram, const QHostAddress &to, quint16 port)
 {
     logEvent(QStringLiteral("datagram to %1:%2 -> %3")
                  .arg(to.toString())
