@@ -16,6 +16,8 @@
 #include <memory>
 #include <vector>
 
+#include <sys/resource.h>
+
 namespace {
 constexpr int kUsageError = 2;
 constexpr int kMillisPerSecond = 1000;
@@ -308,6 +310,13 @@ int main(int argc, char *argv[])
         if (pjlink.datagrams && !listener.listen(QHostAddress(kLoopbackBroadcast), &error)) {
             QTextStream(stderr) << "lumivox-projector-sim: cannot hear searches: " << error << "\n";
             return 1;
+        }
+        // Two descriptors a projector, and more for each connection: a thousand projectors
+        // need more than the usual soft limit, as far as the hard one allows.
+        rlimit files {};
+        if (count > 1 && getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+            files.rlim_cur = files.rlim_max;
+            setrlimit(RLIMIT_NOFILE, &files);
         }
         std::vector<std::unique_ptr<PjlinkSimulator>> projectors;
         for (qint64 i = 0; i < count; ++i) {
