@@ -102,9 +102,10 @@ bool TestPjlinkSearch::startSimulator(const QStringList &arguments)
         return false;
     QProcess *started = simulator.get();
     simulators.push_back(std::move(simulator));
-    QTRY_VERIFY_WITH_TIMEOUT(started->canReadLine() || started->state() != QProcess::Running,
-                             kWaitMs);
-    return started->readLine().startsWith("Apply");
+    const bool said = QTest::qWaitFor(
+        [started] { return started->canReadLine() || started->state() != QProcess::Running; },
+        kWaitMs);
+    return said && started->readLine().startsWith("Apply");
 }
 
 void TestPjlinkSearch::readsDatagrams_data()
@@ -263,13 +264,17 @@ void TestPjlinkSearch::notificationsReachTheController()
 
     QTcpSocket connection;
     if (!requests.isEmpty()) {
+        // From the controller's own address: on loopback the system would otherwise take
+        // the projector's address as the connection's, and the projector would notify itself.
+        QVERIFY(connection.bind(QHostAddress(QHostAddress::LocalHost)));
         connection.connectToHost(QHostAddress(address), pjlinkclass2::kPort);
-        QTRY_VERIFY_WITH_TIMEOUT(connection.canReadLine(), kWaitMs); // its greeting
-        connection.readAll();
-        for (const QByteArray &request : std::as_const(requests)) {
-            connection.write(request + '\r');
-            QTRY_VERIFY_WITH_TIMEOUT(connection.canReadLine(), kWaitMs);
-            connection.readAll();
+        // Its greeting, then an answer to each request, each line ended by CR alone.
+        QByteArray received;
+        for (int line = 0; line <= requests.size(); ++line) {
+            if (line > 0)
+                connection.write(requests.at(line - 1) + '\r');
+            QTRY_VERIFY_WITH_TIMEOUT((received += connection.readAll()).count('\r') > line,
+                                     kWaitMs);
         }
     }
     QTRY_VERIFY_WITH_TIMEOUT(heard.contains(address + QLatin1Char(' ') + notice), kWaitMs);

@@ -281,7 +281,7 @@ void PjlinkSimulator::sendDatagram(const QByteArray &datagram, const QHostAddres
 
 void PjlinkSimulator::notifyChanges()
 {
-    if (!options.datagrams || !datagramSocket.isOpen())
+    if (!options.datagrams || datagramSocket.state() != QAbstractSocket::BoundState)
         return;
     const ProjectorModel::Power state = model.power(clock.elapsed());
     const QHostAddress to = options.notifyAddress.isNull() ? controller : options.notifyAddress;
