@@ -7,10 +7,14 @@
 
 #include "link/pjlinkclass2.h"
 #include "link/pjlinkdatagrams.h"
+#include "ui/settings.h"
 
+#include <QAbstractItemModel>
+#include <QCompleter>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QSignalSpy>
@@ -64,6 +68,8 @@ private slots:
     void searchListsTheProjectors();
     void notificationsReachTheController_data();
     void notificationsReachTheController();
+    void portDialogOffersTheProjectorsFound_data();
+    void portDialogOffersTheProjectorsFound();
 
 private:
     // Starts a simulator with these arguments and waits for it to tell its port.
@@ -280,5 +286,31 @@ void TestPjlinkSearch::notificationsReachTheController()
     QTRY_VERIFY_WITH_TIMEOUT(heard.contains(address + QLatin1Char(' ') + notice), kWaitMs);
 }
 
-QTEST_GUILESS_MAIN(TestPjlinkSearch)
+void TestPjlinkSearch::portDialogOffersTheProjectorsFound_data()
+{
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("named") << "pjlink://127.0.0.2 (Demo Projector 127.0.0.2, Lumivox LV-1)";
+    QTest::newRow("with a password") << "pjlink://127.0.0.4";
+    QTest::newRow("present") << "COM1";
+}
+
+void TestPjlinkSearch::portDialogOffersTheProjectorsFound()
+{
+    QFETCH(QString, shown);
+    if (!isolated)
+        QSKIP("needs a private network namespace (unshare -rn), which this system refuses");
+    qputenv("LUMIVOX_SEARCH_ON", "127.255.255.255");
+    Settings settings(nullptr, [] { return QStringList {QStringLiteral("COM1")}; });
+    const QAbstractItemModel *ports
+        = settings.findChild<QLineEdit *>(QStringLiteral("comPort"))->completer()->model();
+    const auto offered = [ports] {
+        QStringList texts;
+        for (int row = 0; row < ports->rowCount(); ++row)
+            texts << ports->index(row, 0).data().toString();
+        return texts;
+    };
+    QTRY_VERIFY2_WITH_TIMEOUT(offered().contains(shown), qPrintable(offered().join(", ")), kWaitMs);
+}
+
+QTEST_MAIN(TestPjlinkSearch)
 #include "tst_pjlinksearch.moc"
