@@ -7,6 +7,7 @@
 #include "link/characters.h"
 #include "link/commands.h"
 #include "link/pjlink.h"
+#include "link/pjlinksearch.h"
 #include "link/portdevice.h"
 #include "link/portname.h"
 #include "link/portopener.h"
@@ -24,10 +25,12 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -40,14 +43,17 @@ constexpr int kTickInterval = 10; // ms between two looks at the port
 // ms the window may take beyond the answers' own time: a request queued behind others
 constexpr int kWindowAllowance = 10000;
 constexpr int kNameColumn = 20; // width of the name column of --list
+constexpr int kAddressColumn = 17; // widths of the address and MAC columns of --search
+constexpr int kMacColumn = 19;
 constexpr int kHelpWidth = 86; // columns of the help text's description
 
 // The command line's own options: any of them selects the command line; anything else
 // (no arguments, the toolkit's options such as --style or -geometry) starts the window.
-const char *const kOwnOptions[] = {
-    "--send", "--status", "--query",         "--list", "--list-protocols", "--protocol", "--baud",
-    "--json", "--port",   "--password-file", "--help", "--version",        "--help-all", "-h",
-    "-?",     "-v"};
+const char *const kOwnOptions[]
+    = {"--send",     "--status", "--query", "--list",    "--list-protocols",
+       "--protocol", "--baud",   "--json",  "--port",    "--password-file",
+       "--search",   "--on",     "--help",  "--version", "--help-all",
+       "-h",         "-?",       "-v"};
 // A projector's password comes from here or from a file, never from an argument: every
 // user of the machine can read the arguments of a process.
 constexpr char kPasswordVariable[] = "LUMIVOX_PJLINK_PASSWORD";
@@ -335,6 +341,89 @@ void printResult(Output &output, const ScriptedRequest::Result &result, bool jso
     if (!result.error.isEmpty())
         output.err(QStringLiteral("lumivox: ") + result.error + QLatin1Char('\n'));
 }
+
+// The model as one text: the maker's name and the model's, where the projector told them.
+QString modelText(const PjlinkSearch::Projector &projector)
+{
+    return (projector.maker + QLatin1Char(' ') + projector.model).trimmed();
+}
+
+// The projectors a search found, by address: a line each (address, MAC, class, name and
+// model; "password asked" for one that wants a password), or one JSON array.
+void printFound(Output &output, bool json, QList<PjlinkSearch::Projector> found)
+{
+    std::sort(found.begin(), found.end(),
+              [](const PjlinkSearch::Projector &a, const PjlinkSearch::Projector &b) {
+                  return a.address.toIPv4Address() < b.address.toIPv4Address();
+              });
+    const QString unknown = QStringLiteral("-");
+    QJsonArray list;
+    for (const PjlinkSearch::Projector &projector : std::as_const(found)) {
+        const QString address = projector.address.toString();
+        if (json) {
+            QJsonObject entry {{QStringLiteral("address"), address},
+                               {QStringLiteral("port"), projector.portName()},
+                               {QStringLiteral("mac"), projector.mac}};
+            if (projector.passwordAsked)
+                entry.insert(QStringLiteral("password-asked"), true);
+            if (projector.projectorClass > 0)
+                entry.insert(QStringLiteral("class"), projector.projectorClass);
+            if (!projector.name.isEmpty())
+                entry.insert(QStringLiteral("name"), projector.name);
+            if (!projector.maker.isEmpty())
+                entry.insert(QStringLiteral("maker"), projector.maker);
+            if (!projector.model.isEmpty())
+                entry.insert(QStringLiteral("model"), projector.model);
+            list.append(entry);
+        } else {
+            QString line
+                = address.leftJustified(kAddressColumn) + projector.mac.leftJustified(kMacColumn);
+            if (projector.passwordAsked)
+                line += QStringLiteral("password asked");
+            else
+                line += (projector.projectorClass > 0 ? QString::number(projector.projectorClass)
+                                                      : unknown)
+                    + QStringLiteral("  ") + (projector.name.isEmpty() ? unknown : projector.name)
+                    + QStringLiteral("  ")
+                    + (modelText(projector).isEmpty() ? unknown : modelText(projector));
+            output.out(line + QLatin1Char('\n'));
+        }
+        if (!projector.failure.isEmpty())
+            output.err(QStringLiteral("lumivox: ") + projector.failure + QLatin1Char('\n'));
+    }
+    if (json)
+        output.out(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Compact))
+                   + QLatin1Char('\n'));
+    if (found.isEmpty())
+        output.err(QStringLiteral("lumivox: no PJLink projector answered the search\n"));
+}
+
+// --search: the PJLink class 2 search on the given broadcast addresses (else the host's
+// networks), its answers collected for a few seconds and each projector asked what it is.
+int runSearch(Output &output, bool json, const QStringList &on)
+{
+    QList<QHostAddress> targets;
+    for (const QString &text : on) {
+        QHostAddress address;
+        if (!address.setAddress(text) || address.protocol() != QAbstractSocket::IPv4Protocol)
+            return usageError(output,
+                              QStringLiteral("--on needs an IPv4 address, not '%1'").arg(text));
+        targets.append(address);
+    }
+    PjlinkSearch search;
+    QString error;
+    if (!search.start(targets, QHostAddress(QHostAddress::AnyIPv4), &error)) {
+        output.err(QStringLiteral("lumivox: cannot receive the answers on UDP port %1: %2\n")
+                       .arg(pjlinkclass2::kPort)
+                       .arg(error));
+        return output.finish(exitstatus::PortFailed);
+    }
+    QObject::connect(&search, &PjlinkSearch::finished, QCoreApplication::instance(),
+                     &QCoreApplication::quit, Qt::QueuedConnection);
+    QCoreApplication::exec();
+    printFound(output, json, search.projectors());
+    return output.finish(exitstatus::Done);
+}
 } // namespace
 
 bool wantsCommandLine(int argc, char *argv[])
@@ -429,8 +518,17 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
         QStringLiteral("A PJLink projector's password: the first line of this file (else "
                        "LUMIVOX_PJLINK_PASSWORD)."),
         QStringLiteral("file"));
-    parser.addOptions(
-        {send, query, status, list, listProtocols, protocol, baud, json, port, passwordFile});
+    const QCommandLineOption search(
+        QStringLiteral("search"),
+        QStringLiteral("Finds the PJLink projectors on the networks (a class 2 search on UDP "
+                       "port 4352) and prints each one's address, MAC address, class, name and "
+                       "model, as far as it tells them without a password."));
+    const QCommandLineOption on(QStringLiteral("on"),
+                                QStringLiteral("--search: the broadcast address to search on, "
+                                               "in place of the host's networks (repeatable)."),
+                                QStringLiteral("address"));
+    parser.addOptions({send, query, status, list, listProtocols, protocol, baud, json, port,
+                       passwordFile, search, on});
     parser.addOptions(serviceOptions());
     parser.addPositionalArgument(QStringLiteral("names"),
                                  QStringLiteral("More command names for --send."),
@@ -459,6 +557,24 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
     if (parser.isSet(listProtocols)) {
         printProtocols(output, parser.isSet(json));
         return output.finish(exitstatus::Done);
+    }
+    if (parser.isSet(on) && !parser.isSet(search))
+        return usageError(output, QStringLiteral("--on is for --search"));
+    if (parser.isSet(search)) {
+        // A search asks nobody for a password and sends no command.
+        for (const QCommandLineOption &other :
+             {send, query, status, protocol, baud, port, passwordFile})
+            if (parser.isSet(other))
+                return usageError(output,
+                                  QStringLiteral("--search takes --json and --on, not --%1")
+                                      .arg(other.names().constFirst()));
+        if (wantsService(parser))
+            return usageError(output, QStringLiteral("--search is not for the service"));
+        if (!parser.positionalArguments().isEmpty())
+            return usageError(output,
+                              QStringLiteral("unexpected argument '%1'")
+                                  .arg(parser.positionalArguments().constFirst()));
+        return runSearch(output, parser.isSet(json), parser.values(on));
     }
 
     QString password;

@@ -11,7 +11,8 @@
 
 // True when the arguments are the command line's: any of its own options (--send,
 // --status, --query, --list, --list-protocols, --protocol, --baud, --json, --port,
-// --password-file, --help, --help-all, --version, -h, -?, -v) or the service's (--serve, --mqtt,
+// --password-file, --search, --on, --help, --help-all, --version, -h, -?, -v) or the service's
+// (--serve, --mqtt,
 // --id ...; see serviceprogram.h). Without them (no arguments, or the toolkit's options such as
 // --style or -geometry) the window starts.
 bool wantsCommandLine(int argc, char *argv[]);

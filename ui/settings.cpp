@@ -6,11 +6,17 @@
 #include <QCompleter>
 #include <QIntValidator>
 #include <QKeyEvent>
+#include <QStandardItemModel>
 
 #include <algorithm>
 
 namespace {
 constexpr int kMaxTypedBaud = 4000000; // beyond any serial adapter's rate
+// The port name an entry of the completion stands for; what it shows may say more.
+constexpr int kPortRole = Qt::UserRole;
+// The broadcast addresses the search goes to, comma-separated, in place of the host's
+// networks.
+constexpr char kSearchVariable[] = "LUMIVOX_SEARCH_ON";
 
 // A set as the choice names it: its own name and its maker's.
 QString setLabel(const CommandSets::Entry &entry)
@@ -55,7 +61,14 @@ Settings::Settings(QWidget *parent, const PortLister &lister, const ProtocolChoi
             [this](int index) { showRates(index, 0); });
     connect(ui.comPort, &QLineEdit::textChanged, this, &Settings::showPortKind);
     showPortKind(ui.comPort->text());
-    auto *completer = new QCompleter(lister(), this);
+    ports = new QStandardItemModel(this);
+    for (const QString &name : lister()) {
+        auto *item = new QStandardItem(name);
+        item->setData(name, kPortRole);
+        ports->appendRow(item);
+    }
+    auto *completer = new QCompleter(ports, this);
+    completer->setCompletionRole(kPortRole);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     completer->setFilterMode(Qt::MatchContains);
     ui.comPort->setCompleter(completer);
@@ -65,11 +78,12 @@ Settings::Settings(QWidget *parent, const PortLister &lister, const ProtocolChoi
     list->installEventFilter(this);
     // A name picked from the list with the mouse is applied at once, like Return.
     connect(list, &QAbstractItemView::clicked, this, [this](const QModelIndex &index) {
-        ui.comPort->setText(index.data().toString());
+        ui.comPort->setText(index.data(kPortRole).toString());
         ui.applySettings->click();
     });
     // Typing replaces the proposed name instead of appending to it.
     ui.comPort->selectAll();
+    searchProjectors();
 }
 
 Settings::~Settings() = default;
@@ -109,6 +123,46 @@ void Settings::showPortKind(const QString &name)
     const bool serial = !portname::isPjlinkName(name);
     ui.commandSet->setEnabled(serial);
     ui.baudRate->setEnabled(serial);
+}
+
+void Settings::searchProjectors()
+{
+    QList<QHostAddress> targets;
+    const QString given = QString::fromLocal8Bit(qgetenv(kSearchVariable));
+    for (const QString &text : given.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const QHostAddress address(text.trimmed());
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            targets.append(address);
+    }
+    if (!given.isEmpty() && targets.isEmpty())
+        return;
+    // Without the port (another program holds it alone) the dialog offers what is present.
+    search = std::make_unique<PjlinkSearch>();
+    connect(search.get(), &PjlinkSearch::projectorFound, this, &Settings::offerProjector);
+    if (!search->start(targets))
+        search.reset();
+}
+
+void Settings::offerProjector(const PjlinkSearch::Projector &projector)
+{
+    const QString name = projector.portName();
+    QStringList details;
+    if (!projector.name.isEmpty())
+        details.append(projector.name);
+    const QString model = (projector.maker + QLatin1Char(' ') + projector.model).trimmed();
+    if (!model.isEmpty())
+        details.append(model);
+    const QString shown
+        = details.isEmpty() ? name : tr("%1 (%2)").arg(name, details.join(QStringLiteral(", ")));
+    const QModelIndexList known
+        = ports->match(ports->index(0, 0), kPortRole, name, 1, Qt::MatchExactly);
+    if (!known.isEmpty()) {
+        ports->setData(known.constFirst(), shown, Qt::DisplayRole);
+        return;
+    }
+    auto *item = new QStandardItem(shown);
+    item->setData(name, kPortRole);
+    ports->appendRow(item);
 }
 
 bool Settings::isApplied() const

@@ -1,6 +1,7 @@
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
+#include "link/pjlinksearch.h"
 #include "link/presentports.h"
 #include "session/commandsets.h"
 #include "ui/protocolchoice.h"
@@ -10,8 +11,14 @@
 
 #include <QDialog>
 
+#include <memory>
+
+class QStandardItemModel;
+
 // The small dialog in which the user types the name of the serial port to use, and
-// chooses the projector's protocol on it (a command set) and the line's baud rate.
+// chooses the projector's protocol on it (a command set) and the line's baud rate. Beside
+// the ports present it offers the PJLink projectors that a search finds on the networks
+// (or on the broadcast addresses LUMIVOX_SEARCH_ON lists), as they answer.
 class Settings : public QDialog
 {
     Q_OBJECT
@@ -36,10 +43,14 @@ private:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showRates(int setIndex, int baud);
     void showPortKind(const QString &name);
+    void searchProjectors();
+    void offerProjector(const PjlinkSearch::Projector &projector);
 
     Ui_SettingsClass ui;
     bool applied = false;
     QList<CommandSets::Entry> sets; // as the set choice lists them
+    QStandardItemModel *ports = nullptr; // what the port name completes to
+    std::unique_ptr<PjlinkSearch> search;
 };
 
 #endif // SETTINGS_H

@@ -2,6 +2,7 @@
 // Lumivox without hardware.
 
 #include "pjlinksimulator.h"
+#include "searchlistener.h"
 #include "simulator.h"
 
 #include "session/commandsets.h"
@@ -12,6 +13,10 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
+#include <vector>
+
+#include <sys/resource.h>
 
 namespace {
 constexpr int kUsageError = 2;
@@ -19,6 +24,12 @@ constexpr int kMillisPerSecond = 1000;
 constexpr qint64 kMaxPort = 65535;
 constexpr qint64 kMaxLamps = 8; // PJLink's LAMP tells up to eight
 constexpr int kErrorFields = 6;
+constexpr quint16 kNotifyPort = 4352;
+constexpr qint64 kMaxMany = 65534; // projectors in one process
+constexpr quint32 kLoopbackNet = 0x7f000000U; // 127.0.0.0/8
+constexpr quint32 kLoopbackMask = 0xff000000U;
+constexpr quint32 kLoopbackBroadcast = 0x7fffffffU;
+constexpr char kDefaultName[] = "Demo Projector";
 const char *const kQuirks[]
     = {"lower-case", "class-as-text", "lf", "latin1-name", "inputs-only-when-on"};
 
@@ -27,6 +38,22 @@ int usageError(const QString &message)
     QTextStream(stderr) << "lumivox-projector-sim: " << message << "\n"
                         << "Try 'lumivox-projector-sim --help'.\n";
     return kUsageError;
+}
+
+bool isLoopback(quint32 address)
+{
+    return (address & kLoopbackMask) == kLoopbackNet && address != kLoopbackBroadcast
+        && address != kLoopbackNet;
+}
+
+// A MAC address of its own for each address: locally administered, the address after it.
+QString macOf(quint32 address)
+{
+    return QStringLiteral("02:4c:%1:%2:%3:%4")
+        .arg((address >> 24) & 0xff, 2, 16, QLatin1Char('0'))
+        .arg((address >> 16) & 0xff, 2, 16, QLatin1Char('0'))
+        .arg((address >> 8) & 0xff, 2, 16, QLatin1Char('0'))
+        .arg(address & 0xff, 2, 16, QLatin1Char('0'));
 }
 
 bool toNumber(const QString &text, qint64 minimum, qint64 *value)
@@ -60,7 +87,10 @@ int main(int argc, char *argv[])
         "With --pjlink it plays a projector that speaks PJLink on a TCP port of 127.0.0.1\n"
         "instead (apply pjlink://127.0.0.1:PORT): POWR, INPT, INST, AVMT, ERST, LAMP, INF1,\n"
         "INF2, INFO, NAME, CLSS and, in class 2, INNM, FREZ, IRES, SNUM, SVER and FILT.\n"
-        "Power commands are answered ERR3 during the warm-up and the cool-down."));
+        "Power commands are answered ERR3 during the warm-up and the cool-down. In class 2\n"
+        "it also answers searches on UDP port 4352 and sends its controller notifications\n"
+        "(its link up, power, error status and input) as they change. With --many it plays\n"
+        "that many projectors at once, on consecutive loopback addresses from --address."));
     parser.addHelpOption();
     const QCommandLineOption warmUp(QStringLiteral("warm-up"),
                                     QStringLiteral("Lamp warm-up after power on (default 3000)."),
@@ -125,6 +155,20 @@ int main(int argc, char *argv[])
                        "class-as-text (\"Class 1\"), lf (LF ends replies), latin1-name,\n"
                        "inputs-only-when-on (INST answers ERR3 in standby). Repeatable."),
         QStringLiteral("name"));
+    const QCommandLineOption address(
+        QStringLiteral("address"),
+        QStringLiteral("PJLink: the loopback address to play on (default 127.0.0.1)."),
+        QStringLiteral("address"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption many(
+        QStringLiteral("many"),
+        QStringLiteral("PJLink: play this many projectors, on consecutive addresses from\n"
+                       "--address, each with its own MAC address and name (default 1)."),
+        QStringLiteral("n"), QStringLiteral("1"));
+    const QCommandLineOption notify(
+        QStringLiteral("notify"),
+        QStringLiteral("PJLink class 2: send notifications here (default: the controller\n"
+                       "that connected last; port 4352 unless given)."),
+        QStringLiteral("address[:port]"));
     const QCommandLineOption protocol(
         QStringLiteral("protocol"),
         QStringLiteral("Speak the protocol of a command set: a name or a set's file."),
@@ -132,7 +176,8 @@ int main(int argc, char *argv[])
     parser.addOptions({warmUp,        coolDown,      lampHours, mute,        crlf,
                        silentStandby, hangUp,        garbage,   seed,        log,
                        protocol,      pjlinkMode,    listen,    password,    projectorClass,
-                       idleClose,     oneConnection, lamps,     errorStatus, quirk});
+                       idleClose,     oneConnection, lamps,     errorStatus, quirk,
+                       address,       many,          notify});
 
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
@@ -240,15 +285,77 @@ int main(int argc, char *argv[])
                                            QStringList(std::begin(kQuirks), std::end(kQuirks))
                                                .join(QStringLiteral(", "))));
         }
-        PjlinkSimulator projector(pjlink);
+        QHostAddress first;
+        if (!first.setAddress(parser.value(address))
+            || first.protocol() != QAbstractSocket::IPv4Protocol
+            || !isLoopback(first.toIPv4Address()))
+            return usageError(QStringLiteral("--address needs a loopback IPv4 address, not '%1'")
+                                  .arg(parser.value(address)));
+        qint64 count = 1;
+        if (!numeric(many, 1, &count))
+            return kUsageError;
+        if (count > kMaxMany || !isLoopback(first.toIPv4Address() + quint32(count - 1)))
+            return usageError(QStringLiteral("--many %1 from %2 leaves the loopback network")
+                                  .arg(count)
+                                  .arg(first.toString()));
+        pjlink.datagrams = pjlink.projector.projectorClass == 2;
+        if (parser.isSet(notify)) {
+            if (!pjlink.datagrams)
+                return usageError(QStringLiteral("--notify is for --class 2"));
+            const QString target = parser.value(notify);
+            const qsizetype colon = target.indexOf(QLatin1Char(':'));
+            qint64 notifyPort = kNotifyPort;
+            if ((colon >= 0
+                 && (!toNumber(target.mid(colon + 1), 1, &notifyPort) || notifyPort > kMaxPort))
+                || !pjlink.notifyAddress.setAddress(target.left(colon))
+                || pjlink.notifyAddress.protocol() != QAbstractSocket::IPv4Protocol)
+                return usageError(QStringLiteral("--notify needs an IPv4 address and maybe a "
+                                                 "port, not '%1'")
+                                      .arg(target));
+            pjlink.notifyPort = quint16(notifyPort);
+        }
+        // One listener hears the searches broadcast on the loopback network for them all.
+        SearchListener listener;
         QString error;
-        if (!projector.open(&error)) {
-            QTextStream(stderr) << "lumivox-projector-sim: cannot listen on 127.0.0.1:"
-                                << pjlink.port << ": " << error << "\n";
+        if (pjlink.datagrams && !listener.listen(QHostAddress(kLoopbackBroadcast), &error)) {
+            QTextStream(stderr) << "lumivox-projector-sim: cannot hear searches: " << error << "\n";
             return 1;
         }
-        QTextStream(stdout) << "Apply this port name in Lumivox: " << projector.portName() << "\n"
-                            << Qt::flush;
+        // Two descriptors a projector, and more for each connection: a thousand projectors
+        // need more than the usual soft limit, as far as the hard one allows.
+        rlimit files {};
+        if (count > 1 && getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+            files.rlim_cur = files.rlim_max;
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
+        std::vector<std::unique_ptr<PjlinkSimulator>> projectors;
+        for (qint64 i = 0; i < count; ++i) {
+            const quint32 own = first.toIPv4Address() + quint32(i);
+            pjlink.address = QHostAddress(own);
+            pjlink.mac = macOf(own);
+            // Each one named after its address, but the one on the usual address alone.
+            pjlink.projector.name = count == 1 && pjlink.address == QHostAddress::LocalHost
+                ? QByteArray(kDefaultName)
+                : QByteArray(kDefaultName) + ' ' + pjlink.address.toString().toLatin1();
+            auto projector = std::make_unique<PjlinkSimulator>(pjlink);
+            if (!projector->open(&error)) {
+                QTextStream(stderr)
+                    << "lumivox-projector-sim: cannot listen on " << pjlink.address.toString()
+                    << ":" << pjlink.port << ": " << error << "\n";
+                return 1;
+            }
+            listener.add(projector.get());
+            projectors.push_back(std::move(projector));
+        }
+        if (count == 1)
+            QTextStream(stdout) << "Apply this port name in Lumivox: "
+                                << projectors.front()->portName() << "\n"
+                                << Qt::flush;
+        else
+            QTextStream(stdout) << "Apply these port names in Lumivox: "
+                                << projectors.front()->portName() << " to "
+                                << projectors.back()->portName() << "\n"
+                                << Qt::flush;
         return QCoreApplication::exec();
     }
 

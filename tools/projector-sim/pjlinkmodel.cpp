@@ -128,7 +128,9 @@ QByteArray PjlinkModel::result(const QByteArray &command, const QByteArray &para
     if (command == "INFO" && query)
         return "Demo";
     if (command == "NAME" && query)
-        return options.latin1Name ? kLatin1Name : kName;
+        return options.latin1Name    ? QByteArray(kLatin1Name)
+            : options.name.isEmpty() ? QByteArray(kName)
+                                     : options.name;
     if (command == "INST" && query)
         return options.inputsOnlyWhenOn && !on ? kUnavailable : inputList();
     if (command == "INPT") {

@@ -19,6 +19,7 @@ public:
         QByteArray errorStatus = "000000";
         QByteArray lineEnd = "\r";
         int lamps = 1; // each further lamp has half the hours of the one before
+        QByteArray name; // NAME's answer; empty for the usual demo name
         // Quirks of real projectors.
         bool lowerCase = false; // every reply in lower case
         bool classAsText = false; // "CLSS=Class 1"
@@ -34,6 +35,7 @@ public:
     void setErrorStatus(const QByteArray &status) { options.errorStatus = status; }
     ProjectorModel::Power power(qint64 nowMs) { return model.power(nowMs); }
     QByteArray input() const { return currentInput; }
+    QByteArray errorStatus() const { return options.errorStatus; }
 
 private:
     QByteArray reply(char requestClass, const QByteArray &command, const QByteArray &result) const;

@@ -1,6 +1,7 @@
 #include "pjlinksimulator.h"
 
 #include "link/characters.h"
+#include "link/pjlinkclass2.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
@@ -14,6 +15,32 @@ constexpr int kDigestLength = 32;
 constexpr int kMaxLine = 256; // a client that sends longer lines is hung up on
 constexpr int kMaxConnections = 8; // more at once are turned away
 constexpr quint32 kRandomRange = 0xffffffffU;
+constexpr int kSettleLook = 100; // ms between looks at a warm-up or cool-down under way
+constexpr int kMaxReadsAtOnce = 64; // datagrams read at once
+
+// The power as POWR answers it.
+pjlink::Power powerOf(ProjectorModel::Power power)
+{
+    switch (power) {
+    case ProjectorModel::Power::Standby:
+        break;
+    case ProjectorModel::Power::On:
+        return pjlink::Power::On;
+    case ProjectorModel::Power::CoolingDown:
+        return pjlink::Power::Cooling;
+    case ProjectorModel::Power::WarmingUp:
+        return pjlink::Power::Warming;
+    }
+    return pjlink::Power::Standby;
+}
+
+// An IPv4 address as such, also where the system hands it over mapped into IPv6.
+QHostAddress plain(const QHostAddress &address)
+{
+    bool mapped = false;
+    const quint32 ipv4 = address.toIPv4Address(&mapped);
+    return mapped ? QHostAddress(ipv4) : address;
+}
 
 } // namespace
 
@@ -23,6 +50,9 @@ PjlinkSimulator::PjlinkSimulator(const Options &options, QObject *parent)
     , model(options.projector)
 {
     connect(&server, &QTcpServer::newConnection, this, &PjlinkSimulator::admit);
+    connect(&datagramSocket, &QUdpSocket::readyRead, this, &PjlinkSimulator::readDatagrams);
+    settling.setSingleShot(true);
+    connect(&settling, &QTimer::timeout, this, &PjlinkSimulator::notifyChanges);
 }
 
 PjlinkSimulator::~PjlinkSimulator()
@@ -33,15 +63,41 @@ PjlinkSimulator::~PjlinkSimulator()
 bool PjlinkSimulator::open(QString *error)
 {
     clock.start();
-    if (server.listen(QHostAddress::LocalHost, options.port))
+    if (!server.listen(options.address, options.port)) {
+        *error = server.errorString();
+        return false;
+    }
+    if (!options.datagrams)
         return true;
-    *error = server.errorString();
-    return false;
+    // On the controllers' own address, the port is left to them: what is sent to it there
+    // would come here rather than to them. The projector then answers from another port.
+    const quint16 port = options.address == QHostAddress(QHostAddress::LocalHost)
+        ? quint16(0)
+        : pjlinkclass2::kPort;
+    if (!datagramSocket.bind(options.address, port,
+                             QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint)) {
+        *error = datagramSocket.errorString();
+        server.close();
+        return false;
+    }
+    // What it is now is no change; its link coming up is, for a controller it knows.
+    notifiedPower = int(powerOf(model.power(clock.elapsed())));
+    notifiedInput = model.input();
+    notifiedErrors = model.errorStatus();
+    if (!options.notifyAddress.isNull()) {
+        pjlinkclass2::Notice linkUp;
+        linkUp.mac = options.mac;
+        sendDatagram(pjlinkclass2::noticeDatagram(linkUp), options.notifyAddress,
+                     options.notifyPort);
+    }
+    return true;
 }
 
 void PjlinkSimulator::goOutOfReach()
 {
     server.close();
+    datagramSocket.close();
+    settling.stop();
     while (!connections.isEmpty()) {
         QTcpSocket *socket = connections.constFirst()->socket;
         forget(connections.constFirst());
@@ -52,7 +108,7 @@ void PjlinkSimulator::goOutOfReach()
 
 QString PjlinkSimulator::portName() const
 {
-    return QStringLiteral("pjlink://127.0.0.1:%1").arg(port());
+    return QStringLiteral("pjlink://%1:%2").arg(options.address.toString()).arg(port());
 }
 
 void PjlinkSimulator::admit()
@@ -66,6 +122,7 @@ void PjlinkSimulator::admit()
             socket->deleteLater();
             continue;
         }
+        controller = plain(socket->peerAddress());
         auto *connection = new Connection;
         connection->socket = socket;
         connection->number = ++accepted;
@@ -141,6 +198,7 @@ void PjlinkSimulator::handle(Connection *connection, QByteArray line)
     send(connection,
          scripted != options.replies.cend() ? *scripted + options.projector.lineEnd
                                             : model.answer(line, clock.elapsed()));
+    notifyChanges();
     if (options.oneConnection)
         hangUp(connection, QStringLiteral("one request per connection"));
 }
@@ -186,4 +244,70 @@ void PjlinkSimulator::logEvent(const QString &event) const
                                    .arg(clock.elapsed() / double(kMillisPerSecond), 0, 'f', 3)
                                    .arg(event)
                             << Qt::flush;
+}
+
+void PjlinkSimulator::answerSearch(const QHostAddress &from)
+{
+    if (options.datagrams)
+        sendDatagram(pjlinkclass2::acknowledgement(options.mac), from, pjlinkclass2::kPort);
+}
+
+void PjlinkSimulator::setErrorStatus(const QByteArray &status)
+{
+    model.setErrorStatus(status);
+    notifyChanges();
+}
+
+void PjlinkSimulator::readDatagrams()
+{
+    char buffer[pjlinkclass2::kMaxDatagram + 1];
+    for (int read = 0; read < kMaxReadsAtOnce && datagramSocket.hasPendingDatagrams(); ++read) {
+        QHostAddress from;
+        const qint64 size = datagramSocket.readDatagram(buffer, sizeof buffer, &from);
+        if (size > 0 && size <= pjlinkclass2::kMaxDatagram
+            && pjlinkclass2::isSearch(QByteArray(buffer, int(size))))
+            answerSearch(plain(from));
+    }
+}
+
+void PjlinkSimulator::sendDatagram(const QByteArray &datagram, const QHostAddress &to, quint16 port)
+{
+    logEvent(QStringLiteral("datagram to %1:%2 -> %3")
+                 .arg(to.toString())
+                 .arg(port)
+                 .arg(characters::escapedBytes(datagram)));
+    datagramSocket.writeDatagram(datagram, to, port);
+}
+
+void PjlinkSimulator::notifyChanges()
+{
+    if (!options.datagrams || datagramSocket.state() != QAbstractSocket::BoundState)
+        return;
+    const ProjectorModel::Power state = model.power(clock.elapsed());
+    const QHostAddress to = options.notifyAddress.isNull() ? controller : options.notifyAddress;
+    const auto notify = [&](const pjlinkclass2::Notice &notice) {
+        if (!to.isNull())
+            sendDatagram(pjlinkclass2::noticeDatagram(notice), to, options.notifyPort);
+    };
+    pjlinkclass2::Notice notice;
+    if (int(powerOf(state)) != notifiedPower) {
+        notifiedPower = int(powerOf(state));
+        notice.kind = pjlinkclass2::Notice::Kind::Power;
+        notice.power = powerOf(state);
+        notify(notice);
+    }
+    if (model.errorStatus() != notifiedErrors) {
+        notifiedErrors = model.errorStatus();
+        notice.kind = pjlinkclass2::Notice::Kind::Error;
+        notice.errorStatus = notifiedErrors;
+        notify(notice);
+    }
+    if (model.input() != notifiedInput) {
+        notifiedInput = model.input();
+        notice.kind = pjlinkclass2::Notice::Kind::Input;
+        notice.input = notifiedInput;
+        notify(notice);
+    }
+    if (state == ProjectorModel::Power::WarmingUp || state == ProjectorModel::Power::CoolingDown)
+        settling.start(kSettleLook);
 }
