@@ -524,8 +524,9 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
                        "port 4352) and prints each one's address, MAC address, class, name and "
                        "model, as far as it tells them without a password."));
     const QCommandLineOption on(QStringLiteral("on"),
-                                QStringLiteral("--search: the broadcast address to search on, "
-                                               "in place of the host's networks (repeatable)."),
+                                QStringLiteral("--search, --discover: the broadcast address to "
+                                               "search on, in place of the host's networks "
+                                               "(repeatable)."),
                                 QStringLiteral("address"));
     parser.addOptions({send, query, status, list, listProtocols, protocol, baud, json, port,
                        passwordFile, search, on});
@@ -558,8 +559,9 @@ int runCommandLine(int argc, char *argv[], std::optional<WindowStart> *window)
         printProtocols(output, parser.isSet(json));
         return output.finish(exitstatus::Done);
     }
-    if (parser.isSet(on) && !parser.isSet(search))
-        return usageError(output, QStringLiteral("--on is for --search"));
+    if (parser.isSet(on) && !parser.isSet(search)
+        && !parser.isSet(QLatin1String(serviceoption::kDiscover)))
+        return usageError(output, QStringLiteral("--on is for --search or --discover"));
     if (parser.isSet(search)) {
         // A search asks nobody for a password and sends no command.
         for (const QCommandLineOption &other :

@@ -48,6 +48,12 @@ QList<QCommandLineOption> serviceOptions()
                                           "protocol, password-file, group and mac. SIGHUP "
                                           "reads it again."),
                            QStringLiteral("file")),
+        QCommandLineOption(QLatin1String(kDiscover),
+                           QStringLiteral("Searches for PJLink projectors at start and every "
+                                          "10 minutes and serves those found too (each by the "
+                                          "id pjlink-<MAC>), on the host's networks or those "
+                                          "of --on; --pjlink-password-file names their "
+                                          "password.")),
         QCommandLineOption(QLatin1String(kPollInterval),
                            QStringLiteral("The seconds between two polls of a projector, "
                                           "0.5 to 3600 (default 3.1)."),
@@ -80,6 +86,7 @@ const QList<const char *> &serviceOptionNames()
                                             "--mqtt-discovery-prefix",
                                             "--no-discovery",
                                             "--fleet",
+                                            "--discover",
                                             "--poll-interval",
                                             "--pjlink-listen",
                                             "--pjlink-password-file",
@@ -90,7 +97,7 @@ const QList<const char *> &serviceOptionNames()
 bool wantsService(const QCommandLineParser &parser)
 {
     for (const char *name :
-         {kServe, kMqtt, kId, kUser, kPasswordFile, kCa, kPrefix, kNoDiscovery, kFleet,
+         {kServe, kMqtt, kId, kUser, kPasswordFile, kCa, kPrefix, kNoDiscovery, kFleet, kDiscover,
           kPollInterval, kPjlinkListen, kPjlinkPasswordFile, kPjlinkNoAuth})
         if (parser.isSet(QLatin1String(name)))
             return true;

@@ -21,6 +21,9 @@ constexpr char kNoDiscovery[] = "no-discovery";
 // A gateway: every projector of a fleet file on one broker connection.
 constexpr char kFleet[] = "fleet";
 constexpr char kPollInterval[] = "poll-interval";
+constexpr char kDiscover[] = "discover";
+// The command line's --on: where a gateway's --discover searches, as --search does.
+constexpr char kSearchOn[] = "on";
 // The PJLink face: the projector offered to other controllers as a PJLink projector.
 constexpr char kFacePasswordVariable[] = "LUMIVOX_PJLINK_SERVER_PASSWORD";
 constexpr char kPjlinkListen[] = "pjlink-listen";

@@ -21,6 +21,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHostAddress>
 #include <QHostInfo>
 #include <QJsonObject>
 #include <QRandomGenerator>
@@ -158,21 +159,35 @@ QString brokerText(const MqttClient::Settings &broker)
 
 // Every projector of the fleet file on one connection to the broker, until SIGTERM or
 // SIGINT; SIGHUP reads the file again.
-int runGateway(const QString &fleetFile, MqttClient::Settings broker,
-               const ProjectorService::Settings &service, int pollInterval, QString *usage)
+int runGateway(Gateway::Settings settings, MqttClient::Settings broker,
+               const ProjectorService::Settings &service, QString *usage)
 {
     QList<FleetFile::Entry> entries;
-    if (!FleetFile::read(fleetFile, &entries, usage)) {
+    if (!settings.fleetFile.isEmpty() && !FleetFile::read(settings.fleetFile, &entries, usage)) {
         broker.password.fill('\0');
         return exitstatus::UsageError;
     }
-    Gateway::Settings settings;
+    if (!settings.foundPasswordFile.isEmpty()) {
+        // Read once now, so that a file that cannot be read is told at start, not at the
+        // first projector found; each projector found reads it as it starts.
+        QString problem;
+        QString warning;
+        std::optional<QByteArray> password
+            = readSecretFile(settings.foundPasswordFile, &problem, &warning);
+        if (!warning.isEmpty())
+            say(QStringLiteral("lumivox: ") + warning);
+        if (!password) {
+            broker.password.fill('\0');
+            *usage = QStringLiteral("--pjlink-password-file: ") + problem;
+            return exitstatus::UsageError;
+        }
+        password->fill('\0');
+    }
+    const QString fleetFile = settings.fleetFile;
     settings.id = service.id;
-    settings.fleetFile = fleetFile;
     settings.version = service.version;
     settings.discoveryPrefix = service.discoveryPrefix;
     settings.discovery = service.discovery;
-    settings.pollInterval = pollInterval;
     settings.instance = service.instance;
     Gateway gateway(settings);
     QString refused;
@@ -190,11 +205,18 @@ int runGateway(const QString &fleetFile, MqttClient::Settings broker,
     QObject::connect(&termination, &TerminationSignals::received, &gateway, &Gateway::leave);
     QObject::connect(&termination, &TerminationSignals::reloadRequested, &gateway,
                      &Gateway::reload);
-    say(QStringLiteral("Lumivox %1 serves %2 from %3 as gateway %4 on %5")
-            .arg(service.version,
-                 entries.size() == 1 ? QStringLiteral("1 projector")
-                                     : QStringLiteral("%1 projectors").arg(entries.size()),
-                 fleetFile, service.id, brokerText(broker)));
+    const QString count = entries.size() == 1 ? QStringLiteral("1 projector")
+                                              : QStringLiteral("%1 projectors").arg(entries.size());
+    QString what;
+    if (fleetFile.isEmpty())
+        what = QStringLiteral("the PJLink projectors a search finds");
+    else if (settings.discover)
+        what = QStringLiteral("%1 from %2 and the PJLink projectors a search finds")
+                   .arg(count, fleetFile);
+    else
+        what = QStringLiteral("%1 from %2").arg(count, fleetFile);
+    say(QStringLiteral("Lumivox %1 serves %2 as gateway %3 on %4")
+            .arg(service.version, what, service.id, brokerText(broker)));
     gateway.serve(entries);
     return QCoreApplication::exec();
 }
@@ -211,19 +233,38 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     const bool mqtt = parser.isSet(QLatin1String(kMqtt));
     const bool pjlinkFace = parser.isSet(QLatin1String(kPjlinkListen));
     const bool fleet = parser.isSet(QLatin1String(kFleet));
-    if (fleet && !mqtt) {
-        *usage = QStringLiteral("--fleet goes with --mqtt");
+    const bool discover = parser.isSet(QLatin1String(kDiscover));
+    const bool gateway = fleet || discover;
+    if (gateway && !mqtt) {
+        *usage = QStringLiteral("--%1 goes with --mqtt")
+                     .arg(QLatin1String(fleet ? kFleet : kDiscover));
         return exitstatus::UsageError;
     }
-    // The fleet file names each projector's port, protocol and password.
+    // The fleet file names each projector's port, protocol and password, and a search
+    // finds the others.
     for (const char *projectorOption :
          {"port", "protocol", "baud", "password-file", kPjlinkListen}) {
-        if (fleet && parser.isSet(QLatin1String(projectorOption))) {
-            *usage = QStringLiteral("--fleet does not go with --%1: the fleet file names each "
-                                    "projector's")
-                         .arg(QLatin1String(projectorOption));
+        if (gateway && parser.isSet(QLatin1String(projectorOption))) {
+            *usage = QStringLiteral("--%1 does not go with --%2: a gateway holds many "
+                                    "projectors, each with its own")
+                         .arg(QLatin1String(fleet ? kFleet : kDiscover),
+                              QLatin1String(projectorOption));
             return exitstatus::UsageError;
         }
+    }
+    if (parser.isSet(QLatin1String(kPjlinkPasswordFile)) && gateway && !discover) {
+        *usage = QStringLiteral("--pjlink-password-file goes with --discover in a gateway: the "
+                                "fleet file names each projector's password file");
+        return exitstatus::UsageError;
+    }
+    QList<QHostAddress> searchTargets;
+    for (const QString &text : parser.values(QLatin1String(kSearchOn))) {
+        QHostAddress address;
+        if (!address.setAddress(text) || address.protocol() != QAbstractSocket::IPv4Protocol) {
+            *usage = QStringLiteral("--on needs an IPv4 address, not '%1'").arg(text);
+            return exitstatus::UsageError;
+        }
+        searchTargets.append(address);
     }
     int pollInterval = Gateway::kDefaultPollInterval;
     if (parser.isSet(QLatin1String(kPollInterval))) {
@@ -249,7 +290,8 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
         }
     }
     for (const char *faceOption : {kPjlinkPasswordFile, kPjlinkNoAuth}) {
-        if (!pjlinkFace && parser.isSet(QLatin1String(faceOption))) {
+        if (!pjlinkFace && !(discover && faceOption == kPjlinkPasswordFile)
+            && parser.isSet(QLatin1String(faceOption))) {
             *usage
                 = QStringLiteral("--%1 goes with --pjlink-listen").arg(QLatin1String(faceOption));
             return exitstatus::UsageError;
@@ -324,9 +366,15 @@ int runService(char *[], const QCommandLineParser &parser, const QString &portNa
     } else if (!broker.user.isEmpty()) {
         broker.password = qgetenv(kPasswordVariable);
     }
-    if (fleet)
-        return runGateway(parser.value(QLatin1String(kFleet)), std::move(broker), service,
-                          pollInterval, usage);
+    if (gateway) {
+        Gateway::Settings settings;
+        settings.fleetFile = parser.value(QLatin1String(kFleet));
+        settings.pollInterval = pollInterval;
+        settings.discover = discover;
+        settings.searchTargets = searchTargets;
+        settings.foundPasswordFile = parser.value(QLatin1String(kPjlinkPasswordFile));
+        return runGateway(settings, std::move(broker), service, usage);
+    }
     broker.willTopic = mqtttopics::topic(service.id, mqtttopics::kAvailability);
     broker.willPayload = QByteArray(mqtttopics::kOffline);
 

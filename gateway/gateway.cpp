@@ -1,7 +1,9 @@
 #include "gateway/gateway.h"
 
 #include "channel/localchannel.h"
+#include "gateway/fleetlistener.h"
 #include "link/connectionbudget.h"
+#include "link/portname.h"
 #include "link/portopener.h"
 #include "platform/secretfile.h"
 #include "service/mqtttopics.h"
@@ -19,6 +21,17 @@ constexpr char kTopicRoot[] = "lumivox";
 constexpr char kCommandLeaf[] = "command";
 constexpr int kGroupLevels = 4; // lumivox/group/<name>/command
 constexpr int kMillisPerSecond = 1000;
+
+constexpr char kFoundPrefix[] = "pjlink-";
+
+// The address a PJLink projector's port names, where it names one (not a host name).
+QHostAddress addressOf(const QString &port)
+{
+    if (!portname::isPjlinkName(port))
+        return QHostAddress();
+    const std::optional<portname::NetworkPortName> name = portname::parsePjlinkName(port);
+    return name ? QHostAddress(name->host) : QHostAddress();
+}
 
 QString countText(const char *what, const QStringList &ids)
 {
@@ -87,14 +100,73 @@ void Gateway::serve(const QList<FleetFile::Entry> &entries)
     for (const FleetFile::Entry &entry : entries)
         start(entry, false);
     regroup();
+    listenForProjectors();
     client.connectToBroker();
     ticker.start();
+}
+
+void Gateway::listenForProjectors()
+{
+    listener = std::make_unique<FleetListener>();
+    QString problem;
+    if (!listener->listen(&problem)) {
+        emit logLine(
+            QStringLiteral("PJLink notifications are not heard (%1): projectors are "
+                           "polled only%2")
+                .arg(problem,
+                     settings.discover ? QStringLiteral(", and none is searched") : QString()));
+        listener.reset();
+        return;
+    }
+    connect(listener.get(), &FleetListener::hinted, this, &Gateway::projectorHinted);
+    if (settings.discover) {
+        connect(listener.get(), &FleetListener::found, this, &Gateway::projectorFound);
+        listener->searchPeriodically(settings.searchTargets);
+    }
+}
+
+void Gateway::projectorHinted(const QHostAddress &address, ProjectorSession::Hint hint)
+{
+    const auto id = addresses.constFind(address);
+    if (id == addresses.cend())
+        return;
+    const auto it = members.find(*id);
+    if (it != members.end())
+        it->second->session->hint(hint);
+}
+
+void Gateway::projectorFound(const QHostAddress &address, const QString &mac)
+{
+    // Held already: by its address or, where the fleet file names it so, by its MAC.
+    if (leaving || addresses.contains(address) || !idOfMac(mac).isEmpty())
+        return;
+    const auto found = std::count_if(members.cbegin(), members.cend(),
+                                     [](const auto &member) { return member.second->found; });
+    if (found >= kMaxFound) {
+        if (!foundFull)
+            emit logLine(QStringLiteral("%1 projectors found: no more are held").arg(kMaxFound));
+        foundFull = true;
+        return;
+    }
+    FleetFile::Entry entry;
+    entry.mac = FleetFile::normalMac(mac);
+    entry.id = QLatin1String(kFoundPrefix) + QString(entry.mac).remove(QLatin1Char(':'));
+    entry.port = QStringLiteral("pjlink://") + address.toString();
+    entry.passwordFile = settings.foundPasswordFile;
+    QString problem;
+    if (!addFound(entry, &problem))
+        emit logLine(QStringLiteral("Found %1 (%2), not held: %3")
+                         .arg(address.toString(), entry.mac, problem));
 }
 
 void Gateway::reload()
 {
     if (leaving)
         return;
+    if (settings.fleetFile.isEmpty()) {
+        emit logLine(QStringLiteral("Nothing to reload: this gateway holds what a search finds"));
+        return;
+    }
     QList<FleetFile::Entry> entries;
     QString problem;
     if (!FleetFile::read(settings.fleetFile, &entries, &problem)) {
@@ -233,6 +305,9 @@ bool Gateway::start(const FleetFile::Entry &entry, bool found)
 
     for (const QString &topic : projector->topics())
         routes.insert(topic, projector);
+    const QHostAddress address = addressOf(entry.port);
+    if (!address.isNull())
+        addresses.insert(address, id);
     members[id] = std::move(member);
     projector->serve();
     members.at(id)->channel->followPort();
@@ -247,6 +322,11 @@ void Gateway::end(const QString &id, bool withdraw)
     ProjectorService *projector = it->second->service.get();
     for (const QString &topic : projector->topics())
         routes.remove(topic);
+    const QHostAddress address = addressOf(it->second->entry.port);
+    if (addresses.value(address) == id)
+        addresses.remove(address);
+    if (it->second->found)
+        foundFull = false;
     for (QList<ProjectorService *> &group : groups)
         group.removeAll(projector);
     if (projector->exitStatus() == 0) {
@@ -308,6 +388,7 @@ void Gateway::leave()
         return;
     leaving = true;
     ticker.stop();
+    listener.reset();
     for (const auto &[id, member] : members)
         if (member->service->exitStatus() == 0)
             member->service->leave();

@@ -4,8 +4,11 @@
 #include "gateway/fleetfile.h"
 #include "service/mqttclient.h"
 
+#include "session/projectorsession.h"
+
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -14,6 +17,7 @@
 #include <map>
 #include <memory>
 
+class FleetListener;
 class ProjectorService;
 
 // Many projectors on one broker connection: each projector of the fleet file with its own
@@ -32,6 +36,9 @@ public:
     static constexpr int kDefaultPollInterval = 3100; // ms between two lamp polls
     // sysexits' EX_UNAVAILABLE, as for a one-projector service whose id is taken.
     static constexpr int kTakenOverStatus = 69;
+    // Projectors a search may add: a network that answers with ever new addresses does not
+    // grow the gateway without end.
+    static constexpr int kMaxFound = 2000;
 
     struct Settings
     {
@@ -43,6 +50,11 @@ public:
         int pollInterval = kDefaultPollInterval; // ms
         // This run's own mark, in its client id and its projectors' hellos.
         QByteArray instance;
+        // Whether PJLink projectors are searched for and held as found; where (the host's
+        // networks when empty); the password file for those found.
+        bool discover = false;
+        QList<QHostAddress> searchTargets;
+        QString foundPasswordFile;
     };
 
     explicit Gateway(const Settings &settings, QObject *parent = nullptr);
@@ -87,12 +99,19 @@ private:
     void brokerMessage(const QString &topic, const QByteArray &payload, bool retained);
     void say(const QString &id, const QString &text);
     QString availabilityTopic() const;
+    void listenForProjectors();
+    void projectorFound(const QHostAddress &address, const QString &mac);
+    void projectorHinted(const QHostAddress &address, ProjectorSession::Hint hint);
 
     Settings settings;
     MqttClient client;
     std::map<QString, std::unique_ptr<Member>> members; // by id, in the log's order
     QHash<QString, ProjectorService *> routes; // a projector's topic: its member
     QHash<QString, QList<ProjectorService *>> groups; // a group's name: its members
+    // A PJLink projector's address: its id, for the notifications that come from it.
+    QHash<QHostAddress, QString> addresses;
+    std::unique_ptr<FleetListener> listener;
+    bool foundFull = false; // kMaxFound reached, said once
     QTimer ticker;
     QString lastBrokerProblem;
     int status = 0;

@@ -423,8 +423,8 @@ void ProjectorSession::tick()
     // A projector that takes nothing for a while is not asked: its silence tells nothing.
     if (lineHold.hasExpired())
         ++noContactCount;
-    if (noContactCount >= kNoContact) {
-        noContactCount = kNoContact;
+    if (noContactCount >= noContactLimit) {
+        noContactCount = noContactLimit;
         if (!contactLostSaid) {
             contactLostSaid = true;
             emit contactLost();
@@ -438,6 +438,10 @@ void ProjectorSession::tick()
 void ProjectorSession::setPollInterval(int ms)
 {
     pollThreshold = std::max(1, (ms + kTickInterval / 2) / kTickInterval) - 1;
+    const bool lost = noContactCount >= noContactLimit;
+    noContactLimit = quint32(std::max(0, pollThreshold - kPollThreshold)) + kNoContact;
+    if (lost)
+        noContactCount = noContactLimit;
     // The first wait of a backoff is one period.
     if (backoff)
         applyBackoff();
@@ -535,7 +539,7 @@ void ProjectorSession::lineReceived(QString line)
     // What the projector sends back of a frame is not its answer, and no sign of it.
     if (!awaitedEchoes.isEmpty() && takeEchoes(line))
         return;
-    if (noContactCount >= kNoContact)
+    if (noContactCount >= noContactLimit)
         emit contactGained();
     noContactCount = 0;
     contactLostSaid = false;

@@ -185,7 +185,7 @@ public:
     ProjectorFacts facts() const { return protocol->facts(); }
     bool isLampOn() const { return lampOn; }
     Power power() const { return powerState; }
-    bool hasContact() const { return noContactCount < kNoContact; }
+    bool hasContact() const { return noContactCount < noContactLimit; }
 
 signals:
     // A bridge's open that openPort() left pending has ended, or a try of keepOpen(); the
@@ -291,6 +291,9 @@ private:
     PortWatch watch;
     LineAssembler replyLine;
     quint32 noContactCount = kNoContact;
+    // kNoContact, or more where polls are further apart than the usual period: silence
+    // between two polls is no loss of contact.
+    quint32 noContactLimit = kNoContact;
     bool contactLostSaid = false;
     // Ticks since the last lamp poll; 50 makes the first tick poll at once.
     qint32 pollCount = 50;

@@ -9,8 +9,10 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -29,6 +31,17 @@ constexpr char kDirMark[] = "%DIR%";
 
 using testsupport::MosquittoBroker;
 using testsupport::MqttWatch;
+
+constexpr int kNoticeWait = 5000; // ms: far less than the minute between two polls
+
+// Run through privatenetwork.sh: nothing but loopback is there.
+bool inPrivateNetwork()
+{
+    const QList<QNetworkInterface> interfaces = QNetworkInterface::allInterfaces();
+    return std::all_of(interfaces.cbegin(), interfaces.cend(), [](const QNetworkInterface &each) {
+        return each.type() == QNetworkInterface::Loopback;
+    });
+}
 
 QString topic(const QString &id, const char *leaf)
 {
@@ -65,11 +78,13 @@ private slots:
     void reload();
     void groupCommand_data();
     void groupCommand();
+    void foundAndNotified_data();
+    void foundAndNotified();
 
 private:
     bool startSimulators(int count);
     bool writeFleet(const QString &text);
-    bool startGateway();
+    bool startGateway(const QStringList &more = {}, bool withFleet = true);
     QString log() const { return QString::fromUtf8(gatewayOutput); }
     bool allOnline(const QStringList &ids) const;
 
@@ -223,7 +238,7 @@ bool TestGateway::startSimulators(int count)
     return watch->start();
 }
 
-bool TestGateway::startGateway()
+bool TestGateway::startGateway(const QStringList &more, bool withFleet)
 {
     gateway = std::make_unique<QProcess>();
     gateway->setProcessChannelMode(QProcess::MergedChannels);
@@ -235,11 +250,12 @@ bool TestGateway::startGateway()
     environment.remove(QStringLiteral("DISPLAY"));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     gateway->setProcessEnvironment(environment);
-    gateway->start(QStringLiteral(LUMIVOX_EXECUTABLE),
-                   {QStringLiteral("--serve"), QStringLiteral("--mqtt"),
-                    broker ? broker->url() : QStringLiteral("mqtt://127.0.0.1:1"),
-                    QStringLiteral("--fleet"), files.filePath(QStringLiteral("fleet.ini")),
-                    QStringLiteral("--id"), QStringLiteral("gw")});
+    QStringList arguments {QStringLiteral("--serve"), QStringLiteral("--mqtt"),
+                           broker ? broker->url() : QStringLiteral("mqtt://127.0.0.1:1"),
+                           QStringLiteral("--id"), QStringLiteral("gw")};
+    if (withFleet)
+        arguments << QStringLiteral("--fleet") << files.filePath(QStringLiteral("fleet.ini"));
+    gateway->start(QStringLiteral(LUMIVOX_EXECUTABLE), arguments + more);
     return gateway->waitForStarted();
 }
 
@@ -393,4 +409,63 @@ void TestGateway::groupCommand()
 }
 
 QTEST_MAIN(TestGateway)
+void TestGateway::foundAndNotified_data()
+{
+    QTest::addColumn<QString>("fleet");
+    QTest::addColumn<QStringList>("ids");
+    // The file names the first projector by its address, so the search adds only the other.
+    QTest::newRow("fleet and search") << QStringLiteral("[hall-a]\nport = pjlink://127.0.0.2\n")
+                                      << QStringList {"hall-a", "pjlink-024c7f000003"};
+    QTest::newRow("search alone") << QString()
+                                  << QStringList {"pjlink-024c7f000002", "pjlink-024c7f000003"};
+}
+
+void TestGateway::foundAndNotified()
+{
+    QFETCH(QString, fleet);
+    QFETCH(QStringList, ids);
+    if (!inPrivateNetwork())
+        QSKIP("needs a private network namespace (unshare -rn), which this system refuses");
+    // Two class 2 projectors on 127.0.0.2 and .3 that tell the gateway of their changes.
+    simulators.push_back(std::make_unique<Simulator>());
+    QProcess *simulator = simulators.back()->process.get();
+    simulator->start(QStringLiteral(LUMIVOX_SIMULATOR),
+                     {"--pjlink", "--class", "2", "--many", "2", "--address", "127.0.0.2",
+                      "--notify", "127.0.0.1", "--warm-up", "0", "--cool-down", "0"});
+    QVERIFY(simulator->waitForStarted());
+    QTRY_VERIFY(simulator->canReadLine());
+    broker = std::make_unique<MosquittoBroker>();
+    QVERIFY(broker->start());
+    watch = std::make_unique<MqttWatch>(*broker, QStringList {QStringLiteral("lumivox/#")});
+    QVERIFY(watch->start());
+    if (!fleet.isEmpty())
+        QVERIFY(writeFleet(fleet));
+    // A minute between polls: only a notification brings a change sooner.
+    QVERIFY(startGateway({"--discover", "--on", "127.255.255.255", "--poll-interval", "60"},
+                         !fleet.isEmpty()));
+    for (const QString &id : ids)
+        QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic(id, "contact")), QByteArray("ON"), kStartWait);
+    QCOMPARE(watch->last(topic(ids.last(), "power")), QByteArray("off"));
+
+    // Another controller switches the second projector on; it notifies the gateway, which
+    // asks it and publishes what it answers.
+    QTcpSocket controller;
+    QVERIFY(controller.bind(QHostAddress(QStringLiteral("127.0.0.50"))));
+    controller.connectToHost(QHostAddress(QStringLiteral("127.0.0.3")), 4352);
+    QVERIFY(controller.waitForConnected());
+    // PJLink's lines end with a carriage return alone.
+    QTRY_VERIFY(controller.bytesAvailable() > 0);
+    controller.readAll();
+    controller.write("%1POWR 1\r");
+    QByteArray answer;
+    QTRY_VERIFY2((answer += controller.readAll()).contains("POWR=OK"), answer.constData());
+    QTRY_COMPARE_WITH_TIMEOUT(watch->last(topic(ids.last(), "power")), QByteArray("on"),
+                              kNoticeWait);
+    // Out of contact never between two polls a minute apart.
+    QVERIFY(!watch->messages().isEmpty());
+    for (const MqttWatch::Message &message : watch->messages())
+        QVERIFY2(message.topic != topic(ids.last(), "contact") || message.payload == "ON",
+                 qPrintable(message.topic));
+}
+
 #include "tst_gateway.moc"
