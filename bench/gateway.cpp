@@ -50,7 +50,7 @@ constexpr quint16 kPjlinkPort = 4352;
 constexpr char kNetworkMark[] = "LUMIVOX_BENCH_PRIVATE_NETWORK";
 
 constexpr int kReadyWait = 60000; // ms for a simulator to listen on all its addresses
-constexpr int kContactWait = 180000; // ms for every projector to be in contact
+constexpr int kContactWait = 120000; // ms for every projector to be in contact
 constexpr int kCommandWait = 60000; // ms for every result
 constexpr int kNoticeWait = 10000; // ms for one notified change
 constexpr int kSearchWait = 60000;
@@ -316,17 +316,27 @@ public:
         std::fflush(stdout);
         QList<double> delays;
         int missed = 0;
-        for (int repeat = 0; repeat < kNoticeRepeats; ++repeat) {
-            const int index = int(qint64(repeat) * count / kNoticeRepeats);
+        // Each on a projector of its own, none warming or cooling from the one before.
+        const int repeats = std::min(kNoticeRepeats, count);
+        for (int repeat = 0; repeat < repeats; ++repeat) {
+            const int index = int(qint64(repeat) * count / repeats);
             const QString id = idOf(index);
             // Its power as this gateway has told it.
-            if (!bench::runUntil([&] { return power.value(id).at > started; }, kNoticeWait)) {
+            if (!bench::runUntil(
+                    [&] {
+                        const Heard heard = power.value(id);
+                        return heard.at > started
+                            && (heard.payload == "on" || heard.payload == "off");
+                    },
+                    kNoticeWait)) {
+                std::printf("%s: no power told\n", qPrintable(id));
                 ++missed;
                 continue;
             }
             const bool on = power.value(id).payload == "on";
             qint64 changed = -1;
             if (!poke(fleetAddress(index), on ? "%1POWR 0\r" : "%1POWR 1\r", &changed)) {
+                std::printf("%s: the projector did not take the power command\n", qPrintable(id));
                 ++missed;
                 continue;
             }
@@ -338,14 +348,17 @@ public:
                     },
                     kNoticeWait))
                 delays.append(seconds(power.value(id).at - changed));
-            else
+            else {
+                std::printf("%s: power still %s\n", qPrintable(id),
+                            power.value(id).payload.constData());
                 ++missed;
+            }
             pause(kNoticeGap);
         }
         std::printf(
             "a power change by another client to its power topic (%lld of %d): median "
             "%.3f s, worst %.3f s%s (target: within %.0f s)\n",
-            qlonglong(delays.size()), kNoticeRepeats, median(delays),
+            qlonglong(delays.size()), repeats, median(delays),
             delays.isEmpty() ? 0.0 : *std::max_element(delays.cbegin(), delays.cend()),
             missed == 0
                 ? ""
