@@ -295,9 +295,13 @@ public:
         QStringList tally;
         for (auto it = outcomes.cbegin(); it != outcomes.cend(); ++it)
             tally.append(QStringLiteral("%1 %2").arg(it.value()).arg(QLatin1String(it.key())));
+        qint64 lastDone = sent;
+        for (const Heard &heard : std::as_const(result))
+            if (isDone(heard))
+                lastDone = std::max(lastDone, heard.at);
         std::printf("power-on to each of %d (published in %.0f ms): %d results done, the last "
                     "%.2f s after the first command%s [%s] (target: all within %.0f s)\n",
-                    count, (published - sent) / 1e6, resultsDone(), seconds(lastOf(result) - sent),
+                    count, (published - sent) / 1e6, resultsDone(), seconds(lastDone - sent),
                     done ? "" : " (not all)", qPrintable(tally.join(QStringLiteral(", "))),
                     kCommandTarget);
         std::fflush(stdout);
@@ -475,11 +479,11 @@ private:
                                  [](const Heard &heard) { return heard.payload == "ON"; }));
     }
 
+    static bool isDone(const Heard &heard) { return heard.payload.contains("\"status\":\"done\""); }
+
     int resultsDone() const
     {
-        return int(std::count_if(result.cbegin(), result.cend(), [](const Heard &heard) {
-            return heard.payload.contains("\"status\":\"done\"");
-        }));
+        return int(std::count_if(result.cbegin(), result.cend(), &Bench::isDone));
     }
 
     static qint64 lastOf(const QHash<QString, Heard> &heard)
