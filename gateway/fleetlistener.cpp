@@ -29,9 +29,9 @@ FleetListener::FleetListener(QObject *parent)
     : QObject(parent)
 {
     searchTimer.setInterval(kSearchInterval);
-    connect(&searchTimer, &QTimer::timeout, this, &FleetListener::search);
-    connect(&datagrams, &PjlinkDatagrams::acknowledged, this, &FleetListener::acknowledged);
-    connect(&datagrams, &PjlinkDatagrams::notified, this, &FleetListener::notified);
+    connect(&searchTimer, &QTimer::timeout, this, &FleetListener::sendSearch);
+    connect(&datagrams, &PjlinkDatagrams::acknowledged, this, &FleetListener::takeAnswer);
+    connect(&datagrams, &PjlinkDatagrams::notified, this, &FleetListener::takeNotice);
 }
 
 bool FleetListener::listen(QString *problem)
@@ -56,11 +56,11 @@ void FleetListener::searchPeriodically(const QList<QHostAddress> &given)
         for (const QHostAddress &target : targets)
             searched.append(networkOf(target));
     }
-    search();
+    sendSearch();
     searchTimer.start();
 }
 
-void FleetListener::search()
+void FleetListener::sendSearch()
 {
     lastSearch.start();
     datagrams.search(targets);
@@ -74,14 +74,14 @@ bool FleetListener::isSearched(const QHostAddress &address) const
     return false;
 }
 
-void FleetListener::acknowledged(const QHostAddress &from, const QString &mac)
+void FleetListener::takeAnswer(const QHostAddress &from, const QString &mac)
 {
     const QHostAddress address = plain(from);
     if (lastSearch.isValid() && !lastSearch.hasExpired(kAnswerWindow) && isSearched(address))
         emit found(address, mac);
 }
 
-void FleetListener::notified(const QHostAddress &from, const pjlinkclass2::Notice &notice)
+void FleetListener::takeNotice(const QHostAddress &from, const pjlinkclass2::Notice &notice)
 {
     using Kind = pjlinkclass2::Notice::Kind;
     const QHostAddress address = plain(from);

@@ -43,9 +43,9 @@ signals:
     void hinted(const QHostAddress &address, ProjectorSession::Hint hint);
 
 private:
-    void search();
-    void acknowledged(const QHostAddress &from, const QString &mac);
-    void notified(const QHostAddress &from, const pjlinkclass2::Notice &notice);
+    void sendSearch();
+    void takeAnswer(const QHostAddress &from, const QString &mac);
+    void takeNotice(const QHostAddress &from, const pjlinkclass2::Notice &notice);
     bool isSearched(const QHostAddress &address) const;
 
     PjlinkDatagrams datagrams;

@@ -1,5 +1,7 @@
 #include "link/connectionbudget.h"
 
+#include <algorithm>
+
 ConnectionBudget::ConnectionBudget(int limit)
     : max(limit < 0 ? kUnlimited : limit)
 { }
@@ -16,15 +18,17 @@ void ConnectionBudget::setLimit(int limit)
     handOn();
 }
 
-bool ConnectionBudget::take(Waiter *waiter)
+bool ConnectionBudget::take(const void *who, std::function<void()> granted)
 {
     // Those queued first go first: a newcomer never overtakes them.
     if (queue.isEmpty() && isFree()) {
         ++used;
         return true;
     }
-    if (!queue.contains(waiter))
-        queue.append(waiter);
+    const bool queued = std::any_of(queue.cbegin(), queue.cend(),
+                                    [who](const Waiting &each) { return each.who == who; });
+    if (!queued)
+        queue.append({who, std::move(granted)});
     return false;
 }
 
@@ -35,9 +39,9 @@ void ConnectionBudget::release()
     handOn();
 }
 
-void ConnectionBudget::cancel(Waiter *waiter)
+void ConnectionBudget::cancel(const void *who)
 {
-    queue.removeOne(waiter);
+    queue.removeIf([who](const Waiting &each) { return each.who == who; });
 }
 
 void ConnectionBudget::handOn()
@@ -45,6 +49,7 @@ void ConnectionBudget::handOn()
     while (!queue.isEmpty() && isFree()) {
         ++used;
         // Off the queue before it is told: whatever it does next, it is no longer waiting.
-        queue.takeFirst()->slotGranted();
+        const Waiting first = queue.takeFirst();
+        first.granted();
     }
 }

@@ -3,6 +3,8 @@
 
 #include <QList>
 
+#include <functional>
+
 // How many connections to projectors may be open at once in this process. A gateway that
 // holds hundreds of PJLink projectors keeps a bounded number open, and a port that finds
 // none free is queued and handed the next slot given back, in the order they asked:
@@ -11,16 +13,6 @@
 class ConnectionBudget
 {
 public:
-    // Whoever waits for a slot: told when one is handed to it, which it holds from then on.
-    class Waiter
-    {
-    public:
-        virtual void slotGranted() = 0;
-
-    protected:
-        ~Waiter() = default;
-    };
-
     static constexpr int kUnlimited = 0;
     // A gateway's limit: enough for a thousand projectors polled every few seconds, each
     // connection open for a request or two, without a thousand descriptors and sockets.
@@ -41,13 +33,14 @@ public:
     int waiting() const { return int(queue.size()); }
     bool othersWait() const { return !queue.isEmpty(); }
 
-    // True with a slot held from now on when one is free and nobody waits; else the
-    // waiter is queued (once) and slotGranted() tells it when its turn comes.
-    bool take(Waiter *waiter);
+    // True with a slot held from now on when one is free and nobody waits; else `who` is
+    // queued (once) and `granted` is called when its turn comes: it holds the slot from
+    // then on.
+    bool take(const void *who, std::function<void()> granted);
     // Gives a held slot back; the first waiter gets it.
     void release();
     // A waiter that wants no slot any more (its port is closing) leaves the queue.
-    void cancel(Waiter *waiter);
+    void cancel(const void *who);
 
 private:
     bool isFree() const { return max == kUnlimited || used < max; }
@@ -55,7 +48,13 @@ private:
 
     int max;
     int used = 0;
-    QList<Waiter *> queue;
+    struct Waiting
+    {
+        const void *who;
+        std::function<void()> granted;
+    };
+
+    QList<Waiting> queue;
 };
 
 #endif // CONNECTIONBUDGET_H

@@ -48,7 +48,7 @@ void PjlinkPort::connectWhenFree()
 {
     if (slotAsked)
         return;
-    if (!holdsSlot && !budget.take(this)) {
+    if (!holdsSlot && !budget.take(this, [this] { slotGranted(); })) {
         // Its frames wait in their queue meanwhile; no deadline runs before the connection.
         slotAsked = true;
         return;

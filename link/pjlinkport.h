@@ -34,7 +34,7 @@
 //
 // Opening (start(), then advance() at each tick) makes the first connection and reads
 // its greeting, within the bridges' deadline for the connection plus kGreetingWait.
-class PjlinkPort : public PortDevice, private ConnectionBudget::Waiter
+class PjlinkPort : public PortDevice
 {
 public:
     static constexpr int kGreetingWait = 3000; // ms from the connection to the greeting
@@ -92,7 +92,7 @@ private:
     // Connects once the budget has a slot for the connection.
     void connectWhenFree();
     void connectNow();
-    void slotGranted() override;
+    void slotGranted();
     // Ends the connection, if any, and gives its slot back.
     void endConnection();
     void takeInput();

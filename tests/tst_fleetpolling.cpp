@@ -316,8 +316,11 @@ void TestFleetPolling::hints()
     session.setPollInterval(kLongPoll);
     QTimer ticker;
     QVERIFY(openTicked(session, projector.portName(), ticker));
-    // The opening's questions answered (the inputs are asked once the class is known).
-    QTRY_VERIFY_WITH_TIMEOUT(projector.requests().contains("%1INST ?"), kAnswerWait);
+    // The opening's questions answered (the inputs, and the input shown, are asked once the
+    // class is known).
+    QTRY_VERIFY_WITH_TIMEOUT(projector.requests().contains("%1INST ?")
+                                 && projector.requests().contains("%1INPT ?"),
+                             kAnswerWait);
     QSignalSpy powers(&session, &ProjectorSession::powerReported);
     const qsizetype before = projector.requests().count(question);
 
