@@ -3,7 +3,10 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QTcpServer>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -69,6 +72,37 @@ double cpuSeconds(qint64 pid)
         }
     }
     return counted ? double(nanos) / kNanosPerSecond : tickSeconds(pid);
+}
+
+void pause(int ms)
+{
+    runUntil([] { return false; }, ms);
+}
+
+qint64 privateKiB(qint64 pid)
+{
+    QFile smaps(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!smaps.open(QIODevice::ReadOnly))
+        return 0;
+    qint64 total = 0;
+    for (const QByteArray &line : smaps.readAll().split('\n'))
+        if (line.startsWith("Private_Clean:") || line.startsWith("Private_Dirty:"))
+            total += line.simplified().split(' ').value(1).toLongLong();
+    return total;
+}
+
+quint16 freePort()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
+}
+
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values.at(values.size() / 2);
 }
 
 } // namespace bench

@@ -1,6 +1,7 @@
 #ifndef BENCHWAIT_H
 #define BENCHWAIT_H
 
+#include <QList>
 #include <QtGlobal>
 
 #include <functional>
@@ -16,6 +17,17 @@ bool runUntil(const std::function<bool()> &done, int msecs);
 // nanosecond where the system keeps it so (the scheduler's own count), else to its clock
 // tick.
 double cpuSeconds(qint64 pid);
+
+// Runs the event loop for `ms`, doing nothing else.
+void pause(int ms);
+
+// Memory of the process's own (private clean and dirty), in KiB.
+qint64 privateKiB(qint64 pid);
+
+// A TCP port of the loopback address that was free a moment ago; 0 when none is.
+quint16 freePort();
+
+double median(QList<double> values);
 
 } // namespace bench
 

@@ -42,44 +42,12 @@ constexpr char kPowerOffFrame[] = "* 0 IR 002\r";
 constexpr char kLampTimeFrame[] = "* 0 Lamp\r";
 constexpr char kModelFrame[] = "* 0 IR 035\r";
 
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
-
 double percentile(QList<double> values, double share)
 {
     if (values.isEmpty())
         return 0;
     std::sort(values.begin(), values.end());
     return values.at(std::min(qsizetype(double(values.size()) * share), values.size() - 1));
-}
-
-void pause(int ms)
-{
-    bench::runUntil([] { return false; }, ms);
-}
-
-// Memory of the process's own (private clean and dirty), in KiB.
-qint64 privateKiB(qint64 pid)
-{
-    QFile smaps(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
-    if (!smaps.open(QIODevice::ReadOnly))
-        return 0;
-    qint64 total = 0;
-    for (const QByteArray &line : smaps.readAll().split('\n'))
-        if (line.startsWith("Private_Clean:") || line.startsWith("Private_Dirty:"))
-            total += line.simplified().split(' ').value(1).toLongLong();
-    return total;
-}
-
-quint16 freePort()
-{
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
 }
 
 // A projector that answers its polls with the lamp state, its questions, every other
@@ -143,7 +111,7 @@ public:
 
     bool startBroker()
     {
-        port = freePort();
+        port = bench::freePort();
         QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
         if (!config.open(QIODevice::WriteOnly))
             return false;
@@ -176,7 +144,7 @@ public:
                                  power[id] = payload;
                          });
         client.setPayloadLimit(kKiB);
-        pause(200); // the broker's listening socket
+        bench::pause(200); // the broker's listening socket
         client.connectToBroker();
         return bench::runUntil([this] { return client.isConnected(); }, kStopWait);
     }
@@ -211,7 +179,7 @@ public:
             std::printf("latency: the service did not come online\n");
             return;
         }
-        pause(kSettle);
+        bench::pause(kSettle);
         const char *commands[] = {"up", "down"};
         const QByteArray frames[] = {"* 0 IR 009\r", "* 0 IR 010\r"};
         QList<double> delays;
@@ -223,11 +191,11 @@ public:
                     [&] { return projector.lastFrame == frame && projector.lastFrameAt > sent; },
                     kStopWait))
                 delays.append(double(projector.lastFrameAt - sent) / 1e6);
-            pause(kSampleGap);
+            bench::pause(kSampleGap);
         }
         std::printf("command on the topic to its frame on the line (%lld samples): median %.1f ms, "
                     "95th percentile %.1f ms, most %.1f ms (target: under %.0f ms)\n",
-                    qlonglong(delays.size()), median(delays), percentile(delays, 0.95),
+                    qlonglong(delays.size()), bench::median(delays), percentile(delays, 0.95),
                     delays.isEmpty() ? 0.0 : *std::max_element(delays.begin(), delays.end()),
                     kLatencyTarget);
         service->kill();
@@ -238,7 +206,7 @@ public:
     void faceLatency(int samples)
     {
         Projector projector;
-        const quint16 listen = freePort();
+        const quint16 listen = bench::freePort();
         auto process = std::make_unique<QProcess>();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         const QString runtime = dir.filePath(QStringLiteral("face"));
@@ -268,7 +236,7 @@ public:
             std::printf("PJLink face: the service did not greet\n");
             return;
         }
-        pause(kSettle);
+        bench::pause(kSettle);
         const QByteArray requests[] = {"%1INPT 31\r", "%1INPT 11\r"};
         const QByteArray frames[] = {"* 0 IR 050\r", "* 0 IR 015\r"};
         QList<double> delays;
@@ -283,11 +251,11 @@ public:
                     kStopWait))
                 delays.append(double(projector.lastFrameAt - sent) / 1e6);
             bench::runUntil([&] { return received.endsWith('\r'); }, kStopWait);
-            pause(kSampleGap);
+            bench::pause(kSampleGap);
         }
         std::printf("PJLink request to its frame on the line (%lld samples): median %.1f ms, "
                     "95th percentile %.1f ms, most %.1f ms (target: under %.0f ms)\n",
-                    qlonglong(delays.size()), median(delays), percentile(delays, 0.95),
+                    qlonglong(delays.size()), bench::median(delays), percentile(delays, 0.95),
                     delays.isEmpty() ? 0.0 : *std::max_element(delays.begin(), delays.end()),
                     kFaceLatencyTarget);
         process->kill();
@@ -313,18 +281,19 @@ public:
             std::printf("idle: the service did not come online\n");
             return;
         }
-        pause(kSettle);
+        bench::pause(kSettle);
         const double serviceBefore = bench::cpuSeconds(service->processId());
         const double windowBefore = bench::cpuSeconds(window.processId());
-        pause(seconds * 1000);
+        bench::pause(seconds * 1000);
         const double serviceCpu = bench::cpuSeconds(service->processId()) - serviceBefore;
         const double windowCpu = bench::cpuSeconds(window.processId()) - windowBefore;
         std::printf("idle in contact over %d s: service %.4f %% of a core, %lld KiB private; "
                     "window (offscreen) %.4f %% of a core, %lld KiB private (target: the "
                     "service no more)\n",
                     seconds, serviceCpu * kPercent / seconds,
-                    qlonglong(privateKiB(service->processId())), windowCpu * kPercent / seconds,
-                    qlonglong(privateKiB(window.processId())));
+                    qlonglong(bench::privateKiB(service->processId())),
+                    windowCpu * kPercent / seconds,
+                    qlonglong(bench::privateKiB(window.processId())));
         window.kill();
         window.waitForFinished(kStopWait);
         service->kill();
@@ -351,13 +320,13 @@ public:
         const bool all = bench::runUntil([&] { return online() >= count + 0; }, kOnlineWait);
         std::printf("%d services started: %lld online after %.1f s%s\n", count, qlonglong(online()),
                     double(started.elapsed()) / 1000.0, all ? "" : " (not all)");
-        pause(kSettle);
+        bench::pause(kSettle);
 
         const double brokerBefore = bench::cpuSeconds(broker.processId());
         double servicesBefore = 0;
         for (const auto &process : services)
             servicesBefore += bench::cpuSeconds(process->processId());
-        pause(idleSeconds * 1000);
+        bench::pause(idleSeconds * 1000);
         double servicesIdle = -servicesBefore;
         for (const auto &process : services)
             servicesIdle += bench::cpuSeconds(process->processId());

@@ -69,30 +69,6 @@ constexpr double kPercent = 100.0;
 constexpr double kNanosPerSecond = 1e9;
 constexpr int kKiB = 1024;
 
-void pause(int ms)
-{
-    bench::runUntil([] { return false; }, ms);
-}
-
-// Memory of the process's own (private clean and dirty), in KiB.
-qint64 privateKiB(qint64 pid)
-{
-    QFile smaps(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
-    if (!smaps.open(QIODevice::ReadOnly))
-        return 0;
-    qint64 total = 0;
-    for (const QByteArray &line : smaps.readAll().split('\n'))
-        if (line.startsWith("Private_Clean:") || line.startsWith("Private_Dirty:"))
-            total += line.simplified().split(' ').value(1).toLongLong();
-    return total;
-}
-
-quint16 freePort()
-{
-    QTcpServer server;
-    return server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0;
-}
-
 QString idOf(int index)
 {
     return QStringLiteral("p%1").arg(index + 1);
@@ -101,14 +77,6 @@ QString idOf(int index)
 QHostAddress fleetAddress(int index)
 {
     return QHostAddress(kFleetFirst + quint32(index));
-}
-
-double median(QList<double> values)
-{
-    if (values.isEmpty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
 }
 
 // What the broker last said on one topic of a projector, and when it came.
@@ -141,7 +109,7 @@ public:
 
     bool startBroker()
     {
-        port = freePort();
+        port = bench::freePort();
         QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
         if (!config.open(QIODevice::WriteOnly))
             return false;
@@ -182,7 +150,7 @@ public:
                                  result[id] = heard;
                          });
         client.setPayloadLimit(kKiB);
-        pause(200); // the broker's listening socket
+        bench::pause(200); // the broker's listening socket
         client.connectToBroker();
         return bench::runUntil([this] { return client.isConnected(); }, kStopWait);
     }
@@ -245,8 +213,8 @@ public:
         startGateway(QStringLiteral("handful.ini"), QString::number(pollSeconds));
         if (!bench::runUntil([&] { return inContact() >= few; }, kContactWait))
             std::printf("handful: %d of %d in contact\n", inContact(), few);
-        pause(kSettle);
-        handfulKiB = privateKiB(gateway.processId());
+        bench::pause(kSettle);
+        handfulKiB = bench::privateKiB(gateway.processId());
         stopGateway();
     }
 
@@ -262,12 +230,12 @@ public:
                     all ? "" : " (not all)", kContactTarget);
         std::fflush(stdout);
 
-        pause(kSettle);
+        bench::pause(kSettle);
         const qint64 pid = gateway.processId();
         const double before = bench::cpuSeconds(pid);
-        pause(idleSeconds * 1000);
+        bench::pause(idleSeconds * 1000);
         const double cpu = (bench::cpuSeconds(pid) - before) * kPercent / idleSeconds;
-        const qint64 kib = privateKiB(pid);
+        const qint64 kib = bench::privateKiB(pid);
         std::printf("idle over %d s: the gateway %.3f %% of a core, %.5f %% a projector "
                     "(target: at most %.2f %%)\n",
                     idleSeconds, cpu, cpu / count, kCpuTarget);
@@ -357,12 +325,12 @@ public:
                             power.value(id).payload.constData());
                 ++missed;
             }
-            pause(kNoticeGap);
+            bench::pause(kNoticeGap);
         }
         std::printf(
             "a power change by another client to its power topic (%lld of %d): median "
             "%.3f s, worst %.3f s%s (target: within %.0f s)\n",
-            qlonglong(delays.size()), repeats, median(delays),
+            qlonglong(delays.size()), repeats, bench::median(delays),
             delays.isEmpty() ? 0.0 : *std::max_element(delays.cbegin(), delays.cend()),
             missed == 0
                 ? ""
@@ -447,7 +415,7 @@ private:
     void stopGateway()
     {
         stop(&gateway);
-        pause(kQuiet);
+        bench::pause(kQuiet);
     }
 
     // Connects to the projector from an address of its own, asks for the power and marks

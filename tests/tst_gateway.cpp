@@ -136,8 +136,8 @@ void TestGateway::fleetFile_data()
 
     QTest::newRow("good") << "; the hall\n[hall-a]\nport = /dev/ttyS0\ngroup = hall, front\n"
                              "mac = 00-11-22-AA-BB-CC\n\n[lab-c]\nport = "
-                             "pjlink://10.0.0.9\npassword-file = %DIR%/secret\n"
-                             "[lab-d]\nport = socket://10.0.0.10:4001\nprotocol = epson-escvp21\n"
+                             "pjlink://127.0.0.9\npassword-file = %DIR%/secret\n"
+                             "[lab-d]\nport = socket://127.0.0.10:4001\nprotocol = epson-escvp21\n"
                           << 0 << "";
     QTest::newRow("no closing bracket") << "[hall-a]\nport = /dev/ttyS0\n[hall-b\n" << 3 << "]";
     QTest::newRow("not a key") << "[hall-a]\nport = /dev/ttyS0\nport /dev/ttyS1\n"
@@ -153,13 +153,14 @@ void TestGateway::fleetFile_data()
                                  << 3 << "not a key";
     QTest::newRow("unknown protocol") << "[hall-a]\nport = /dev/ttyS0\nprotocol = nosuch\n"
                                       << 3 << "protocol";
-    QTest::newRow("protocol for pjlink") << "[hall-a]\nprotocol = builtin\nport = pjlink://h\n"
-                                         << 2 << "speaks PJLink";
+    QTest::newRow("protocol for pjlink")
+        << "[hall-a]\nprotocol = builtin\nport = pjlink://127.0.0.1\n"
+        << 2 << "speaks PJLink";
     QTest::newRow("password file missing")
-        << "[hall-a]\nport = pjlink://h\npassword-file = %DIR%/none\n"
+        << "[hall-a]\nport = pjlink://127.0.0.1\npassword-file = %DIR%/none\n"
         << 3 << "password-file";
     QTest::newRow("password too long")
-        << "[hall-a]\nport = pjlink://h\npassword-file = %DIR%/too-long\n"
+        << "[hall-a]\nport = pjlink://127.0.0.1\npassword-file = %DIR%/too-long\n"
         << 3 << "longer";
     QTest::newRow("group name") << "[hall-a]\nport = /dev/ttyS0\ngroup = hall, Front Row\n"
                                 << 3 << "no group name";
